@@ -1,0 +1,215 @@
+// A lean reader of the binary property-list format, version 1.0. Every offset, count and
+// reference is checked against the buffer; a reference cycle or too deep a tree is refused.
+#include <cmath>
+#include <cstring>
+
+#include "platform/foundation/plist.h"
+
+namespace platform {
+namespace {
+
+class Reader {
+public:
+    explicit Reader(std::span<const uint8_t> b) : b_(b) {}
+
+    std::optional<Value> run() {
+        if (b_.size() < 8 + 32 || std::memcmp(b_.data(), "bplist00", 8) != 0) return std::nullopt;
+        const uint8_t* t = b_.data() + b_.size() - 32;
+        offsetSize_ = t[6];
+        refSize_ = t[7];
+        numObjects_ = be(t + 8, 8);
+        uint64_t top = be(t + 16, 8);
+        tableOffset_ = be(t + 24, 8);
+        if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8) return std::nullopt;
+        if (numObjects_ == 0 || top >= numObjects_) return std::nullopt;
+        uint64_t tableEnd = b_.size() - 32;
+        if (tableOffset_ < 8 || tableOffset_ > tableEnd) return std::nullopt;
+        if (numObjects_ > (tableEnd - tableOffset_) / offsetSize_) return std::nullopt;
+        onPath_.assign(numObjects_, false);
+        return object(top, 0);
+    }
+
+private:
+    static uint64_t be(const uint8_t* p, unsigned n) {
+        uint64_t v = 0;
+        for (unsigned i = 0; i < n; ++i) v = (v << 8) | p[i];
+        return v;
+    }
+
+    bool has(uint64_t off, uint64_t len) const {
+        uint64_t end = b_.size() - 32;  // objects never overlap the trailer
+        return off <= end && len <= end - off;
+    }
+
+    std::optional<uint64_t> offsetOf(uint64_t ref) const {
+        if (ref >= numObjects_) return std::nullopt;
+        uint64_t off = be(b_.data() + tableOffset_ + ref * offsetSize_, offsetSize_);
+        if (off < 8 || off >= tableOffset_) return std::nullopt;
+        return off;
+    }
+
+    // Length of a container or string: the low nibble, or an integer object that follows.
+    bool length(uint64_t& pos, uint8_t low, uint64_t& len) const {
+        if (low != 0x0F) {
+            len = low;
+            return true;
+        }
+        if (!has(pos, 1)) return false;
+        uint8_t m = b_[pos];
+        if ((m & 0xF0) != 0x10) return false;
+        unsigned n = 1u << (m & 0x0F);
+        if (n > 8 || !has(pos + 1, n)) return false;
+        len = be(b_.data() + pos + 1, n);
+        pos += 1 + n;
+        return true;
+    }
+
+    std::optional<Value> object(uint64_t ref, int depth) {
+        // Shared references can make a small file expand without end; bound the work.
+        if (depth > kMaxPlistDepth || ++visits_ > kMaxVisits) return std::nullopt;
+        auto off = offsetOf(ref);
+        if (!off) return std::nullopt;
+        uint64_t pos = *off;
+        uint8_t marker = b_[pos++];
+        uint8_t low = marker & 0x0F;
+        switch (marker >> 4) {
+        case 0x0:
+            if (marker == 0x08) return Value(false);
+            if (marker == 0x09) return Value(true);
+            return std::nullopt;  // null and fill have no place in a dictionary we read
+        case 0x1: {
+            unsigned n = 1u << low;
+            if (low > 4 || !has(pos, n)) return std::nullopt;
+            if (n == 16) {
+                // 128-bit: keep the low 64 bits, as a two's-complement integer.
+                return Value(static_cast<long long>(be(b_.data() + pos + 8, 8)));
+            }
+            uint64_t v = be(b_.data() + pos, n);
+            return Value(static_cast<long long>(v));
+        }
+        case 0x2: {
+            if (low == 2 && has(pos, 4)) {
+                uint32_t u = static_cast<uint32_t>(be(b_.data() + pos, 4));
+                float f;
+                std::memcpy(&f, &u, 4);
+                return Value(static_cast<double>(f));
+            }
+            if (low == 3 && has(pos, 8)) {
+                uint64_t u = be(b_.data() + pos, 8);
+                double d;
+                std::memcpy(&d, &u, 8);
+                return Value(d);
+            }
+            return std::nullopt;
+        }
+        case 0x3: {
+            if (marker != 0x33 || !has(pos, 8)) return std::nullopt;
+            uint64_t u = be(b_.data() + pos, 8);
+            double d;
+            std::memcpy(&d, &u, 8);
+            return Value(Date{d});
+        }
+        case 0x4: {
+            uint64_t len;
+            if (!length(pos, low, len) || !has(pos, len)) return std::nullopt;
+            return Value(Data{std::vector<uint8_t>(b_.begin() + pos, b_.begin() + pos + len)});
+        }
+        case 0x5: {
+            uint64_t len;
+            if (!length(pos, low, len) || !has(pos, len)) return std::nullopt;
+            return Value(std::string(reinterpret_cast<const char*>(b_.data() + pos), len));
+        }
+        case 0x6: {
+            uint64_t len;
+            if (!length(pos, low, len) || len > b_.size() || !has(pos, len * 2)) return std::nullopt;
+            return utf16(pos, len);
+        }
+        case 0xA:
+        case 0xD: {
+            uint64_t count;
+            if (!length(pos, low, count)) return std::nullopt;
+            bool dict = (marker >> 4) == 0xD;
+            uint64_t refs = dict ? count * 2 : count;
+            if (count > b_.size() || !has(pos, refs * refSize_)) return std::nullopt;
+            if (onPath_[ref]) return std::nullopt;  // a container that contains itself
+            onPath_[ref] = true;
+            std::optional<Value> result = dict ? dictionary(pos, count, depth) : array(pos, count, depth);
+            onPath_[ref] = false;
+            return result;
+        }
+        default:
+            return std::nullopt;  // UIDs and sets are not preference values
+        }
+    }
+
+    std::optional<Value> array(uint64_t pos, uint64_t count, int depth) {
+        Array a;
+        a.reserve(count);
+        for (uint64_t i = 0; i < count; ++i) {
+            auto v = object(be(b_.data() + pos + i * refSize_, refSize_), depth + 1);
+            if (!v) return std::nullopt;
+            a.push_back(std::move(*v));
+        }
+        return Value(std::move(a));
+    }
+
+    std::optional<Value> dictionary(uint64_t pos, uint64_t count, int depth) {
+        Dictionary d;
+        for (uint64_t i = 0; i < count; ++i) {
+            auto k = object(be(b_.data() + pos + i * refSize_, refSize_), depth + 1);
+            if (!k || !k->string()) return std::nullopt;
+            auto v = object(be(b_.data() + pos + (count + i) * refSize_, refSize_), depth + 1);
+            if (!v) return std::nullopt;
+            d.insert_or_assign(*k->string(), std::move(*v));
+        }
+        return Value(std::move(d));
+    }
+
+    // UTF-16BE to UTF-8; an unpaired surrogate becomes U+FFFD.
+    Value utf16(uint64_t pos, uint64_t len) const {
+        std::string out;
+        out.reserve(len * 3);
+        for (uint64_t i = 0; i < len; ++i) {
+            uint32_t c = static_cast<uint32_t>(be(b_.data() + pos + 2 * i, 2));
+            if (c >= 0xD800 && c <= 0xDBFF && i + 1 < len) {
+                uint32_t d = static_cast<uint32_t>(be(b_.data() + pos + 2 * (i + 1), 2));
+                if (d >= 0xDC00 && d <= 0xDFFF) {
+                    c = 0x10000 + ((c - 0xD800) << 10) + (d - 0xDC00);
+                    ++i;
+                }
+            }
+            if (c >= 0xD800 && c <= 0xDFFF) c = 0xFFFD;
+            if (c < 0x80) {
+                out += static_cast<char>(c);
+            } else if (c < 0x800) {
+                out += static_cast<char>(0xC0 | (c >> 6));
+                out += static_cast<char>(0x80 | (c & 0x3F));
+            } else if (c < 0x10000) {
+                out += static_cast<char>(0xE0 | (c >> 12));
+                out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+                out += static_cast<char>(0x80 | (c & 0x3F));
+            } else {
+                out += static_cast<char>(0xF0 | (c >> 18));
+                out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
+                out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+                out += static_cast<char>(0x80 | (c & 0x3F));
+            }
+        }
+        return Value(std::move(out));
+    }
+
+    std::span<const uint8_t> b_;
+    unsigned offsetSize_ = 0, refSize_ = 0;
+    uint64_t numObjects_ = 0, tableOffset_ = 0;
+    std::vector<bool> onPath_;
+    static constexpr uint64_t kMaxVisits = 1u << 20;
+    uint64_t visits_ = 0;
+};
+
+}  // namespace
+
+std::optional<Value> parseBinaryPropertyList(std::span<const uint8_t> bytes) {
+    return Reader(bytes).run();
+}
+
+}  // namespace platform

@@ -1,0 +1,185 @@
+#include "platform/foundation/file.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <string_view>
+
+#include "platform/foundation/log.h"
+#include "platform/foundation/plist.h"
+
+namespace platform {
+namespace {
+
+std::string dirName(const std::string& path) {
+    auto slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string baseName(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool writeAll(int fd, std::span<const uint8_t> bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+// Temporary files are named ".<name>.<pid>.XXXXXX". One left by a writer that was killed is
+// removed by the next writer of the same file, so they never pile up.
+void removeStaleTemporaries(const std::string& dir, const std::string& name) {
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;
+    std::string prefix = "." + name + ".";
+    while (dirent* e = ::readdir(d)) {
+        std::string_view entry(e->d_name);
+        if (entry.size() <= prefix.size() + 7 || entry.substr(0, prefix.size()) != prefix) continue;
+        std::string_view rest = entry.substr(prefix.size());
+        auto dot = rest.find('.');
+        if (dot == std::string_view::npos || dot == 0) continue;
+        pid_t pid = 0;
+        bool digits = true;
+        for (char c : rest.substr(0, dot)) {
+            if (c < '0' || c > '9') { digits = false; break; }
+            pid = pid * 10 + (c - '0');
+        }
+        if (!digits || pid <= 0) continue;
+        if (::kill(pid, 0) == 0 || errno != ESRCH) continue;  // its writer may still be at work
+        ::unlinkat(::dirfd(d), e->d_name, 0);
+    }
+    ::closedir(d);
+}
+
+}  // namespace
+
+bool fileExists(const std::string& path) {
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0;
+}
+
+std::optional<std::vector<uint8_t>> readWholeFile(const std::string& path, size_t maxSize) {
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
+    if (fd < 0) return std::nullopt;
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > maxSize) {
+        ::close(fd);
+        return std::nullopt;
+    }
+    std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
+    size_t done = 0;
+    while (done < bytes.size()) {
+        ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        done += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    bytes.resize(done);
+    return bytes;
+}
+
+std::optional<Dictionary> readDictionaryFile(const std::string& path) {
+    auto bytes = readWholeFile(path, kMaxPropertyListFileSize);
+    if (!bytes) {
+        struct stat st;
+        if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+            static_cast<uint64_t>(st.st_size) > kMaxPropertyListFileSize) {
+            // Once per change of the file, not once per read: readers run on every item update.
+            static std::mutex m;
+            static FileIdentity last;
+            FileIdentity id{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                            static_cast<uint64_t>(st.st_size),
+                            int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec};
+            std::lock_guard lock(m);
+            if (!(id == last)) {
+                last = id;
+                NSLog("Ignoring %s: %lld bytes is more than a preference file can be", path.c_str(),
+                      static_cast<long long>(st.st_size));
+            }
+        }
+        return std::nullopt;
+    }
+    auto value = parsePropertyList(*bytes);
+    if (!value || !value->isDictionary()) return std::nullopt;
+    return std::move(*value->dictionary());
+}
+
+bool writeFileAtomically(const std::string& path, std::span<const uint8_t> bytes) {
+    std::string dir = dirName(path), name = baseName(path);
+    removeStaleTemporaries(dir, name);
+    std::string tmpl = dir + "/." + name + "." + std::to_string(::getpid()) + ".XXXXXX";
+    std::vector<char> tmp(tmpl.begin(), tmpl.end());
+    tmp.push_back('\0');
+    // mkstemp opens with O_EXCL: a link planted under the temporary name is never followed.
+    int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
+    if (fd < 0) {
+        NSLog("Could not write %s: %s", path.c_str(), std::strerror(errno));
+        return false;
+    }
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    bool ok = ::fchmod(fd, 0644 & ~mask & ~S_IWOTH) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (ok && ::rename(tmp.data(), path.c_str()) != 0) ok = false;
+    if (!ok) {
+        int err = errno;
+        ::unlink(tmp.data());
+        NSLog("Could not write %s: %s", path.c_str(), std::strerror(err));
+        return false;
+    }
+    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (dfd >= 0) {
+        ::fsync(dfd);  // the rename itself survives a power cut
+        ::close(dfd);
+    }
+    return true;
+}
+
+bool writeDictionaryFile(const std::string& path, const Dictionary& dict) {
+    auto bytes = serializeBinaryPropertyList(Value(dict));
+    if (!bytes) {
+        NSLog("Could not serialise %s", path.c_str());
+        return false;
+    }
+    return writeFileAtomically(path, *bytes);
+}
+
+std::optional<FileIdentity> fileIdentity(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+    return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                        static_cast<uint64_t>(st.st_size),
+                        int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec};
+}
+
+bool createDirectories(const std::string& path) {
+    if (path.empty()) return false;
+    std::string partial;
+    size_t pos = 0;
+    while (pos != std::string::npos) {
+        pos = path.find('/', pos + 1);
+        partial = path.substr(0, pos);
+        if (partial.empty()) continue;
+        if (::mkdir(partial.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    }
+    struct stat st;
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+}  // namespace platform

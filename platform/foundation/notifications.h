@@ -1,0 +1,60 @@
+// The distributed notification centre (CFNotificationCenterGetDistributedCenter). A post reaches
+// every observer of its name, the poster's own process included, with the userInfo intact, on
+// the observer's run loop and always after the posting call has returned. Two implementations:
+// in-process (tests, one process) and D-Bus (the hosts, every process on the device bus).
+// Observers are never removed, as the system never removes its own. Thread-safe.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <string>
+
+#include "platform/foundation/runloop.h"
+#include "platform/foundation/value.h"
+
+namespace platform {
+class NotificationCenter;
+}
+using CFNotificationCenterRef = platform::NotificationCenter*;
+
+// center, observer, name, object, userInfo (nullptr when the post carried none).
+using CFNotificationCallback = void (*)(CFNotificationCenterRef center, void* observer, const std::string& name,
+                                        const void* object, const platform::Dictionary* userInfo);
+
+enum CFNotificationSuspensionBehavior { CFNotificationSuspensionBehaviorDrop = 1, CFNotificationSuspensionBehaviorCoalesce = 2, CFNotificationSuspensionBehaviorHold = 3, CFNotificationSuspensionBehaviorDeliverImmediately = 4 };
+
+namespace platform {
+
+class NotificationCenter {
+public:
+    virtual ~NotificationCenter() = default;
+    virtual void post(const std::string& name, const Dictionary* userInfo) = 0;
+    // The callback runs on `loop` (the main run loop when the observer is added through CF).
+    virtual void addObserver(const std::string& name, std::function<void(const Dictionary* userInfo)> callback,
+                             RunLoop& loop) = 0;
+
+    // The process's distributed centre; a host installs the D-Bus one, tests an in-process one.
+    static NotificationCenter& distributed();
+    static void setDistributed(NotificationCenter* center);
+};
+
+// Observers in this process only: the loop of the whole device collapsed into one process.
+class InProcessNotificationCenter : public NotificationCenter {
+public:
+    InProcessNotificationCenter();
+    ~InProcessNotificationCenter() override;
+    void post(const std::string& name, const Dictionary* userInfo) override;
+    void addObserver(const std::string& name, std::function<void(const Dictionary*)> callback, RunLoop& loop) override;
+
+private:
+    struct State;
+    std::unique_ptr<State> s_;
+};
+
+}  // namespace platform
+
+CFNotificationCenterRef CFNotificationCenterGetDistributedCenter();
+void CFNotificationCenterPostNotification(CFNotificationCenterRef center, const std::string& name, const void* object,
+                                          const platform::Dictionary* userInfo, bool deliverImmediately);
+void CFNotificationCenterAddObserver(CFNotificationCenterRef center, void* observer, CFNotificationCallback callback,
+                                     const std::string& name, const void* object, int suspensionBehavior);

@@ -1,0 +1,121 @@
+#include "platform/foundation/plist.h"
+
+#include <plist/plist.h>
+
+#include <cstring>
+#include <memory>
+
+namespace platform {
+namespace {
+
+struct PlistFree {
+    void operator()(plist_t p) const { plist_free(p); }
+};
+using PlistPtr = std::unique_ptr<void, PlistFree>;
+
+// libplist walks and frees trees recursively: refuse deep XML before it sees it.
+bool xmlNestingWithin(std::span<const uint8_t> bytes, int limit) {
+    int depth = 0;
+    for (size_t i = 0; i + 1 < bytes.size(); ++i) {
+        if (bytes[i] != '<') continue;
+        bool closing = bytes[i + 1] == '/';
+        size_t j = i + (closing ? 2 : 1);
+        auto word = [&](const char* w) {
+            size_t n = std::strlen(w);
+            return j + n <= bytes.size() && std::memcmp(bytes.data() + j, w, n) == 0;
+        };
+        size_t n = word("array") ? 5 : word("dict") ? 4 : 0;
+        if (!n) continue;
+        size_t k = j + n;
+        while (k < bytes.size() && bytes[k] != '>') ++k;
+        bool selfClosing = k > 0 && k < bytes.size() && bytes[k - 1] == '/';
+        if (closing)
+            --depth;
+        else if (!selfClosing && ++depth > limit)
+            return false;
+    }
+    return true;
+}
+
+plist_t toPlist(const Value& v, int depth) {
+    if (depth > kMaxPlistDepth) return nullptr;
+    switch (v.kind()) {
+    case Value::Kind::Boolean: return plist_new_bool(*v.boolean());
+    case Value::Kind::Integer: return plist_new_uint(static_cast<uint64_t>(*v.integer()));
+    case Value::Kind::Real: return plist_new_real(*v.real());
+    case Value::Kind::String: return plist_new_string(v.string()->c_str());
+    case Value::Kind::Data: {
+        const auto& b = v.data()->bytes;
+        return plist_new_data(reinterpret_cast<const char*>(b.data()), b.size());
+    }
+    case Value::Kind::Date: {
+        double s = v.date()->secondsSince2001;
+        auto sec = static_cast<int32_t>(s);
+        return plist_new_date(sec, static_cast<int32_t>((s - sec) * 1e6));
+    }
+    case Value::Kind::Array: {
+        PlistPtr a(plist_new_array());
+        for (const auto& item : *v.array()) {
+            plist_t child = toPlist(item, depth + 1);
+            if (!child) return nullptr;
+            plist_array_append_item(a.get(), child);
+        }
+        return a.release();
+    }
+    case Value::Kind::Dictionary: {
+        PlistPtr d(plist_new_dict());
+        for (const auto& [key, item] : *v.dictionary()) {
+            plist_t child = toPlist(item, depth + 1);
+            if (!child) return nullptr;
+            plist_dict_set_item(d.get(), key.c_str(), child);
+        }
+        return d.release();
+    }
+    }
+    return nullptr;
+}
+
+}  // namespace
+
+std::optional<Value> parsePropertyList(std::span<const uint8_t> bytes) {
+    if (bytes.size() >= 8 && std::memcmp(bytes.data(), "bplist00", 8) == 0)
+        return parseBinaryPropertyList(bytes);
+    if (bytes.empty() || bytes.size() > UINT32_MAX) return std::nullopt;
+    if (!xmlNestingWithin(bytes, kMaxPlistDepth)) return std::nullopt;
+    plist_t raw = nullptr;
+    plist_from_memory(reinterpret_cast<const char*>(bytes.data()), static_cast<uint32_t>(bytes.size()), &raw);
+    PlistPtr tree(raw);
+    if (!tree) return std::nullopt;
+    // Let libplist re-encode and read the result with our reader: one conversion path, and
+    // none of libplist's string getters, which abort on an embedded U+0000.
+    char* bin = nullptr;
+    uint32_t len = 0;
+    plist_to_bin(tree.get(), &bin, &len);
+    if (!bin) return std::nullopt;
+    std::unique_ptr<char, void (*)(char*)> owned(bin, plist_to_bin_free);
+    return parseBinaryPropertyList({reinterpret_cast<const uint8_t*>(bin), len});
+}
+
+std::optional<std::vector<uint8_t>> serializeBinaryPropertyList(const Value& value) {
+    PlistPtr tree(toPlist(value, 0));
+    if (!tree) return std::nullopt;
+    char* bin = nullptr;  // plist_to_bin writes nothing unless this starts as NULL
+    uint32_t len = 0;
+    plist_to_bin(tree.get(), &bin, &len);
+    if (!bin) return std::nullopt;
+    std::unique_ptr<char, void (*)(char*)> owned(bin, plist_to_bin_free);
+    return std::vector<uint8_t>(bin, bin + len);
+}
+
+std::optional<std::string> serializeXmlPropertyList(const Value& value) {
+    PlistPtr tree(toPlist(value, 0));
+    if (!tree) return std::nullopt;
+    char* xml = nullptr;
+    uint32_t len = 0;
+    plist_to_xml(tree.get(), &xml, &len);
+    if (!xml) return std::nullopt;
+    std::unique_ptr<char, void (*)(char*)> owned(xml, plist_to_xml_free);
+    return std::string(xml, len);
+}
+
+}  // namespace platform

@@ -1,0 +1,139 @@
+#include "platform/foundation/runloop.h"
+
+#include <algorithm>
+#include <cmath>
+#include <atomic>
+#include <deque>
+#include <mutex>
+#include <vector>
+
+#include "platform/foundation/log.h"
+
+namespace platform {
+namespace {
+std::atomic<RunLoop*> mainLoop{nullptr};
+std::atomic<uint64_t> nextSequence{1};
+}  // namespace
+
+RunLoop& RunLoop::main() {
+    RunLoop* loop = mainLoop.load();
+    if (!loop) {
+        // A process that forgot to install a loop still gets one; it simply never runs by itself.
+        static ManualRunLoop fallback;
+        return fallback;
+    }
+    return *loop;
+}
+
+void RunLoop::setMain(RunLoop* loop) { mainLoop.store(loop); }
+
+Timer::Timer(RunLoop& loop, double interval, Repeats repeats, Callback cb, Dictionary userInfo)
+    : loop_(loop), interval_(interval), repeats_(repeats), callback_(std::move(cb)),
+      userInfo_(std::move(userInfo)), sequence_(nextSequence++) {}
+
+std::shared_ptr<Timer> Timer::scheduled(double interval, Repeats repeats, Callback callback, Dictionary userInfo) {
+    return scheduled(RunLoop::main(), interval, repeats, std::move(callback), std::move(userInfo));
+}
+
+std::shared_ptr<Timer> Timer::scheduled(RunLoop& loop, double interval, Repeats repeats, Callback callback,
+                                        Dictionary userInfo) {
+    // NSTimer treats a non-positive interval as 0.1 ms; a repeating timer must move on.
+    if (!(interval > 0)) interval = 0.0001;
+    std::shared_ptr<Timer> t(new Timer(loop, interval, repeats, std::move(callback), std::move(userInfo)));
+    t->fireDate_ = loop.now() + interval;
+    loop.addTimer(t);
+    return t;
+}
+
+void Timer::invalidate() {
+    if (!valid_) return;
+    valid_ = false;
+    loop_.removeTimer(this);
+}
+
+void Timer::fire() {
+    if (!valid_) return;
+    auto self = shared_from_this();  // the callback may drop the last outside handle
+    if (repeats_ == Repeats::Yes) {
+        fireDate_ += interval_;
+        if (fireDate_ <= loop_.now()) fireDate_ = loop_.now() + interval_;  // skip missed ticks
+    } else {
+        valid_ = false;
+        loop_.removeTimer(this);
+    }
+    try {
+        if (callback_) callback_(*this);
+    } catch (...) {
+        NSLog("A timer callback threw; the timer goes on");
+    }
+}
+
+struct ManualRunLoop::State {
+    mutable std::mutex m;
+    std::vector<std::shared_ptr<Timer>> timers;
+    std::deque<std::function<void()>> pending;
+};
+
+ManualRunLoop::ManualRunLoop(double start) : s_(std::make_unique<State>()), now_(start) {}
+ManualRunLoop::~ManualRunLoop() = default;
+
+void ManualRunLoop::perform(std::function<void()> fn) {
+    std::lock_guard lock(s_->m);
+    s_->pending.push_back(std::move(fn));
+}
+
+void ManualRunLoop::runPending() {
+    for (;;) {
+        std::function<void()> fn;
+        {
+            std::lock_guard lock(s_->m);
+            if (s_->pending.empty()) return;
+            fn = std::move(s_->pending.front());
+            s_->pending.pop_front();
+        }
+        try {
+            fn();
+        } catch (...) {
+            NSLog("Work performed on the run loop threw");
+        }
+    }
+}
+
+void ManualRunLoop::advance(double seconds) {
+    runPending();
+    const double end = now_ + seconds;
+    for (;;) {
+        std::shared_ptr<Timer> next;
+        {
+            std::lock_guard lock(s_->m);
+            for (auto& t : s_->timers) {
+                if (t->fireDate() > end + 1e-9) continue;
+                if (!next || t->fireDate() < next->fireDate() - 1e-9 ||
+                    (std::abs(t->fireDate() - next->fireDate()) <= 1e-9 && t->sequence() < next->sequence()))
+                    next = t;
+            }
+        }
+        if (!next) break;
+        now_ = std::max(now_, next->fireDate());
+        next->fire();
+        runPending();
+    }
+    now_ = end;
+}
+
+size_t ManualRunLoop::timerCount() const {
+    std::lock_guard lock(s_->m);
+    return s_->timers.size();
+}
+
+void ManualRunLoop::addTimer(const std::shared_ptr<Timer>& timer) {
+    std::lock_guard lock(s_->m);
+    s_->timers.push_back(timer);
+}
+
+void ManualRunLoop::removeTimer(Timer* timer) {
+    std::lock_guard lock(s_->m);
+    std::erase_if(s_->timers, [timer](const auto& t) { return t.get() == timer; });
+}
+
+}  // namespace platform

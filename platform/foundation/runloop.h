@@ -1,0 +1,97 @@
+// The main run loop and its timers. Timers fire their callback on the thread that runs the
+// loop, after their interval and again at every interval while they repeat; an invalidated
+// timer never fires again. As with NSTimer, the loop keeps a scheduled timer alive until it is
+// invalidated (or, one-shot, has fired): a timer nobody keeps a handle to still fires.
+// Two implementations: ManualRunLoop (tests step its clock by hand) and the sd-event loop of
+// the hosts. now() is the clock the time item shows, so stepping it fixes the displayed time.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "platform/foundation/value.h"
+
+namespace platform {
+
+class Timer;
+
+class RunLoop {
+public:
+    virtual ~RunLoop() = default;
+    // Seconds since the Unix epoch on this loop's clock.
+    virtual double now() const = 0;
+    // Runs fn on this loop after the current callback returns. Thread-safe.
+    virtual void perform(std::function<void()> fn) = 0;
+
+    // The process's main run loop; hosts and tests install one first.
+    static RunLoop& main();
+    static void setMain(RunLoop* loop);
+
+protected:
+    friend class Timer;
+    virtual void addTimer(const std::shared_ptr<Timer>& timer) = 0;
+    virtual void removeTimer(Timer* timer) = 0;
+};
+
+class Timer : public std::enable_shared_from_this<Timer> {
+public:
+    using Callback = std::function<void(Timer&)>;
+    enum class Repeats { No, Yes };
+
+    // scheduledTimerWithTimeInterval:target:selector:userInfo:repeats: on the main loop.
+    static std::shared_ptr<Timer> scheduled(double interval, Repeats repeats, Callback callback,
+                                            Dictionary userInfo = {});
+    static std::shared_ptr<Timer> scheduled(RunLoop& loop, double interval, Repeats repeats,
+                                            Callback callback, Dictionary userInfo = {});
+
+    void invalidate();
+    bool isValid() const { return valid_; }
+    bool repeats() const { return repeats_ == Repeats::Yes; }
+    double timeInterval() const { return interval_; }
+    double fireDate() const { return fireDate_; }
+    const Dictionary& userInfo() const { return userInfo_; }
+
+    // For run loop implementations: fire once and move the fire date on.
+    void fire();
+    void setFireDate(double t) { fireDate_ = t; }
+    uint64_t sequence() const { return sequence_; }
+
+private:
+    Timer(RunLoop& loop, double interval, Repeats repeats, Callback cb, Dictionary userInfo);
+    RunLoop& loop_;
+    double interval_;
+    Repeats repeats_;
+    Callback callback_;
+    Dictionary userInfo_;
+    double fireDate_ = 0;
+    bool valid_ = true;
+    uint64_t sequence_;
+};
+
+// A run loop whose clock moves only when a test says so.
+class ManualRunLoop : public RunLoop {
+public:
+    explicit ManualRunLoop(double start = 1796636460.0);  // 2026-12-07 09:41:00 UTC
+    ~ManualRunLoop() override;
+    double now() const override { return now_; }
+    void perform(std::function<void()> fn) override;
+
+    // Runs performed work, then fires every timer that falls due within the next `seconds`, in
+    // order of fire date (ties in order of creation), with the clock set to each fire date.
+    void advance(double seconds);
+    // Runs performed work (and work it performs in turn) without moving the clock.
+    void runPending();
+    size_t timerCount() const;
+
+protected:
+    void addTimer(const std::shared_ptr<Timer>& timer) override;
+    void removeTimer(Timer* timer) override;
+
+private:
+    struct State;
+    std::unique_ptr<State> s_;
+    double now_;
+};
+
+}  // namespace platform

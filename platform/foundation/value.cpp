@@ -1,0 +1,65 @@
+#include "platform/foundation/value.h"
+
+#include <cmath>
+#include <limits>
+
+namespace platform {
+
+Value& Value::operator=(const Value& o) {
+    if (this == &o) return *this;
+    // Deep copy: a copied dictionary may be edited without touching the original.
+    if (auto a = std::get_if<std::shared_ptr<Array>>(&o.v_))
+        v_ = std::make_shared<Array>(**a);
+    else if (auto d = std::get_if<std::shared_ptr<Dictionary>>(&o.v_))
+        v_ = std::make_shared<Dictionary>(**d);
+    else
+        v_ = o.v_;
+    return *this;
+}
+
+const Array* Value::array() const {
+    auto p = std::get_if<std::shared_ptr<Array>>(&v_);
+    return p ? p->get() : nullptr;
+}
+const Dictionary* Value::dictionary() const {
+    auto p = std::get_if<std::shared_ptr<Dictionary>>(&v_);
+    return p ? p->get() : nullptr;
+}
+Array* Value::array() {
+    auto p = std::get_if<std::shared_ptr<Array>>(&v_);
+    return p ? p->get() : nullptr;
+}
+Dictionary* Value::dictionary() {
+    auto p = std::get_if<std::shared_ptr<Dictionary>>(&v_);
+    return p ? p->get() : nullptr;
+}
+
+bool Value::operator==(const Value& o) const {
+    if (kind() != o.kind()) return false;
+    if (auto a = array()) return *a == *o.array();
+    if (auto d = dictionary()) return *d == *o.dictionary();
+    return v_ == o.v_;
+}
+
+const Value* lookup(const Dictionary& dict, const std::string& key) {
+    auto it = dict.find(key);
+    return it == dict.end() ? nullptr : &it->second;
+}
+
+std::optional<int32_t> readInt32(const Value* value) {
+    if (!value) return std::nullopt;
+    if (auto i = value->integer()) {
+        if (*i < std::numeric_limits<int32_t>::min() || *i > std::numeric_limits<int32_t>::max())
+            return std::nullopt;
+        return static_cast<int32_t>(*i);
+    }
+    if (auto d = value->real()) {
+        if (!std::isfinite(*d) || std::trunc(*d) != *d) return std::nullopt;
+        if (*d < std::numeric_limits<int32_t>::min() || *d > std::numeric_limits<int32_t>::max())
+            return std::nullopt;
+        return static_cast<int32_t>(*d);
+    }
+    return std::nullopt;
+}
+
+}  // namespace platform

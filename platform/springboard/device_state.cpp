@@ -1,0 +1,123 @@
+#include "platform/springboard/device_state.h"
+
+namespace platform {
+
+const char* dataNetworkLabel(int type) {
+    switch (type) {
+    case 0: return "No Data";
+    case 1: return "GPRS";
+    case 2: return "EDGE";
+    case 3: return "3G";
+    case 4: return "4G";
+    case 5: return "1x";
+    case 6: return "LTE";
+    case 7: return "Wi-Fi";
+    case 8: return "Personal Hotspot";
+    default: return "Unknown";
+    }
+}
+
+DeviceState& deviceState() {
+    static DeviceState state;
+    return state;
+}
+
+namespace {
+
+bool truth(const Value& v, bool& out) {
+    if (auto b = v.boolean()) return out = *b, true;
+    if (auto i = v.integer()) return out = *i != 0, true;
+    return false;
+}
+
+bool integer(const Value& v, int& out) {
+    if (auto i = v.integer()) return out = static_cast<int>(*i), true;
+    if (auto b = v.boolean()) return out = *b, true;
+    return false;
+}
+
+bool text(const Value& v, std::optional<std::string>& out) {
+    if (auto s = v.string()) return out = *s, true;
+    if (auto b = v.boolean(); b && !*b) return out.reset(), true;  // false: none
+    return false;
+}
+
+}  // namespace
+
+void DeviceState::apply(const Dictionary& values, std::vector<std::string>* ignored) {
+    for (const auto& [key, v] : values) {
+        bool ok = false;
+        std::optional<int> level;
+        if (key == "carrier") ok = text(v, carrier);
+        else if (key == "simInserted") ok = truth(v, simInserted);
+        else if (key == "emergencyOnly") ok = truth(v, emergencyOnly);
+        else if (key == "signalBars") ok = integer(v, signalBars);
+        else if (key == "cellularDataType") ok = integer(v, cellularDataType);
+        else if (key == "airplaneMode") ok = truth(v, airplaneMode);
+        else if (key == "wifiNetwork") ok = text(v, wifiNetwork);
+        else if (key == "wifiBars") ok = integer(v, wifiBars);
+        else if (key == "tethering") ok = truth(v, tethering);
+        else if (key == "tetheredDevices") ok = integer(v, tetheredDevices);
+        else if (key == "batteryLevel") ok = integer(v, batteryLevel);
+        else if (key == "charging") ok = truth(v, charging);
+        else if (key == "bluetooth") ok = truth(v, bluetooth);
+        else if (key == "bluetoothBatteryLevel") {
+            int lv = 0;
+            if (integer(v, lv)) ok = true, bluetoothBatteryLevel = lv;
+            else if (auto b = v.boolean(); b && !*b) ok = true, bluetoothBatteryLevel.reset();
+        }
+        else if (key == "doNotDisturb") ok = truth(v, doNotDisturb);
+        else if (key == "tty") ok = truth(v, tty);
+        else if (key == "alarm") ok = truth(v, alarm);
+        else if (key == "location") ok = truth(v, location);
+        else if (key == "rotationLock") ok = truth(v, rotationLock);
+        else if (key == "airplay") ok = truth(v, airplay);
+        else if (key == "assistant") ok = truth(v, assistant);
+        else if (key == "vpn") ok = truth(v, vpn);
+        else if (key == "callForwarding") ok = truth(v, callForwarding);
+        else if (key == "networkActivity") ok = truth(v, networkActivity);
+        else if (key == "mediaPlaying") ok = truth(v, mediaPlaying);
+        else if (key == "nowPlayingArtist") ok = text(v, nowPlayingArtist);
+        else if (key == "nowPlayingTitle") ok = text(v, nowPlayingTitle);
+        else if (key == "locked") ok = truth(v, locked);
+        if (!ok && ignored) ignored->push_back(key);
+    }
+}
+
+Dictionary DeviceState::toDictionary() const {
+    Dictionary d;
+    auto opt = [&](const char* k, const std::optional<std::string>& s) {
+        if (s) d[k] = *s;
+    };
+    opt("carrier", carrier);
+    d["simInserted"] = simInserted;
+    d["emergencyOnly"] = emergencyOnly;
+    d["signalBars"] = signalBars;
+    d["cellularDataType"] = cellularDataType;
+    d["airplaneMode"] = airplaneMode;
+    opt("wifiNetwork", wifiNetwork);
+    d["wifiBars"] = wifiBars;
+    d["tethering"] = tethering;
+    d["tetheredDevices"] = tetheredDevices;
+    d["batteryLevel"] = batteryLevel;
+    d["charging"] = charging;
+    d["bluetooth"] = bluetooth;
+    if (bluetoothBatteryLevel) d["bluetoothBatteryLevel"] = *bluetoothBatteryLevel;
+    d["doNotDisturb"] = doNotDisturb;
+    d["tty"] = tty;
+    d["alarm"] = alarm;
+    d["location"] = location;
+    d["rotationLock"] = rotationLock;
+    d["airplay"] = airplay;
+    d["assistant"] = assistant;
+    d["vpn"] = vpn;
+    d["callForwarding"] = callForwarding;
+    d["networkActivity"] = networkActivity;
+    d["mediaPlaying"] = mediaPlaying;
+    opt("nowPlayingArtist", nowPlayingArtist);
+    opt("nowPlayingTitle", nowPlayingTitle);
+    d["locked"] = locked;
+    return d;
+}
+
+}  // namespace platform

@@ -1,0 +1,61 @@
+// The simulated hardware of the device: what SpringBoard's classes compute their status bar
+// items from. One instance per process, touched on the main thread only; the SpringBoard host
+// loads it from device.plist and applies `device set` changes to it.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/value.h"
+
+namespace platform {
+
+// SpringBoard's data connection types, as the status bar's data network item labels them.
+const char* dataNetworkLabel(int type);
+
+struct DeviceState {
+    // Cellular service.
+    std::optional<std::string> carrier = std::string("Vantrel Mobile");
+    bool simInserted = true;
+    bool emergencyOnly = false;  // the network grants emergency calls only
+    int signalBars = 4;          // 0 to 5
+    int cellularDataType = 6;    // a type of dataNetworkLabel
+    bool airplaneMode = false;
+    // Wi-Fi.
+    std::optional<std::string> wifiNetwork = std::string("Quennick Home");
+    int wifiBars = 3;
+    // Tethering.
+    bool tethering = false;
+    int tetheredDevices = 0;
+    // Battery and accessories.
+    int batteryLevel = 87;
+    bool charging = false;
+    bool bluetooth = true;
+    std::optional<int> bluetoothBatteryLevel = 60;  // a connected headset's battery
+    bool doNotDisturb = false;
+    bool tty = false;
+    bool alarm = true;
+    bool location = true;
+    bool rotationLock = false;
+    bool airplay = false;
+    bool assistant = false;
+    bool vpn = false;
+    bool callForwarding = false;
+    bool networkActivity = false;
+    // Media.
+    bool mediaPlaying = true;
+    std::optional<std::string> nowPlayingArtist = std::string("The Quennicks");
+    std::optional<std::string> nowPlayingTitle = std::string("Status Bar Blues");
+    // Lock state.
+    bool locked = false;
+
+    // Applies device.plist keys (the names of toDictionary); unknown keys and wrong types are
+    // ignored and named in `ignored` when given.
+    void apply(const Dictionary& values, std::vector<std::string>* ignored = nullptr);
+    Dictionary toDictionary() const;
+};
+
+DeviceState& deviceState();
+
+}  // namespace platform

@@ -1,0 +1,146 @@
+#include "shared/settings.h"
+
+#include <cmath>
+#include <limits>
+
+#include "platform/foundation/file.h"
+#include "platform/foundation/home.h"
+
+namespace vantrel {
+
+std::string preferencePath(PreferenceFile file) {
+    const char* suffix = file == PreferenceFile::Main        ? ".plist"
+                         : file == PreferenceFile::DataFaker ? "-datafaker.plist"
+                                                             : "-icontester.plist";
+    return NSHomeDirectory() + "/Library/Preferences/" + kBundleIdentifier + suffix;
+}
+
+std::optional<Dictionary> readPreferences(PreferenceFile file) {
+    return platform::readDictionaryFile(preferencePath(file));
+}
+
+Dictionary readPreferencesForUpdate(PreferenceFile file) {
+    auto prefs = readPreferences(file);
+    return prefs ? std::move(*prefs) : defaultPreferences(file);
+}
+
+bool writePreferences(PreferenceFile file, const Dictionary& dict) {
+    std::string path = preferencePath(file);
+    platform::createDirectories(path.substr(0, path.rfind('/')));
+    return platform::writeDictionaryFile(path, dict);
+}
+
+Dictionary defaultPreferences(PreferenceFile file) {
+    switch (file) {
+    case PreferenceFile::DataFaker: return {{"enablefaker", false}, {"datatype", 6}};
+    case PreferenceFile::IconTester: return {{"enabletester", false}};
+    case PreferenceFile::Main: break;
+    }
+    Dictionary d;
+    for (const char* key : kItemHideKeys) d[key] = false;
+    d["clockformat"] = 0;
+    d["1224"] = 0;
+    d["timeandram"] = false;
+    d["hideall"] = false;
+    d["sos"] = false;
+    d["ncstatus"] = false;
+    d["carrierText"] = "CustomText";
+    d["timeText"] = "'_Quennick_'";
+    d["lockclock"] = false;
+    d["nowplaying"] = false;
+    d["samelockstatusbar"] = false;
+    d["customcarrier"] = false;
+    d["activatorenabled"] = true;
+    d["ramtime"] = false;
+    d["hideallls"] = false;
+    d["animatedcustomtime"] = false;
+    d["reverseString"] = "'Vantrel'";
+    d["hidetethering"] = false;
+    return d;
+}
+
+namespace {
+
+// The part of a string that NSString's boolValue and integer readers look at: after leading
+// blanks, an optional sign.
+size_t skipBlanks(const std::string& s) {
+    size_t i = 0;
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r' || s[i] == '\f' || s[i] == '\v'))
+        ++i;
+    return i;
+}
+
+int64_t clampToInt64(double d) {
+    if (std::isnan(d)) return 0;
+    if (d >= 9.2233720368547758e18) return std::numeric_limits<int64_t>::max();
+    if (d <= -9.2233720368547758e18) return std::numeric_limits<int64_t>::min();
+    return static_cast<int64_t>(d);
+}
+
+}  // namespace
+
+bool boolValue(const Value* value) {
+    if (!value) return false;
+    if (auto b = value->boolean()) return *b;
+    if (auto i = value->integer()) return *i != 0;
+    if (auto r = value->real()) return *r != 0;
+    if (auto s = value->string()) {
+        size_t i = skipBlanks(*s);
+        if (i < s->size() && (s->at(i) == '+' || s->at(i) == '-')) ++i;
+        while (i < s->size() && s->at(i) == '0') ++i;
+        if (i >= s->size()) return false;
+        char c = s->at(i);
+        return c == 'Y' || c == 'y' || c == 'T' || c == 't' || (c >= '1' && c <= '9');
+    }
+    return false;
+}
+
+int64_t integerValue(const Value* value) {
+    if (!value) return 0;
+    if (auto b = value->boolean()) return *b ? 1 : 0;
+    if (auto i = value->integer()) return *i;
+    if (auto r = value->real()) return clampToInt64(*r);
+    if (auto s = value->string()) {
+        size_t i = skipBlanks(*s);
+        bool negative = false;
+        if (i < s->size() && (s->at(i) == '+' || s->at(i) == '-')) negative = s->at(i++) == '-';
+        int64_t v = 0;
+        for (; i < s->size() && s->at(i) >= '0' && s->at(i) <= '9'; ++i) {
+            int digit = s->at(i) - '0';
+            if (v > (std::numeric_limits<int64_t>::max() - digit) / 10)
+                return negative ? std::numeric_limits<int64_t>::min() : std::numeric_limits<int64_t>::max();
+            v = v * 10 + digit;
+        }
+        return negative ? -v : v;
+    }
+    return 0;
+}
+
+bool readBool(const std::optional<Dictionary>& prefs, const std::string& key) {
+    return prefs && boolValue(platform::lookup(*prefs, key));
+}
+
+int64_t readInteger(const std::optional<Dictionary>& prefs, const std::string& key) {
+    return prefs ? integerValue(platform::lookup(*prefs, key)) : 0;
+}
+
+std::optional<std::string> readString(const std::optional<Dictionary>& prefs, const std::string& key) {
+    if (!prefs) return std::nullopt;
+    const Value* v = platform::lookup(*prefs, key);
+    if (!v || !v->string()) return std::nullopt;
+    return *v->string();
+}
+
+void postNotification(const char* name, const Dictionary& userInfo) {
+    CFNotificationCenterPostNotification(CFNotificationCenterGetDistributedCenter(), name, nullptr, &userInfo, true);
+}
+
+void postSettingsChanged(int code) { postNotification(kSettingsChangedNotification, {{kItemToggledKey, code}}); }
+
+void postAnimationChanged(int flag) { postNotification(kAnimationChangedNotification, {{kAnimationFlagKey, flag}}); }
+
+void subscribe(const char* name, CFNotificationCallback callback) {
+    CFNotificationCenterAddObserver(CFNotificationCenterGetDistributedCenter(), nullptr, callback, name, nullptr, 0);
+}
+
+}  // namespace vantrel

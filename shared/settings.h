@@ -1,0 +1,83 @@
+// The settings model both deliverables compile in: the three preference files (paths, read,
+// read for update, atomic binary write, defaults), the reading rules every reader uses, the
+// status bar item hide keys in item order, and the two notifications with their item codes.
+// Holds no state. Files are read whole at each call and never cached; nothing throws: an
+// absent or unreadable file reads as no dictionary, a failed write is logged and returns false.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "platform/foundation/notifications.h"
+#include "platform/foundation/value.h"
+
+namespace vantrel {
+
+using platform::Dictionary;
+using platform::Value;
+
+inline constexpr char kBundleIdentifier[] = "com.quennick.vantrel";
+
+enum class PreferenceFile { Main, DataFaker, IconTester };
+
+// Home directory + "/Library/Preferences/" + bundle identifier + suffix.
+std::string preferencePath(PreferenceFile file);
+
+// Read: the file's dictionary, or nullopt when it is absent or unreadable.
+std::optional<Dictionary> readPreferences(PreferenceFile file);
+// Read for update: the file's dictionary, or the file's defaults when it cannot be read.
+Dictionary readPreferencesForUpdate(PreferenceFile file);
+// Write: the whole dictionary as a binary property list, replacing the file atomically.
+bool writePreferences(PreferenceFile file, const Dictionary& dict);
+// The defaults: 44 main entries, {"enablefaker": false, "datatype": 6}, {"enabletester": false}.
+Dictionary defaultPreferences(PreferenceFile file);
+
+// Reading rules. A value is true when it is a true boolean or a non-zero number, or a string
+// that starts (after blanks, a sign and zeros) with Y, y, T, t or a digit 1-9. An integer
+// comes from a number (truncated), a boolean (0 or 1) or a string's leading digits. Anything
+// else (absent, array, dictionary, data, date) reads as false or 0.
+bool boolValue(const Value* value);
+int64_t integerValue(const Value* value);
+bool readBool(const std::optional<Dictionary>& prefs, const std::string& key);
+int64_t readInteger(const std::optional<Dictionary>& prefs, const std::string& key);
+// A string value as stored; nullopt when absent or not a string.
+std::optional<std::string> readString(const std::optional<Dictionary>& prefs, const std::string& key);
+
+// The hide keys of status bar items 0 to 25, in item order.
+inline constexpr std::array<const char*, 26> kItemHideKeys = {
+    "clock",    "donotdisturb", "airplane",      "signalbars", "carrierlogo",    "wifi",     "unknown1",
+    "battery",  "batterypercent1", "batterypercent2", "smallbattery1", "bluetooth", "tty", "alarm",
+    "unknown2", "unknown3",     "location",      "portraitlock", "unknown4",     "airplay",  "assistant",
+    "vpn",      "callforwarding", "activity",    "music",      "unknown5"};
+
+// Notifications and their userInfo keys.
+inline constexpr char kSettingsChangedNotification[] = "vantrel.SettingsChanged";
+inline constexpr char kAnimationChangedNotification[] = "vantrel.AnimationChanged";
+inline constexpr char kItemToggledKey[] = "itemToggled";
+inline constexpr char kAnimationFlagKey[] = "animationFlag";
+
+// Item codes of "itemToggled" beyond the item indices 0 to 25.
+namespace ItemCode {
+inline constexpr int ClockMode = 26;
+inline constexpr int EmergencyOnly = 27;
+inline constexpr int Carrier = 29;
+inline constexpr int Tethering = 40;
+inline constexpr int AllItems = 99;
+inline constexpr int IconTesterItem = 100;
+inline constexpr int SyncIndicator = 126;
+inline constexpr int DataFaker = 9991;
+inline constexpr int TetheringFaker = 9992;
+}  // namespace ItemCode
+
+// Posts on the distributed centre, no object, delivered immediately.
+void postNotification(const char* name, const Dictionary& userInfo);
+// {"itemToggled": code} as "vantrel.SettingsChanged".
+void postSettingsChanged(int code);
+// {"animationFlag": flag} as "vantrel.AnimationChanged".
+void postAnimationChanged(int flag);
+// CFNotificationCenterAddObserver on the distributed centre: no observer, no object, value 0.
+void subscribe(const char* name, CFNotificationCallback callback);
+
+}  // namespace vantrel

@@ -1,0 +1,25 @@
+// The lock screen's status bar (time, style), the lock-screen hide-all, the first-run notice
+// after the first completed unlock, and the Notification Centre's own status bar. Main thread.
+#pragma once
+
+#include "platform/runtime/runtime.h"
+
+namespace vantrel::tweak {
+
+extern IMP orig_SBNotificationCenterViewController__loadStatusBar;
+extern IMP orig_SBLockScreenManager__finishUIUnlockFromSource_withOptions_;
+extern IMP orig_SBLockScreenViewController_shouldShowLockStatusBarTime;
+extern IMP orig_SBLockScreenViewController_statusBarStyle;
+extern IMP orig_SBLockScreenViewControllerBase_activate;
+extern IMP orig_SBLockScreenViewControllerBase_prepareForUIUnlock;
+extern IMP orig_SBLockScreenViewControllerBase_deactivate;
+
+void SBNotificationCenterViewController__loadStatusBar(id self, SEL _cmd);
+void SBLockScreenManager__finishUIUnlockFromSource_withOptions_(id self, SEL _cmd, int source, id options);
+bool SBLockScreenViewController_shouldShowLockStatusBarTime(id self, SEL _cmd);
+int SBLockScreenViewController_statusBarStyle(id self, SEL _cmd);
+void SBLockScreenViewControllerBase_activate(id self, SEL _cmd);
+void SBLockScreenViewControllerBase_prepareForUIUnlock(id self, SEL _cmd);
+void SBLockScreenViewControllerBase_deactivate(id self, SEL _cmd);
+
+}  // namespace vantrel::tweak
