@@ -1,0 +1,55 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/foundation/runloop.h"
+
+using platform::ManualRunLoop;
+using platform::Timer;
+
+TEST(ManualRunLoop, TimersFireInOrderAtTheirIntervals) {
+    ManualRunLoop loop;
+    std::vector<std::string> fired;
+    double start = loop.now();
+    auto repeating = Timer::scheduled(loop, 1.0, Timer::Repeats::Yes, [&](Timer&) {
+        fired.push_back("r@" + std::to_string(static_cast<int>((loop.now() - start) * 10)));
+    });
+    Timer::scheduled(loop, 2.5, Timer::Repeats::No, [&](Timer&) { fired.push_back("once"); });
+    auto cancelled = Timer::scheduled(loop, 0.5, Timer::Repeats::No, [&](Timer&) { fired.push_back("never"); });
+    cancelled->invalidate();
+    loop.advance(3.0);
+    EXPECT_EQ(fired, (std::vector<std::string>{"r@10", "r@20", "once", "r@30"}));
+    EXPECT_TRUE(repeating->isValid());
+    repeating->invalidate();
+    loop.advance(5.0);
+    EXPECT_EQ(fired.size(), 4u);
+    EXPECT_EQ(loop.timerCount(), 0u);
+}
+
+TEST(ManualRunLoop, UnkeptTimersStillFireAndCallbacksMayScheduleMore) {
+    ManualRunLoop loop;
+    int frames = 0;
+    std::function<void(Timer&)> frame = [&](Timer& t) {
+        EXPECT_EQ(t.userInfo().at("n"), platform::Value(frames));
+        if (++frames < 5) Timer::scheduled(loop, 0.2, Timer::Repeats::No, frame, {{"n", frames}});
+    };
+    Timer::scheduled(loop, 0.2, Timer::Repeats::No, frame, {{"n", 0}});
+    loop.advance(0.9);
+    EXPECT_EQ(frames, 4);
+    loop.advance(0.2);
+    EXPECT_EQ(frames, 5);
+}
+
+TEST(ManualRunLoop, PerformedWorkRunsAfterTheCurrentCall) {
+    ManualRunLoop loop;
+    std::vector<int> order;
+    loop.perform([&] {
+        order.push_back(1);
+        loop.perform([&] { order.push_back(3); });
+        order.push_back(2);
+    });
+    EXPECT_TRUE(order.empty());
+    loop.runPending();
+    EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
+}

@@ -1,0 +1,200 @@
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <unistd.h>
+
+#include "platform/foundation/file.h"
+#include "platform/foundation/home.h"
+#include "platform/foundation/notifications.h"
+#include "platform/foundation/plist.h"
+#include "platform/foundation/runloop.h"
+#include "shared/settings.h"
+
+using namespace vantrel;
+using platform::Array;
+using platform::Data;
+using platform::Date;
+
+namespace {
+
+class SettingsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/vantrel-settings-XXXXXX";
+        home_ = mkdtemp(tmpl);
+        platform::setHomeDirectory(home_);
+    }
+    void TearDown() override { std::system(("rm -rf '" + home_ + "'").c_str()); }
+    std::string home_;
+};
+
+std::string runPython(const std::string& script) {
+    std::string path = "/tmp/vantrel-py-" + std::to_string(getpid()) + ".py";
+    std::ofstream(path) << script;
+    FILE* p = popen(("python3 " + path + " 2>&1").c_str(), "r");
+    std::string out;
+    char buf[256];
+    while (p && fgets(buf, sizeof buf, p)) out += buf;
+    if (p) pclose(p);
+    std::remove(path.c_str());
+    return out;
+}
+
+}  // namespace
+
+TEST_F(SettingsTest, PathsFollowTheHomeDirectory) {
+    EXPECT_EQ(preferencePath(PreferenceFile::Main), home_ + "/Library/Preferences/com.quennick.vantrel.plist");
+    EXPECT_EQ(preferencePath(PreferenceFile::DataFaker),
+              home_ + "/Library/Preferences/com.quennick.vantrel-datafaker.plist");
+    EXPECT_EQ(preferencePath(PreferenceFile::IconTester),
+              home_ + "/Library/Preferences/com.quennick.vantrel-icontester.plist");
+}
+
+TEST_F(SettingsTest, DefaultsAreExactlyTheDocumentedOnes) {
+    Dictionary main = defaultPreferences(PreferenceFile::Main);
+    EXPECT_EQ(main.size(), 44u);
+    for (const char* key : kItemHideKeys) EXPECT_EQ(main.at(key), Value(false)) << key;
+    EXPECT_EQ(main.at("clockformat"), Value(0));
+    EXPECT_EQ(main.at("1224"), Value(0));
+    EXPECT_EQ(main.at("carrierText"), Value("CustomText"));
+    EXPECT_EQ(main.at("timeText"), Value("'_Quennick_'"));
+    EXPECT_EQ(main.at("reverseString"), Value("'Vantrel'"));
+    EXPECT_EQ(main.at("activatorenabled"), Value(true));
+    for (const char* key : {"timeandram", "hideall", "sos", "ncstatus", "lockclock", "nowplaying", "samelockstatusbar",
+                            "customcarrier", "ramtime", "hideallls", "animatedcustomtime", "hidetethering"})
+        EXPECT_EQ(main.at(key), Value(false)) << key;
+    EXPECT_FALSE(main.count("intromessageshown"));
+    EXPECT_EQ(defaultPreferences(PreferenceFile::DataFaker), (Dictionary{{"enablefaker", false}, {"datatype", 6}}));
+    EXPECT_EQ(defaultPreferences(PreferenceFile::IconTester), (Dictionary{{"enabletester", false}}));
+}
+
+struct ReadingCase {
+    const char* name;
+    std::optional<Value> value;
+    bool asBool;
+    int64_t asInteger;
+};
+
+class ReadingRules : public ::testing::TestWithParam<ReadingCase> {};
+
+TEST_P(ReadingRules, BooleanAndIntegerMeaning) {
+    const auto& c = GetParam();
+    std::optional<Dictionary> prefs = Dictionary{};
+    if (c.value) (*prefs)["k"] = *c.value;
+    EXPECT_EQ(readBool(prefs, "k"), c.asBool);
+    EXPECT_EQ(readInteger(prefs, "k"), c.asInteger);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Table, ReadingRules,
+    ::testing::Values(ReadingCase{"absent", std::nullopt, false, 0}, ReadingCase{"true", Value(true), true, 1},
+                      ReadingCase{"false", Value(false), false, 0}, ReadingCase{"zero", Value(0), false, 0},
+                      ReadingCase{"five", Value(5), true, 5}, ReadingCase{"negative", Value(-2), true, -2},
+                      ReadingCase{"half", Value(0.5), true, 0}, ReadingCase{"real", Value(3.9), true, 3},
+                      ReadingCase{"yes", Value("YES"), true, 0}, ReadingCase{"lower_t", Value("true"), true, 0},
+                      ReadingCase{"no", Value("NO"), false, 0}, ReadingCase{"digits", Value("42abc"), true, 42},
+                      ReadingCase{"zeros", Value("  -0003"), true, -3}, ReadingCase{"zero_text", Value("0"), false, 0},
+                      ReadingCase{"empty", Value(""), false, 0}, ReadingCase{"array", Value(Array{1}), false, 0},
+                      ReadingCase{"dict", Value(Dictionary{{"a", 1}}), false, 0},
+                      ReadingCase{"data", Value(Data{{1}}), false, 0}, ReadingCase{"date", Value(Date{5}), false, 0}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SettingsTest, StringsAreReadAsStoredOnly) {
+    std::optional<Dictionary> prefs = Dictionary{{"s", "x"}, {"n", 3}};
+    EXPECT_EQ(readString(prefs, "s"), std::optional<std::string>("x"));
+    EXPECT_FALSE(readString(prefs, "n"));
+    EXPECT_FALSE(readString(prefs, "missing"));
+    EXPECT_FALSE(readString(std::nullopt, "s"));
+}
+
+TEST_F(SettingsTest, ReadForUpdateFallsBackToTheFileDefaults) {
+    EXPECT_FALSE(readPreferences(PreferenceFile::DataFaker));
+    EXPECT_EQ(readPreferencesForUpdate(PreferenceFile::DataFaker), defaultPreferences(PreferenceFile::DataFaker));
+    ASSERT_TRUE(writePreferences(PreferenceFile::DataFaker, {{"datatype", 3}}));
+    EXPECT_EQ(readPreferencesForUpdate(PreferenceFile::DataFaker), (Dictionary{{"datatype", 3}}));
+}
+
+TEST_F(SettingsTest, FilesWeWriteAreReadByPlistlibAndTheOtherWayRound) {
+    Dictionary d = defaultPreferences(PreferenceFile::Main);
+    d["carrierText"] = "Carrier ♫ 'quoted' 😀";
+    d["clockformat"] = 5;
+    d["negative"] = -7;
+    ASSERT_TRUE(writePreferences(PreferenceFile::Main, d));
+    std::string path = preferencePath(PreferenceFile::Main);
+    std::string out = runPython(
+        "import plistlib,sys\n"
+        "raw=open('" + path + "','rb').read()\n"
+        "assert raw.startswith(b'bplist00')\n"
+        "d=plistlib.loads(raw)\n"
+        "assert len(d)==45, len(d)\n"
+        "assert d['carrierText']=='Carrier \\u266b \\'quoted\\' \\U0001F600', repr(d['carrierText'])\n"
+        "assert d['clockformat']==5 and d['negative']==-7 and d['hideall'] is False and d['activatorenabled'] is True\n"
+        "for fmt,name in ((plistlib.FMT_BINARY,'bin'),(plistlib.FMT_XML,'xml')):\n"
+        "    open('" + home_ + "/'+name+'.plist','wb').write(plistlib.dumps({'a':True,'n':-5,'big':2**40,'s':'\\u00e9t\\u00e9 \\U0001F600','r':1.5,'l':[1,'x'],'d':{'k':False}}, fmt=fmt))\n"
+        "print('OK')\n");
+    ASSERT_NE(out.find("OK"), std::string::npos) << out;
+    Dictionary expected{{"a", true}, {"n", -5},         {"big", 1LL << 40},
+                        {"s", "été 😀"}, {"r", 1.5}, {"l", Array{1, "x"}}, {"d", Dictionary{{"k", false}}}};
+    for (const char* name : {"bin", "xml"}) {
+        auto read = platform::readDictionaryFile(home_ + "/" + name + ".plist");
+        ASSERT_TRUE(read) << name;
+        EXPECT_EQ(*read, expected) << name;
+    }
+}
+
+TEST_F(SettingsTest, MalformedFilesReadAsNoDictionary) {
+    std::string path = preferencePath(PreferenceFile::Main);
+    platform::createDirectories(home_ + "/Library/Preferences");
+    auto good = *platform::serializeBinaryPropertyList(Value(defaultPreferences(PreferenceFile::Main)));
+    std::vector<std::string> corpus = {"", std::string(good.begin(), good.begin() + 40), "\x01\x02\xff random",
+                                       "<?xml version=\"1.0\"?><plist><dict><key>a</key></plist>",
+                                       "<plist><array><true/></array></plist>"};
+    for (const auto& bytes : corpus) {
+        std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+        EXPECT_FALSE(readPreferences(PreferenceFile::Main)) << bytes.size();
+        EXPECT_FALSE(readBool(readPreferences(PreferenceFile::Main), "hideall"));
+    }
+}
+
+TEST_F(SettingsTest, FailedWriteKeepsTheOldFileWhole) {
+    ASSERT_TRUE(writePreferences(PreferenceFile::Main, {{"hideall", true}}));
+    std::string dir = home_ + "/Library/Preferences";
+    // A folder in the temporary file's way is not enough to break the write, a read-only
+    // folder is (except for root, which ignores permissions).
+    if (geteuid() != 0) {
+        chmod(dir.c_str(), 0500);
+        EXPECT_FALSE(writePreferences(PreferenceFile::Main, {{"hideall", false}}));
+        chmod(dir.c_str(), 0700);
+    }
+    platform::setHomeDirectory(home_ + "/missing\x01");
+    EXPECT_FALSE(platform::writeDictionaryFile(home_ + "/no/such/dir/x.plist", {{"a", 1}}));
+    platform::setHomeDirectory(home_);
+    EXPECT_EQ(readPreferences(PreferenceFile::Main), (Dictionary{{"hideall", true}}));
+}
+
+TEST(Notifications, PostHelpersCarryTheirCodes) {
+    platform::ManualRunLoop loop;
+    platform::InProcessNotificationCenter center;
+    platform::RunLoop::setMain(&loop);
+    platform::NotificationCenter::setDistributed(&center);
+    static std::vector<std::pair<std::string, std::optional<int32_t>>> seen;
+    seen.clear();
+    auto record = [](CFNotificationCenterRef, void*, const std::string& name, const void*, const Dictionary* info) {
+        const char* key = name == kSettingsChangedNotification ? kItemToggledKey : kAnimationFlagKey;
+        seen.emplace_back(name, info ? platform::readInt32(platform::lookup(*info, key)) : std::nullopt);
+    };
+    subscribe(kSettingsChangedNotification, record);
+    subscribe(kAnimationChangedNotification, record);
+    postSettingsChanged(ItemCode::AllItems);
+    postAnimationChanged(1);
+    EXPECT_TRUE(seen.empty());  // never inside the posting call
+    loop.runPending();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[0], std::make_pair(std::string("vantrel.SettingsChanged"), std::optional<int32_t>(99)));
+    EXPECT_EQ(seen[1], std::make_pair(std::string("vantrel.AnimationChanged"), std::optional<int32_t>(1)));
+    platform::RunLoop::setMain(nullptr);
+    platform::NotificationCenter::setDistributed(nullptr);
+}
