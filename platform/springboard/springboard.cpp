@@ -383,6 +383,11 @@ void unlockDevice() {
     notifyStatusBarObserver(-1);
 }
 
+void dismissLockScreen() {
+    msgSend<void>(lockScreenViewController(), S("deactivate"));
+    notifyStatusBarObserver(-1);
+}
+
 void openNotificationCenter() {
     auto* nc = notificationCenterViewController();
     if (!nc) return;

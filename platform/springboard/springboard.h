@@ -62,6 +62,7 @@ void finishLaunching();      // -[SpringBoard applicationDidFinishLaunching:], t
 void updateAllItems();       // what SpringBoard does when the device state changed
 void lockDevice();           // activate
 void unlockDevice();         // prepareForUIUnlock, deactivate, _finishUIUnlockFromSource:withOptions:
+void dismissLockScreen();    // deactivate alone: the lock screen goes away without an unlock
 void openNotificationCenter();   // _loadStatusBar
 void closeNotificationCenter();
 

@@ -6,6 +6,11 @@
 
 namespace vantrel::tweak {
 
+inline constexpr char kFirstRunNoticeTitle[] = "Thank you for purchasing\nVantrel";
+inline constexpr char kFirstRunNoticeMessage[] =
+    "You can contact me with any feedback via my website, which is shown in the settings panel for Vantrel\n\n"
+    "If you did not purchase this from Cydia =( but are finding it useful,\n Please consider donating!";
+
 extern IMP orig_SBNotificationCenterViewController__loadStatusBar;
 extern IMP orig_SBLockScreenManager__finishUIUnlockFromSource_withOptions_;
 extern IMP orig_SBLockScreenViewController_shouldShowLockStatusBarTime;
