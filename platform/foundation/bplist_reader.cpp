@@ -160,7 +160,12 @@ private:
             if (!k || !k->string()) return std::nullopt;
             auto v = object(be(b_.data() + pos + (count + i) * refSize_, refSize_), depth + 1);
             if (!v) return std::nullopt;
-            d.insert_or_assign(*k->string(), std::move(*v));
+            // Writers store keys sorted; appending at the end then costs one comparison.
+            std::string& key = *k->string();
+            if (d.empty() || d.rbegin()->first < key)
+                d.emplace_hint(d.end(), std::move(key), std::move(*v));
+            else
+                d.insert_or_assign(std::move(key), std::move(*v));
         }
         return Value(std::move(d));
     }

@@ -63,6 +63,7 @@ public:
     const int64_t* integer() const { return std::get_if<int64_t>(&v_); }
     const double* real() const { return std::get_if<double>(&v_); }
     const std::string* string() const { return std::get_if<std::string>(&v_); }
+    std::string* string() { return std::get_if<std::string>(&v_); }
     const Data* data() const { return std::get_if<Data>(&v_); }
     const Date* date() const { return std::get_if<Date>(&v_); }
     const Array* array() const;
