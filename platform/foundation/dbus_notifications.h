@@ -1,0 +1,54 @@
+// The distributed notification centre of the hosts: one D-Bus signal per post on the device's
+// own bus, carrying the name as its first argument (observers match it with arg0) and the
+// userInfo as a{sv} (integers as int32 when they fit, else int64; reals as double; strings;
+// booleans). Every process on the bus with an observer of the name receives it, the poster
+// included, on the observer's run loop after post() has returned. The connection is owned here
+// and attached to the given sd-event loop; post() and addObserver() may be called from any
+// thread. A broken bus or a malformed signal is logged and dropped, never thrown.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/foundation/notifications.h"
+#include "platform/foundation/sdevent_runloop.h"
+
+struct sd_bus;
+struct sd_bus_message;
+
+namespace platform {
+
+inline constexpr char kNotificationObjectPath[] = "/com/quennick/vantrel/notifications";
+inline constexpr char kNotificationInterface[] = "com.quennick.vantrel.DistributedNotifications";
+inline constexpr char kNotificationMember[] = "Notification";
+
+class DBusNotificationCenter : public NotificationCenter {
+public:
+    // Connects to the bus at `address` (e.g. "unix:path=/.../bus.socket") and attaches it to
+    // `loop`, which must outlive the centre. Check isConnected() afterwards.
+    DBusNotificationCenter(const std::string& address, SdEventRunLoop& loop);
+    ~DBusNotificationCenter() override;
+    DBusNotificationCenter(const DBusNotificationCenter&) = delete;
+    DBusNotificationCenter& operator=(const DBusNotificationCenter&) = delete;
+
+    bool isConnected() const;
+    void post(const std::string& name, const Dictionary* userInfo) override;
+    void addObserver(const std::string& name, std::function<void(const Dictionary* userInfo)> callback,
+                     RunLoop& loop) override;
+
+    // The connection (borrowed), for a host that also offers methods on the device bus. Use it
+    // on the connection loop's thread only.
+    sd_bus* bus() const;
+
+private:
+    struct State;
+    std::shared_ptr<State> s_;
+};
+
+// The userInfo codec of the signal. appendUserInfo writes an a{sv} into an open message (false
+// when the message refused a value). readUserInfo reads an a{sv} at the message's position;
+// entries of types the signal does not carry are skipped, false when it is no a{sv} at all.
+bool appendUserInfo(sd_bus_message* message, const Dictionary& userInfo);
+bool readUserInfo(sd_bus_message* message, Dictionary& userInfo);
+
+}  // namespace platform
