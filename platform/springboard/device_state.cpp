@@ -80,6 +80,19 @@ void DeviceState::apply(const Dictionary& values, std::vector<std::string>* igno
         else if (key == "nowPlayingArtist") ok = text(v, nowPlayingArtist);
         else if (key == "nowPlayingTitle") ok = text(v, nowPlayingTitle);
         else if (key == "locked") ok = truth(v, locked);
+        else if (key == "coreFoundationVersionNumber") {
+            if (auto r = v.real()) ok = true, coreFoundationVersionNumber = *r;
+            else if (auto i = v.integer()) ok = true, coreFoundationVersionNumber = static_cast<double>(*i);
+        }
+        else if (key == "installedApps" && v.array()) {
+            std::vector<std::string> apps;
+            ok = true;
+            for (const auto& a : *v.array()) {
+                if (!a.string()) ok = false;
+                else apps.push_back(*a.string());
+            }
+            if (ok) installedApps = std::move(apps);
+        }
         if (!ok && ignored) ignored->push_back(key);
     }
 }
@@ -117,6 +130,10 @@ Dictionary DeviceState::toDictionary() const {
     opt("nowPlayingArtist", nowPlayingArtist);
     opt("nowPlayingTitle", nowPlayingTitle);
     d["locked"] = locked;
+    d["coreFoundationVersionNumber"] = coreFoundationVersionNumber;
+    Array apps;
+    for (const auto& a : installedApps) apps.push_back(a);
+    d["installedApps"] = std::move(apps);
     return d;
 }
 

@@ -49,6 +49,10 @@ struct DeviceState {
     std::optional<std::string> nowPlayingTitle = std::string("Status Bar Blues");
     // Lock state.
     bool locked = false;
+    // System software: kCFCoreFoundationVersionNumber (847.20 is iOS 7.0) and the installed
+    // applications that answer URL schemes (see platform/uikit/application.h).
+    double coreFoundationVersionNumber = 847.20;
+    std::vector<std::string> installedApps;
 
     // Applies device.plist keys (the names of toDictionary); unknown keys and wrong types are
     // ignored and named in `ignored` when given.

@@ -1,0 +1,10 @@
+#include "platform/system/cfversion.h"
+
+#include "platform/springboard/device_state.h"
+
+namespace platform {
+
+double kCFCoreFoundationVersionNumber() { return deviceState().coreFoundationVersionNumber; }
+void setCoreFoundationVersionNumber(double version) { deviceState().coreFoundationVersionNumber = version; }
+
+}  // namespace platform
