@@ -95,6 +95,9 @@ std::optional<DeviceBus> startDeviceBus(const std::string& folder, double timeou
             ::dup2(devnull, 0);
             ::dup2(devnull, 1);
         }
+        // Its complaints go to the device folder, not into the terminal of whoever started it.
+        int log = ::open((folder + "/bus.log").c_str(), O_WRONLY | O_CREAT | O_APPEND, 0600);
+        if (log >= 0) ::dup2(log, 2);
         ::umask(077);
         std::string configArg = "--config-file=" + config;
         execlp("dbus-daemon", "dbus-daemon", configArg.c_str(), "--nofork", "--nopidfile", "--print-address=3",
