@@ -17,6 +17,19 @@ const char* dataNetworkLabel(int type) {
     }
 }
 
+std::vector<DeviceInterface> defaultInterfaces() {
+    return {
+        {"lo0", "ipv4", "127.0.0.1", true, true},
+        {"lo0", "ipv6", "::1", true, true},
+        {"en0", "link", "", true, false},
+        {"en0", "ipv6", "fe80::1c2b:3a4d:5e6f:7081", true, false},
+        {"en0", "ipv4", "192.168.1.20", true, false},
+        {"pdp_ip0", "ipv4", "10.64.12.7", true, false},
+        {"utun0", "ipv6", "fd00:a::2", true, false},
+        {"awdl0", "ipv6", "fe80::aa:bbff:fecc:ddee", false, false},
+    };
+}
+
 DeviceState& deviceState() {
     static DeviceState state;
     return state;
@@ -40,6 +53,33 @@ bool text(const Value& v, std::optional<std::string>& out) {
     if (auto s = v.string()) return out = *s, true;
     if (auto b = v.boolean(); b && !*b) return out.reset(), true;  // false: none
     return false;
+}
+
+bool count(const Value& v, uint64_t& out) {
+    if (auto i = v.integer(); i && *i >= 0) return out = static_cast<uint64_t>(*i), true;
+    return false;
+}
+
+// [{"name", "family", "address", "up", "loopback"}, ...]; a malformed row rejects the whole key.
+bool interfaceTable(const Value& v, std::vector<DeviceInterface>& out) {
+    const Array* rows = v.array();
+    if (!rows) return false;
+    std::vector<DeviceInterface> table;
+    for (const Value& row : *rows) {
+        const Dictionary* d = row.dictionary();
+        if (!d) return false;
+        DeviceInterface i;
+        const Value* name = lookup(*d, "name");
+        if (!name || !name->string()) return false;
+        i.name = *name->string();
+        if (const Value* f = lookup(*d, "family"); f && f->string()) i.family = *f->string();
+        if (const Value* a = lookup(*d, "address"); a && a->string()) i.address = *a->string();
+        if (const Value* u = lookup(*d, "up")) truth(*u, i.up);
+        if (const Value* l = lookup(*d, "loopback")) truth(*l, i.loopback);
+        table.push_back(std::move(i));
+    }
+    out = std::move(table);
+    return true;
 }
 
 }  // namespace
@@ -80,6 +120,12 @@ void DeviceState::apply(const Dictionary& values, std::vector<std::string>* igno
         else if (key == "nowPlayingArtist") ok = text(v, nowPlayingArtist);
         else if (key == "nowPlayingTitle") ok = text(v, nowPlayingTitle);
         else if (key == "locked") ok = truth(v, locked);
+        else if (key == "interfaces") ok = interfaceTable(v, interfaces);
+        else if (key == "interfacesReadable") ok = truth(v, interfacesReadable);
+        else if (key == "memoryPageSize") ok = count(v, memory.pageSize);
+        else if (key == "memoryFreePages") ok = count(v, memory.freePages);
+        else if (key == "memoryInactivePages") ok = count(v, memory.inactivePages);
+        else if (key == "memoryReadable") ok = truth(v, memory.readable);
         else if (key == "coreFoundationVersionNumber") {
             if (auto r = v.real()) ok = true, coreFoundationVersionNumber = *r;
             else if (auto i = v.integer()) ok = true, coreFoundationVersionNumber = static_cast<double>(*i);
@@ -134,6 +180,16 @@ Dictionary DeviceState::toDictionary() const {
     Array apps;
     for (const auto& a : installedApps) apps.push_back(a);
     d["installedApps"] = std::move(apps);
+    Array rows;
+    for (const auto& i : interfaces)
+        rows.push_back(Dictionary{{"name", i.name}, {"family", i.family}, {"address", i.address}, {"up", i.up},
+                                  {"loopback", i.loopback}});
+    d["interfaces"] = std::move(rows);
+    d["interfacesReadable"] = interfacesReadable;
+    d["memoryPageSize"] = static_cast<long long>(memory.pageSize);
+    d["memoryFreePages"] = static_cast<long long>(memory.freePages);
+    d["memoryInactivePages"] = static_cast<long long>(memory.inactivePages);
+    d["memoryReadable"] = memory.readable;
     return d;
 }
 

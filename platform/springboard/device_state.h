@@ -8,11 +8,15 @@
 #include <vector>
 
 #include "platform/foundation/value.h"
+#include "platform/system/system.h"
 
 namespace platform {
 
 // SpringBoard's data connection types, as the status bar's data network item labels them.
 const char* dataNetworkLabel(int type);
+
+// lo0, en0 (link, IPv6, IPv4), pdp_ip0 (IPv4), a tunnel and a down interface.
+std::vector<DeviceInterface> defaultInterfaces();
 
 struct DeviceState {
     // Cellular service.
@@ -49,6 +53,10 @@ struct DeviceState {
     std::optional<std::string> nowPlayingTitle = std::string("Status Bar Blues");
     // Lock state.
     bool locked = false;
+    // Network interfaces (what getifaddrs lists) and memory, read through platform/system.
+    std::vector<DeviceInterface> interfaces = defaultInterfaces();
+    bool interfacesReadable = true;  // false: getifaddrs fails
+    DeviceMemory memory;
     // System software: kCFCoreFoundationVersionNumber (847.20 is iOS 7.0) and the installed
     // applications that answer URL schemes (see platform/uikit/application.h).
     double coreFoundationVersionNumber = 847.20;

@@ -9,6 +9,8 @@
 
 #include "platform/runtime/runtime.h"
 
+struct ifaddrs;
+
 // Exported free functions of the tweak library.
 std::string currentWifiSSID();
 int32_t getAvailableMemory();
