@@ -48,6 +48,19 @@ void BM_FilterReadPath(benchmark::State& state) {
 }
 BENCHMARK(BM_FilterReadPath);
 
+void BM_FilterReadPathKeysOnly(benchmark::State& state) {
+    home();
+    for (auto _ : state) {
+        auto tester = readPreferenceKeys(PreferenceFile::IconTester, {"enabletester", "item3"});
+        auto main = readPreferenceKeys(PreferenceFile::Main, {"hideall", "hideallls", "wifi"});
+        bool t = readBool(tester, "enabletester");
+        bool h = readBool(main, "hideall");
+        bool k = readBool(main, "wifi");
+        benchmark::DoNotOptimize(t | h | k);
+    }
+}
+BENCHMARK(BM_FilterReadPathKeysOnly);
+
 void BM_RawReadOfTheSameFiles(benchmark::State& state) {
     home();
     std::string a = preferencePath(PreferenceFile::IconTester), b = preferencePath(PreferenceFile::Main);

@@ -19,6 +19,10 @@ std::optional<Dictionary> readPreferences(PreferenceFile file) {
     return platform::readDictionaryFile(preferencePath(file));
 }
 
+std::optional<Dictionary> readPreferenceKeys(PreferenceFile file, const std::vector<std::string_view>& keys) {
+    return platform::readDictionaryFileKeys(preferencePath(file), keys);
+}
+
 Dictionary readPreferencesForUpdate(PreferenceFile file) {
     auto prefs = readPreferences(file);
     return prefs ? std::move(*prefs) : defaultPreferences(file);

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "platform/foundation/notifications.h"
 #include "platform/foundation/value.h"
@@ -27,6 +29,9 @@ std::string preferencePath(PreferenceFile file);
 
 // Read: the file's dictionary, or nullopt when it is absent or unreadable.
 std::optional<Dictionary> readPreferences(PreferenceFile file);
+// Read, keeping only the named keys: the same answers for those keys as a full read, at a
+// fraction of the cost. For readers that look up a few keys on a hot path.
+std::optional<Dictionary> readPreferenceKeys(PreferenceFile file, const std::vector<std::string_view>& keys);
 // Read for update: the file's dictionary, or the file's defaults when it cannot be read.
 Dictionary readPreferencesForUpdate(PreferenceFile file);
 // Write: the whole dictionary as a binary property list, replacing the file atomically.

@@ -2,6 +2,7 @@
 // reference is checked against the buffer; a reference cycle or too deep a tree is refused.
 #include <cmath>
 #include <cstring>
+#include <string_view>
 
 #include "platform/foundation/plist.h"
 
@@ -13,20 +14,26 @@ public:
     explicit Reader(std::span<const uint8_t> b) : b_(b) {}
 
     std::optional<Value> run() {
-        if (b_.size() < 8 + 32 || std::memcmp(b_.data(), "bplist00", 8) != 0) return std::nullopt;
+        if (!prepare()) return std::nullopt;
+        return object(top_, 0);
+    }
+
+    bool prepare() {
+        if (b_.size() < 8 + 32 || std::memcmp(b_.data(), "bplist00", 8) != 0) return false;
         const uint8_t* t = b_.data() + b_.size() - 32;
         offsetSize_ = t[6];
         refSize_ = t[7];
         numObjects_ = be(t + 8, 8);
         uint64_t top = be(t + 16, 8);
         tableOffset_ = be(t + 24, 8);
-        if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8) return std::nullopt;
-        if (numObjects_ == 0 || top >= numObjects_) return std::nullopt;
+        if (offsetSize_ < 1 || offsetSize_ > 8 || refSize_ < 1 || refSize_ > 8) return false;
+        if (numObjects_ == 0 || top >= numObjects_) return false;
         uint64_t tableEnd = b_.size() - 32;
-        if (tableOffset_ < 8 || tableOffset_ > tableEnd) return std::nullopt;
-        if (numObjects_ > (tableEnd - tableOffset_) / offsetSize_) return std::nullopt;
+        if (tableOffset_ < 8 || tableOffset_ > tableEnd) return false;
+        if (numObjects_ > (tableEnd - tableOffset_) / offsetSize_) return false;
         onPath_.assign(numObjects_, false);
-        return object(top, 0);
+        top_ = top;
+        return true;
     }
 
 private:
@@ -37,7 +44,7 @@ private:
     }
 
     bool has(uint64_t off, uint64_t len) const {
-        uint64_t end = b_.size() - 32;  // objects never overlap the trailer
+        uint64_t end = tableOffset_;  // objects lie between the header and the offset table
         return off <= end && len <= end - off;
     }
 
@@ -64,7 +71,7 @@ private:
         return true;
     }
 
-    std::optional<Value> object(uint64_t ref, int depth) {
+    std::optional<Value> object(uint64_t ref, int depth, bool build = true) {
         // Shared references can make a small file expand without end; bound the work.
         if (depth > kMaxPlistDepth || ++visits_ > kMaxVisits) return std::nullopt;
         auto off = offsetOf(ref);
@@ -112,16 +119,23 @@ private:
         case 0x4: {
             uint64_t len;
             if (!length(pos, low, len) || !has(pos, len)) return std::nullopt;
+            if (!build) return Value();
             return Value(Data{std::vector<uint8_t>(b_.begin() + pos, b_.begin() + pos + len)});
         }
         case 0x5: {
             uint64_t len;
             if (!length(pos, low, len) || !has(pos, len)) return std::nullopt;
+            // One-byte strings are ASCII; a byte above 0x7F means a damaged file, and letting it
+            // through would hand invalid UTF-8 to every reader of the text.
+            for (uint64_t i = 0; i < len; ++i)
+                if (b_[pos + i] >= 0x80) return std::nullopt;
+            if (!build) return Value();
             return Value(std::string(reinterpret_cast<const char*>(b_.data() + pos), len));
         }
         case 0x6: {
             uint64_t len;
             if (!length(pos, low, len) || len > b_.size() || !has(pos, len * 2)) return std::nullopt;
+            if (!build) return Value();
             return utf16(pos, len);
         }
         case 0xA:
@@ -133,7 +147,7 @@ private:
             if (count > b_.size() || !has(pos, refs * refSize_)) return std::nullopt;
             if (onPath_[ref]) return std::nullopt;  // a container that contains itself
             onPath_[ref] = true;
-            std::optional<Value> result = dict ? dictionary(pos, count, depth) : array(pos, count, depth);
+            std::optional<Value> result = dict ? dictionary(pos, count, depth, build) : array(pos, count, depth, build);
             onPath_[ref] = false;
             return result;
         }
@@ -142,23 +156,101 @@ private:
         }
     }
 
-    std::optional<Value> array(uint64_t pos, uint64_t count, int depth) {
+    std::optional<Value> array(uint64_t pos, uint64_t count, int depth, bool build) {
         Array a;
-        a.reserve(count);
+        if (build) a.reserve(count);
         for (uint64_t i = 0; i < count; ++i) {
-            auto v = object(be(b_.data() + pos + i * refSize_, refSize_), depth + 1);
+            auto v = object(be(b_.data() + pos + i * refSize_, refSize_), depth + 1, build);
             if (!v) return std::nullopt;
-            a.push_back(std::move(*v));
+            if (build) a.push_back(std::move(*v));
         }
-        return Value(std::move(a));
+        return build ? Value(std::move(a)) : Value();
     }
 
-    std::optional<Value> dictionary(uint64_t pos, uint64_t count, int depth) {
+    // A key of a dictionary: a string object, as text (validated like any object).
+    std::optional<std::string> key(uint64_t ref, int depth) {
+        auto off = offsetOf(ref);
+        if (!off) return std::nullopt;
+        uint8_t type = b_[*off] >> 4;
+        if (type != 0x5 && type != 0x6) return std::nullopt;
+        auto k = object(ref, depth, true);
+        if (!k || !k->string()) return std::nullopt;
+        return std::move(*k->string());
+    }
+
+    // Whether the key object is one of `wanted`, compared in place when it is ASCII.
+    bool keyIsWanted(uint64_t ref, const std::vector<std::string_view>& wanted, std::string& text) {
+        auto off = offsetOf(ref);
+        if (!off) return false;
+        uint64_t pos = *off;
+        uint8_t marker = b_[pos++];
+        if ((marker >> 4) == 0x5) {
+            uint64_t len;
+            if (!length(pos, marker & 0x0F, len) || !has(pos, len)) return false;
+            std::string_view view(reinterpret_cast<const char*>(b_.data() + pos), len);
+            for (auto w : wanted)
+                if (w == view) {
+                    text.assign(view);
+                    return true;
+                }
+            return false;
+        }
+        auto k = key(ref, 0);
+        if (!k) return false;
+        for (auto w : wanted)
+            if (w == *k) {
+                text = std::move(*k);
+                return true;
+            }
+        return false;
+    }
+
+public:
+    // The root dictionary with only the wanted keys built; the rest is checked, not built, so
+    // a file that would not parse whole gives no dictionary here either.
+    std::optional<Dictionary> wantedKeys(const std::vector<std::string_view>& wanted) {
+        if (!prepare()) return std::nullopt;
+        auto off = offsetOf(top_);
+        if (!off) return std::nullopt;
+        uint64_t pos = *off;
+        uint8_t marker = b_[pos++];
+        if ((marker >> 4) != 0xD) return std::nullopt;
+        uint64_t count;
+        if (!length(pos, marker & 0x0F, count) || count > b_.size() || !has(pos, count * 2 * refSize_))
+            return std::nullopt;
+        onPath_[top_] = true;
+        Dictionary d;
+        std::string text;
+        for (uint64_t i = 0; i < count; ++i) {
+            uint64_t keyRef = be(b_.data() + pos + i * refSize_, refSize_);
+            uint64_t valueRef = be(b_.data() + pos + (count + i) * refSize_, refSize_);
+            if (!object(keyRef, 1, false)) return std::nullopt;
+            auto off2 = offsetOf(keyRef);
+            uint8_t kt = b_[*off2] >> 4;
+            if (kt != 0x5 && kt != 0x6) return std::nullopt;
+            bool wantedKey = keyIsWanted(keyRef, wanted, text);
+            auto v = object(valueRef, 1, wantedKey);
+            if (!v) return std::nullopt;
+            if (wantedKey) d.insert_or_assign(text, std::move(*v));
+        }
+        return d;
+    }
+
+private:
+    std::optional<Value> dictionary(uint64_t pos, uint64_t count, int depth, bool build) {
         Dictionary d;
         for (uint64_t i = 0; i < count; ++i) {
-            auto k = object(be(b_.data() + pos + i * refSize_, refSize_), depth + 1);
+            uint64_t keyRef = be(b_.data() + pos + i * refSize_, refSize_);
+            uint64_t valueRef = be(b_.data() + pos + (count + i) * refSize_, refSize_);
+            if (!build) {
+                auto off = offsetOf(keyRef);
+                if (!off || ((b_[*off] >> 4) != 0x5 && (b_[*off] >> 4) != 0x6)) return std::nullopt;
+                if (!object(keyRef, depth + 1, false) || !object(valueRef, depth + 1, false)) return std::nullopt;
+                continue;
+            }
+            auto k = object(keyRef, depth + 1);
             if (!k || !k->string()) return std::nullopt;
-            auto v = object(be(b_.data() + pos + (count + i) * refSize_, refSize_), depth + 1);
+            auto v = object(valueRef, depth + 1);
             if (!v) return std::nullopt;
             // Writers store keys sorted; appending at the end then costs one comparison.
             std::string& key = *k->string();
@@ -167,7 +259,7 @@ private:
             else
                 d.insert_or_assign(std::move(key), std::move(*v));
         }
-        return Value(std::move(d));
+        return build ? Value(std::move(d)) : Value();
     }
 
     // UTF-16BE to UTF-8; an unpaired surrogate becomes U+FFFD.
@@ -205,7 +297,7 @@ private:
 
     std::span<const uint8_t> b_;
     unsigned offsetSize_ = 0, refSize_ = 0;
-    uint64_t numObjects_ = 0, tableOffset_ = 0;
+    uint64_t numObjects_ = 0, tableOffset_ = 0, top_ = 0;
     std::vector<bool> onPath_;
     static constexpr uint64_t kMaxVisits = 1u << 20;
     uint64_t visits_ = 0;
@@ -215,6 +307,11 @@ private:
 
 std::optional<Value> parseBinaryPropertyList(std::span<const uint8_t> bytes) {
     return Reader(bytes).run();
+}
+
+std::optional<Dictionary> parseBinaryPropertyListKeys(std::span<const uint8_t> bytes,
+                                                      const std::vector<std::string_view>& keys) {
+    return Reader(bytes).wantedKeys(keys);
 }
 
 }  // namespace platform

@@ -73,51 +73,80 @@ bool fileExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0;
 }
 
-std::optional<std::vector<uint8_t>> readWholeFile(const std::string& path, size_t maxSize) {
+namespace {
+
+// Reads a regular file of at most maxSize bytes into buf (its capacity is reused).
+bool readInto(const std::string& path, size_t maxSize, std::vector<uint8_t>& buf) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return std::nullopt;
+    if (fd < 0) return false;
     struct stat st;
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > maxSize) {
         ::close(fd);
-        return std::nullopt;
+        return false;
     }
-    std::vector<uint8_t> bytes(static_cast<size_t>(st.st_size));
+    // One byte more than the size tells whether the file grew between fstat and read.
+    size_t want = static_cast<size_t>(st.st_size) + 1;
+    if (buf.capacity() < want) buf.reserve(want);
+    buf.resize(want);
     size_t done = 0;
-    while (done < bytes.size()) {
-        ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+    while (done < want) {
+        ssize_t n = ::read(fd, buf.data() + done, want - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) break;
         done += static_cast<size_t>(n);
     }
     ::close(fd);
-    bytes.resize(done);
+    if (done > maxSize) return false;
+    buf.resize(done);
+    return true;
+}
+
+}  // namespace
+
+std::optional<std::vector<uint8_t>> readWholeFile(const std::string& path, size_t maxSize) {
+    std::vector<uint8_t> bytes;
+    if (!readInto(path, maxSize, bytes)) return std::nullopt;
     return bytes;
 }
 
-std::optional<Dictionary> readDictionaryFile(const std::string& path) {
-    auto bytes = readWholeFile(path, kMaxPropertyListFileSize);
-    if (!bytes) {
-        struct stat st;
-        if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-            static_cast<uint64_t>(st.st_size) > kMaxPropertyListFileSize) {
-            // Once per change of the file, not once per read: readers run on every item update.
-            static std::mutex m;
-            static FileIdentity last;
-            FileIdentity id{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
-                            static_cast<uint64_t>(st.st_size),
-                            int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec};
-            std::lock_guard lock(m);
-            if (!(id == last)) {
-                last = id;
-                NSLog("Ignoring %s: %lld bytes is more than a preference file can be", path.c_str(),
-                      static_cast<long long>(st.st_size));
-            }
+namespace {
+
+// The file's bytes under the size cap; an oversized file is logged once per change of the file.
+bool readPropertyListBytes(const std::string& path, std::vector<uint8_t>& bytes) {
+    if (readInto(path, kMaxPropertyListFileSize, bytes)) return true;
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        static_cast<uint64_t>(st.st_size) > kMaxPropertyListFileSize) {
+        // Once per change of the file, not once per read: readers run on every item update.
+        static std::mutex m;
+        static FileIdentity last;
+        FileIdentity id{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
+                        static_cast<uint64_t>(st.st_size),
+                        int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec};
+        std::lock_guard lock(m);
+        if (!(id == last)) {
+            last = id;
+            NSLog("Ignoring %s: %lld bytes is more than a preference file can be", path.c_str(),
+                  static_cast<long long>(st.st_size));
         }
-        return std::nullopt;
     }
-    auto value = parsePropertyList(*bytes);
+    return false;
+}
+
+}  // namespace
+
+std::optional<Dictionary> readDictionaryFile(const std::string& path) {
+    thread_local std::vector<uint8_t> bytes;  // every item decision reads: keep the buffer
+    if (!readPropertyListBytes(path, bytes)) return std::nullopt;
+    auto value = parsePropertyList(bytes);
     if (!value || !value->isDictionary()) return std::nullopt;
     return std::move(*value->dictionary());
+}
+
+std::optional<Dictionary> readDictionaryFileKeys(const std::string& path, const std::vector<std::string_view>& keys) {
+    thread_local std::vector<uint8_t> bytes;
+    if (!readPropertyListBytes(path, bytes)) return std::nullopt;
+    return parsePropertyListKeys(bytes, keys);
 }
 
 bool writeFileAtomically(const std::string& path, std::span<const uint8_t> bytes) {

@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/foundation/value.h"
@@ -25,6 +26,9 @@ std::optional<std::vector<uint8_t>> readWholeFile(const std::string& path, size_
 // dictionaryWithContentsOfFile: a regular file under the size cap holding a property list whose
 // root is a dictionary, else nullopt. An oversized file is logged once per change of the file.
 std::optional<Dictionary> readDictionaryFile(const std::string& path);
+
+// The same, keeping only the named keys (see parsePropertyListKeys).
+std::optional<Dictionary> readDictionaryFileKeys(const std::string& path, const std::vector<std::string_view>& keys);
 
 // writeToFile:atomically:YES. The old file stays whole on every failure; false is returned.
 bool writeFileAtomically(const std::string& path, std::span<const uint8_t> bytes);

@@ -2,6 +2,9 @@
 
 #include <plist/plist.h>
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <memory>
 
@@ -49,7 +52,11 @@ plist_t toPlist(const Value& v, int depth) {
         return plist_new_data(reinterpret_cast<const char*>(b.data()), b.size());
     }
     case Value::Kind::Date: {
+        // libplist takes whole seconds as int32: dates past 2069 or before 1933 (no preference
+        // holds one) are clamped rather than converted out of range.
         double s = v.date()->secondsSince2001;
+        if (!std::isfinite(s)) s = 0;
+        s = std::clamp(s, double{INT32_MIN}, double{INT32_MAX});
         auto sec = static_cast<int32_t>(s);
         return plist_new_date(sec, static_cast<int32_t>((s - sec) * 1e6));
     }
@@ -94,6 +101,20 @@ std::optional<Value> parsePropertyList(std::span<const uint8_t> bytes) {
     if (!bin) return std::nullopt;
     std::unique_ptr<char, void (*)(char*)> owned(bin, plist_to_bin_free);
     return parseBinaryPropertyList({reinterpret_cast<const uint8_t*>(bin), len});
+}
+
+std::optional<Dictionary> parsePropertyListKeys(std::span<const uint8_t> bytes,
+                                                const std::vector<std::string_view>& keys) {
+    if (bytes.size() >= 8 && std::memcmp(bytes.data(), "bplist00", 8) == 0)
+        return parseBinaryPropertyListKeys(bytes, keys);
+    auto value = parsePropertyList(bytes);
+    if (!value || !value->isDictionary()) return std::nullopt;
+    Dictionary out;
+    for (auto k : keys) {
+        auto it = value->dictionary()->find(std::string(k));
+        if (it != value->dictionary()->end()) out.insert_or_assign(it->first, std::move(it->second));
+    }
+    return out;
 }
 
 std::optional<std::vector<uint8_t>> serializeBinaryPropertyList(const Value& value) {

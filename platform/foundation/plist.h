@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/foundation/value.h"
@@ -23,6 +24,14 @@ std::optional<Value> parsePropertyList(std::span<const uint8_t> bytes);
 
 // The binary reader alone (bytes must begin with "bplist00").
 std::optional<Value> parseBinaryPropertyList(std::span<const uint8_t> bytes);
+
+// Only the named keys of a root dictionary (those present), the whole input checked as the full
+// parse checks it: nullopt exactly when parsePropertyList would give no dictionary. The read path
+// of readers that need a few keys, without building the rest.
+std::optional<Dictionary> parsePropertyListKeys(std::span<const uint8_t> bytes,
+                                                const std::vector<std::string_view>& keys);
+std::optional<Dictionary> parseBinaryPropertyListKeys(std::span<const uint8_t> bytes,
+                                                      const std::vector<std::string_view>& keys);
 
 // The binary form of a value; nullopt when libplist refuses it.
 std::optional<std::vector<uint8_t>> serializeBinaryPropertyList(const Value& value);

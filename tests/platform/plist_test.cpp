@@ -81,3 +81,34 @@ TEST(PropertyListFile, AtomicWriteThenReadBack) {
     EXPECT_FALSE(writeDictionaryFile(dir + "/missing/a.plist", sample()));
     std::system(("rm -rf " + dir).c_str());
 }
+
+// The key-only read answers exactly as the full read for the keys it is asked, and refuses
+// exactly what the full read refuses.
+TEST(PropertyList, KeyOnlyReadAgreesWithTheFullRead) {
+    auto good = *serializeBinaryPropertyList(Value(sample()));
+    std::vector<std::string_view> keys = {"flag", "mode", "missing", "nested", "emoji"};
+    std::vector<std::vector<uint8_t>> inputs = {good};
+    for (size_t cut : {good.size() - 1, good.size() - 33, size_t{20}}) inputs.emplace_back(good.begin(), good.begin() + static_cast<long>(cut));
+    for (size_t i = 8; i < good.size(); i += 7) {
+        auto flipped = good;
+        flipped[i] ^= 0x5A;
+        inputs.push_back(flipped);
+    }
+    auto xml = *serializeXmlPropertyList(Value(sample()));
+    inputs.emplace_back(xml.begin(), xml.end());
+    inputs.push_back(*serializeBinaryPropertyList(Value(Array{1, 2})));
+    for (size_t i = 0; i < inputs.size(); ++i) {
+        auto full = parsePropertyList(inputs[i]);
+        auto part = parsePropertyListKeys(inputs[i], keys);
+        bool fullIsDict = full && full->isDictionary();
+        ASSERT_EQ(fullIsDict, part.has_value()) << "input " << i;
+        if (!part) continue;
+        for (auto k : keys) {
+            const Value* a = lookup(*full->dictionary(), std::string(k));
+            const Value* b = lookup(*part, std::string(k));
+            ASSERT_EQ(a != nullptr, b != nullptr) << "input " << i << " key " << k;
+            if (a) EXPECT_EQ(*a, *b) << "input " << i << " key " << k;
+        }
+        EXPECT_LE(part->size(), keys.size());
+    }
+}
