@@ -1,0 +1,107 @@
+#include "prefs/page.h"
+
+#include <map>
+
+#include "platform/foundation/log.h"
+#include "prefs/pages.h"
+
+namespace vantrel::prefs {
+
+SEL S(const char* name) { return sel_registerName(name); }
+SettingsPage* settingsPage(id self) { return static_cast<SettingsPage*>(static_cast<platform::PSListController*>(self)); }
+
+std::optional<int> mainPageCode(const std::string& key) {
+    static const std::map<std::string, int> codes = [] {
+        std::map<std::string, int> m;
+        for (size_t i = 0; i < kItemHideKeys.size(); ++i) m[kItemHideKeys[i]] = static_cast<int>(i);
+        m["clockformat"] = ItemCode::ClockMode;
+        m["1224"] = ItemCode::ClockMode;
+        m["animatedcustomtime"] = ItemCode::ClockMode;
+        m["nowplaying"] = ItemCode::ClockMode;
+        m["sos"] = ItemCode::EmergencyOnly;
+        m["customcarrier"] = ItemCode::Carrier;
+        m["hidetethering"] = ItemCode::Tethering;
+        m["hideall"] = ItemCode::AllItems;
+        return m;
+    }();
+    auto it = codes.find(key);
+    return it == codes.end() ? std::nullopt : std::optional<int>(it->second);
+}
+
+std::optional<int> iconTesterCode(const std::string& key) {
+    if (key == "enabletester") return ItemCode::AllItems;
+    if (key == "sync") return ItemCode::SyncIndicator;
+    return ItemCode::IconTesterItem;
+}
+
+std::optional<int> dataFakerCode(const std::string& key) {
+    if (key == "enablefaker" || key == "datatype") return ItemCode::DataFaker;
+    if (key == "enabletethering") return ItemCode::TetheringFaker;
+    return std::nullopt;
+}
+
+void loadSettings(SettingsPage* page, const PageInfo& info) {
+    page->info = &info;
+    page->lastSeen = platform::fileIdentity(preferencePath(info.file));
+    page->_settings = readPreferencesForUpdate(info.file);
+}
+
+void reloadIfReplaced(SettingsPage* page) {
+    auto now = platform::fileIdentity(preferencePath(page->info->file));
+    if (!now || now == page->lastSeen) return;  // unchanged, or vanished: the save decides
+    if (auto fresh = readPreferences(page->info->file)) {
+        page->_settings = std::move(*fresh);
+        page->lastSeen = now;
+    }
+}
+
+PSValue readValue(const SettingsPage* page, const PSSpecifier* specifier) {
+    if (!specifier) return std::nullopt;
+    const Value* key = specifier->propertyForKey("key");
+    const Value* stored = key && key->string() ? platform::lookup(page->_settings, *key->string()) : nullptr;
+    if (!stored) {
+        const Value* fallback = specifier->propertyForKey("default");
+        return fallback ? PSValue(*fallback) : std::nullopt;
+    }
+    if (boolValue(specifier->propertyForKey("negate"))) return Value(!boolValue(stored));
+    return *stored;
+}
+
+std::optional<std::string> storeValue(SettingsPage* page, PSValue value, const PSSpecifier* specifier) {
+    const Value* key = specifier ? specifier->propertyForKey("key") : nullptr;
+    if (!key || !key->string()) {
+        NSLog("A control without a key changed; nothing stored");
+        return std::nullopt;
+    }
+    reloadIfReplaced(page);
+    if (boolValue(specifier->propertyForKey("negate"))) value = Value(!(value && boolValue(&*value)));
+    if (value) page->_settings[*key->string()] = std::move(*value);
+    else page->_settings.erase(*key->string());
+    return *key->string();
+}
+
+bool saveSettings(SettingsPage* page) {
+    PreferenceFile file = page->info->file;
+    std::string path = preferencePath(file);
+    bool existed = platform::fileExists(path);
+    // A file deleted while the page is open comes back as the defaults; the next save after
+    // that writes the page's own settings again.
+    writePreferences(file, existed ? page->_settings : defaultPreferences(file));
+    page->lastSeen = platform::fileIdentity(path);
+    return existed;
+}
+
+void notifySettings(const Dictionary& userInfo) { postNotification(kSettingsChangedNotification, userInfo); }
+
+void registerPageClasses(const std::string& bundlePath) {
+    Class main = platform::registerListControllerClass<VantrelListController>(kMainPageClass);
+    Class tester = platform::registerListControllerClass<IconTesterController>(kIconTesterPageClass);
+    Class faker = platform::registerListControllerClass<DataFakerController>(kDataFakerPageClass);
+    // Adding a method twice is refused by the runtime, so registering again changes nothing.
+    registerMainPage(main);
+    registerIconTesterPage(tester);
+    registerDataFakerPage(faker);
+    for (Class c : {main, tester, faker}) platform::setBundlePathForClass(c, bundlePath);
+}
+
+}  // namespace vantrel::prefs
