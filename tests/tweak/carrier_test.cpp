@@ -266,6 +266,8 @@ INSTANTIATE_TEST_SUITE_P(
                      {}, {}, true},
         TelephonyRow{"FakerOnWithUnlistedType", mainDefaultsWith(false),
                      Dictionary{{"enablefaker", true}, {"datatype", 77}}, false, false, 77, {}, {}, true},
+        TelephonyRow{"FakerOnWithTypeOutOfRange", mainDefaultsWith(false),
+                     Dictionary{{"enablefaker", true}, {"datatype", 1LL << 40}}, false, false, 2147483647, {}, {}, true},
         TelephonyRow{"FakerAndTethering", mainDefaultsWith(false),
                      Dictionary{{"enablefaker", true}, {"datatype", 6}, {"enabletethering", true}}, false, false, 6,
                      true, 42, true},

@@ -172,10 +172,11 @@ TEST_F(LockScreenTest, SequencesCallSpringBoardInDeviceOrder) {
         platform::unlockDevice();
         platform::lockDevice();
         platform::dismissLockScreen();
-        EXPECT_EQ(previousCalls(&tweak::orig_SBLockScreenViewControllerBase_activate), 2);
-        EXPECT_EQ(previousCalls(&tweak::orig_SBLockScreenViewControllerBase_prepareForUIUnlock), 1);
-        EXPECT_EQ(previousCalls(&tweak::orig_SBLockScreenViewControllerBase_deactivate), 2);
-        EXPECT_EQ(previousCalls(&tweak::orig_SBLockScreenManager__finishUIUnlockFromSource_withOptions_), 1);
+        const IMP* activate = &tweak::orig_SBLockScreenViewControllerBase_activate;
+        const IMP* prepare = &tweak::orig_SBLockScreenViewControllerBase_prepareForUIUnlock;
+        const IMP* deactivate = &tweak::orig_SBLockScreenViewControllerBase_deactivate;
+        const IMP* finish = &tweak::orig_SBLockScreenManager__finishUIUnlockFromSource_withOptions_;
+        EXPECT_EQ(previousCallLog(), (std::vector<const IMP*>{activate, prepare, deactivate, finish, activate, deactivate}));
     }
 }
 

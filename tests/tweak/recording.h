@@ -18,6 +18,12 @@ struct PreviousRecord {
     int calls = 0;
 };
 
+// Every recorded call in order, by slot.
+inline std::vector<const IMP*>& previousCallLog() {
+    static std::vector<const IMP*> log;
+    return log;
+}
+
 inline std::map<const IMP*, PreviousRecord>& previousRecords() {
     static std::map<const IMP*, PreviousRecord> records;
     return records;
@@ -27,6 +33,7 @@ template <IMP* Slot, class R, class... A>
 R recordedPrevious(id self, SEL cmd, A... args) {
     auto& record = previousRecords()[Slot];
     ++record.calls;
+    previousCallLog().push_back(Slot);
     return callImp<R, A...>(record.original, self, cmd, args...);
 }
 
@@ -46,6 +53,7 @@ inline int previousCalls(const IMP* slot) {
 inline const IMP& originalPrevious(const IMP* slot) { return previousRecords().at(slot).original; }
 inline void clearPreviousCalls() {
     for (auto& [slot, record] : previousRecords()) record.calls = 0;
+    previousCallLog().clear();
 }
 
 // Every "itemToggled" code posted as "vantrel.SettingsChanged", in order of delivery.

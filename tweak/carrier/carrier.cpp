@@ -1,5 +1,9 @@
 #include "tweak/carrier/carrier.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+
 #include "shared/settings.h"
 #include "tweak/core/state.h"
 
@@ -19,6 +23,13 @@ bool mainSwitch(const char* key) {
 const std::optional<Dictionary>& readDataFaker() {
     datafakerprefs = readPreferences(PreferenceFile::DataFaker);
     return datafakerprefs;
+}
+
+// "datatype" is passed through as stored; a number past the range of the answer is held at
+// its edge rather than wrapped into some unrelated type.
+int fakedDataType(const std::optional<Dictionary>& faker) {
+    return static_cast<int>(std::clamp<int64_t>(readInteger(faker, "datatype"), std::numeric_limits<int>::min(),
+                                                std::numeric_limits<int>::max()));
 }
 
 constexpr int kTetheringDataConnectionType = 8;
@@ -58,7 +69,7 @@ IMP orig_SBTelephonyManager_dataConnectionType;
 int SBTelephonyManager_dataConnectionType(id self, SEL _cmd) {
     if (!mainSwitch("hidetethering")) {
         const auto& faker = readDataFaker();
-        if (readBool(faker, "enablefaker")) return static_cast<int>(readInteger(faker, "datatype"));
+        if (readBool(faker, "enablefaker")) return fakedDataType(faker);
         if (readBool(faker, "enabletethering")) return kTetheringDataConnectionType;
     }
     return callImp<int>(orig_SBTelephonyManager_dataConnectionType, self, _cmd);
