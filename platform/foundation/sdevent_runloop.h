@@ -30,7 +30,8 @@ public:
     bool watchInput(int fd, std::function<void()> onReadable);
     // Ends run() with the given code after the current callback. Thread-safe.
     void exit(int code = 0);
-    // Ends run() on SIGTERM, SIGINT or SIGHUP (blocked for every thread of the process).
+    // Ends run() on SIGTERM, SIGINT or SIGHUP (blocked for every thread of the process) with
+    // the code 128 + the signal.
     void exitOnTerminationSignals();
 
     // Runs until exit(); returns its code (or a negative errno).

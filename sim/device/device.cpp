@@ -1,0 +1,251 @@
+#include "sim/device/device.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <csignal>
+#include <charconv>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+#include <sys/stat.h>
+#include <systemd/sd-bus.h>
+#include <unistd.h>
+
+#include "platform/foundation/file.h"
+#include "platform/foundation/plist.h"
+#include "platform/springboard/device_state.h"
+
+namespace fs = std::filesystem;
+
+namespace vantrel::sim {
+namespace {
+
+bool fail(std::string* error, const std::string& text) {
+    if (error) *error = text;
+    return false;
+}
+
+bool copyFile(const fs::path& from, const fs::path& to, std::string* error) {
+    std::error_code ec;
+    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
+    if (ec) return fail(error, "cannot copy " + from.string() + " to " + to.string() + ": " + ec.message());
+    return true;
+}
+
+std::string selfExecutable() {
+    std::error_code ec;
+    auto p = fs::read_symlink("/proc/self/exe", ec);
+    return ec ? std::string() : p.string();
+}
+
+}  // namespace
+
+bool DeviceFolder::isInstalled() const {
+    return platform::fileExists(dynamicLibraries() + "/Vantrel.dylib") && platform::fileExists(bundle() + "/Vantrel") &&
+           platform::fileExists(devicePlist());
+}
+
+std::string buildDirectory() {
+    std::string exe = selfExecutable();
+    if (!exe.empty()) {
+        fs::path bin = fs::path(exe).parent_path();
+        if (bin.filename() == "bin") return bin.parent_path().string();
+    }
+    return VANTREL_BINARY_DIR;
+}
+
+std::string sourceDirectory() { return VANTREL_SOURCE_DIR; }
+
+std::string programPath(const std::string& name) { return buildDirectory() + "/bin/" + name; }
+
+DeviceFolder deviceFolder(const std::optional<std::string>& requested) {
+    std::string root = requested ? *requested : buildDirectory() + "/device";
+    std::error_code ec;
+    fs::path abs = fs::absolute(root, ec);
+    if (!ec) root = abs.lexically_normal().string();
+    while (root.size() > 1 && root.back() == '/') root.pop_back();
+    return DeviceFolder{root};
+}
+
+bool install(const DeviceFolder& device, bool fresh, std::string* error) {
+    const fs::path build = buildDirectory();
+    const fs::path dylib = build / "lib" / "Vantrel.dylib";
+    const fs::path bundleBinary = build / "Vantrel.bundle" / "Vantrel";
+    if (!fs::exists(dylib)) return fail(error, "the tweak is not built (" + dylib.string() + "); run ./vantrel build");
+    if (!fs::exists(bundleBinary))
+        return fail(error, "the preference bundle is not built (" + bundleBinary.string() + "); run ./vantrel build");
+
+    std::error_code ec;
+    if (fresh) fs::remove_all(device.root, ec);
+    for (const std::string& dir : {device.root, device.dynamicLibraries(), device.bundle(), device.preferenceLoaderEntries(),
+                                   device.home() + "/Library/Preferences", device.root + "/var/log", device.run()}) {
+        if (!platform::createDirectories(dir)) return fail(error, "cannot create " + dir);
+    }
+    // The device is this user's alone: its bus socket and preference files live in it.
+    ::chmod(device.root.c_str(), 0700);
+    ::chmod(device.run().c_str(), 0700);
+
+    if (!copyFile(dylib, fs::path(device.dynamicLibraries()) / "Vantrel.dylib", error)) return false;
+    platform::Dictionary filter{
+        {"Filter", platform::Dictionary{{"Bundles", platform::Array{platform::Value("com.apple.springboard")}}}}};
+    if (!platform::writeDictionaryFile(device.dynamicLibraries() + "/Vantrel.plist", filter))
+        return fail(error, "cannot write the tweak's filter");
+
+    // The bundle as the build lays it out: the executable beside its resources.
+    for (const auto& file : fs::directory_iterator(bundleBinary.parent_path(), ec)) {
+        if (!file.is_regular_file()) continue;
+        if (!copyFile(file.path(), fs::path(device.bundle()) / file.path().filename(), error)) return false;
+    }
+    const std::string entryPath = device.preferenceLoaderEntries() + "/Vantrel.plist";
+    std::optional<fs::path> entry;
+    for (const fs::path& candidate : {build / "PreferenceLoader" / "Preferences" / "Vantrel.plist",
+                                      fs::path(sourceDirectory()) / "prefs" / "entry" / "Vantrel.plist"})
+        if (!entry && fs::exists(candidate)) entry = candidate;
+    if (entry) {
+        if (!copyFile(*entry, entryPath, error)) return false;
+    } else {
+        platform::Dictionary item{{"bundle", "Vantrel"},         {"cell", "PSLinkCell"},
+                                  {"detail", "VantrelListController"}, {"isController", true},
+                                  {"label", "Vantrel"}};
+        if (!platform::writeDictionaryFile(entryPath, platform::Dictionary{{"entry", item}}))
+            return fail(error, "cannot write the Settings entry");
+    }
+    if (!platform::fileExists(device.bundle() + "/Info.plist")) {
+        platform::Dictionary info{{"CFBundleExecutable", "Vantrel"},
+                                  {"CFBundleIdentifier", "com.quennick.vantrel.prefs"},
+                                  {"NSPrincipalClass", "VantrelListController"}};
+        platform::writeDictionaryFile(device.bundle() + "/Info.plist", info);
+    }
+
+    if (fresh || !platform::fileExists(device.devicePlist())) {
+        platform::Dictionary state = platform::DeviceState{}.toDictionary();
+        state.erase("locked");
+        if (!writeDeviceState(device, state)) return fail(error, "cannot write " + device.devicePlist());
+    }
+    return true;
+}
+
+platform::Dictionary readDeviceState(const DeviceFolder& device) {
+    return platform::readDictionaryFile(device.devicePlist()).value_or(platform::Dictionary{});
+}
+
+bool writeDeviceState(const DeviceFolder& device, const platform::Dictionary& state) {
+    return platform::writeDictionaryFile(device.devicePlist(), state);
+}
+
+std::vector<std::string> librariesFor(const DeviceFolder& device, const std::string& bundleIdentifier) {
+    std::vector<std::string> found;
+    std::error_code ec;
+    for (const auto& file : fs::directory_iterator(device.dynamicLibraries(), ec)) {
+        if (file.path().extension() != ".dylib") continue;
+        fs::path filterPath = file.path();
+        filterPath.replace_extension(".plist");
+        auto filter = platform::readDictionaryFile(filterPath.string());
+        if (!filter) continue;  // no filter: the loader injects nothing
+        const platform::Value* f = platform::lookup(*filter, "Filter");
+        const platform::Value* bundles = f && f->dictionary() ? platform::lookup(*f->dictionary(), "Bundles") : nullptr;
+        if (!bundles || !bundles->array()) continue;
+        for (const auto& b : *bundles->array())
+            if (b.string() && *b.string() == bundleIdentifier) found.push_back(file.path().string());
+    }
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+bool writePid(const std::string& path, pid_t pid) {
+    std::string text = std::to_string(pid) + "\n";
+    return platform::writeFileAtomically(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+}
+
+bool processRunsProgram(pid_t pid, const std::string& programName) {
+    if (pid <= 0) return false;
+    std::error_code ec;
+    auto exe = fs::read_symlink("/proc/" + std::to_string(pid) + "/exe", ec);
+    if (ec) return false;
+    std::string name = exe.filename().string();
+    // A rebuilt program shows as "name (deleted)" while the old process runs.
+    return name == programName || name == programName + " (deleted)";
+}
+
+std::optional<pid_t> readPid(const std::string& path, const std::string& programName) {
+    auto bytes = platform::readWholeFile(path, 64);
+    if (!bytes) return std::nullopt;
+    std::string text(bytes->begin(), bytes->end());
+    pid_t pid = 0;
+    auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), pid);
+    if (ec != std::errc() || pid <= 0) return std::nullopt;
+    if (!processRunsProgram(pid, programName)) return std::nullopt;
+    return pid;
+}
+
+bool restartSpringBoard(const DeviceFolder& device) {
+    auto pid = readPid(device.springBoardPidFile(), "vantrel-springboard");
+    return pid && ::kill(*pid, SIGTERM) == 0;
+}
+
+std::optional<std::string> busAddress(const DeviceFolder& device) {
+    auto bytes = platform::readWholeFile(device.busAddressFile(), 4096);
+    if (!bytes) return std::nullopt;
+    std::string text(bytes->begin(), bytes->end());
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
+    if (text.empty()) return std::nullopt;
+    return text;
+}
+
+platform::Value parseValue(const std::string& text) {
+    if (text == "true" || text == "yes" || text == "on") return true;
+    if (text == "false" || text == "no" || text == "off" || text == "none" || text == "null") return false;
+    long long i = 0;
+    auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), i);
+    if (ec == std::errc() && p == text.data() + text.size() && !text.empty()) return i;
+    double d = 0;
+    auto [p2, ec2] = std::from_chars(text.data(), text.data() + text.size(), d);
+    if (ec2 == std::errc() && p2 == text.data() + text.size() && !text.empty()) return d;
+    return text;
+}
+
+std::optional<std::pair<bool, std::string>> control(const DeviceFolder& device, const std::vector<std::string>& words,
+                                                    double timeoutSeconds, std::string* error) {
+    auto address = busAddress(device);
+    if (!address) {
+        fail(error, "the device at " + device.root + " is not running (./vantrel device start)");
+        return std::nullopt;
+    }
+    sd_bus* bus = nullptr;
+    int r = sd_bus_new(&bus);
+    std::unique_ptr<sd_bus, decltype(&sd_bus_flush_close_unref)> owned(bus, sd_bus_flush_close_unref);
+    if (r >= 0) r = sd_bus_set_address(bus, address->c_str());
+    if (r >= 0) r = sd_bus_set_bus_client(bus, 1);
+    if (r >= 0) r = sd_bus_set_method_call_timeout(bus, static_cast<uint64_t>(timeoutSeconds * 1e6));
+    if (r >= 0) r = sd_bus_start(bus);
+    if (r < 0) {
+        fail(error, std::string("the device bus cannot be joined: ") + std::strerror(-r));
+        return std::nullopt;
+    }
+    sd_bus_message* call = nullptr;
+    r = sd_bus_message_new_method_call(bus, &call, kSpringBoardBusName, kControlObjectPath, kControlInterface, kControlMethod);
+    std::unique_ptr<sd_bus_message, decltype(&sd_bus_message_unref)> callOwned(call, sd_bus_message_unref);
+    if (r >= 0) r = sd_bus_message_open_container(call, 'a', "s");
+    for (const auto& w : words)
+        if (r >= 0) r = sd_bus_message_append(call, "s", w.c_str());
+    if (r >= 0) r = sd_bus_message_close_container(call);
+    sd_bus_error err = SD_BUS_ERROR_NULL;
+    sd_bus_message* reply = nullptr;
+    if (r >= 0) r = sd_bus_call(bus, call, 0, &err, &reply);
+    std::unique_ptr<sd_bus_message, decltype(&sd_bus_message_unref)> replyOwned(reply, sd_bus_message_unref);
+    if (r < 0) {
+        fail(error, std::string("SpringBoard does not answer: ") + (err.message ? err.message : std::strerror(-r)));
+        sd_bus_error_free(&err);
+        return std::nullopt;
+    }
+    int ok = 0;
+    const char* text = nullptr;
+    if (sd_bus_message_read(reply, "bs", &ok, &text) < 0 || !text) {
+        fail(error, "SpringBoard gave an answer of the wrong shape");
+        return std::nullopt;
+    }
+    return std::make_pair(ok != 0, std::string(text));
+}
+
+}  // namespace vantrel::sim

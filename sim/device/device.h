@@ -1,0 +1,84 @@
+// The simulated device as a folder laid out like a phone, and what every program of the device
+// needs to find in it: the installed deliverables, the home, the hardware state, the log, the
+// bus address and the recorded process ids (in run/, kept to this user alone). Plain functions
+// over paths; failures come back as false or nullopt with a reason, nothing throws.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <sys/types.h>
+#include <vector>
+
+#include "platform/foundation/value.h"
+
+namespace vantrel::sim {
+
+struct DeviceFolder {
+    std::string root;
+
+    std::string dynamicLibraries() const { return root + "/Library/MobileSubstrate/DynamicLibraries"; }
+    std::string preferenceBundles() const { return root + "/Library/PreferenceBundles"; }
+    std::string bundle() const { return preferenceBundles() + "/Vantrel.bundle"; }
+    std::string preferenceLoaderEntries() const { return root + "/Library/PreferenceLoader/Preferences"; }
+    std::string home() const { return root + "/var/mobile"; }
+    std::string devicePlist() const { return root + "/device.plist"; }
+    std::string log() const { return root + "/var/log/syslog"; }
+    std::string run() const { return root + "/run"; }
+    std::string busAddressFile() const { return run() + "/bus.address"; }
+    std::string springBoardPidFile() const { return run() + "/SpringBoard.pid"; }
+    std::string launchdPidFile() const { return run() + "/launchd.pid"; }
+    std::string busPidFile() const { return run() + "/dbus-daemon.pid"; }
+
+    bool isInstalled() const;
+};
+
+// The device folder of --device DIR, else <build>/device.
+DeviceFolder deviceFolder(const std::optional<std::string>& requested);
+// The build tree the running program belongs to (the folder above its bin/).
+std::string buildDirectory();
+// The source tree the programs were built from.
+std::string sourceDirectory();
+// A program of the device, next to the running one.
+std::string programPath(const std::string& name);
+
+// Lays the folder out from the build: the tweak and its filter, the bundle with its resources,
+// the Settings entry, the home and device.plist (kept when present unless fresh).
+bool install(const DeviceFolder& device, bool fresh, std::string* error);
+
+// device.plist as a dictionary (empty when missing or unreadable).
+platform::Dictionary readDeviceState(const DeviceFolder& device);
+bool writeDeviceState(const DeviceFolder& device, const platform::Dictionary& state);
+
+// The dylibs of DynamicLibraries whose filter plist names the bundle identifier, sorted.
+std::vector<std::string> librariesFor(const DeviceFolder& device, const std::string& bundleIdentifier);
+
+// Pid files. readPid gives the pid only while that process still runs the named program, so a
+// recycled pid is never taken for ours.
+bool writePid(const std::string& path, pid_t pid);
+std::optional<pid_t> readPid(const std::string& path, const std::string& programName);
+bool processRunsProgram(pid_t pid, const std::string& programName);
+
+// The device shell's "killall SpringBoard": ends the recorded SpringBoard process, that pid
+// alone, and launchd starts SpringBoard again. False when no SpringBoard of this device runs.
+bool restartSpringBoard(const DeviceFolder& device);
+
+// The device bus address recorded by launchd, or nullopt.
+std::optional<std::string> busAddress(const DeviceFolder& device);
+
+// One word: true, false, an integer, a real, or a string (none/null: false, which device
+// state reads as absent).
+platform::Value parseValue(const std::string& text);
+
+// The control interface the SpringBoard host offers on the device bus.
+inline constexpr char kSpringBoardBusName[] = "com.apple.springboard";
+inline constexpr char kControlObjectPath[] = "/com/apple/springboard";
+inline constexpr char kControlInterface[] = "com.quennick.vantrel.Device";
+inline constexpr char kControlMethod[] = "Control";         // as -> (bs): ok, text
+inline constexpr char kRedrawnSignal[] = "StatusBarRedrawn";  // t: redraw count
+
+// Sends one control command to the SpringBoard host; nullopt with *error when it cannot be
+// reached within timeoutSeconds. The pair is the host's (ok, text).
+std::optional<std::pair<bool, std::string>> control(const DeviceFolder& device, const std::vector<std::string>& words,
+                                                    double timeoutSeconds, std::string* error);
+
+}  // namespace vantrel::sim

@@ -1,0 +1,320 @@
+// vantrel-device: the control tool of the simulated device, and its launchd. launchd owns the
+// device's processes: the private dbus-daemon and SpringBoard, both its children; it starts
+// SpringBoard again whenever it is killed (a respring), and ends both, by pid, when stopped.
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/foundation/device_bus.h"
+#include "platform/foundation/file.h"
+#include "platform/foundation/log.h"
+#include "sim/device/device.h"
+
+using namespace vantrel::sim;
+
+namespace {
+
+constexpr double kStartTimeout = 20.0;
+constexpr double kControlTimeout = 5.0;
+
+int usage() {
+    std::cerr << "usage: vantrel-device [--device DIR] install [--fresh] | start [--fresh] [--interactive] | stop |\n"
+                 "       restart | log [-n LINES] | status [--json] | tap | lock | unlock | nc open|close |\n"
+                 "       alert ID BUTTON | set KEY=VALUE...\n";
+    return 2;
+}
+
+void sleepFor(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
+
+bool springBoardAnswers(const DeviceFolder& device, double timeout) {
+    std::string error;
+    auto r = control(device, {"ping"}, timeout, &error);
+    return r && r->first;
+}
+
+bool waitForSpringBoard(const DeviceFolder& device, double timeout) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
+    while (std::chrono::steady_clock::now() < end) {
+        if (!readPid(device.launchdPidFile(), "vantrel-device")) return false;  // launchd gave up
+        if (springBoardAnswers(device, 1.0)) return true;
+        sleepFor(0.05);
+    }
+    return false;
+}
+
+// Ends a process we recorded, by its pid only, and waits for it to be gone.
+void endProcess(pid_t pid, double timeout) {
+    if (::kill(pid, SIGTERM) < 0) return;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
+    while (std::chrono::steady_clock::now() < end) {
+        int status;
+        if (::waitpid(pid, &status, WNOHANG) == pid) return;
+        if (::kill(pid, 0) < 0) return;
+        sleepFor(0.01);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, WNOHANG);
+}
+
+void removeRunFiles(const DeviceFolder& device) {
+    for (const auto& f : {device.springBoardPidFile(), device.busPidFile(), device.busAddressFile(), device.launchdPidFile()})
+        ::unlink(f.c_str());
+}
+
+// ---- launchd
+
+pid_t spawnSpringBoard(const DeviceFolder& device, bool interactive) {
+    pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (!interactive) {
+        int out = ::open((device.run() + "/SpringBoard.out").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        if (out >= 0) {
+            ::dup2(out, 1);
+            ::dup2(out, 2);
+        }
+    }
+    std::string program = programPath("vantrel-springboard");
+    std::vector<const char*> argv{program.c_str(), "--device", device.root.c_str()};
+    if (interactive) argv.push_back("--interactive");
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), const_cast<char* const*>(argv.data()));
+    std::fprintf(stderr, "vantrel-device: cannot run %s: %s\n", program.c_str(), std::strerror(errno));
+    _exit(127);
+}
+
+int launchd(const DeviceFolder& device, bool interactive) {
+    platform::setLogFile(device.log());
+    if (!interactive) platform::setLogToStderr(false);
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGCHLD}) sigaddset(&set, sig);
+    ::sigprocmask(SIG_BLOCK, &set, nullptr);
+
+    writePid(device.launchdPidFile(), ::getpid());
+    std::string error;
+    auto bus = platform::startDeviceBus(device.run(), 10.0, &error);
+    if (!bus) {
+        NSLog("launchd: the device bus did not start: %s", error.c_str());
+        removeRunFiles(device);
+        return 1;
+    }
+    writePid(device.busPidFile(), bus->pid);
+    platform::writeFileAtomically(device.busAddressFile(),
+                                  std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bus->address.data()), bus->address.size()));
+
+    pid_t springBoard = spawnSpringBoard(device, interactive);
+    writePid(device.springBoardPidFile(), springBoard);
+    auto startedAt = std::chrono::steady_clock::now();
+    int quickDeaths = 0;
+    int code = 0;
+    bool running = true;
+    while (running) {
+        siginfo_t info;
+        int sig = ::sigwaitinfo(&set, &info);
+        if (sig < 0) continue;
+        if (sig != SIGCHLD) break;
+        for (;;) {
+            int status = 0;
+            pid_t done = ::waitpid(-1, &status, WNOHANG);
+            if (done <= 0) break;
+            if (done == bus->pid) {
+                NSLog("launchd: the device bus ended; the device stops");
+                bus->pid = -1;
+                running = false;
+                code = 1;
+            } else if (done == springBoard) {
+                springBoard = -1;
+                if (interactive && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+                    running = false;  // the user quit SpringBoard in the terminal
+                    break;
+                }
+                double lived = std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt).count();
+                quickDeaths = lived < 2.0 ? quickDeaths + 1 : 0;
+                if (quickDeaths >= 5) {
+                    NSLog("launchd: SpringBoard keeps ending at start-up; the device stops");
+                    running = false;
+                    code = 1;
+                    break;
+                }
+                NSLog("launchd: SpringBoard ended (%s %d); starting it again",
+                      WIFSIGNALED(status) ? "signal" : "status", WIFSIGNALED(status) ? WTERMSIG(status) : WEXITSTATUS(status));
+                springBoard = spawnSpringBoard(device, interactive);
+                writePid(device.springBoardPidFile(), springBoard);
+                startedAt = std::chrono::steady_clock::now();
+            }
+        }
+    }
+    if (springBoard > 0) endProcess(springBoard, 3.0);
+    if (bus->pid > 0) platform::stopDeviceBus(bus->pid);
+    removeRunFiles(device);
+    NSLog("launchd: the device stopped");
+    return code;
+}
+
+// ---- commands
+
+bool ensureInstalled(const DeviceFolder& device, bool fresh) {
+    if (!fresh && device.isInstalled()) return true;
+    std::string error;
+    if (!install(device, fresh, &error)) {
+        std::cerr << "vantrel-device: " << error << "\n";
+        return false;
+    }
+    return true;
+}
+
+int stop(const DeviceFolder& device) {
+    if (auto pid = readPid(device.launchdPidFile(), "vantrel-device")) {
+        endProcess(*pid, 10.0);
+    } else {
+        // A launchd that died leaves its children behind: end those we recorded.
+        if (auto sb = readPid(device.springBoardPidFile(), "vantrel-springboard")) endProcess(*sb, 3.0);
+        if (auto b = readPid(device.busPidFile(), "dbus-daemon")) endProcess(*b, 3.0);
+    }
+    removeRunFiles(device);
+    return 0;
+}
+
+int start(const DeviceFolder& device, bool fresh, bool interactive) {
+    if (fresh) stop(device);
+    if (readPid(device.launchdPidFile(), "vantrel-device")) {
+        if (interactive) stop(device);  // the terminal takes over the running device
+        else if (waitForSpringBoard(device, kStartTimeout)) return 0;
+        else {
+            std::cerr << "vantrel-device: the device runs but SpringBoard does not answer (./vantrel device log)\n";
+            return 1;
+        }
+    }
+    stop(device);  // leftovers of a device that did not stop cleanly
+    if (!ensureInstalled(device, fresh)) return 1;
+    if (interactive) return launchd(device, true);
+
+    pid_t pid = ::fork();
+    if (pid < 0) {
+        std::perror("vantrel-device: fork");
+        return 1;
+    }
+    if (pid == 0) {
+        ::setsid();
+        int devnull = ::open("/dev/null", O_RDWR);
+        if (devnull >= 0) {
+            ::dup2(devnull, 0);
+            ::dup2(devnull, 1);
+            ::dup2(devnull, 2);
+        }
+        std::string self = programPath("vantrel-device");
+        ::execl(self.c_str(), self.c_str(), "--device", device.root.c_str(), "launchd", static_cast<char*>(nullptr));
+        _exit(127);
+    }
+    // launchd is a daemon of its own; nobody needs to wait for it but the system.
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(kStartTimeout);
+    while (std::chrono::steady_clock::now() < end) {
+        int status;
+        if (::waitpid(pid, &status, WNOHANG) == pid) {
+            std::cerr << "vantrel-device: the device did not start (./vantrel device log)\n";
+            return 1;
+        }
+        if (springBoardAnswers(device, 1.0)) return 0;
+        sleepFor(0.05);
+    }
+    std::cerr << "vantrel-device: SpringBoard did not answer within " << kStartTimeout << " s (./vantrel device log)\n";
+    return 1;
+}
+
+int showLog(const DeviceFolder& device, size_t lines) {
+    std::ifstream in(device.log());
+    if (!in) {
+        std::cerr << "vantrel-device: no log yet at " << device.log() << "\n";
+        return 1;
+    }
+    std::vector<std::string> tail;
+    std::string line;
+    while (std::getline(in, line)) {
+        tail.push_back(line);
+        if (tail.size() > lines) tail.erase(tail.begin());
+    }
+    for (const auto& l : tail) std::cout << l << "\n";
+    return 0;
+}
+
+int sendControl(const DeviceFolder& device, const std::vector<std::string>& words) {
+    std::string error;
+    auto r = control(device, words, kControlTimeout, &error);
+    if (!r) {
+        std::cerr << "vantrel-device: " << error << "\n";
+        return 1;
+    }
+    if (!r->second.empty()) (r->first ? std::cout : std::cerr) << r->second << "\n";
+    return r->first ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::optional<std::string> folder;
+    std::vector<std::string> words;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--device") {
+            if (++i >= argc) return usage();
+            folder = argv[i];
+        } else if (a.rfind("--device=", 0) == 0) {
+            folder = a.substr(9);
+        } else {
+            words.push_back(a);
+        }
+    }
+    if (words.empty()) return usage();
+    DeviceFolder device = deviceFolder(folder);
+    const std::string cmd = words[0];
+    auto has = [&](const char* flag) {
+        for (size_t i = 1; i < words.size(); ++i)
+            if (words[i] == flag) return true;
+        return false;
+    };
+
+    if (cmd == "launchd") return launchd(device, false);
+    if (cmd == "install") {
+        if (readPid(device.launchdPidFile(), "vantrel-device") && has("--fresh")) stop(device);
+        std::string error;
+        if (!install(device, has("--fresh"), &error)) {
+            std::cerr << "vantrel-device: " << error << "\n";
+            return 1;
+        }
+        std::cout << "installed " << device.root << "\n";
+        return 0;
+    }
+    if (cmd == "start") return start(device, has("--fresh"), has("--interactive"));
+    if (cmd == "stop") return stop(device);
+    if (cmd == "restart") {
+        stop(device);
+        return start(device, has("--fresh"), false);
+    }
+    if (cmd == "log") {
+        size_t lines = 50;
+        for (size_t i = 1; i + 1 < words.size(); ++i)
+            if (words[i] == "-n") lines = static_cast<size_t>(std::max(1L, std::atol(words[i + 1].c_str())));
+        return showLog(device, lines);
+    }
+    if (cmd == "status") return sendControl(device, {has("--json") ? "status" : "line"});
+    if (cmd == "tap" || cmd == "lock" || cmd == "unlock" || cmd == "nc" || cmd == "alert" || cmd == "set" ||
+        cmd == "ping")
+        return sendControl(device, words);
+    return usage();
+}

@@ -1,0 +1,304 @@
+// vantrel-springboard: the simulated SpringBoard of a device folder. It joins the device bus,
+// registers SpringBoard's classes, injects the libraries whose filter names SpringBoard,
+// finishes launching and runs its run loop: headless for scripts (launchd's child), or drawing
+// the status bar in a terminal and taking keys. The control tool reaches it through a method on
+// the device bus; every command runs on the main thread like any other event.
+#include <dlfcn.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <systemd/sd-bus.h>
+
+#include "platform/activator/activator.h"
+#include "platform/foundation/dbus_notifications.h"
+#include "platform/foundation/home.h"
+#include "platform/foundation/log.h"
+#include "platform/foundation/sdevent_runloop.h"
+#include "platform/springboard/device_state.h"
+#include "platform/springboard/springboard.h"
+#include "platform/uikit/alert.h"
+#include "platform/uikit/application.h"
+#include "sim/device/device.h"
+#include "sim/springboard/status.h"
+
+using namespace vantrel::sim;
+
+namespace {
+
+constexpr char kStatusBarTapEvent[] = "libactivator.statusbar.tap.single";
+
+struct Host {
+    DeviceFolder device;
+    bool interactive = false;
+    platform::SdEventRunLoop loop;
+    std::unique_ptr<platform::DBusNotificationCenter> center;
+    bool redrawScheduled = false;
+    uint64_t redraws = 0;
+    std::optional<termios> savedTerminal;
+};
+
+Host* host = nullptr;
+
+void restoreTerminal() {
+    if (host && host->savedTerminal) {
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &*host->savedTerminal);
+        std::fputs("\x1b[?25h\n", stdout);
+        std::fflush(stdout);
+        host->savedTerminal.reset();
+    }
+}
+
+void redraw() {
+    host->redrawScheduled = false;
+    ++host->redraws;
+    if (host->interactive) {
+        std::string screen = statusScreen(host->device.root);
+        std::fwrite(screen.data(), 1, screen.size(), stdout);
+        std::fflush(stdout);
+    }
+    if (sd_bus* bus = host->center ? host->center->bus() : nullptr)
+        sd_bus_emit_signal(bus, kControlObjectPath, kControlInterface, kRedrawnSignal, "t", host->redraws);
+}
+
+// Many changes of one event make one redraw, after the event.
+void setNeedsDisplay() {
+    if (host->redrawScheduled) return;
+    host->redrawScheduled = true;
+    host->loop.perform(redraw);
+}
+
+// ---- commands of the control tool and the keys
+
+std::pair<bool, std::string> answerAlert(const std::string& idText, const std::string& button) {
+    char* end = nullptr;
+    unsigned long long id = std::strtoull(idText.c_str(), &end, 10);
+    auto alert = (end && *end == '\0' && !idText.empty()) ? platform::visibleAlert(id) : nullptr;
+    if (!alert) return {false, "no alert " + idText + " is shown"};
+    const auto& titles = alert->buttonTitles();
+    long index = -1;
+    for (size_t i = 0; i < titles.size(); ++i)
+        if (titles[i] == button) index = static_cast<long>(i);
+    if (index < 0) {
+        long n = std::strtol(button.c_str(), &end, 10);
+        if (end && *end == '\0' && !button.empty() && n >= 0 && n < static_cast<long>(titles.size())) index = n;
+    }
+    if (index < 0) return {false, "alert " + idText + " has no button " + button};
+    alert->dismissWithClickedButtonIndex(index);
+    return {true, ""};
+}
+
+std::pair<bool, std::string> setHardware(const std::vector<std::string>& words) {
+    platform::Dictionary changes;
+    for (size_t i = 1; i < words.size(); ++i) {
+        auto eq = words[i].find('=');
+        if (eq == std::string::npos || eq == 0) return {false, "expected KEY=VALUE, got " + words[i]};
+        changes[words[i].substr(0, eq)] = parseValue(words[i].substr(eq + 1));
+    }
+    if (changes.empty()) return {false, "expected KEY=VALUE..."};
+    std::vector<std::string> ignored;
+    platform::deviceState().apply(changes, &ignored);
+    for (const auto& k : ignored) changes.erase(k);
+    // The hardware survives a respring: device.plist keeps what was set.
+    platform::Dictionary stored = readDeviceState(host->device);
+    for (auto& [k, v] : changes)
+        if (k != "locked") stored[k] = v;
+    writeDeviceState(host->device, stored);
+    platform::updateAllItems();
+    if (!ignored.empty()) {
+        std::string text = "unknown key or wrong type:";
+        for (const auto& k : ignored) text += " " + k;
+        return {false, text};
+    }
+    return {true, ""};
+}
+
+// Runs a command; status commands are answered later, once the effects have come back.
+std::pair<bool, std::string> perform(const std::vector<std::string>& w) {
+    if (w.empty()) return {false, "no command"};
+    const std::string& c = w[0];
+    if (c == "ping") return {true, "pong"};
+    if (c == "status" || c == "line") return {true, ""};
+    if (c == "tap") {
+        if (!platform::LAActivator::sharedInstance().sendEvent(kStatusBarTapEvent))
+            return {false, "no listener takes the status bar tap"};
+        return {true, ""};
+    }
+    if (c == "lock") return platform::lockDevice(), std::pair{true, std::string()};
+    if (c == "unlock") return platform::unlockDevice(), std::pair{true, std::string()};
+    if (c == "nc" && w.size() == 2 && w[1] == "open") return platform::openNotificationCenter(), std::pair{true, std::string()};
+    if (c == "nc" && w.size() == 2 && w[1] == "close")
+        return platform::closeNotificationCenter(), std::pair{true, std::string()};
+    if (c == "alert" && w.size() == 3) return answerAlert(w[1], w[2]);
+    if (c == "set") return setHardware(w);
+    return {false, "unknown command"};
+}
+
+void onKey() {
+    char key = 0;
+    if (::read(STDIN_FILENO, &key, 1) != 1) {
+        host->loop.exit(0);  // the terminal went away
+        return;
+    }
+    switch (key) {
+    case 't': perform({"tap"}); break;
+    case 'l': perform({platform::deviceState().locked ? "unlock" : "lock"}); break;
+    case 'n': {
+        auto* nc = platform::notificationCenterViewController();
+        perform({"nc", nc && nc->open ? "close" : "open"});
+        break;
+    }
+    case 'q': host->loop.exit(0); return;
+    default:
+        if (key >= '0' && key <= '9') {
+            auto alerts = platform::visibleAlerts();
+            if (!alerts.empty()) answerAlert(std::to_string(alerts.front()->alertId()), std::string(1, key));
+        }
+    }
+    setNeedsDisplay();
+}
+
+struct PendingReply {
+    sd_bus_message* call;
+    std::string command;
+    std::pair<bool, std::string> result;
+};
+
+// The reply goes out after a round trip to the daemon: by then every notification this
+// command posted has come back to us and been handled, so a status read next sees its effect.
+int onBarrier(sd_bus_message*, void* userdata, sd_bus_error*) {
+    std::unique_ptr<PendingReply> p(static_cast<PendingReply*>(userdata));
+    host->loop.perform([p = std::shared_ptr<PendingReply>(std::move(p))] {
+        if (p->command == "status") p->result.second = statusJson(::getpid()).dump();
+        if (p->command == "line") p->result.second = statusLine();
+        sd_bus_reply_method_return(p->call, "bs", p->result.first ? 1 : 0, p->result.second.c_str());
+        sd_bus_message_unref(p->call);
+        setNeedsDisplay();
+    });
+    return 0;
+}
+
+int onControl(sd_bus_message* m, void*, sd_bus_error* error) {
+    std::vector<std::string> words;
+    if (sd_bus_message_enter_container(m, 'a', "s") < 0)
+        return sd_bus_error_set(error, SD_BUS_ERROR_INVALID_ARGS, "expected a list of words");
+    const char* word = nullptr;
+    while (sd_bus_message_read(m, "s", &word) > 0) words.emplace_back(word);
+    sd_bus_message_exit_container(m);
+    std::pair<bool, std::string> result;
+    try {
+        result = perform(words);
+    } catch (...) {
+        NSLog("SpringBoard: the command %s failed", words.empty() ? "" : words[0].c_str());
+        result = {false, "the command failed"};
+    }
+    auto* p = new PendingReply{sd_bus_message_ref(m), words.empty() ? "" : words[0], result};
+    int r = sd_bus_call_method_async(host->center->bus(), nullptr, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                     "org.freedesktop.DBus", "GetId", onBarrier, p, "");
+    if (r < 0) {
+        sd_bus_message_unref(p->call);
+        delete p;
+        return sd_bus_error_set_errno(error, r);
+    }
+    return 1;
+}
+
+const sd_bus_vtable controlVtable[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_METHOD("Control", "as", "bs", onControl, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_SIGNAL("StatusBarRedrawn", "t", 0),
+    SD_BUS_VTABLE_END,
+};
+
+void injectLibraries() {
+    for (const auto& path : librariesFor(host->device, kSpringBoardBusName)) {
+        // Global, as the loader does: the tweak's exported symbols are there for others too.
+        if (!::dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL)) NSLog("SpringBoard: %s was not injected: %s", path.c_str(), ::dlerror());
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::optional<std::string> folder;
+    bool interactive = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--device" && i + 1 < argc) folder = argv[++i];
+        else if (a == "--interactive") interactive = true;
+        else if (a == "--headless") interactive = false;
+        else {
+            std::cerr << "usage: vantrel-springboard [--device DIR] [--interactive|--headless]\n";
+            return 2;
+        }
+    }
+    Host h;
+    host = &h;
+    h.device = deviceFolder(folder);
+    h.interactive = interactive && ::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO);
+
+    platform::setHomeDirectory(h.device.home());
+    platform::setLogFile(h.device.log());
+    if (h.interactive) platform::setLogToStderr(false);  // the screen is ours
+    platform::RunLoop::setMain(&h.loop);
+    h.loop.exitOnTerminationSignals();
+
+    auto address = busAddress(h.device);
+    if (!address) {
+        NSLog("SpringBoard: the device bus is not running (./vantrel device start)");
+        return 1;
+    }
+    h.center = std::make_unique<platform::DBusNotificationCenter>(*address, h.loop);
+    if (!h.center->isConnected()) return 1;
+    platform::NotificationCenter::setDistributed(h.center.get());
+    writePid(h.device.springBoardPidFile(), ::getpid());
+
+    platform::registerSpringBoardClasses();
+    platform::registerActivatorClasses();
+    std::vector<std::string> ignored;
+    platform::deviceState().apply(readDeviceState(h.device), &ignored);
+    for (const auto& k : ignored) NSLog("SpringBoard: device.plist key %s ignored", k.c_str());
+    platform::deviceState().locked = false;
+
+    platform::setStatusBarObserver([](int) { setNeedsDisplay(); });
+    platform::setAlertObserver([] { setNeedsDisplay(); });
+    platform::UIApplication::sharedApplication().setOpenObserver(
+        [](const std::string& url) { NSLog("SpringBoard: opened %s", url.c_str()); });
+
+    injectLibraries();
+    platform::finishLaunching();
+
+    sd_bus* bus = h.center->bus();
+    if (sd_bus_add_object_vtable(bus, nullptr, kControlObjectPath, kControlInterface, controlVtable, nullptr) < 0 ||
+        sd_bus_request_name_async(bus, nullptr, kSpringBoardBusName,
+                                  SD_BUS_NAME_REPLACE_EXISTING | SD_BUS_NAME_ALLOW_REPLACEMENT, nullptr, nullptr) < 0) {
+        NSLog("SpringBoard: the control interface is not available");
+    }
+
+    if (h.interactive) {
+        termios raw;
+        if (::tcgetattr(STDIN_FILENO, &raw) == 0) {
+            h.savedTerminal = raw;
+            raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+            raw.c_cc[VMIN] = 1;
+            raw.c_cc[VTIME] = 0;
+            ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
+            std::fputs("\x1b[?25l", stdout);
+        }
+        h.loop.watchInput(STDIN_FILENO, onKey);
+    }
+    setNeedsDisplay();
+    int code = h.loop.run();
+    restoreTerminal();
+    platform::NotificationCenter::setDistributed(nullptr);
+    // Exit without running the injected libraries' destructors against a torn-down platform.
+    std::fflush(nullptr);
+    h.center.reset();
+    ::_exit(code < 0 ? 1 : code);
+}
