@@ -30,8 +30,12 @@ SBStatusBarStateAggregator* agg(id self) { return static_cast<SBStatusBarStateAg
 id aggId() { return statusBarAggregator(); }
 id telephony() { return sharedInstance("SBTelephonyManager"); }
 
-// Sends _setItem:enabled: through the runtime, where the tweak's filter sits.
-void setItem(id self, int item, bool enabled) { msgSend<bool>(self, S("_setItem:enabled:"), item, enabled); }
+// Sends _setItem:enabled: through the runtime, where the tweak's filter sits, remembering what
+// SpringBoard itself asked for so the status bar can take the item again later.
+void setItem(id self, int item, bool enabled) {
+    if (item >= 0 && item < kStatusBarItemCount) agg(self)->itemRequested[static_cast<size_t>(item)] = enabled;
+    msgSend<bool>(self, S("_setItem:enabled:"), item, enabled);
+}
 
 // ---- SBStatusBarStateAggregator
 
@@ -42,7 +46,11 @@ bool _setItem_enabled(id self, SEL, int item, bool enabled) {
     return changed;
 }
 
-void updateStatusBarItem_(id, SEL, int) {}  // the status bar re-reads the item's state
+// The status bar takes item N again: SpringBoard's own wish for it passes the filter anew.
+void updateStatusBarItem_(id self, SEL, int item) {
+    if (item < 0 || item >= kStatusBarItemCount) return;
+    msgSend<bool>(self, S("_setItem:enabled:"), item, agg(self)->itemRequested[static_cast<size_t>(item)]);
+}
 void _notifyItemChanged_(id, SEL, int item) { notifyStatusBarObserver(item); }
 
 void _updateTimeItems(id self, SEL) {

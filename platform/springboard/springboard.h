@@ -21,6 +21,7 @@ inline constexpr int kStatusBarItemCount = 26;
 
 struct SBStatusBarStateAggregator : objc_object {
     std::array<bool, kStatusBarItemCount> itemEnabled{};
+    std::array<bool, kStatusBarItemCount> itemRequested{};  // SpringBoard's own wish, before any filter
     DateFormatter* _timeItemDateFormatter = nullptr;  // found by name through the runtime
     std::string timeItemText;
     std::optional<std::string> serviceText;
