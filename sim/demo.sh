@@ -1,0 +1,127 @@
+#!/usr/bin/env bash
+# ./vantrel demo: a walk through Vantrel on a fresh simulated device, printing the status bar
+# after each step. The device lives in its own folder and is stopped at the end.
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD="${VANTREL_BUILD_DIR:-$ROOT/build}"
+DEVICE="${VANTREL_DEMO_DEVICE:-$BUILD/demo-device}"
+BIN="$BUILD/bin"
+
+bold() { printf '\n\033[1m%s\033[0m\n' "$*"; }
+dev() { "$BIN/vantrel-device" --device "$DEVICE" "$@"; }
+set_() { "$BIN/vantrel-settings" --device "$DEVICE" "$@" >/dev/null; }
+bar() { printf '   %s\n' "$(dev status)"; }
+
+stop_device() { dev stop >/dev/null 2>&1 || true; }
+trap stop_device EXIT
+
+bold "Building and installing"
+"$ROOT/vantrel" setup
+[ -f "$BUILD/build.ninja" ] || cmake -S "$ROOT" -B "$BUILD" -G Ninja >/dev/null
+cmake --build "$BUILD" --target vantrel-device vantrel-springboard vantrel-settings Vantrel VantrelPrefs -j "$(nproc)" >/dev/null
+dev start --fresh
+echo "   device: $DEVICE (SpringBoard pid $(cat "$DEVICE/run/SpringBoard.pid"))"
+bar
+
+bold "Hide single items: alarm and location"
+set_ set alarm true
+set_ set location true
+bar
+set_ set alarm false
+set_ set location false
+
+bold "Hide all"
+set_ set hideall true
+bar
+set_ set hideall false
+bar
+
+bold "Clock modes (the device: Wi-Fi \"Quennick Home\", its own addresses and free memory)"
+titles=("Time" "Wi-Fi IP address" "Cellular IP address" "Wi-Fi network name" "Free memory")
+for mode in 0 1 2 3 4; do
+    set_ set clockformat "$mode"
+    printf '   mode %d, %-20s %s\n' "$mode" "${titles[$mode]}:" "$(dev status)"
+done
+set_ set timeandram true
+set_ set clockformat 0
+printf '   time and free memory:      %s\n' "$(dev status)"
+set_ set timeandram false
+set_ press timeText: --text "'Hello, Quennick'" --button Save
+set_ set clockformat 5
+printf '   mode 5, custom text:       %s\n' "$(dev status)"
+
+bold "Custom carrier text"
+set_ press carrierText: --text "Vantrel Demo" --button Save
+set_ set customcarrier true
+bar
+
+bold "Faked LTE and tethering (data faker page; Wi-Fi off to see the cellular type)"
+dev set wifiNetwork=none
+set_ datafaker set enablefaker true
+set_ datafaker set datatype 6
+set_ datafaker set enabletethering true
+bar
+set_ datafaker set enabletethering false
+set_ datafaker set enablefaker false
+dev set "wifiNetwork=Quennick Home"
+
+bold "Icon tester: only the clock, battery and Bluetooth"
+set_ icontester set clock0 true
+set_ icontester set battery7 true
+set_ icontester set bluetooth11 true
+set_ icontester set enabletester true
+bar
+set_ icontester set enabletester false
+bar
+
+bold "Lock screen hide-all"
+set_ set hideallls true
+dev lock
+echo "   locked:"; bar
+dev unlock
+echo "   unlocked (the first unlock thanks the user once):"; bar
+alert=$(dev status --json | python3 -c 'import json,sys; a=json.load(sys.stdin)["alerts"]; print(a[0]["id"] if a else "")')
+if [ -n "$alert" ]; then
+    echo "   alert: $(dev status --json | python3 -c 'import json,sys; print(json.load(sys.stdin)["alerts"][0]["title"].replace(chr(10), " "))')"
+    dev alert "$alert" OK
+fi
+set_ set hideallls false
+
+bold "One Activator tap on the status bar: the clock mode moves on"
+set_ set clockformat 0
+bar
+dev tap
+bar
+
+bold "Animated custom text: two texts revealed in turn, a frame every 0.2 s"
+set_ press reverseString: --text "'Vantrel'" --button Save
+set_ set animatedcustomtime true
+set_ set clockformat 5
+echo "   armed; the first pass starts 10 s later"
+last=""
+end=$((SECONDS + 19))
+frames=0
+while [ $SECONDS -lt $end ]; do
+    t=$(dev status --json | python3 -c 'import json,sys; print(json.load(sys.stdin)["time"]["text"])')
+    if [ "$t" != "$last" ]; then
+        printf '   frame: %s\n' "$t"
+        last="$t"
+        frames=$((frames + 1))
+    fi
+    [ $frames -gt 40 ] && break
+    sleep 0.1
+done
+set_ set animatedcustomtime false
+set_ set clockformat 0
+bar
+
+bold "Done"
+stop_device
+trap - EXIT
+cat <<EOF
+   The device is stopped. Explore by hand:
+     ./vantrel springboard                 SpringBoard in this terminal (t tap, l lock, n Notification Centre, q quit)
+     ./vantrel settings                    the Settings app at a prompt (in another terminal)
+     ./vantrel settings show               the main page;  ./vantrel settings set hideall true
+     ./vantrel device start | status [--json] | tap | lock | unlock | set carrier=Quennick | log | stop
+EOF

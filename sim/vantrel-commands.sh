@@ -1,0 +1,60 @@
+#!/usr/bin/env bash
+# The device's commands of ./vantrel: device, settings, springboard, demo and bench.
+set -euo pipefail
+ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+BUILD="${VANTREL_BUILD_DIR:-$ROOT/build}"
+BIN="$BUILD/bin"
+
+die() { echo "vantrel: $*" >&2; exit 1; }
+
+# Builds what the device needs when it is missing or older than its sources.
+ensure_built() {
+    if [ ! -f "$BUILD/build.ninja" ]; then
+        "$ROOT/vantrel" setup
+        cmake -S "$ROOT" -B "$BUILD" -G Ninja >/dev/null
+    fi
+    cmake --build "$BUILD" --target vantrel-device vantrel-springboard vantrel-settings Vantrel VantrelPrefs \
+        -j "$(nproc)" >/dev/null || die "the build failed (run ./vantrel build to see why)"
+}
+
+# --device DIR may come anywhere; the programs take it the same way.
+device_args=()
+rest=()
+while [ $# -gt 0 ]; do
+    case "$1" in
+        --device) [ $# -ge 2 ] || die "--device needs a folder"; device_args=(--device "$2"); shift 2 ;;
+        --device=*) device_args=(--device "${1#--device=}"); shift ;;
+        *) rest+=("$1"); shift ;;
+    esac
+done
+set -- "${rest[@]+"${rest[@]}"}"
+
+cmd="${1:-}"
+shift || true
+
+dev() { "$BIN/vantrel-device" "${device_args[@]+"${device_args[@]}"}" "$@"; }
+settings() { "$BIN/vantrel-settings" "${device_args[@]+"${device_args[@]}"}" "$@"; }
+
+case "$cmd" in
+    device)
+        ensure_built
+        sub="${1:-}"
+        [ -n "$sub" ] || die "usage: ./vantrel device start|stop|restart|install|log|status [--json]|tap|lock|unlock|nc open|nc close|alert ID BUTTON|set KEY=VALUE... [--device DIR] [--fresh]"
+        dev "$@" ;;
+    settings)
+        ensure_built
+        dev start
+        if [ $# -eq 0 ]; then
+            settings
+        else
+            settings "$@"
+        fi ;;
+    springboard)
+        ensure_built
+        # The terminal takes the device over: SpringBoard draws here and quits with q.
+        dev start --interactive "$@" ;;
+    demo)
+        exec "$ROOT/sim/demo.sh" "$@" ;;
+    *)
+        die "unknown command '$cmd' (commands: setup build test device settings springboard demo)" ;;
+esac
