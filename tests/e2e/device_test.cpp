@@ -1,0 +1,267 @@
+// Two processes on a private device bus: the device's SpringBoard with the tweak injected and
+// the Settings host with the bundle loaded, each case on a fresh device folder of its own.
+// Every program started here is ended by its pid, and every wait has a reaper timeout.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <functional>
+#include <optional>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/foundation/dbus_notifications.h"
+#include "platform/foundation/file.h"
+#include "platform/foundation/sdevent_runloop.h"
+
+namespace {
+
+constexpr double kReaper = 30.0;
+
+std::string bin(const std::string& name) { return std::string(VANTREL_BINARY_DIR) + "/bin/" + name; }
+
+struct Result {
+    int code = -1;
+    std::string out;
+};
+
+// Runs a program to its end, or kills it (by its pid) when the reaper timeout passes.
+Result run(const std::vector<std::string>& argv, double timeout = kReaper) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) < 0) return {};
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fds[1], 1);
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        _exit(127);
+    }
+    ::close(fds[1]);
+    Result r;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
+    for (;;) {
+        int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
+        if (left <= 0) {
+            ::kill(pid, SIGKILL);
+            ADD_FAILURE() << argv[0] << " " << (argv.size() > 3 ? argv[3] : "") << " timed out";
+            break;
+        }
+        pollfd p{fds[0], POLLIN, 0};
+        if (::poll(&p, 1, left) <= 0) continue;
+        char buf[4096];
+        ssize_t n = ::read(fds[0], buf, sizeof buf);
+        if (n <= 0) break;
+        r.out.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+std::string field(const std::string& json, const std::string& pattern) {
+    std::smatch m;
+    return std::regex_search(json, m, std::regex(pattern)) ? m[1].str() : std::string();
+}
+
+size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+class Device : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/vantrel-e2e-XXXXXX";
+        folder_ = ::mkdtemp(tmpl);
+        Result r = run({bin("vantrel-device"), "--device", folder_, "start", "--fresh"});
+        ASSERT_EQ(r.code, 0) << "the device did not start";
+    }
+    void TearDown() override {
+        if (session_ > 0) {
+            ::kill(session_, SIGTERM);
+            ::waitpid(session_, nullptr, 0);
+        }
+        run({bin("vantrel-device"), "--device", folder_, "stop"});
+        std::system(("rm -rf '" + folder_ + "'").c_str());
+    }
+
+    Result device(std::vector<std::string> words) {
+        words.insert(words.begin(), {bin("vantrel-device"), "--device", folder_});
+        return run(words);
+    }
+    Result settings(std::vector<std::string> words) {
+        words.insert(words.begin(), {bin("vantrel-settings"), "--device", folder_});
+        return run(words);
+    }
+    std::string status() { return device({"status", "--json"}).out; }
+    size_t enabledItems() { return count(status(), "\"enabled\":true"); }
+    std::string timeText() { return field(status(), "\"time\":\\{\"pattern\":\"(?:[^\"\\\\]|\\\\.)*\",\"text\":\"((?:[^\"\\\\]|\\\\.)*)\""); }
+    std::string springBoardPid() { return field(status(), "\"springboardPid\":(\\d+)"); }
+
+    bool waitFor(const std::function<bool()>& done, double timeout = kReaper) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
+        while (std::chrono::steady_clock::now() < end) {
+            if (done()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return done();
+    }
+
+    // A Settings app that stays open, its main page on screen, reading commands from a pipe.
+    void openSession() {
+        int in[2], out[2];
+        ASSERT_EQ(::pipe2(in, O_CLOEXEC), 0);
+        ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+        session_ = ::fork();
+        if (session_ == 0) {
+            ::dup2(in[0], 0);
+            ::dup2(out[1], 1);
+            std::string program = bin("vantrel-settings");
+            ::execl(program.c_str(), program.c_str(), "--device", folder_.c_str(), "--session", static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ::close(in[0]);
+        ::close(out[1]);
+        sessionIn_ = in[1];
+        sessionOut_ = out[0];
+    }
+    // One command of the session; its output up to the closing "ok" or "error" line.
+    std::string ask(const std::string& line) {
+        std::string text = line + "\n";
+        EXPECT_EQ(::write(sessionIn_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        std::string got;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(kReaper);
+        while (got.find("\nok\n") == std::string::npos && got.find("\nerror\n") == std::string::npos &&
+               got.rfind("ok\n", 0) != 0 && got.rfind("error\n", 0) != 0) {
+            int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
+            if (left <= 0) {
+                ADD_FAILURE() << "the Settings session did not answer " << line;
+                break;
+            }
+            pollfd p{sessionOut_, POLLIN, 0};
+            if (::poll(&p, 1, left) <= 0) continue;
+            char buf[4096];
+            ssize_t n = ::read(sessionOut_, buf, sizeof buf);
+            if (n <= 0) break;
+            got.append(buf, static_cast<size_t>(n));
+        }
+        return got;
+    }
+    std::string mainPreferences() { return folder_ + "/var/mobile/Library/Preferences/com.quennick.vantrel.plist"; }
+    int64_t clockMode() {
+        auto d = platform::readDictionaryFile(mainPreferences());
+        const platform::Value* v = d ? platform::lookup(*d, "clockformat") : nullptr;
+        return v && v->integer() ? *v->integer() : -1;
+    }
+
+    std::string folder_;
+    pid_t session_ = -1;
+    int sessionIn_ = -1, sessionOut_ = -1;
+};
+
+TEST_F(Device, HideAllSetInSettingsEmptiesTheStatusBarOfSpringBoardAndUnsetRefillsIt) {
+    size_t before = enabledItems();
+    ASSERT_GT(before, 5u);
+    ASSERT_EQ(settings({"set", "hideall", "true"}).code, 0);
+    EXPECT_TRUE(waitFor([&] { return enabledItems() == 0; }, 5.0));
+    ASSERT_EQ(settings({"set", "hideall", "false"}).code, 0);
+    EXPECT_TRUE(waitFor([&] { return enabledItems() == before; }, 5.0));
+}
+
+TEST_F(Device, TheAnimationLoopRefusesClockTextEditsWhileItRunsAndEndsWhenTurnedOff) {
+    openSession();
+    EXPECT_NE(ask("show").find("animatedcustomtime"), std::string::npos);
+    ask("set animatedcustomtime true");
+    ask("set clockformat 5");
+    // The tweak arms the animation and tells the open page; the page then refuses the edit.
+    std::string refused;
+    EXPECT_TRUE(waitFor([&] {
+        refused = ask("press timeText:");
+        if (refused.find("Warning") != std::string::npos) return true;
+        ask("answer --button Cancel");
+        return false;
+    }, 10.0)) << refused;
+    ask("answer --button OK");
+    ask("set animatedcustomtime false");
+    EXPECT_TRUE(waitFor([&] { return timeText() == "_Quennick_"; })) << timeText();
+    // No pass follows: the fixed text stays.
+    std::this_thread::sleep_for(std::chrono::milliseconds(500));
+    EXPECT_EQ(timeText(), "_Quennick_");
+}
+
+TEST_F(Device, TapsCycleTheClockModeThroughAllSixAndBack) {
+    ASSERT_EQ(settings({"set", "clockformat", "0"}).code, 0);
+    std::vector<std::string> patterns;
+    for (int i = 0; i < 6; ++i) {
+        ASSERT_EQ(device({"tap"}).code, 0);
+        EXPECT_EQ(clockMode(), (i + 1) % 6);
+        patterns.push_back(field(status(), "\"pattern\":\"((?:[^\"\\\\]|\\\\.)*)\""));
+    }
+    EXPECT_EQ(clockMode(), 0);
+    EXPECT_NE(patterns[0], patterns[5]);
+}
+
+TEST_F(Device, LockScreenHideAllAndTheFirstUnlockNoticeShownOnce) {
+    ASSERT_EQ(settings({"set", "hideallls", "true"}).code, 0);
+    size_t full = enabledItems();
+    ASSERT_EQ(device({"lock"}).code, 0);
+    EXPECT_EQ(enabledItems(), 0u);
+    EXPECT_NE(status().find("\"locked\":true"), std::string::npos);
+    ASSERT_EQ(device({"unlock"}).code, 0);
+    EXPECT_EQ(enabledItems(), full);
+    std::string s = status();
+    ASSERT_EQ(count(s, "\"title\":\"Thank you"), 1u) << s;
+    ASSERT_EQ(device({"alert", field(s, "\"alerts\":\\[\\{\"id\":(\\d+)"), "OK"}).code, 0);
+
+    ASSERT_EQ(device({"lock"}).code, 0);
+    ASSERT_EQ(device({"unlock"}).code, 0);
+    EXPECT_EQ(count(status(), "\"title\""), 0u);
+}
+
+TEST_F(Device, RespringNowRestartsSpringBoardAndTheTweakStartsAgain) {
+    std::string before = springBoardPid();
+    ASSERT_FALSE(before.empty());
+    // The switch is negated: off stores true, a change from the start value, so the page offers a respring.
+    Result r = settings({"set", "ncstatus", "false", "--button", "Respring Now"});
+    ASSERT_EQ(r.code, 0) << r.out;
+    EXPECT_TRUE(waitFor([&] {
+        std::string now = springBoardPid();
+        return !now.empty() && now != before;
+    }));
+    std::string log = device({"log", "-n", "1000"}).out;
+    EXPECT_EQ(count(log, "Vantrel by Quennick Loaded."), 2u) << log;
+    EXPECT_EQ(settings({"set", "hideall", "true"}).code, 0);
+    EXPECT_TRUE(waitFor([&] { return enabledItems() == 0; }, 5.0));
+}
+
+TEST_F(Device, AUserInfoThatIsNoIntegerGivesToggleErrorAndSpringBoardGoesOn) {
+    auto address = platform::readWholeFile(folder_ + "/run/bus.address", 4096);
+    ASSERT_TRUE(address);
+    platform::SdEventRunLoop loop;
+    {
+        platform::DBusNotificationCenter center(std::string(address->begin(), address->end()), loop);
+        ASSERT_TRUE(center.isConnected());
+        platform::Dictionary bad{{"itemToggled", "ninety-nine"}};
+        center.post("vantrel.SettingsChanged", &bad);
+        platform::Dictionary tooWide{{"itemToggled", 4294967395LL}};  // 99 + 2^32: no 32-bit read
+        center.post("vantrel.SettingsChanged", &tooWide);
+    }  // flushed on close
+    EXPECT_TRUE(waitFor([&] { return count(status(), "\"title\":\"Toggle Error\"") == 2; }, 5.0)) << status();
+    ASSERT_EQ(settings({"set", "hideall", "true"}).code, 0);
+    EXPECT_TRUE(waitFor([&] { return enabledItems() == 0; }, 5.0));
+}
+
+}  // namespace
