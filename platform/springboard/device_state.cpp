@@ -181,9 +181,15 @@ Dictionary DeviceState::toDictionary() const {
     for (const auto& a : installedApps) apps.push_back(a);
     d["installedApps"] = std::move(apps);
     Array rows;
-    for (const auto& i : interfaces)
-        rows.push_back(Dictionary{{"name", i.name}, {"family", i.family}, {"address", i.address}, {"up", i.up},
-                                  {"loopback", i.loopback}});
+    for (const auto& i : interfaces) {
+        Dictionary row;
+        row["name"] = Value(i.name);
+        row["family"] = Value(i.family);
+        row["address"] = Value(i.address);
+        row["up"] = Value(i.up);
+        row["loopback"] = Value(i.loopback);
+        rows.emplace_back(std::move(row));
+    }
     d["interfaces"] = std::move(rows);
     d["interfacesReadable"] = interfacesReadable;
     d["memoryPageSize"] = static_cast<long long>(memory.pageSize);

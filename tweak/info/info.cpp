@@ -62,14 +62,17 @@ int32_t getAvailableMemory() {
 namespace vantrel::tweak {
 
 int32_t availableMemory32(uint32_t freePages, uint32_t inactivePages, uint32_t pageSize) {
-    // Formed in 64 bits: 2 GiB or more free would overflow a 32-bit product.
-    uint64_t bytes = (uint64_t{freePages} + inactivePages) * pageSize;
-    return static_cast<int32_t>(std::min<uint64_t>(bytes / kMebibyte, std::numeric_limits<int32_t>::max()));
+    // Formed wide: 2 GiB or more free would overflow a 32-bit product.
+    unsigned __int128 bytes = (static_cast<unsigned __int128>(freePages) + inactivePages) * pageSize;
+    unsigned __int128 mib = bytes / kMebibyte;
+    return mib > std::numeric_limits<int32_t>::max() ? std::numeric_limits<int32_t>::max() : static_cast<int32_t>(mib);
 }
 
 uint64_t availableMemory64(uint64_t freePages, uint64_t inactivePages, uint64_t pageSize) {
     // 64-bit hosts report a page size four times the unit their statistics count in.
-    return (freePages + inactivePages) * (pageSize / 4) / kMebibyte;
+    unsigned __int128 bytes = (static_cast<unsigned __int128>(freePages) + inactivePages) * (pageSize / 4);
+    unsigned __int128 mib = bytes / kMebibyte;
+    return mib > std::numeric_limits<uint64_t>::max() ? std::numeric_limits<uint64_t>::max() : static_cast<uint64_t>(mib);
 }
 
 std::optional<AddressTable> addressTable(const struct ifaddrs* list) {

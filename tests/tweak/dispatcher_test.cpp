@@ -1,0 +1,129 @@
+#include "tests/tweak/timetext_support.h"
+
+using namespace vantrel;
+using namespace vantrel::test;
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+struct ForceCase {
+    int code;
+    Calls calls;  // what forceUpdate: calls, in order
+};
+
+std::ostream& operator<<(std::ostream& os, const ForceCase& c) { return os << "code " << c.code; }
+
+class ForceUpdateTest : public TimeTextTest, public ::testing::WithParamInterface<ForceCase> {};
+
+TEST_P(ForceUpdateTest, ActionThenTheItemPair) {
+    const ForceCase& c = GetParam();
+    writeMain({{"carrierText", "Mine"}});
+    msgSend<void>(aggregator(), tweak::sel("forceUpdate:"), c.code);
+    EXPECT_EQ(callsAtDepth(1), c.calls);
+    EXPECT_EQ(tweak::carrierText, c.code == 29 ? std::optional<std::string>("Mine") : std::nullopt);
+}
+
+Calls item(int code, Calls action = {}) {
+    action.push_back("updateStatusBarItem:" + std::to_string(code));
+    action.push_back("_notifyItemChanged:" + std::to_string(code));
+    return action;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, ForceUpdateTest,
+    ::testing::Values(ForceCase{0, item(0, {"_updateTimeItems"})}, ForceCase{1, item(1, {"_updateQuietModeItem"})},
+                      ForceCase{2, item(2, {"_updateAirplaneMode"})}, ForceCase{3, item(3, {"_updateSignalStrengthItem"})},
+                      ForceCase{4, item(4, {"_updateServiceItem"})}, ForceCase{5, item(5, {"_updateDataNetworkItem"})},
+                      ForceCase{6, item(6)}, ForceCase{7, item(7, {"_updateBatteryItems"})},
+                      ForceCase{9, item(9, {"_updateBatteryItems"})},
+                      ForceCase{10, item(10, {"_updateBluetoothBatteryItem"})},
+                      ForceCase{14, item(14)}, ForceCase{15, item(15)}, ForceCase{18, item(18)},
+                      ForceCase{17, item(17, {"_updateRotationLockItem"})},
+                      ForceCase{23, item(23, {"_updateActivityItem"})},
+                      ForceCase{24, item(24, {"_notifyNonItemDataChanged"})},
+                      ForceCase{25, item(25, {"setShowsSyncActivityIndicator:0"})},
+                      ForceCase{26, {"_updateTimeItems", "_restartTimeItemTimer"}},  // mode 0, no item pair
+                      ForceCase{27, {"_updateServiceItem"}}, ForceCase{28, {}},
+                      ForceCase{29, {"_updateServiceItem", "updateStatusBarItem:4", "_notifyItemChanged:4"}},
+                      ForceCase{30, {}}, ForceCase{39, {}},
+                      ForceCase{40, {"_updateTetheringState", "_updateDataNetworkItem"}}, ForceCase{41, {}},
+                      ForceCase{50, {}}, ForceCase{-1, {}}, ForceCase{-26, {}}, ForceCase{INT32_MIN, {}}));
+
+struct DispatchCase {
+    const char* name;
+    Dictionary userInfo;
+    std::optional<Dictionary> tester;
+    Calls calls;  // what the dispatcher calls on the aggregator
+    bool toggleError;
+};
+
+std::ostream& operator<<(std::ostream& os, const DispatchCase& c) { return os << c.name; }
+
+class DispatcherTest : public TimeTextTest, public ::testing::WithParamInterface<DispatchCase> {};
+
+TEST_P(DispatcherTest, MapsCodesToOneCall) {
+    const DispatchCase& c = GetParam();
+    if (c.tester) writeTester(*c.tester);
+    tweak::settingsChanged(&center(), nullptr, kSettingsChangedNotification, nullptr, &c.userInfo);
+    EXPECT_EQ(callsAtDepth(0), c.calls);
+    if (c.toggleError) {
+        ASSERT_EQ(platform::visibleAlerts().size(), 1u);
+        auto alert = platform::visibleAlerts()[0];
+        EXPECT_EQ(alert->title(), "Toggle Error");
+        EXPECT_EQ(alert->message(), "Sorry, but there has been a problem with this toggle!");
+        EXPECT_EQ(alert->buttonTitles(), Calls{"OK"});
+        EXPECT_EQ(alert->delegate(), nullptr);
+    } else {
+        EXPECT_TRUE(platform::visibleAlerts().empty());
+    }
+}
+
+const Dictionary kTesterOn{{"enabletester", true}};
+const Dictionary kTesterOff{{"enabletester", false}};
+Dictionary code(Value v) { return {{kItemToggledKey, v}}; }
+
+INSTANTIATE_TEST_SUITE_P(
+    Codes, DispatcherTest,
+    ::testing::Values(
+        DispatchCase{"DataFaker", code(9991), std::nullopt, {"forceUpdate:5"}, false},
+        DispatchCase{"TetheringFaker", code(9992), std::nullopt, {"forceUpdate:40"}, false},
+        DispatchCase{"AllItemsTesterOff", code(99), kTesterOff, {"iconTesterInit"}, false},
+        DispatchCase{"AllItemsNoTesterFile", code(99), std::nullopt, {"iconTesterInit"}, false},
+        DispatchCase{"TesterItemOn", code(100), kTesterOn, {"iconTesterSetIcon"}, false},
+        DispatchCase{"TesterItemOff", code(100), kTesterOff, {}, false},
+        DispatchCase{"TesterItemNoFile", code(100), std::nullopt, {}, false},
+        DispatchCase{"SyncOn", code(126), kTesterOn, {"syncStatus"}, false},
+        DispatchCase{"SyncOff", code(126), kTesterOff, {}, false},
+        DispatchCase{"ClockMode", code(26), std::nullopt, {"forceUpdate:26"}, false},
+        DispatchCase{"Item", code(0), std::nullopt, {"forceUpdate:0"}, false},
+        DispatchCase{"Unknown50", code(50), std::nullopt, {"forceUpdate:50"}, false},
+        DispatchCase{"Negative", code(-3), std::nullopt, {"forceUpdate:-3"}, false},
+        DispatchCase{"WholeReal", code(29.0), std::nullopt, {"forceUpdate:29"}, false},
+        DispatchCase{"String", code("26"), std::nullopt, {}, true},
+        DispatchCase{"Fraction", code(26.5), std::nullopt, {}, true},
+        DispatchCase{"Boolean", code(true), std::nullopt, {}, true},
+        DispatchCase{"TooWide", code(4294967296LL), std::nullopt, {}, true},
+        DispatchCase{"NoKey", Dictionary{{"other", 1}}, std::nullopt, {}, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(TimeTextTest, MissingUserInfoShowsTheToggleError) {
+    tweak::settingsChanged(&center(), nullptr, kSettingsChangedNotification, nullptr, nullptr);
+    EXPECT_EQ(alertTitles(), Calls{"Toggle Error"});
+    EXPECT_TRUE(recordedCalls().empty());
+}
+
+TEST_F(TimeTextTest, LaunchSubscribesOnceAndPostsArriveOnTheMainLoop) {
+    finishLaunching();
+    postSettingsChanged(ItemCode::AllItems);
+    EXPECT_TRUE(recordedCalls().empty());  // delivered after the post returns
+    loop().runPending();
+    const int once = countCalls("iconTesterInit");
+    EXPECT_GE(once, 1);
+    finishLaunching();  // a second launch call must not subscribe again
+    postSettingsChanged(ItemCode::AllItems);
+    loop().runPending();
+    EXPECT_EQ(countCalls("iconTesterInit"), 2 * once);
+}
+
+}  // namespace
