@@ -114,7 +114,7 @@ public:
 
     bool highAscii = false;    // a reachable one-byte string holds bytes above 0x7F
     bool strayObject = false;  // a reachable object starts in the header or the offset table
-    bool strictTrailer = false;  // the reference size is one the format allows
+    bool strictTrailer = false;  // offset and reference sizes are ones the format allows
     bool refusedMarker = false;  // null, fill, a UID or a set: no preference value is one
     bool emptyUtf16 = false;     // an empty two-byte string, which libplist refuses
     bool oversizedLength = false;  // a length stored in more than 8 bytes, which libplist reads as 0
@@ -127,7 +127,7 @@ public:
         n_ = be(t + 8, 8);
         uint64_t top = be(t + 16, 8);
         table_ = be(t + 24, 8);
-        strictTrailer = ref_ >= 1 && ref_ <= 8;
+        strictTrailer = off_ >= 1 && off_ <= 8 && ref_ >= 1 && ref_ <= 8;
         if (off_ < 1 || off_ > 8 || ref_ < 1 || ref_ > 8 || n_ == 0 || n_ > b_.size()) return 0;
         if (table_ > b_.size() || n_ * off_ > b_.size() - table_) return 0;
         if (top >= n_) return 0;
@@ -319,7 +319,7 @@ void differential(std::span<const uint8_t> bytes, const std::optional<Value>& ou
                expansion.strictTrailer && !expansion.refusedMarker &&
                !expansion.oversizedLength) {
         // libplist keeps a one-byte string's high bytes as they are, and reads objects that
-        // overlap the header or the offset table, and ignores a reference size of 0 or above 8
+        // overlap the header or the offset table, ignores offset and reference sizes of 0 or above 8
         // when nothing refers, reads sets as arrays and a length of more than 8 bytes as 0; we
         // refuse such files.
         fail("libplist accepted binary input ours refuses");
