@@ -55,6 +55,16 @@ case "$cmd" in
         dev start --interactive "$@" ;;
     demo)
         exec "$ROOT/sim/demo.sh" "$@" ;;
+    bench)
+        # A Release tree of its own; every benchmark program, or those named.
+        bench_dir="$ROOT/build-bench"
+        "$ROOT/vantrel" setup
+        [ -f "$bench_dir/build.ninja" ] || cmake -S "$ROOT" -B "$bench_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTREL_BENCH=ON >/dev/null
+        cmake --build "$bench_dir" -j "$(nproc)" >/dev/null || die "the benchmark build failed"
+        for b in "$bench_dir"/bin/*_bench; do
+            name="$(basename "$b")"
+            if [ $# -eq 0 ] || printf '%s\n' "$@" | grep -qx "$name"; then "$b"; fi
+        done ;;
     *)
-        die "unknown command '$cmd' (commands: setup build test device settings springboard demo)" ;;
+        die "unknown command '$cmd' (commands: setup build test fuzz device settings springboard demo bench)" ;;
 esac
