@@ -147,24 +147,26 @@ private:
             if (count > b_.size() || !has(pos, refs * refSize_)) return std::nullopt;
             if (onPath_[ref]) return std::nullopt;  // a container that contains itself
             onPath_[ref] = true;
-            std::optional<Value> result = dict ? dictionary(pos, count, depth, build) : array(pos, count, depth, build);
+            bool ok = dict ? dictionary(pos, count, depth, build, out_) : array(pos, count, depth, build, out_);
             onPath_[ref] = false;
-            return result;
+            if (!ok) return std::nullopt;
+            return std::move(out_);
         }
         default:
             return std::nullopt;  // UIDs and sets are not preference values
         }
     }
 
-    std::optional<Value> array(uint64_t pos, uint64_t count, int depth, bool build) {
+    bool array(uint64_t pos, uint64_t count, int depth, bool build, Value& out) {
         Array a;
         if (build) a.reserve(count);
         for (uint64_t i = 0; i < count; ++i) {
             auto v = object(be(b_.data() + pos + i * refSize_, refSize_), depth + 1, build);
-            if (!v) return std::nullopt;
+            if (!v) return false;
             if (build) a.push_back(std::move(*v));
         }
-        return build ? Value(std::move(a)) : Value();
+        out = build ? Value(std::move(a)) : Value();
+        return true;
     }
 
     // A key of a dictionary: a string object, as text (validated like any object).
@@ -237,21 +239,21 @@ public:
     }
 
 private:
-    std::optional<Value> dictionary(uint64_t pos, uint64_t count, int depth, bool build) {
+    bool dictionary(uint64_t pos, uint64_t count, int depth, bool build, Value& out) {
         Dictionary d;
         for (uint64_t i = 0; i < count; ++i) {
             uint64_t keyRef = be(b_.data() + pos + i * refSize_, refSize_);
             uint64_t valueRef = be(b_.data() + pos + (count + i) * refSize_, refSize_);
             if (!build) {
                 auto off = offsetOf(keyRef);
-                if (!off || ((b_[*off] >> 4) != 0x5 && (b_[*off] >> 4) != 0x6)) return std::nullopt;
-                if (!object(keyRef, depth + 1, false) || !object(valueRef, depth + 1, false)) return std::nullopt;
+                if (!off || ((b_[*off] >> 4) != 0x5 && (b_[*off] >> 4) != 0x6)) return false;
+                if (!object(keyRef, depth + 1, false) || !object(valueRef, depth + 1, false)) return false;
                 continue;
             }
             auto k = object(keyRef, depth + 1);
-            if (!k || !k->string()) return std::nullopt;
+            if (!k || !k->string()) return false;
             auto v = object(valueRef, depth + 1);
-            if (!v) return std::nullopt;
+            if (!v) return false;
             // Writers store keys sorted; appending at the end then costs one comparison.
             std::string& key = *k->string();
             if (d.empty() || d.rbegin()->first < key)
@@ -259,7 +261,8 @@ private:
             else
                 d.insert_or_assign(std::move(key), std::move(*v));
         }
-        return build ? Value(std::move(d)) : Value();
+        out = build ? Value(std::move(d)) : Value();
+        return true;
     }
 
     // UTF-16BE to UTF-8; an unpaired surrogate becomes U+FFFD.
@@ -301,6 +304,7 @@ private:
     std::vector<bool> onPath_;
     static constexpr uint64_t kMaxVisits = 1u << 20;
     uint64_t visits_ = 0;
+    Value out_;  // a container's result, moved out at once
 };
 
 }  // namespace

@@ -107,7 +107,9 @@ TEST(PropertyList, KeyOnlyReadAgreesWithTheFullRead) {
             const Value* a = lookup(*full->dictionary(), std::string(k));
             const Value* b = lookup(*part, std::string(k));
             ASSERT_EQ(a != nullptr, b != nullptr) << "input " << i << " key " << k;
-            if (a) EXPECT_EQ(*a, *b) << "input " << i << " key " << k;
+            if (a) {
+                EXPECT_EQ(*a, *b) << "input " << i << " key " << k;
+            }
         }
         EXPECT_LE(part->size(), keys.size());
     }
