@@ -1,4 +1,7 @@
 #include <dlfcn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <cstdio>
 
 #include <cstdio>
 #include <string>
@@ -153,17 +156,30 @@ TEST_F(ActivatorTest, DamagedActivatorFileCountsAsAFirstRun) {
               std::optional<std::string>(kBundleIdentifier));
 }
 
-// The library's own loading: the listener is in place once the loader has opened it.
+// The library's own loading: the listener is in place once the loader has opened it. The
+// library brings a second copy of every hook, which cannot be undone, so it is opened in a
+// child process and the rest of this program keeps a clean SpringBoard.
 TEST_F(ActivatorTest, TheInjectedLibraryRegistersTheListener) {
-    void* handle = dlopen(VANTREL_DYLIB, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(handle, nullptr) << dlerror();
-    EXPECT_EQ(LAActivator::sharedInstance().assignedListenerNameForEvent(kTap),
-              std::optional<std::string>(kBundleIdentifier));
-    EXPECT_TRUE(platform::fileExists(preferencePath(PreferenceFile::Main)));  // start-up ran too
-    postedCodes().clear();
-    EXPECT_TRUE(tap());
-    EXPECT_EQ(storedMode(), 1);
-    EXPECT_EQ(postedCodes(), std::vector<int>{26});
+    fflush(nullptr);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(30);  // reaper
+        void* handle = dlopen(VANTREL_DYLIB, RTLD_NOW | RTLD_LOCAL);
+        if (!handle) _exit(10);
+        if (LAActivator::sharedInstance().assignedListenerNameForEvent(kTap) != std::optional<std::string>(kBundleIdentifier))
+            _exit(11);
+        if (!platform::fileExists(preferencePath(PreferenceFile::Main))) _exit(12);  // start-up ran too
+        postedCodes().clear();
+        if (!tap()) _exit(13);
+        if (storedMode() != 1) _exit(14);
+        if (postedCodes() != std::vector<int>{26}) _exit(15);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status)) << "child ended by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "10 no dlopen, 11 no listener, 12 no start-up, 13 no tap, 14 mode, 15 codes";
 }
 
 }  // namespace
