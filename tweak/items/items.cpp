@@ -66,8 +66,14 @@ IMP orig_SBStatusBarStateAggregator__setItem_enabled;
 bool SBStatusBarStateAggregator__setItem_enabled(id self, SEL _cmd, int item, bool enabled) {
     // Read into the filter's own dictionaries: it runs inside other operations (the clock-mode
     // step re-renders through here) that still hold theirs.
-    std::optional<Dictionary> tester = readPreferences(PreferenceFile::IconTester);
-    std::optional<Dictionary> main = readPreferences(PreferenceFile::Main);
+    // Only the keys the decision can look at are built: the same answers as a full read, and
+    // this runs for every item SpringBoard sets.
+    const ItemRow* row = itemRow(item);
+    std::vector<std::string_view> testerKeys = {"enabletester"}, mainKeys = {"hideall", "hideallls"};
+    if (row && row->iconTesterKey) testerKeys.push_back(row->iconTesterKey);
+    if (row) mainKeys.push_back(row->hideKey);
+    std::optional<Dictionary> tester = readPreferenceKeys(PreferenceFile::IconTester, testerKeys);
+    std::optional<Dictionary> main = readPreferenceKeys(PreferenceFile::Main, mainKeys);
     bool decided = decideItemVisibility(item, enabled, main, tester, LSHideIcons);
     return callImp<bool>(orig_SBStatusBarStateAggregator__setItem_enabled, self, _cmd, item, decided);
 }
