@@ -42,10 +42,10 @@ for mode in 0 1 2 3 4; do
     set_ set clockformat "$mode"
     printf '   mode %d, %-20s %s\n' "$mode" "${titles[$mode]}:" "$(dev status)"
 done
-set_ set timeandram true
-set_ set clockformat 0
+set_ set ramtime true
+set_ set clockformat 4
 printf '   time and free memory:      %s\n' "$(dev status)"
-set_ set timeandram false
+set_ set ramtime false
 set_ press timeText: --text "'Hello, Quennick'" --button Save
 set_ set clockformat 5
 printf '   mode 5, custom text:       %s\n' "$(dev status)"

@@ -31,7 +31,23 @@ std::string itemText(const platform::SBStatusBarStateAggregator& a, int item) {
         return s;
     }
     case 5: return platform::dataNetworkLabel(a.dataNetworkType);
-    case 7: return std::to_string(d.batteryLevel) + "%" + (d.charging ? "+" : "");
+    case 1: return "☾";
+    case 2: return "✈";
+    case 7: return std::string("▮") + (d.charging ? "⚡" : "");
+    case 8: return std::to_string(d.batteryLevel) + "%";
+    case 9: return d.bluetoothBatteryLevel ? "BT " + std::to_string(*d.bluetoothBatteryLevel) + "%" : "BT";
+    case 10: return "BT▮";
+    case 11: return "ᛒ";
+    case 12: return "TTY";
+    case 13: return "⏰";
+    case 16: return "➤";
+    case 17: return "⟲";
+    case 19: return "AirPlay";
+    case 20: return "Siri";
+    case 21: return "VPN";
+    case 22: return "↪";
+    case 23: return "⟳";
+    case 24: return "♫";
     case 25: return "sync";
     default: return kItemHideKeys[static_cast<size_t>(item)];
     }
