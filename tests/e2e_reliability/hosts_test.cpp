@@ -1,0 +1,254 @@
+// A running device under abuse: damaged preference files swapped in under its SpringBoard, and
+// a burst of ten thousand settings-change notifications on the device bus. Each case has a
+// device folder of its own under /tmp; every program started here is ended by its pid, and
+// every wait has a reaper timeout.
+#include <gtest/gtest.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <random>
+#include <regex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/dbus_notifications.h"
+#include "platform/foundation/file.h"
+#include "platform/foundation/plist.h"
+#include "platform/foundation/sdevent_runloop.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr double kReaper = 30.0;
+
+std::string bin(const std::string& name) { return std::string(VANTREL_BINARY_DIR) + "/bin/" + name; }
+
+struct Result {
+    int code = -1;
+    std::string out;
+};
+
+// Runs a program to its end, or kills it (by its pid) when the reaper timeout passes.
+Result run(const std::vector<std::string>& argv, double timeout = kReaper) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) < 0) return {};
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(fds[1], 1);
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        _exit(127);
+    }
+    ::close(fds[1]);
+    Result r;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
+    for (;;) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+        if (left <= 0) {
+            ::kill(pid, SIGKILL);
+            ADD_FAILURE() << argv[0] << " timed out";
+            break;
+        }
+        pollfd p{fds[0], POLLIN, 0};
+        if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+        char buf[4096];
+        ssize_t n = ::read(fds[0], buf, sizeof buf);
+        if (n <= 0) break;
+        r.out.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fds[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+size_t count(const std::string& text, const std::string& what) {
+    size_t n = 0;
+    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
+    return n;
+}
+
+std::string field(const std::string& json, const std::string& pattern) {
+    std::smatch m;
+    return std::regex_search(json, m, std::regex(pattern)) ? m[1].str() : std::string();
+}
+
+class RunningDevice : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/vantrel-e2e-reliability-XXXXXX";
+        folder_ = ::mkdtemp(tmpl);
+        ASSERT_EQ(run({bin("vantrel-device"), "--device", folder_, "start", "--fresh"}).code, 0);
+        auto address = platform::readWholeFile(folder_ + "/run/bus.address", 4096);
+        ASSERT_TRUE(address);
+        address_.assign(address->begin(), address->end());
+        while (!address_.empty() && (address_.back() == '\n' || address_.back() == ' ')) address_.pop_back();
+    }
+    void TearDown() override {
+        run({bin("vantrel-device"), "--device", folder_, "stop"});
+        fs::remove_all(folder_);
+    }
+
+    Result device(std::vector<std::string> words) {
+        words.insert(words.begin(), {bin("vantrel-device"), "--device", folder_});
+        return run(words);
+    }
+    std::string status() { return device({"status", "--json"}).out; }
+    size_t enabledItems() { return count(status(), "\"enabled\":true"); }
+    std::string springBoardPid() { return field(status(), "\"springboardPid\":(\\d+)"); }
+    std::string mainPreferences() { return folder_ + "/var/mobile/Library/Preferences/com.quennick.vantrel.plist"; }
+
+    bool waitFor(const std::function<bool()>& done, double timeout = kReaper) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
+        while (std::chrono::steady_clock::now() < end) {
+            if (done()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return done();
+    }
+
+    // Posts {"itemToggled": code} `times` times on the device bus; returns when all are sent.
+    void post(int code, int times = 1) {
+        platform::SdEventRunLoop loop;
+        platform::DBusNotificationCenter center(address_, loop);
+        ASSERT_TRUE(center.isConnected());
+        platform::Dictionary info{{"itemToggled", code}};
+        for (int i = 0; i < times; ++i) center.post("vantrel.SettingsChanged", &info);
+    }  // flushed on close
+
+    long residentKiB(const std::string& pid) {
+        std::ifstream in("/proc/" + pid + "/status");
+        std::string line;
+        while (std::getline(in, line))
+            if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
+        return -1;
+    }
+
+    std::string folder_, address_;
+};
+
+void putBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
+    // Swapped in whole, as an editor or a broken writer would leave it.
+    std::string tmp = path + ".swap";
+    std::ofstream(tmp, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
+                                               static_cast<std::streamsize>(bytes.size()));
+    fs::rename(tmp, path);
+}
+
+std::vector<uint8_t> binaryOf(const platform::Dictionary& d) { return *platform::serializeBinaryPropertyList(platform::Value(d)); }
+
+TEST_F(RunningDevice, DamagedFilesSwappedInKeepSpringBoardRunningOnTheFallbacks) {
+    std::string pid = springBoardPid();
+    ASSERT_FALSE(pid.empty());
+    const size_t all = enabledItems();
+    ASSERT_GT(all, 5u);
+    std::string path = mainPreferences();
+    auto good = binaryOf({{"hideall", true}});
+    std::vector<uint8_t> random(4096);
+    std::mt19937 rng(11);
+    for (auto& b : random) b = static_cast<uint8_t>(rng());
+    std::string deep = "<plist>";
+    for (int i = 0; i < 20000; ++i) deep += "<array>";
+    std::vector<std::pair<const char*, std::function<void()>>> corpus = {
+        {"empty", [&] { putBytes(path, {}); }},
+        {"truncated binary", [&] { putBytes(path, {good.begin(), good.begin() + static_cast<long>(good.size() / 2)}); }},
+        {"random bytes", [&] { putBytes(path, random); }},
+        {"XML with errors", [&] {
+             std::string x = "<plist><dict><key>hideall</key><true/></plist>";
+             putBytes(path, {x.begin(), x.end()});
+         }},
+        {"root array", [&] { putBytes(path, *platform::serializeBinaryPropertyList(platform::Value(platform::Array{1}))); }},
+        {"wrong types", [&] {
+             putBytes(path, binaryOf({{"hideall", platform::Array{1}}, {"clockformat", platform::Data{{1}}},
+                                      {"timeText", platform::Dictionary{}}, {"carrierText", 5}}));
+         }},
+        {"deep nesting", [&] { putBytes(path, {deep.begin(), deep.end()}); }},
+        {"over 1 MiB", [&] {
+             platform::Dictionary d{{"hideall", true}, {"pad", std::string(platform::kMaxPropertyListFileSize, 'x')}};
+             putBytes(path, binaryOf(d));
+         }},
+        {"directory", [&] {
+             fs::remove_all(path);
+             fs::create_directory(path);
+         }},
+        {"dangling link", [&] {
+             fs::remove_all(path);
+             fs::create_symlink(folder_ + "/nowhere", path);
+         }},
+    };
+    for (auto& [name, make] : corpus) {
+        SCOPED_TRACE(name);
+        make();
+        post(99);
+        // Whatever the file, every switch reads false: every item SpringBoard wants is shown.
+        EXPECT_TRUE(waitFor([&] { return enabledItems() == all; }, 5.0)) << status();
+        EXPECT_EQ(springBoardPid(), pid);
+        fs::remove_all(path);
+        putBytes(path, good);  // the next good file is picked up
+        post(99);
+        EXPECT_TRUE(waitFor([&] { return enabledItems() == 0; }, 5.0));
+        EXPECT_EQ(springBoardPid(), pid);
+    }
+    EXPECT_EQ(count(device({"log", "-n", "100000"}).out, "more than a preference file"), 1u);
+}
+
+TEST_F(RunningDevice, TenThousandNotificationsLeaveSpringBoardResponsive) {
+    std::string pid = springBoardPid();
+    ASSERT_FALSE(pid.empty());
+    const size_t all = enabledItems();
+    post(5, 1000);  // warm up: the allocator's pools, the bus buffers
+    ASSERT_TRUE(waitFor([&] { return !status().empty(); }));
+    long baseline = residentKiB(pid);
+
+    post(5, 10000);
+    auto burstEnd = std::chrono::steady_clock::now();
+    ASSERT_EQ(device({"tap"}).code, 0);
+    bool cycled = waitFor([&] {
+        auto d = platform::readDictionaryFile(mainPreferences());
+        const platform::Value* v = d ? platform::lookup(*d, "clockformat") : nullptr;
+        return v && v->integer() && *v->integer() == 1;
+    }, 10.0);
+    double tapSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - burstEnd).count();
+    ASSERT_TRUE(cycled);
+    RecordProperty("tap_seconds_after_burst", std::to_string(tapSeconds));
+#if !defined(__SANITIZE_ADDRESS__)
+    EXPECT_LT(tapSeconds, 1.0);
+#endif
+    EXPECT_EQ(springBoardPid(), pid);
+    EXPECT_EQ(enabledItems(), all);
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    long after = residentKiB(pid);
+    RecordProperty("rss_kib_before", std::to_string(baseline));
+    RecordProperty("rss_kib_after", std::to_string(after));
+    EXPECT_LE(after, baseline + 4096) << "resident memory grew by " << (after - baseline) << " KiB";
+}
+
+TEST_F(RunningDevice, DeviceBusAndFoldersAreThisUsersAlone) {
+    struct stat st;
+    std::string socket = address_.substr(address_.find("path=") + 5);
+    socket = socket.substr(0, socket.find(','));
+    ASSERT_EQ(stat(socket.c_str(), &st), 0) << socket;
+    std::string busFolder = socket.substr(0, socket.rfind('/'));
+    ASSERT_EQ(stat(busFolder.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 077, 0u) << busFolder;
+    EXPECT_EQ(st.st_uid, getuid());
+    for (const auto& e : fs::recursive_directory_iterator(folder_, fs::directory_options::skip_permission_denied)) {
+        if (e.is_symlink()) continue;
+        ASSERT_EQ(lstat(e.path().c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & S_IWOTH, 0u) << e.path() << " is world-writable";
+    }
+}
+
+}  // namespace
