@@ -82,6 +82,10 @@ private:
 // A value in a dictionary, or nullptr.
 const Value* lookup(const Dictionary& dict, const std::string& key);
 
+// Appends one code point as UTF-8 (a lone surrogate keeps its three-byte form: callers that
+// need valid UTF-8 replace it first).
+void appendUtf8(std::string& out, uint32_t codePoint);
+
 // The 32-bit signed read of a number, as CFNumberGetValue with kCFNumberSInt32Type: it fails for
 // anything that is not a number, or whose value does not convert to int32 without loss.
 std::optional<int32_t> readInt32(const Value* value);

@@ -11,13 +11,6 @@ namespace vantrel::tweak {
 
 namespace {
 
-// One switch of the main file, read afresh; the dictionary is held only for this read.
-bool mainSwitch(const char* key) {
-    prefs = readPreferences(PreferenceFile::Main);
-    bool on = readBool(prefs, key);
-    prefs.reset();
-    return on;
-}
 
 // The data faker file, read afresh into datafakerprefs, which keeps the latest read.
 const std::optional<Dictionary>& readDataFaker() {

@@ -1,5 +1,7 @@
 #include "tweak/core/state.h"
 
+#include "shared/settings.h"
+
 namespace vantrel::tweak {
 
 std::optional<std::string> carrierText;
@@ -25,6 +27,13 @@ std::optional<platform::Dictionary> datafakerprefs;
 
 std::shared_ptr<platform::Timer> clockRefreshTimer;
 std::shared_ptr<platform::Timer> nowPlayingTimer;
+
+bool mainSwitch(const char* key) {
+    prefs = readPreferenceKeys(PreferenceFile::Main, {key});
+    bool on = readBool(prefs, key);
+    prefs.reset();
+    return on;
+}
 
 void resetState() {
     carrierText.reset();

@@ -8,12 +8,6 @@ namespace vantrel::tweak {
 
 namespace {
 
-bool mainSwitch(const char* key) {
-    prefs = readPreferences(PreferenceFile::Main);
-    bool on = readBool(prefs, key);
-    prefs.reset();
-    return on;
-}
 
 // The flag is set before the post so the re-evaluation that code 99 brings already sees it.
 void setLockScreenHideAll(bool hide) {
