@@ -4,10 +4,13 @@
 
 namespace vantrel::tweak {
 
-std::optional<std::string> carrierText;
-std::string timeText = kDefaultTimeText;
-std::string reverseText = kDefaultReverseText;
-std::u16string customTime = u"'_Quennick_'";
+// The loader runs start-up from the library's constructor, which may come before this file's
+// dynamic initialisers; those would then reset what start-up has just cached. So everything is
+// constant-initialised, and the three texts are initialised ahead of every constructor.
+constinit std::optional<std::string> carrierText;
+std::string timeText __attribute__((init_priority(101))) = kDefaultTimeText;
+std::string reverseText __attribute__((init_priority(101))) = kDefaultReverseText;
+std::u16string customTime __attribute__((init_priority(101))) = u"'_Quennick_'";
 
 bool isAnimatingText = false;
 bool isReverse = false;
@@ -16,17 +19,17 @@ bool didPrepareForUnlock = false;
 bool LSHideIcons = false;
 bool showArtist = false;
 
-std::vector<std::string> types;
-std::vector<int> letters;
-std::vector<std::u16string> myStr;
-std::vector<std::u16string> strCopy;
+constinit std::vector<std::string> types;
+constinit std::vector<int> letters;
+constinit std::vector<std::u16string> myStr;
+constinit std::vector<std::u16string> strCopy;
 
-std::optional<platform::Dictionary> prefs;
-std::optional<platform::Dictionary> icontesterprefs;
-std::optional<platform::Dictionary> datafakerprefs;
+constinit std::optional<platform::Dictionary> prefs;
+constinit std::optional<platform::Dictionary> icontesterprefs;
+constinit std::optional<platform::Dictionary> datafakerprefs;
 
-std::shared_ptr<platform::Timer> clockRefreshTimer;
-std::shared_ptr<platform::Timer> nowPlayingTimer;
+constinit std::shared_ptr<platform::Timer> clockRefreshTimer;
+constinit std::shared_ptr<platform::Timer> nowPlayingTimer;
 
 bool mainSwitch(const char* key) {
     prefs = readPreferenceKeys(PreferenceFile::Main, {key});
