@@ -338,7 +338,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::optional<Value> ours = platform::parsePropertyList(bytes);
     shown[0] = ours, shown[1].reset();
 
-    static const std::string path = scratchFile();
+    static const std::string path = [] {
+        std::atexit([] { unlink(scratchFile().c_str()); });
+        return scratchFile();
+    }();
     if (FILE* f = std::fopen(path.c_str(), "wb")) {
         bool written = std::fwrite(data, 1, size, f) == size;
         if (std::fclose(f) == 0 && written) {

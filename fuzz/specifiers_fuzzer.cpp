@@ -47,7 +47,9 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     // Under /dev/shm when there is one: the pages fsync every write they make.
     std::string tmpl = std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
                        "/vantrel-fuzz-specifiers-XXXXXX";
-    std::string root = mkdtemp(tmpl.data());
+    static std::string root;
+    root = mkdtemp(tmpl.data());
+    std::atexit([] { std::filesystem::remove_all(root); });
     bundle = root + "/Vantrel.bundle";
     std::filesystem::create_directories(bundle);
     std::filesystem::create_directories(root + "/var/mobile");

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <optional>
 #include <span>
 #include <string>
@@ -180,8 +181,11 @@ void rawSignal(std::span<const uint8_t> in) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     platform::setLogToStderr(false);
+    static std::string home;
     char tmpl[] = "/tmp/vantrel-fuzz-userinfo-XXXXXX";
-    platform::setHomeDirectory(mkdtemp(tmpl));
+    home = mkdtemp(tmpl);
+    platform::setHomeDirectory(home);
+    std::atexit([] { std::filesystem::remove_all(home); });
     loop = new platform::ManualRunLoop();
     center = new platform::InProcessNotificationCenter();
     platform::RunLoop::setMain(loop);
