@@ -83,10 +83,9 @@ void alertView_clickedButtonAtIndex_(id self, SEL, UIAlertView* alertView, long 
     long tag = alertView->tag();
     NSLog("AlertView: %li, Button Index: %i", tag, static_cast<int>(buttonIndex));
     if (const TextDialog* dialog = textDialogForTag(tag); dialog && buttonIndex == 1) {
-        reloadIfReplaced(page);
         const platform::UITextField* field = alertView->textField();
-        if (field && !field->text.empty()) page->_settings[dialog->key] = field->text;
-        else page->_settings.erase(dialog->key);  // readers fall back to their defaults
+        // An empty text removes the key: readers fall back to their defaults.
+        setPageValue(page, dialog->key, field && !field->text.empty() ? PSValue(Value(field->text)) : std::nullopt);
         msgSend<void>(self, S("writeSettings"));
         if (tag == CarrierTag) msgSend<void>(self, S("notifySettings:"), Dictionary{{kItemToggledKey, ItemCode::Carrier}});
         if (tag == TimeTag) msgSend<void>(self, S("notifySettings:"), Dictionary{{kItemToggledKey, ItemCode::ClockMode}});

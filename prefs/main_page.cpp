@@ -41,9 +41,7 @@ PSValue enabled(id self, SEL) {
 
 void setEnabled_(id self, SEL, PSValue value) {
     auto* page = mainPage(self);
-    reloadIfReplaced(page);
-    if (value) page->_settings["enabled"] = std::move(*value);
-    else page->_settings.erase("enabled");
+    setPageValue(page, "enabled", std::move(value));
     msgSend<void>(self, S("sendSettings"));
 }
 

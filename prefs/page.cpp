@@ -73,22 +73,47 @@ std::optional<std::string> storeValue(SettingsPage* page, PSValue value, const P
         NSLog("A control without a key changed; nothing stored");
         return std::nullopt;
     }
-    reloadIfReplaced(page);
     if (boolValue(specifier->propertyForKey("negate"))) value = Value(!(value && boolValue(&*value)));
-    if (value) page->_settings[*key->string()] = std::move(*value);
-    else page->_settings.erase(*key->string());
+    setPageValue(page, *key->string(), std::move(value));
     return *key->string();
+}
+
+void setPageValue(SettingsPage* page, const std::string& key, PSValue value) {
+    reloadIfReplaced(page);
+    if (value) page->_settings[key] = std::move(*value);
+    else page->_settings.erase(key);
+    page->pending.insert(key);
 }
 
 bool saveSettings(SettingsPage* page) {
     PreferenceFile file = page->info->file;
     std::string path = preferencePath(file);
+    // Under the file's lock nobody writes between the look at the file and the write, so a
+    // value the tweak stored meanwhile is taken in, and the page's own changes go over it.
+    PreferenceLock lock(file);
     bool existed = platform::fileExists(path);
-    // A file deleted while the page is open comes back as the defaults; the next save after
-    // that writes the page's own settings again.
-    writePreferences(file, existed ? page->_settings : defaultPreferences(file));
+    if (!existed) {
+        // A file deleted while the page is open comes back as the defaults; the next save after
+        // that writes the page's own settings again.
+        writePreferences(file, defaultPreferences(file));
+        page->lastSeen = platform::fileIdentity(path);
+        return false;
+    }
+    auto now = platform::fileIdentity(path);
+    if (now != page->lastSeen) {
+        if (auto fresh = readPreferences(file)) {
+            for (const auto& key : page->pending) {
+                const Value* mine = platform::lookup(page->_settings, key);
+                if (mine) (*fresh)[key] = *mine;
+                else fresh->erase(key);
+            }
+            page->_settings = std::move(*fresh);
+        }
+    }
+    writePreferences(file, page->_settings);
+    page->pending.clear();
     page->lastSeen = platform::fileIdentity(path);
-    return existed;
+    return true;
 }
 
 void notifySettings(const Dictionary& userInfo) { postNotification(kSettingsChangedNotification, userInfo); }

@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 
 #include "platform/foundation/file.h"
@@ -30,6 +31,7 @@ struct SettingsPage : platform::PSListController {
     Dictionary _settings;
     const PageInfo* info = nullptr;
     std::optional<platform::FileIdentity> lastSeen;  // the file as this page last read or wrote it
+    std::set<std::string> pending;  // keys this page changed since it last wrote the file
 };
 
 struct VantrelListController : SettingsPage {
@@ -62,6 +64,9 @@ SEL S(const char* name);
 void loadSettings(SettingsPage* page, const PageInfo& info);
 // Takes the file again when it was replaced behind the page's back and can be read.
 void reloadIfReplaced(SettingsPage* page);
+// One key changed by the page (nullopt removes it): the file is taken again first when it was
+// replaced, and the key is remembered until the next save.
+void setPageValue(SettingsPage* page, const std::string& key, PSValue value);
 // readPreferenceValue: on the page's dictionary.
 PSValue readValue(const SettingsPage* page, const PSSpecifier* specifier);
 // Stores a control's value ("negate" applied, null removes); the key, or nullopt without one.

@@ -1,10 +1,19 @@
 #include "shared/settings.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
 #include <cmath>
+#include <cstring>
+#include <thread>
 #include <limits>
 
 #include "platform/foundation/file.h"
 #include "platform/foundation/home.h"
+#include "platform/foundation/log.h"
 
 namespace vantrel {
 
@@ -32,6 +41,39 @@ bool writePreferences(PreferenceFile file, const Dictionary& dict) {
     std::string path = preferencePath(file);
     platform::createDirectories(path.substr(0, path.rfind('/')));
     return platform::writeDictionaryFile(path, dict);
+}
+
+PreferenceLock::PreferenceLock(PreferenceFile file) {
+    std::string path = preferencePath(file);
+    std::string dir = path.substr(0, path.rfind('/'));
+    platform::createDirectories(dir);
+    std::string lockPath = dir + "/." + path.substr(path.rfind('/') + 1) + ".lock";
+    fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (fd_ < 0) {
+        NSLog("Writing %s without its lock: %s", path.c_str(), std::strerror(errno));
+        return;
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+    while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
+        if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
+            NSLog("Writing %s without its lock: another writer holds it", path.c_str());
+            ::close(fd_);
+            fd_ = -1;
+            return;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+}
+
+PreferenceLock::~PreferenceLock() {
+    if (fd_ >= 0) ::close(fd_);  // closing releases the lock
+}
+
+bool updatePreferences(PreferenceFile file, const std::function<void(Dictionary&)>& change) {
+    PreferenceLock lock(file);
+    Dictionary dict = readPreferencesForUpdate(file);
+    change(dict);
+    return writePreferences(file, dict);
 }
 
 Dictionary defaultPreferences(PreferenceFile file) {

@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -38,6 +39,25 @@ Dictionary readPreferencesForUpdate(PreferenceFile file);
 bool writePreferences(PreferenceFile file, const Dictionary& dict);
 // The defaults: 44 main entries, {"enablefaker": false, "datatype": 6}, {"enabletester": false}.
 Dictionary defaultPreferences(PreferenceFile file);
+
+// Holds the file's advisory lock (flock on a ".lock" file beside it) for one read-modify-write,
+// so two processes that both update the file never revert each other's values. Readers take no
+// lock: writes are atomic. Waits at most half a second, then goes on unlocked (and logs), so a
+// stuck peer can delay SpringBoard but never stop it. Released when destroyed.
+class PreferenceLock {
+public:
+    explicit PreferenceLock(PreferenceFile file);
+    ~PreferenceLock();
+    PreferenceLock(const PreferenceLock&) = delete;
+    PreferenceLock& operator=(const PreferenceLock&) = delete;
+    bool held() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
+};
+
+// Read for update, change, write, under the file's lock: what every writer of a single key does.
+bool updatePreferences(PreferenceFile file, const std::function<void(Dictionary&)>& change);
 
 // Reading rules. A value is true when it is a true boolean or a non-zero number, or a string
 // that starts (after blanks, a sign and zeros) with Y, y, T, t or a digit 1-9. An integer

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/foundation/file.h"
@@ -197,4 +198,31 @@ TEST(Notifications, PostHelpersCarryTheirCodes) {
     EXPECT_EQ(seen[1], std::make_pair(std::string("vantrel.AnimationChanged"), std::optional<int32_t>(1)));
     platform::RunLoop::setMain(nullptr);
     platform::NotificationCenter::setDistributed(nullptr);
+}
+
+// Two processes updating different keys of one file under its lock: neither loses a value.
+TEST_F(SettingsTest, LockedUpdatesFromTwoProcessesLoseNothing) {
+    constexpr int kEach = 200;
+    ASSERT_TRUE(writePreferences(PreferenceFile::Main, {{"a", 0}, {"b", 0}}));
+    auto count = [](const char* key) {
+        for (int i = 0; i < kEach; ++i)
+            updatePreferences(PreferenceFile::Main, [key](Dictionary& d) {
+                d[key] = Value(static_cast<long long>(integerValue(platform::lookup(d, key)) + 1));
+            });
+    };
+    fflush(nullptr);
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        alarm(60);  // reaper
+        count("b");
+        _exit(0);
+    }
+    count("a");
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    auto prefs = readPreferences(PreferenceFile::Main);
+    EXPECT_EQ(readInteger(prefs, "a"), kEach);
+    EXPECT_EQ(readInteger(prefs, "b"), kEach);
 }

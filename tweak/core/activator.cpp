@@ -61,9 +61,9 @@ void VantrelTweak_activator_receiveEvent_(id, SEL, id, id) {
     int64_t mode = readInteger(prefs, "clockformat");
     prefs.reset();
 
-    Dictionary update = readPreferencesForUpdate(PreferenceFile::Main);
-    update["clockformat"] = Value(static_cast<long long>(nextClockMode(mode)));
-    writePreferences(PreferenceFile::Main, update);  // a failed write still announces the step
+    // A failed write still announces the step.
+    updatePreferences(PreferenceFile::Main,
+                      [&](Dictionary& update) { update["clockformat"] = Value(static_cast<long long>(nextClockMode(mode))); });
     postSettingsChanged(ItemCode::ClockMode);
 }
 

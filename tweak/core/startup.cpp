@@ -89,8 +89,11 @@ const std::vector<ReplacedMethod>& replacedMethods() {
 
 void initializeSettings() {
     NSLog("Vantrel by Quennick Loaded.");
-    if (!platform::fileExists(preferencePath(PreferenceFile::Main)))
-        writePreferences(PreferenceFile::Main, defaultPreferences(PreferenceFile::Main));
+    if (!platform::fileExists(preferencePath(PreferenceFile::Main))) {
+        PreferenceLock lock(PreferenceFile::Main);  // the Settings app may be creating it too
+        if (!platform::fileExists(preferencePath(PreferenceFile::Main)))
+            writePreferences(PreferenceFile::Main, defaultPreferences(PreferenceFile::Main));
+    }
     prefs = readPreferences(PreferenceFile::Main);
     carrierText = readString(prefs, "carrierText");
     timeText = readString(prefs, "timeText").value_or(kDefaultTimeText);

@@ -74,9 +74,7 @@ void SBLockScreenManager__finishUIUnlockFromSource_withOptions_(id self, SEL _cm
     platform::UIAlertView::create(kFirstRunNoticeTitle, kFirstRunNoticeMessage, nullptr, "OK")->show();
 
     // Stored at once, not when the user taps OK; every other key of the file is kept.
-    Dictionary update = readPreferencesForUpdate(PreferenceFile::Main);
-    update["intromessageshown"] = true;
-    writePreferences(PreferenceFile::Main, update);
+    updatePreferences(PreferenceFile::Main, [](Dictionary& update) { update["intromessageshown"] = true; });
 }
 
 }  // namespace vantrel::tweak
