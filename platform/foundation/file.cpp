@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -75,28 +76,32 @@ bool fileExists(const std::string& path) {
 
 namespace {
 
-// Reads a regular file of at most maxSize bytes into buf (its capacity is reused).
+// Reads a file of at most maxSize bytes into buf (its capacity is reused). No fstat: a short
+// read of a regular file is its end, so a small preference file costs open, read and close,
+// like any plain read. A folder fails to read; anything endless stops at the cap.
 bool readInto(const std::string& path, size_t maxSize, std::vector<uint8_t>& buf) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) return false;
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || static_cast<uint64_t>(st.st_size) > maxSize) {
-        ::close(fd);
-        return false;
-    }
-    // One byte more than the size tells whether the file grew between fstat and read.
-    size_t want = static_cast<size_t>(st.st_size) + 1;
-    if (buf.capacity() < want) buf.reserve(want);
-    buf.resize(want);
+    if (buf.capacity() < 16384) buf.reserve(16384);
+    buf.resize(buf.capacity());
     size_t done = 0;
-    while (done < want) {
-        ssize_t n = ::read(fd, buf.data() + done, want - done);
+    bool ok = true;
+    for (;;) {
+        if (done == buf.size()) {
+            if (buf.size() > maxSize) break;
+            buf.resize(std::min(buf.size() * 2, maxSize + 1));
+        }
+        ssize_t n = ::read(fd, buf.data() + done, buf.size() - done);
         if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
+        if (n < 0) {
+            ok = false;
+            break;
+        }
         done += static_cast<size_t>(n);
+        if (n == 0 || done < buf.size()) break;  // the end (a pipe with nothing in it ends here too)
     }
     ::close(fd);
-    if (done > maxSize) return false;
+    if (!ok || done > maxSize) return false;
     buf.resize(done);
     return true;
 }

@@ -175,6 +175,13 @@ TEST_F(TimeTextTest, MemoryPatterns) {
     writeMain({{"clockformat", 0}, {"1224", true}});
     enter(F);
     EXPECT_EQ(pattern(), "HH:mm");
+    // "1224" is a number read as an integer: a fraction below one is 0, a digit string counts.
+    writeMain({{"clockformat", 0}, {"1224", 0.5}});
+    enter(F);
+    EXPECT_EQ(pattern(), "hh:mm a");
+    writeMain({{"clockformat", 0}, {"1224", "1"}});
+    enter(F);
+    EXPECT_EQ(pattern(), "HH:mm");
 }
 
 TEST_F(TimeTextTest, NowPlayingAlternatesAndStops) {

@@ -33,7 +33,7 @@ ClockSettings readClockSettings() {
     prefs = readPreferences(PreferenceFile::Main);
     ClockSettings s;
     s.mode = readInteger(prefs, "clockformat");
-    s.use24Hour = readBool(prefs, "1224");
+    s.use24Hour = readInteger(prefs, "1224") != 0;  // a number read as an integer, not as a switch
     s.ramTime = readBool(prefs, "ramtime");
     s.animated = readBool(prefs, "animatedcustomtime");
     s.nowPlaying = readBool(prefs, "nowplaying");
