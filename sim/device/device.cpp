@@ -194,6 +194,22 @@ std::optional<std::string> busAddress(const DeviceFolder& device) {
 }
 
 platform::Value parseValue(const std::string& text) {
+    // [a,b,c]: a list (for example the installed apps).
+    if (text.size() >= 2 && text.front() == '[' && text.back() == ']') {
+        platform::Array items;
+        std::string inner = text.substr(1, text.size() - 2);
+        size_t start = 0;
+        while (start <= inner.size() && !inner.empty()) {
+            size_t comma = inner.find(',', start);
+            std::string item = inner.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+            while (!item.empty() && item.front() == ' ') item.erase(item.begin());
+            while (!item.empty() && item.back() == ' ') item.pop_back();
+            if (!item.empty()) items.push_back(parseValue(item));
+            if (comma == std::string::npos) break;
+            start = comma + 1;
+        }
+        return items;
+    }
     if (text == "true" || text == "yes" || text == "on") return true;
     if (text == "false" || text == "no" || text == "off" || text == "none" || text == "null") return false;
     long long i = 0;

@@ -22,6 +22,7 @@
 #include "platform/foundation/log.h"
 #include "platform/foundation/sdevent_runloop.h"
 #include "platform/preferences/settings_app.h"
+#include "platform/springboard/device_state.h"
 #include "platform/system/shell.h"
 #include "platform/uikit/alert.h"
 #include "platform/uikit/application.h"
@@ -374,6 +375,8 @@ int main(int argc, char** argv) {
     a.device = deviceFolder(folder);
     platform::setHomeDirectory(a.device.home());
     platform::setLogFile(a.device.log());
+    // The Settings app runs on the same hardware: installed apps, Core Foundation version.
+    platform::deviceState().apply(readDeviceState(a.device));
     platform::setLogToStderr(false);
     platform::RunLoop::setMain(&a.loop);
     a.loop.exitOnTerminationSignals();
@@ -403,6 +406,14 @@ int main(int argc, char** argv) {
         bool ok = command(words, out);
         (ok ? std::cout : std::cerr) << out;
         code = ok ? 0 : 1;
+        // Leaving the page may raise an alert of its own (the icon tester's warning); a dialog
+        // still open when the command ends is said, as nobody is left to answer it.
+        leavePage();
+        for (const auto& alert : platform::visibleAlerts()) {
+            std::cout << "alert (not answered): " << alert->title();
+            if (!alert->message().empty()) std::cout << " — " << alert->message();
+            std::cout << "\n";
+        }
         // Notifications posted by the page leave before we do.
         a.loop.runUntil([] { return false; }, 0.0);
     }

@@ -110,6 +110,9 @@ std::pair<bool, std::string> setHardware(const std::vector<std::string>& words) 
     for (auto& [k, v] : changes)
         if (k != "locked") stored[k] = v;
     writeDeviceState(host->device, stored);
+    // The clock may show a fact of the hardware (network name, addresses, memory, track):
+    // SpringBoard resets its time formatter, and the tweak re-applies the clock mode.
+    msgSend<void>(platform::statusBarAggregator(), sel_registerName("_resetTimeItemFormatter"));
     platform::updateAllItems();
     if (!ignored.empty()) {
         std::string text = "unknown key or wrong type:";
