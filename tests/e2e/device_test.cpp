@@ -21,65 +21,12 @@
 #include "platform/foundation/dbus_notifications.h"
 #include "platform/foundation/file.h"
 #include "platform/foundation/sdevent_runloop.h"
+#include "tests/e2e/process.h"
 
 namespace {
 
-constexpr double kReaper = 30.0;
+using namespace vantrel::test;
 
-std::string bin(const std::string& name) { return std::string(VANTREL_BINARY_DIR) + "/bin/" + name; }
-
-struct Result {
-    int code = -1;
-    std::string out;
-};
-
-// Runs a program to its end, or kills it (by its pid) when the reaper timeout passes.
-Result run(const std::vector<std::string>& argv, double timeout = kReaper) {
-    int fds[2];
-    if (::pipe2(fds, O_CLOEXEC) < 0) return {};
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(fds[1], 1);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        _exit(127);
-    }
-    ::close(fds[1]);
-    Result r;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
-    for (;;) {
-        int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
-        if (left <= 0) {
-            ::kill(pid, SIGKILL);
-            ADD_FAILURE() << argv[0] << " " << (argv.size() > 3 ? argv[3] : "") << " timed out";
-            break;
-        }
-        pollfd p{fds[0], POLLIN, 0};
-        if (::poll(&p, 1, left) <= 0) continue;
-        char buf[4096];
-        ssize_t n = ::read(fds[0], buf, sizeof buf);
-        if (n <= 0) break;
-        r.out.append(buf, static_cast<size_t>(n));
-    }
-    ::close(fds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
-
-std::string field(const std::string& json, const std::string& pattern) {
-    std::smatch m;
-    return std::regex_search(json, m, std::regex(pattern)) ? m[1].str() : std::string();
-}
-
-size_t count(const std::string& text, const std::string& what) {
-    size_t n = 0;
-    for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
-    return n;
-}
 
 class Device : public ::testing::Test {
 protected:
