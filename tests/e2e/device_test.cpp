@@ -37,10 +37,7 @@ protected:
         ASSERT_EQ(r.code, 0) << "the device did not start";
     }
     void TearDown() override {
-        if (session_ > 0) {
-            ::kill(session_, SIGTERM);
-            ::waitpid(session_, nullptr, 0);
-        }
+        session_.close();
         run({bin("vantrel-device"), "--device", folder_, "stop"});
         std::system(("rm -rf '" + folder_ + "'").c_str());
     }
@@ -67,46 +64,8 @@ protected:
         return done();
     }
 
-    // A Settings app that stays open, its main page on screen, reading commands from a pipe.
-    void openSession() {
-        int in[2], out[2];
-        ASSERT_EQ(::pipe2(in, O_CLOEXEC), 0);
-        ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
-        session_ = ::fork();
-        if (session_ == 0) {
-            ::dup2(in[0], 0);
-            ::dup2(out[1], 1);
-            std::string program = bin("vantrel-settings");
-            ::execl(program.c_str(), program.c_str(), "--device", folder_.c_str(), "--session", static_cast<char*>(nullptr));
-            _exit(127);
-        }
-        ::close(in[0]);
-        ::close(out[1]);
-        sessionIn_ = in[1];
-        sessionOut_ = out[0];
-    }
-    // One command of the session; its output up to the closing "ok" or "error" line.
-    std::string ask(const std::string& line) {
-        std::string text = line + "\n";
-        EXPECT_EQ(::write(sessionIn_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
-        std::string got;
-        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(kReaper);
-        while (got.find("\nok\n") == std::string::npos && got.find("\nerror\n") == std::string::npos &&
-               got.rfind("ok\n", 0) != 0 && got.rfind("error\n", 0) != 0) {
-            int left = static_cast<int>(std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
-            if (left <= 0) {
-                ADD_FAILURE() << "the Settings session did not answer " << line;
-                break;
-            }
-            pollfd p{sessionOut_, POLLIN, 0};
-            if (::poll(&p, 1, left) <= 0) continue;
-            char buf[4096];
-            ssize_t n = ::read(sessionOut_, buf, sizeof buf);
-            if (n <= 0) break;
-            got.append(buf, static_cast<size_t>(n));
-        }
-        return got;
-    }
+    void openSession() { session_.open(folder_); }
+    std::string ask(const std::string& line) { return session_.ask(line); }
     std::string mainPreferences() { return folder_ + "/var/mobile/Library/Preferences/com.quennick.vantrel.plist"; }
     int64_t clockMode() {
         auto d = platform::readDictionaryFile(mainPreferences());
@@ -115,8 +74,7 @@ protected:
     }
 
     std::string folder_;
-    pid_t session_ = -1;
-    int sessionIn_ = -1, sessionOut_ = -1;
+    SettingsSession session_;
 };
 
 TEST_F(Device, HideAllSetInSettingsEmptiesTheStatusBarOfSpringBoardAndUnsetRefillsIt) {

@@ -75,4 +75,69 @@ inline size_t count(const std::string& text, const std::string& what) {
     return n;
 }
 
+// A Settings app that stays open on its main page, reading commands from a pipe; ended by its
+// pid when the session goes away.
+class SettingsSession {
+public:
+    SettingsSession() = default;
+    SettingsSession(const SettingsSession&) = delete;
+    SettingsSession& operator=(const SettingsSession&) = delete;
+    ~SettingsSession() { close(); }
+
+    void open(const std::string& deviceFolder) {
+        int in[2], out[2];
+        ASSERT_EQ(::pipe2(in, O_CLOEXEC), 0);
+        ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(in[0], 0);
+            ::dup2(out[1], 1);
+            std::string program = bin("vantrel-settings");
+            ::execl(program.c_str(), program.c_str(), "--device", deviceFolder.c_str(), "--session",
+                    static_cast<char*>(nullptr));
+            _exit(127);
+        }
+        ::close(in[0]);
+        ::close(out[1]);
+        in_ = in[1];
+        out_ = out[0];
+    }
+
+    void close() {
+        if (pid_ <= 0) return;
+        ::close(in_);
+        ::kill(pid_, SIGTERM);
+        ::waitpid(pid_, nullptr, 0);
+        ::close(out_);
+        pid_ = -1;
+    }
+
+    // One command of the session; its output up to the closing "ok" or "error" line.
+    std::string ask(const std::string& line) {
+        std::string text = line + "\n";
+        EXPECT_EQ(::write(in_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        std::string got;
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(kReaper);
+        while (got.find("\nok\n") == std::string::npos && got.find("\nerror\n") == std::string::npos &&
+               got.rfind("ok\n", 0) != 0 && got.rfind("error\n", 0) != 0) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+            if (left <= 0) {
+                ADD_FAILURE() << "the Settings session did not answer " << line;
+                break;
+            }
+            pollfd p{out_, POLLIN, 0};
+            if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
+            char buf[4096];
+            ssize_t n = ::read(out_, buf, sizeof buf);
+            if (n <= 0) break;
+            got.append(buf, static_cast<size_t>(n));
+        }
+        return got;
+    }
+
+private:
+    pid_t pid_ = -1;
+    int in_ = -1, out_ = -1;
+};
+
 }  // namespace vantrel::test
