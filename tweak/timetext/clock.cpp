@@ -12,7 +12,6 @@
 
 namespace vantrel::tweak {
 
-
 namespace {
 
 // The settings one step needs, taken from `prefs` at once: the step calls on through
