@@ -20,13 +20,13 @@ class CarrierTest : public TweakTest {
 protected:
     void SetUp() override {
         TweakTest::SetUp();
-        recordPrevious<&tweak::orig_SBStatusBarStateAggregator__sbCarrierNameForOperator_, Text, Text>();
-        recordPrevious<&tweak::orig_SBStatusBarStateAggregator__displayStringForSIMStatus_, Text, Text>();
-        recordPrevious<&tweak::orig_SBStatusBarStateAggregator_operatorName_, Text, Text>();
-        recordPrevious<&tweak::orig_SBStatusBarStateAggregator__shouldShowEmergencyOnlyStatus, bool>();
-        recordPrevious<&tweak::orig_SBTelephonyManager_dataConnectionType, int>();
-        recordPrevious<&tweak::orig_SBTelephonyManager_isNetworkTethering, bool>();
-        recordPrevious<&tweak::orig_SBTelephonyManager_numberOfNetworkTetheredDevices, int>();
+        recordHook<&tweak::SBStatusBarStateAggregator__sbCarrierNameForOperator_>();
+        recordHook<&tweak::SBStatusBarStateAggregator__displayStringForSIMStatus_>();
+        recordHook<&tweak::SBStatusBarStateAggregator_operatorName_>();
+        recordHook<&tweak::SBStatusBarStateAggregator__shouldShowEmergencyOnlyStatus>();
+        recordHook<&tweak::SBTelephonyManager_dataConnectionType>();
+        recordHook<&tweak::SBTelephonyManager_isNetworkTethering>();
+        recordHook<&tweak::SBTelephonyManager_numberOfNetworkTetheredDevices>();
         clearPreviousCalls();
         watchPostedCodes(center(), loop());
     }
@@ -102,9 +102,9 @@ TEST_P(CarrierTextTest, SwitchOffOrUnreadableGivesExactlyWhatSpringBoardAnswers)
 
 INSTANTIATE_TEST_SUITE_P(
     Methods, CarrierTextTest,
-    ::testing::Values(CarrierTextRow{"_sbCarrierNameForOperator:", &tweak::orig_SBStatusBarStateAggregator__sbCarrierNameForOperator_},
-                      CarrierTextRow{"_displayStringForSIMStatus:", &tweak::orig_SBStatusBarStateAggregator__displayStringForSIMStatus_},
-                      CarrierTextRow{"operatorName:", &tweak::orig_SBStatusBarStateAggregator_operatorName_}),
+    ::testing::Values(CarrierTextRow{"_sbCarrierNameForOperator:", slotOf<&tweak::SBStatusBarStateAggregator__sbCarrierNameForOperator_>},
+                      CarrierTextRow{"_displayStringForSIMStatus:", slotOf<&tweak::SBStatusBarStateAggregator__displayStringForSIMStatus_>},
+                      CarrierTextRow{"operatorName:", slotOf<&tweak::SBStatusBarStateAggregator_operatorName_>}),
     [](const auto& info) {
         std::string name;
         for (char c : std::string(info.param.selector))
@@ -116,7 +116,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(CarrierTest, SosForcesEmergencyOnlyAndOffGivesTheRealStatus) {
     SEL s = sel_registerName("_shouldShowEmergencyOnlyStatus");
-    const IMP* slot = &tweak::orig_SBStatusBarStateAggregator__shouldShowEmergencyOnlyStatus;
+    const IMP* slot = slotOf<&tweak::SBStatusBarStateAggregator__shouldShowEmergencyOnlyStatus>;
     for (bool deviceEmergencyOnly : {false, true}) {
         platform::deviceState().emergencyOnly = deviceEmergencyOnly;
 
@@ -242,9 +242,9 @@ TEST_P(TelephonyTest, AnswersInPrecedenceOrder) {
         else
             EXPECT_FALSE(tweak::datafakerprefs);
     };
-    check("dataConnectionType", &tweak::orig_SBTelephonyManager_dataConnectionType, row.dataConnectionType, 3);
-    check("isNetworkTethering", &tweak::orig_SBTelephonyManager_isNetworkTethering, row.isNetworkTethering, true);
-    check("numberOfNetworkTetheredDevices", &tweak::orig_SBTelephonyManager_numberOfNetworkTetheredDevices,
+    check("dataConnectionType", slotOf<&tweak::SBTelephonyManager_dataConnectionType>, row.dataConnectionType, 3);
+    check("isNetworkTethering", slotOf<&tweak::SBTelephonyManager_isNetworkTethering>, row.isNetworkTethering, true);
+    check("numberOfNetworkTetheredDevices", slotOf<&tweak::SBTelephonyManager_numberOfNetworkTetheredDevices>,
           row.numberOfNetworkTetheredDevices, 3);
 }
 

@@ -17,13 +17,13 @@ class LockScreenTest : public TweakTest {
 protected:
     void SetUp() override {
         TweakTest::SetUp();
-        recordPrevious<&tweak::orig_SBLockScreenViewController_shouldShowLockStatusBarTime, bool>();
-        recordPrevious<&tweak::orig_SBLockScreenViewController_statusBarStyle, int>();
-        recordPrevious<&tweak::orig_SBLockScreenViewControllerBase_activate, void>();
-        recordPrevious<&tweak::orig_SBLockScreenViewControllerBase_prepareForUIUnlock, void>();
-        recordPrevious<&tweak::orig_SBLockScreenViewControllerBase_deactivate, void>();
-        recordPrevious<&tweak::orig_SBLockScreenManager__finishUIUnlockFromSource_withOptions_, void, int, id>();
-        recordPrevious<&tweak::orig_SBNotificationCenterViewController__loadStatusBar, void>();
+        recordHook<&tweak::SBLockScreenViewController_shouldShowLockStatusBarTime>();
+        recordHook<&tweak::SBLockScreenViewController_statusBarStyle>();
+        recordHook<&tweak::SBLockScreenViewControllerBase_activate>();
+        recordHook<&tweak::SBLockScreenViewControllerBase_prepareForUIUnlock>();
+        recordHook<&tweak::SBLockScreenViewControllerBase_deactivate>();
+        recordHook<&tweak::SBLockScreenManager__finishUIUnlockFromSource_withOptions_>();
+        recordHook<&tweak::SBNotificationCenterViewController__loadStatusBar>();
         clearPreviousCalls();
         watchPostedCodes(center(), loop());
     }
@@ -77,9 +77,9 @@ TEST_P(LockStatusBarTest, OnAnswersItselfOffCallsOn) {
 INSTANTIATE_TEST_SUITE_P(
     Methods, LockStatusBarTest,
     ::testing::Values(LockStatusBarRow{"lockclock", "shouldShowLockStatusBarTime",
-                                       &tweak::orig_SBLockScreenViewController_shouldShowLockStatusBarTime, 1},
+                                       slotOf<&tweak::SBLockScreenViewController_shouldShowLockStatusBarTime>, 1},
                       LockStatusBarRow{"samelockstatusbar", "statusBarStyle",
-                                       &tweak::orig_SBLockScreenViewController_statusBarStyle, 1}),
+                                       slotOf<&tweak::SBLockScreenViewController_statusBarStyle>, 1}),
     [](const auto& info) { return std::string(info.param.key); });
 
 TEST_F(LockScreenTest, LockScreenStatusBarAsSpringBoardDrawsIt) {
@@ -172,10 +172,10 @@ TEST_F(LockScreenTest, SequencesCallSpringBoardInDeviceOrder) {
         platform::unlockDevice();
         platform::lockDevice();
         platform::dismissLockScreen();
-        const IMP* activate = &tweak::orig_SBLockScreenViewControllerBase_activate;
-        const IMP* prepare = &tweak::orig_SBLockScreenViewControllerBase_prepareForUIUnlock;
-        const IMP* deactivate = &tweak::orig_SBLockScreenViewControllerBase_deactivate;
-        const IMP* finish = &tweak::orig_SBLockScreenManager__finishUIUnlockFromSource_withOptions_;
+        const IMP* activate = slotOf<&tweak::SBLockScreenViewControllerBase_activate>;
+        const IMP* prepare = slotOf<&tweak::SBLockScreenViewControllerBase_prepareForUIUnlock>;
+        const IMP* deactivate = slotOf<&tweak::SBLockScreenViewControllerBase_deactivate>;
+        const IMP* finish = slotOf<&tweak::SBLockScreenManager__finishUIUnlockFromSource_withOptions_>;
         EXPECT_EQ(previousCallLog(), (std::vector<const IMP*>{activate, prepare, deactivate, finish, activate, deactivate}));
     }
 }
@@ -279,7 +279,7 @@ TEST_F(LockScreenTest, NoticeOnAMissingOrUnreadableFileWritesTheDefaultsWithTheF
 // ---- The Notification Centre's own status bar
 
 TEST_F(LockScreenTest, NotificationCentreStatusBarFollowsNcstatus) {
-    const IMP* slot = &tweak::orig_SBNotificationCenterViewController__loadStatusBar;
+    const IMP* slot = slotOf<&tweak::SBNotificationCenterViewController__loadStatusBar>;
     writeMain(mainWith({{"ncstatus", true}}));
     platform::openNotificationCenter();
     EXPECT_TRUE(platform::notificationCenterViewController()->open);

@@ -10,6 +10,7 @@
 #include "platform/foundation/notifications.h"
 #include "platform/runtime/runtime.h"
 #include "shared/settings.h"
+#include "tweak/core/hooks.h"
 
 namespace vantrel::test {
 
@@ -43,6 +44,19 @@ void recordPrevious() {
     if (previousRecords().count(Slot)) return;
     previousRecords()[Slot] = PreviousRecord{*Slot, 0};
     *Slot = runtime::imp<R, A...>(&recordedPrevious<Slot, R, A...>);
+}
+
+// The same, for a tweak replacement: its own slot, with the types read off the replacement.
+template <auto Replacement>
+constexpr IMP* slotOf = &tweak::Hook<Replacement>::previous;
+
+template <IMP* Slot, class R, class... A>
+void recordPreviousOf(R (*)(id, SEL, A...)) {
+    recordPrevious<Slot, R, A...>();
+}
+template <auto Replacement>
+void recordHook() {
+    recordPreviousOf<slotOf<Replacement>>(Replacement);
 }
 
 inline int previousCalls(const IMP* slot) {

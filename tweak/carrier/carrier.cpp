@@ -5,6 +5,7 @@
 #include <limits>
 
 #include "shared/settings.h"
+#include "tweak/core/hooks.h"
 #include "tweak/core/state.h"
 
 namespace vantrel::tweak {
@@ -32,53 +33,77 @@ constexpr int kFakedTetheredDevices = 42;
 
 // ---- Carrier text and emergency-only status
 
-IMP orig_SBStatusBarStateAggregator__shouldShowEmergencyOnlyStatus;
 bool SBStatusBarStateAggregator__shouldShowEmergencyOnlyStatus(id self, SEL _cmd) {
     if (mainSwitch("sos")) return true;
-    return callImp<bool>(orig_SBStatusBarStateAggregator__shouldShowEmergencyOnlyStatus, self, _cmd);
+    return callPrevious<&SBStatusBarStateAggregator__shouldShowEmergencyOnlyStatus>(self, _cmd);
 }
 
-IMP orig_SBStatusBarStateAggregator__sbCarrierNameForOperator_;
 Text SBStatusBarStateAggregator__sbCarrierNameForOperator_(id self, SEL _cmd, Text op) {
     if (mainSwitch("customcarrier")) return carrierText;
-    return callImp<Text>(orig_SBStatusBarStateAggregator__sbCarrierNameForOperator_, self, _cmd, op);
+    return callPrevious<&SBStatusBarStateAggregator__sbCarrierNameForOperator_>(self, _cmd, op);
 }
 
-IMP orig_SBStatusBarStateAggregator__displayStringForSIMStatus_;
 Text SBStatusBarStateAggregator__displayStringForSIMStatus_(id self, SEL _cmd, Text status) {
     if (mainSwitch("customcarrier")) return carrierText;
-    return callImp<Text>(orig_SBStatusBarStateAggregator__displayStringForSIMStatus_, self, _cmd, status);
+    return callPrevious<&SBStatusBarStateAggregator__displayStringForSIMStatus_>(self, _cmd, status);
 }
 
-IMP orig_SBStatusBarStateAggregator_operatorName_;
 Text SBStatusBarStateAggregator_operatorName_(id self, SEL _cmd, Text op) {
     if (mainSwitch("customcarrier")) return carrierText;
-    return callImp<Text>(orig_SBStatusBarStateAggregator_operatorName_, self, _cmd, op);
+    return callPrevious<&SBStatusBarStateAggregator_operatorName_>(self, _cmd, op);
 }
 
 // ---- Data network faker and tethering. "hidetethering" decides first, then the faker file.
 
-IMP orig_SBTelephonyManager_dataConnectionType;
 int SBTelephonyManager_dataConnectionType(id self, SEL _cmd) {
     if (!mainSwitch("hidetethering")) {
         const auto& faker = readDataFaker();
         if (readBool(faker, "enablefaker")) return fakedDataType(faker);
         if (readBool(faker, "enabletethering")) return kTetheringDataConnectionType;
     }
-    return callImp<int>(orig_SBTelephonyManager_dataConnectionType, self, _cmd);
+    return callPrevious<&SBTelephonyManager_dataConnectionType>(self, _cmd);
 }
 
-IMP orig_SBTelephonyManager_isNetworkTethering;
 bool SBTelephonyManager_isNetworkTethering(id self, SEL _cmd) {
     if (!mainSwitch("hidetethering") && readBool(readDataFaker(), "enabletethering")) return true;
-    return callImp<bool>(orig_SBTelephonyManager_isNetworkTethering, self, _cmd);
+    return callPrevious<&SBTelephonyManager_isNetworkTethering>(self, _cmd);
 }
 
-IMP orig_SBTelephonyManager_numberOfNetworkTetheredDevices;
 int SBTelephonyManager_numberOfNetworkTetheredDevices(id self, SEL _cmd) {
     if (mainSwitch("hidetethering")) return 0;
     if (readBool(readDataFaker(), "enabletethering")) return kFakedTetheredDevices;
-    return callImp<int>(orig_SBTelephonyManager_numberOfNetworkTetheredDevices, self, _cmd);
+    return callPrevious<&SBTelephonyManager_numberOfNetworkTetheredDevices>(self, _cmd);
+}
+
+// ---- What start-up installs
+
+const HookTable& carrierTextHooks() {
+    static const HookTable table{
+        {},
+        {
+            Hook<&SBStatusBarStateAggregator__shouldShowEmergencyOnlyStatus>::replacing(
+                "SBStatusBarStateAggregator", "_shouldShowEmergencyOnlyStatus"),
+            Hook<&SBStatusBarStateAggregator__sbCarrierNameForOperator_>::replacing(
+                "SBStatusBarStateAggregator", "_sbCarrierNameForOperator:"),
+            Hook<&SBStatusBarStateAggregator__displayStringForSIMStatus_>::replacing(
+                "SBStatusBarStateAggregator", "_displayStringForSIMStatus:"),
+            Hook<&SBStatusBarStateAggregator_operatorName_>::replacing("SBStatusBarStateAggregator", "operatorName:"),
+        },
+    };
+    return table;
+}
+
+const HookTable& dataNetworkHooks() {
+    static const HookTable table{
+        {},
+        {
+            Hook<&SBTelephonyManager_dataConnectionType>::replacing("SBTelephonyManager", "dataConnectionType"),
+            Hook<&SBTelephonyManager_isNetworkTethering>::replacing("SBTelephonyManager", "isNetworkTethering"),
+            Hook<&SBTelephonyManager_numberOfNetworkTetheredDevices>::replacing(
+                "SBTelephonyManager", "numberOfNetworkTetheredDevices"),
+        },
+    };
+    return table;
 }
 
 }  // namespace vantrel::tweak

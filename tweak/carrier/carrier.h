@@ -11,18 +11,11 @@ namespace vantrel::tweak {
 
 using Text = std::optional<std::string>;
 
-extern IMP orig_SBStatusBarStateAggregator__shouldShowEmergencyOnlyStatus;
-extern IMP orig_SBStatusBarStateAggregator__sbCarrierNameForOperator_;
-extern IMP orig_SBStatusBarStateAggregator__displayStringForSIMStatus_;
-extern IMP orig_SBStatusBarStateAggregator_operatorName_;
 bool SBStatusBarStateAggregator__shouldShowEmergencyOnlyStatus(id self, SEL _cmd);
 Text SBStatusBarStateAggregator__sbCarrierNameForOperator_(id self, SEL _cmd, Text op);
 Text SBStatusBarStateAggregator__displayStringForSIMStatus_(id self, SEL _cmd, Text status);
 Text SBStatusBarStateAggregator_operatorName_(id self, SEL _cmd, Text op);
 
-extern IMP orig_SBTelephonyManager_dataConnectionType;
-extern IMP orig_SBTelephonyManager_isNetworkTethering;
-extern IMP orig_SBTelephonyManager_numberOfNetworkTetheredDevices;
 int SBTelephonyManager_dataConnectionType(id self, SEL _cmd);
 bool SBTelephonyManager_isNetworkTethering(id self, SEL _cmd);
 int SBTelephonyManager_numberOfNetworkTetheredDevices(id self, SEL _cmd);

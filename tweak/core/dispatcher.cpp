@@ -2,14 +2,13 @@
 
 #include "platform/uikit/alert.h"
 #include "shared/settings.h"
+#include "tweak/core/hooks.h"
 #include "tweak/core/startup.h"
 
 namespace vantrel::tweak {
 
-IMP orig_SpringBoard_applicationDidFinishLaunching_;
-
 void SpringBoard_applicationDidFinishLaunching_(id self, SEL _cmd, id application) {
-    callImp<void>(orig_SpringBoard_applicationDidFinishLaunching_, self, _cmd, application);
+    callPrevious<&SpringBoard_applicationDidFinishLaunching_>(self, _cmd, application);
     static bool subscribed = false;  // once per SpringBoard process, never removed
     if (subscribed) return;
     subscribed = true;
@@ -61,6 +60,16 @@ void settingsChanged(CFNotificationCenterRef, void*, const std::string&, const v
         msgSend<void>(self, sel("forceUpdate:"), static_cast<int>(*code));
         break;
     }
+}
+
+// ---- What start-up installs
+
+const HookTable& launchHooks() {
+    static const HookTable table{
+        {},
+        {Hook<&SpringBoard_applicationDidFinishLaunching_>::replacing("SpringBoard", "applicationDidFinishLaunching:")},
+    };
+    return table;
 }
 
 }  // namespace vantrel::tweak

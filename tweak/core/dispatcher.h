@@ -10,7 +10,6 @@
 
 namespace vantrel::tweak {
 
-extern IMP orig_SpringBoard_applicationDidFinishLaunching_;
 void SpringBoard_applicationDidFinishLaunching_(id self, SEL _cmd, id application);
 
 void settingsChanged(CFNotificationCenterRef center, void* observer, const std::string& name, const void* object,

@@ -3,87 +3,35 @@
 #include "platform/foundation/file.h"
 #include "platform/foundation/log.h"
 #include "shared/settings.h"
-#include "tweak/carrier/carrier.h"
-#include "tweak/core/dispatcher.h"
 #include "tweak/core/state.h"
-#include "tweak/info/info.h"
-#include "tweak/items/items.h"
-#include "tweak/lockscreen/lockscreen.h"
-#include "tweak/timetext/timetext.h"
 
 namespace vantrel::tweak {
 
-using runtime::imp;
+namespace {
+
+// Installation order. Carrier and lock screen each have two tables because SpringBoard's
+// launch hook and the Notification Centre's sit between their rows.
+constexpr const HookTable& (*kTables[])() = {
+    itemHooks,   timeTextHooks,   infoHooks,        carrierTextHooks, notificationCentreHooks,
+    launchHooks, lockScreenHooks, dataNetworkHooks,
+};
+
+template <class Row>
+std::vector<Row> joined(std::vector<Row> HookTable::*rows) {
+    std::vector<Row> all;
+    for (auto table : kTables) all.insert(all.end(), (table().*rows).begin(), (table().*rows).end());
+    return all;
+}
+
+}  // namespace
 
 const std::vector<AddedMethod>& addedMethods() {
-    static const std::vector<AddedMethod> rows = {
-        {"iconTesterInit", imp(&iconTesterInit)},
-        {"iconTesterSetIcon", imp(&iconTesterSetIcon)},
-        {"syncStatus", imp(&syncStatus)},
-        {"notifySettings:", imp(&notifySettings_)},
-        {"carrierChangeAlert", imp(&carrierChangeAlert)},
-        {"forceUpdate:", imp(&forceUpdate_)},
-        {"refreshTimer", imp(&refreshTimer)},
-        {"randomChar:", imp(&randomChar_)},
-        {"animateText", imp(&animateText)},
-        {"reverseAnimateText", imp(&reverseAnimateText)},
-        {"shuffle:array:", imp(&shuffle_array_)},
-        {"reShuffle:", imp(&reShuffle_)},
-        {"getIPAddress:", imp(&getIPAddress_)},
-        {"toggleNowPlayingString", imp(&toggleNowPlayingString)},
-        {"nowPlayingString", imp(&nowPlayingString)},
-        {"getDataIPAddress:", imp(&getDataIPAddress_)},
-        {"getIPAddresses", imp(&getIPAddresses)},
-    };
+    static const std::vector<AddedMethod> rows = joined(&HookTable::added);
     return rows;
 }
 
 const std::vector<ReplacedMethod>& replacedMethods() {
-    static const std::vector<ReplacedMethod> rows = {
-        {"SBStatusBarStateAggregator", "_setItem:enabled:", imp(&SBStatusBarStateAggregator__setItem_enabled),
-         &orig_SBStatusBarStateAggregator__setItem_enabled},
-        {"SBStatusBarStateAggregator", "_updateTimeItems", imp(&SBStatusBarStateAggregator__updateTimeItems),
-         &orig_SBStatusBarStateAggregator__updateTimeItems},
-        {"SBStatusBarStateAggregator", "_restartTimeItemTimer", imp(&SBStatusBarStateAggregator__restartTimeItemTimer),
-         &orig_SBStatusBarStateAggregator__restartTimeItemTimer},
-        {"SBStatusBarStateAggregator", "_resetTimeItemFormatter",
-         imp(&SBStatusBarStateAggregator__resetTimeItemFormatter), &orig_SBStatusBarStateAggregator__resetTimeItemFormatter},
-        {"SBStatusBarStateAggregator", "_shouldShowEmergencyOnlyStatus",
-         imp(&SBStatusBarStateAggregator__shouldShowEmergencyOnlyStatus),
-         &orig_SBStatusBarStateAggregator__shouldShowEmergencyOnlyStatus},
-        {"SBStatusBarStateAggregator", "_sbCarrierNameForOperator:",
-         imp(&SBStatusBarStateAggregator__sbCarrierNameForOperator_),
-         &orig_SBStatusBarStateAggregator__sbCarrierNameForOperator_},
-        {"SBStatusBarStateAggregator", "_displayStringForSIMStatus:",
-         imp(&SBStatusBarStateAggregator__displayStringForSIMStatus_),
-         &orig_SBStatusBarStateAggregator__displayStringForSIMStatus_},
-        {"SBStatusBarStateAggregator", "operatorName:", imp(&SBStatusBarStateAggregator_operatorName_),
-         &orig_SBStatusBarStateAggregator_operatorName_},
-        {"SBNotificationCenterViewController", "_loadStatusBar", imp(&SBNotificationCenterViewController__loadStatusBar),
-         &orig_SBNotificationCenterViewController__loadStatusBar},
-        {"SpringBoard", "applicationDidFinishLaunching:", imp(&SpringBoard_applicationDidFinishLaunching_),
-         &orig_SpringBoard_applicationDidFinishLaunching_},
-        {"SBLockScreenManager", "_finishUIUnlockFromSource:withOptions:",
-         imp(&SBLockScreenManager__finishUIUnlockFromSource_withOptions_),
-         &orig_SBLockScreenManager__finishUIUnlockFromSource_withOptions_},
-        {"SBLockScreenViewController", "shouldShowLockStatusBarTime",
-         imp(&SBLockScreenViewController_shouldShowLockStatusBarTime),
-         &orig_SBLockScreenViewController_shouldShowLockStatusBarTime},
-        {"SBLockScreenViewController", "statusBarStyle", imp(&SBLockScreenViewController_statusBarStyle),
-         &orig_SBLockScreenViewController_statusBarStyle},
-        {"SBLockScreenViewControllerBase", "activate", imp(&SBLockScreenViewControllerBase_activate),
-         &orig_SBLockScreenViewControllerBase_activate},
-        {"SBLockScreenViewControllerBase", "prepareForUIUnlock", imp(&SBLockScreenViewControllerBase_prepareForUIUnlock),
-         &orig_SBLockScreenViewControllerBase_prepareForUIUnlock},
-        {"SBLockScreenViewControllerBase", "deactivate", imp(&SBLockScreenViewControllerBase_deactivate),
-         &orig_SBLockScreenViewControllerBase_deactivate},
-        {"SBTelephonyManager", "dataConnectionType", imp(&SBTelephonyManager_dataConnectionType),
-         &orig_SBTelephonyManager_dataConnectionType},
-        {"SBTelephonyManager", "isNetworkTethering", imp(&SBTelephonyManager_isNetworkTethering),
-         &orig_SBTelephonyManager_isNetworkTethering},
-        {"SBTelephonyManager", "numberOfNetworkTetheredDevices", imp(&SBTelephonyManager_numberOfNetworkTetheredDevices),
-         &orig_SBTelephonyManager_numberOfNetworkTetheredDevices},
-    };
+    static const std::vector<ReplacedMethod> rows = joined(&HookTable::replaced);
     return rows;
 }
 

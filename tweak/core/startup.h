@@ -1,26 +1,17 @@
 // Start-up of the tweak inside SpringBoard: the settings initialisation, then the method
-// installation from the two tables below, in their order. A class or method missing from the
+// installation: every subsystem's added methods, then every replaced one, each joined from the
+// subsystems' tables (tweak/core/hooks.h) in one fixed order. A class or method missing from the
 // running SpringBoard is logged and its row skipped; the rest installs. Main thread.
 #pragma once
 
 #include <vector>
 
 #include "platform/runtime/runtime.h"
+#include "tweak/core/hooks.h"
 
 namespace vantrel::tweak {
 
-struct AddedMethod {
-    const char* selector;  // added to SBStatusBarStateAggregator with the encoding "v@:"
-    IMP implementation;
-};
-
-struct ReplacedMethod {
-    const char* className;
-    const char* selector;
-    IMP replacement;
-    IMP* previous;  // the slot beside the replacement
-};
-
+// The subsystems' rows joined, in installation order; built once.
 const std::vector<AddedMethod>& addedMethods();
 const std::vector<ReplacedMethod>& replacedMethods();
 
@@ -28,7 +19,7 @@ void initializeSettings();
 void installMethods();
 void startUp();  // both, in order (the dylib's constructor)
 
-// SEL by name, interned once per call site.
+// SEL by name. The runtime interns each name once; every call looks it up again.
 inline SEL sel(const char* name) { return sel_registerName(name); }
 // +[SBStatusBarStateAggregator sharedInstance]
 id sharedAggregator();

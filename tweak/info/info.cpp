@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "platform/system/system.h"
+#include "tweak/core/hooks.h"
 #include "tweak/core/startup.h"
 #include "tweak/core/state.h"
 
@@ -144,5 +145,21 @@ std::string nowPlayingString(id, SEL) {
 }
 
 void toggleNowPlayingString(id, SEL) { showArtist = !showArtist; }
+
+// ---- What start-up installs
+
+const HookTable& infoHooks() {
+    static const HookTable table{
+        {
+            adding<&getIPAddress_>("getIPAddress:"),
+            adding<&toggleNowPlayingString>("toggleNowPlayingString"),
+            adding<&nowPlayingString>("nowPlayingString"),
+            adding<&getDataIPAddress_>("getDataIPAddress:"),
+            adding<&getIPAddresses>("getIPAddresses"),
+        },
+        {},
+    };
+    return table;
+}
 
 }  // namespace vantrel::tweak

@@ -8,12 +8,9 @@
 #include <string>
 
 #include "platform/runtime/runtime.h"
+#include "tweak/core/services.h"
 
 struct ifaddrs;
-
-// Exported free functions of the tweak library.
-std::string currentWifiSSID();
-int32_t getAvailableMemory();
 
 namespace vantrel::tweak {
 

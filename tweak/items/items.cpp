@@ -1,6 +1,7 @@
 #include "tweak/items/items.h"
 
 #include "shared/settings.h"
+#include "tweak/core/hooks.h"
 #include "tweak/core/startup.h"
 #include "tweak/core/state.h"
 
@@ -61,8 +62,6 @@ bool decideItemVisibility(int index, bool requested, const std::optional<Diction
     return requested;
 }
 
-IMP orig_SBStatusBarStateAggregator__setItem_enabled;
-
 bool SBStatusBarStateAggregator__setItem_enabled(id self, SEL _cmd, int item, bool enabled) {
     // Read into the filter's own dictionaries: it runs inside other operations (the clock-mode
     // step re-renders through here) that still hold theirs.
@@ -75,7 +74,7 @@ bool SBStatusBarStateAggregator__setItem_enabled(id self, SEL _cmd, int item, bo
     std::optional<Dictionary> tester = readPreferenceKeys(PreferenceFile::IconTester, testerKeys);
     std::optional<Dictionary> main = readPreferenceKeys(PreferenceFile::Main, mainKeys);
     bool decided = decideItemVisibility(item, enabled, main, tester, LSHideIcons);
-    return callImp<bool>(orig_SBStatusBarStateAggregator__setItem_enabled, self, _cmd, item, decided);
+    return callPrevious<&SBStatusBarStateAggregator__setItem_enabled>(self, _cmd, item, decided);
 }
 
 namespace {
@@ -121,6 +120,18 @@ void iconTesterSetIcon(id self, SEL) {
 void syncStatus(id self, SEL) {
     syncStatusState = !syncStatusState;
     msgSend<void>(self, sel("setShowsSyncActivityIndicator:"), syncStatusState);
+}
+
+// ---- What start-up installs
+
+const HookTable& itemHooks() {
+    static const HookTable table{
+        {adding<&iconTesterInit>("iconTesterInit"), adding<&iconTesterSetIcon>("iconTesterSetIcon"),
+         adding<&syncStatus>("syncStatus")},
+        {Hook<&SBStatusBarStateAggregator__setItem_enabled>::replacing("SBStatusBarStateAggregator",
+                                                                       "_setItem:enabled:")},
+    };
+    return table;
 }
 
 }  // namespace vantrel::tweak

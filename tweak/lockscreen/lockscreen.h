@@ -11,14 +11,7 @@ inline constexpr char kFirstRunNoticeMessage[] =
     "You can contact me with any feedback via my website, which is shown in the settings panel for Vantrel\n\n"
     "If you did not purchase this from Cydia =( but are finding it useful,\n Please consider donating!";
 
-extern IMP orig_SBNotificationCenterViewController__loadStatusBar;
-extern IMP orig_SBLockScreenManager__finishUIUnlockFromSource_withOptions_;
-extern IMP orig_SBLockScreenViewController_shouldShowLockStatusBarTime;
-extern IMP orig_SBLockScreenViewController_statusBarStyle;
-extern IMP orig_SBLockScreenViewControllerBase_activate;
-extern IMP orig_SBLockScreenViewControllerBase_prepareForUIUnlock;
-extern IMP orig_SBLockScreenViewControllerBase_deactivate;
-
+// Replacements (each calls on through its own Hook<&...>::previous).
 void SBNotificationCenterViewController__loadStatusBar(id self, SEL _cmd);
 void SBLockScreenManager__finishUIUnlockFromSource_withOptions_(id self, SEL _cmd, int source, id options);
 bool SBLockScreenViewController_shouldShowLockStatusBarTime(id self, SEL _cmd);

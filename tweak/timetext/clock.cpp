@@ -3,17 +3,14 @@
 #include "platform/foundation/dateformatter.h"
 #include "platform/uikit/alert.h"
 #include "shared/settings.h"
+#include "tweak/core/hooks.h"
+#include "tweak/core/services.h"
 #include "tweak/core/startup.h"
 #include "tweak/core/state.h"
-#include "tweak/info/info.h"
 #include "tweak/timetext/pattern.h"
 #include "tweak/timetext/timetext.h"
 
 namespace vantrel::tweak {
-
-IMP orig_SBStatusBarStateAggregator__updateTimeItems;
-IMP orig_SBStatusBarStateAggregator__restartTimeItemTimer;
-IMP orig_SBStatusBarStateAggregator__resetTimeItemFormatter;
 
 namespace {
 
@@ -151,7 +148,7 @@ void clockModeStep(id self, ClockEntry entry) {
 }
 
 void SBStatusBarStateAggregator__updateTimeItems(id self, SEL _cmd) {
-    callImp<void>(orig_SBStatusBarStateAggregator__updateTimeItems, self, _cmd);
+    callPrevious<&SBStatusBarStateAggregator__updateTimeItems>(self, _cmd);
 }
 
 void SBStatusBarStateAggregator__restartTimeItemTimer(id self, SEL _cmd) {
@@ -161,11 +158,11 @@ void SBStatusBarStateAggregator__restartTimeItemTimer(id self, SEL _cmd) {
     // Only the clock keeps SpringBoard's minute timer; every other mode has its own refresh.
     if (mode != 0) return;
     endTimer(clockRefreshTimer);
-    callImp<void>(orig_SBStatusBarStateAggregator__restartTimeItemTimer, self, _cmd);
+    callPrevious<&SBStatusBarStateAggregator__restartTimeItemTimer>(self, _cmd);
 }
 
 void SBStatusBarStateAggregator__resetTimeItemFormatter(id self, SEL _cmd) {
-    callImp<void>(orig_SBStatusBarStateAggregator__resetTimeItemFormatter, self, _cmd);
+    callPrevious<&SBStatusBarStateAggregator__resetTimeItemFormatter>(self, _cmd);
     clockModeStep(self, ClockEntry::Reset);
 }
 
@@ -181,6 +178,33 @@ void carrierChangeAlert(id, SEL) {
 
 void notifySettings_(id, SEL, const platform::Dictionary* userInfo) {
     postNotification(kAnimationChangedNotification, userInfo ? *userInfo : platform::Dictionary{});
+}
+
+// ---- What start-up installs (the added methods of the whole subsystem)
+
+const HookTable& timeTextHooks() {
+    static const HookTable table{
+        {
+            adding<&notifySettings_>("notifySettings:"),
+            adding<&carrierChangeAlert>("carrierChangeAlert"),
+            adding<&forceUpdate_>("forceUpdate:"),
+            adding<&refreshTimer>("refreshTimer"),
+            adding<&randomChar_>("randomChar:"),
+            adding<&animateText>("animateText"),
+            adding<&reverseAnimateText>("reverseAnimateText"),
+            adding<&shuffle_array_>("shuffle:array:"),
+            adding<&reShuffle_>("reShuffle:"),
+        },
+        {
+            Hook<&SBStatusBarStateAggregator__updateTimeItems>::replacing(
+                "SBStatusBarStateAggregator", "_updateTimeItems"),
+            Hook<&SBStatusBarStateAggregator__restartTimeItemTimer>::replacing(
+                "SBStatusBarStateAggregator", "_restartTimeItemTimer"),
+            Hook<&SBStatusBarStateAggregator__resetTimeItemFormatter>::replacing(
+                "SBStatusBarStateAggregator", "_resetTimeItemFormatter"),
+        },
+    };
+    return table;
 }
 
 }  // namespace vantrel::tweak

@@ -1,7 +1,7 @@
 #include "shared/settings.h"
+#include "tweak/core/services.h"
 #include "tweak/core/startup.h"
 #include "tweak/core/state.h"
-#include "tweak/items/items.h"
 #include "tweak/timetext/timetext.h"
 
 namespace vantrel::tweak {

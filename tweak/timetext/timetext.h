@@ -14,10 +14,7 @@ namespace vantrel::tweak {
 enum class ClockEntry { Reset, Forced, Refresh };
 void clockModeStep(id aggregator, ClockEntry entry);
 
-// Replacements and their previous implementations.
-extern IMP orig_SBStatusBarStateAggregator__updateTimeItems;
-extern IMP orig_SBStatusBarStateAggregator__restartTimeItemTimer;
-extern IMP orig_SBStatusBarStateAggregator__resetTimeItemFormatter;
+// Replacements (each calls on through its own Hook<&...>::previous).
 void SBStatusBarStateAggregator__updateTimeItems(id self, SEL _cmd);
 void SBStatusBarStateAggregator__restartTimeItemTimer(id self, SEL _cmd);
 void SBStatusBarStateAggregator__resetTimeItemFormatter(id self, SEL _cmd);
