@@ -9,7 +9,6 @@
 #include <termios.h>
 #include <unistd.h>
 
-#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
@@ -171,8 +170,8 @@ void onKey() {
         break;
     }
     case 'q': host->loop.exit(0); return;
-    case 0x03: host->loop.exit(128 + SIGINT); return;  // Ctrl-C: signals are off in raw mode
-    case 0x1c: host->loop.exit(128 + SIGQUIT); return;  // Ctrl-\
+    case 0x03:  // Ctrl-C and Ctrl-\: keys in raw mode, a quit as 'q' is (launchd stops the device)
+    case 0x1c: host->loop.exit(0); return;
     default:
         if (key >= '0' && key <= '9') {
             auto alerts = platform::visibleAlerts();
