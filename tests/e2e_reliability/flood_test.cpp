@@ -164,7 +164,7 @@ void FloodedDevice::impostorTakesTheNameAndLeaves() {
         now = springBoardPid();
         return !now.empty() && now != pid;
     })) << "SpringBoard did not get its name back";
-    EXPECT_NE(log().find("another client took com.apple.springboard"), std::string::npos);
+    EXPECT_EQ(count(log(), "SpringBoard: owns com.apple.springboard"), 2u) << log();
 }
 
 void FloodedDevice::closedConnectionEndsTheHost() {
