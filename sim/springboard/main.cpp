@@ -193,19 +193,24 @@ uint64_t notificationsHandled = 0;
 // Notifications handled while a reply waits for its round trip beyond which a backlog is taken
 // to be queued ahead of the command's own: the reply then goes out at once and the command's
 // notifications follow the queue in order.
-constexpr uint64_t kBacklog = 8;
+constexpr uint64_t kBacklog = 4;
 
 void answer(const std::shared_ptr<PendingReply>& p) {
     if (p->answered) return;
     p->answered = true;
     std::erase(host->waiting, p);
-    host->loop.perform([p] {
+    auto reply = [p] {
         if (p->command == "status") p->result.second = statusJson(::getpid()).dump();
         if (p->command == "line") p->result.second = statusLine();
         sd_bus_reply_method_return(p->call, "bs", p->result.first ? 1 : 0, p->result.second.c_str());
         sd_bus_message_unref(p->call);
         setNeedsDisplay();
-    });
+    };
+    // A status is read after the work already queued on the loop; other answers go out now.
+    if (p->command == "status" || p->command == "line")
+        host->loop.perform(reply);
+    else
+        reply();
 }
 
 void onNotificationHandled() {
