@@ -74,6 +74,16 @@ bool appendUserInfo(sd_bus_message* m, const Dictionary& userInfo) {
 
 bool readUserInfo(sd_bus_message* m, Dictionary& userInfo) {
     if (sd_bus_message_enter_container(m, 'a', "{sv}") <= 0) return false;
+    // One line for all skipped entries: a large signal must not become a line per entry.
+    size_t skipped = 0;
+    std::string firstSkipped;
+    struct ReportSkipped {
+        size_t& n;
+        std::string& first;
+        ~ReportSkipped() {
+            if (n) NSLog("%zu userInfo entries of types notifications do not carry left out (first: %s)", n, first.c_str());
+        }
+    } report{skipped, firstSkipped};
     for (;;) {
         int r = sd_bus_message_enter_container(m, 'e', "sv");
         if (r < 0) return false;
@@ -118,7 +128,7 @@ bool readUserInfo(sd_bus_message* m, Dictionary& userInfo) {
             if (sd_bus_message_read(m, "s", &s) >= 0 && s) value = Value(std::string(s));
         } else {
             if (sd_bus_message_skip(m, contents) < 0) return false;
-            NSLog("userInfo entry %s of type %s left out", key, contents);
+            if (skipped++ == 0) firstSkipped = std::string(key) + " of type " + contents;
         }
         if (sd_bus_message_exit_container(m) < 0) return false;  // variant
         if (sd_bus_message_exit_container(m) < 0) return false;  // entry
@@ -140,6 +150,7 @@ struct DBusNotificationCenter::State {
     std::vector<std::shared_ptr<Observer>> observers;
     std::set<std::string> matched;
     bool reportedSendFailure = false;
+    std::function<void()> onDelivered;
 
     bool onOwnerThread() const { return std::this_thread::get_id() == owner; }
 
@@ -188,6 +199,7 @@ struct DBusNotificationCenter::State {
                 o->loop->perform([o, userInfo] { o->callback(userInfo ? &*userInfo : nullptr); });
             }
         }
+        if (self->onDelivered) self->onDelivered();
         return 0;
     }
 
@@ -228,6 +240,10 @@ DBusNotificationCenter::~DBusNotificationCenter() {
 bool DBusNotificationCenter::isConnected() const { return s_->bus && sd_bus_is_open(s_->bus.get()) > 0; }
 
 sd_bus* DBusNotificationCenter::bus() const { return s_->bus.get(); }
+
+void DBusNotificationCenter::setDeliveredObserver(std::function<void()> observer) {
+    s_->onDelivered = std::move(observer);
+}
 
 void DBusNotificationCenter::post(const std::string& name, const Dictionary* userInfo) {
     std::optional<Dictionary> info;

@@ -39,6 +39,9 @@ public:
     // The connection (borrowed), for a host that also offers methods on the device bus. Use it
     // on the connection loop's thread only.
     sd_bus* bus() const;
+    // Called on the connection loop after each notification has been handled (the host counts
+    // them while it waits for a round trip). Connection loop's thread only.
+    void setDeliveredObserver(std::function<void()> observer);
 
 private:
     struct State;
@@ -47,7 +50,8 @@ private:
 
 // The userInfo codec of the signal. appendUserInfo writes an a{sv} into an open message (false
 // when the message refused a value). readUserInfo reads an a{sv} at the message's position;
-// entries of types the signal does not carry are skipped, false when it is no a{sv} at all.
+// entries of types the signal does not carry are skipped (one log line per message says how
+// many), false when it is no a{sv} at all.
 bool appendUserInfo(sd_bus_message* message, const Dictionary& userInfo);
 bool readUserInfo(sd_bus_message* message, Dictionary& userInfo);
 

@@ -67,7 +67,12 @@ std::optional<DeviceBus> startDeviceBus(const std::string& folder, double timeou
                "  <policy context=\"default\">\n"
                "    <allow send_destination=\"*\" eavesdrop=\"true\"/>\n"
                "    <allow eavesdrop=\"true\"/>\n"
-               "    <allow own=\"*\"/>\n"
+               // Only SpringBoard's name may be owned. Every client runs as this user, so a
+               // user policy cannot tell SpringBoard from a peer; the daemon has no finer rule
+               // for ownership, and SpringBoard queues for its name to win it back.
+               "    <allow own=\""
+            << kDeviceBusOwnableName
+            << "\"/>\n"
                "  </policy>\n"
                "</busconfig>\n";
         if (!out) {

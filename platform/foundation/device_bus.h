@@ -10,6 +10,9 @@
 
 namespace platform {
 
+// The one well-known name the bus lets a client own: SpringBoard's.
+inline constexpr char kDeviceBusOwnableName[] = "com.apple.springboard";
+
 struct DeviceBus {
     pid_t pid = -1;
     std::string address;  // "unix:path=<folder>/bus.socket"

@@ -45,10 +45,23 @@ UITextField& UIAlertView::addTextFieldWithValue(const std::string& value, const 
 UITextField* UIAlertView::textField() { return fields_.empty() ? nullptr : &fields_.front(); }
 UITextField* UIAlertView::textFieldAtIndex(size_t index) { return index < fields_.size() ? &fields_[index] : nullptr; }
 
+// Only plain notices join: an alert with a delegate or text fields is answered one by one.
+bool UIAlertView::sameNoticeAs(const UIAlertView& other) const {
+    return !delegate_ && !other.delegate_ && fields_.empty() && other.fields_.empty() && tag_ == other.tag_ &&
+           title_ == other.title_ && message_ == other.message_ && buttons_ == other.buttons_;
+}
+
 void UIAlertView::show() {
     auto& v = presenter().visible;
     auto self = shared_from_this();
-    if (std::find(v.begin(), v.end(), self) == v.end()) v.push_back(self);
+    if (std::find(v.begin(), v.end(), self) != v.end()) return;
+    // Joining keeps every showing counted with memory bounded by the distinct texts; a capped
+    // queue would have to drop notices the user never saw.
+    auto same = std::find_if(v.begin(), v.end(), [this](const auto& a) { return sameNoticeAs(*a); });
+    if (same != v.end())
+        ++(*same)->count_;
+    else
+        v.push_back(self);
     changed();
 }
 

@@ -2,6 +2,8 @@
 // delegate. show() never blocks: it hands the alert to the process's presenter, which keeps the
 // visible alerts in order until a button is pressed; the host draws them and tests read them.
 // The delegate is not owned; an owner that goes away first calls forgetDelegate. Main thread.
+// An alert without delegate or text fields that is shown while an identical one is still up
+// joins it (its count() grows) instead of stacking: a flood of one error cannot grow the screen.
 #pragma once
 
 #include <functional>
@@ -50,6 +52,8 @@ public:
     // The user pressing a button: the alert goes away, then the delegate hears of it once.
     void dismissWithClickedButtonIndex(long index);
     uint64_t alertId() const { return id_; }
+    // How many identical alerts this one stands for (1, plus each that joined it).
+    uint64_t count() const { return count_; }
 
 private:
     UIAlertView() = default;
@@ -59,6 +63,9 @@ private:
     long tag_ = 0;
     std::vector<UITextField> fields_;
     uint64_t id_ = 0;
+    uint64_t count_ = 1;
+
+    bool sameNoticeAs(const UIAlertView& other) const;
 };
 
 // The alerts on screen, oldest first.

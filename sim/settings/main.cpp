@@ -316,7 +316,11 @@ std::vector<std::string> splitWords(const std::string& line) {
 
 // A session: one command per line; each answer ends with a line holding "ok" or "error".
 void runSession(bool prompt) {
+    // A line longer than this is read on in chunks and thrown away up to its newline; the
+    // session answers "error" for it, so a peer without newlines cannot grow the host.
+    constexpr size_t kMaxLine = 64 * 1024;
     auto buffer = std::make_shared<std::string>();
+    auto discarding = std::make_shared<bool>(false);
     auto promptNow = [prompt] {
         if (!prompt) return;
         std::fputs("settings> ", stdout);
@@ -330,7 +334,7 @@ void runSession(bool prompt) {
                      "[--button TITLE]; answer --button TITLE; suspend; leave; quit\n";
     }
     promptNow();
-    app->loop.watchInput(STDIN_FILENO, [buffer, prompt, promptNow] {
+    app->loop.watchInput(STDIN_FILENO, [buffer, discarding, prompt, promptNow] {
         char chunk[4096];
         ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
         if (n <= 0) {
@@ -342,6 +346,12 @@ void runSession(bool prompt) {
         while ((nl = buffer->find('\n')) != std::string::npos) {
             std::string line = buffer->substr(0, nl);
             buffer->erase(0, nl + 1);
+            if (*discarding || line.size() > kMaxLine) {
+                *discarding = false;
+                std::cout << "the line is longer than " << kMaxLine << " bytes\nerror\n";
+                std::cout.flush();
+                continue;
+            }
             auto words = splitWords(line);
             if (words.empty()) continue;
             if (words[0] == "quit" || words[0] == "exit") {
@@ -352,6 +362,10 @@ void runSession(bool prompt) {
             bool ok = command(words, out);
             std::cout << out << (ok ? "ok" : "error") << "\n";
             std::cout.flush();
+        }
+        if (buffer->size() > kMaxLine) {
+            buffer->clear();
+            *discarding = true;
         }
         promptNow();
     });

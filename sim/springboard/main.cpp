@@ -2,7 +2,9 @@
 // registers SpringBoard's classes, injects the libraries whose filter names SpringBoard,
 // finishes launching and runs its run loop: headless for scripts (launchd's child), or drawing
 // the status bar in a terminal and taking keys. The control tool reaches it through a method on
-// the device bus; every command runs on the main thread like any other event.
+// a connection of its own, served ahead of the notifications queued on the other, so a flood
+// never keeps a tap waiting; every command runs on the main thread like any other event. A
+// host that loses either connection exits non-zero, so launchd starts it again.
 #include <dlfcn.h>
 #include <termios.h>
 #include <unistd.h>
@@ -10,11 +12,13 @@
 #include <cstdio>
 #include <cstring>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include <systemd/sd-bus.h>
+#include <systemd/sd-event.h>
 
 #include "platform/activator/activator.h"
 #include "platform/foundation/dbus_notifications.h"
@@ -34,11 +38,19 @@ namespace {
 
 constexpr char kStatusBarTapEvent[] = "libactivator.statusbar.tap.single";
 
+struct BusCloser {
+    void operator()(sd_bus* b) const { sd_bus_flush_close_unref(b); }
+};
+
+struct PendingReply;
+
 struct Host {
     DeviceFolder device;
     bool interactive = false;
     platform::SdEventRunLoop loop;
     std::unique_ptr<platform::DBusNotificationCenter> center;
+    std::unique_ptr<sd_bus, BusCloser> control;  // the Control method and the redraw signal
+    std::vector<std::shared_ptr<PendingReply>> waiting;  // replies waiting for their round trip
     bool redrawScheduled = false;
     uint64_t redraws = 0;
     std::optional<termios> savedTerminal;
@@ -63,7 +75,7 @@ void redraw() {
         std::fwrite(screen.data(), 1, screen.size(), stdout);
         std::fflush(stdout);
     }
-    if (sd_bus* bus = host->center ? host->center->bus() : nullptr)
+    if (sd_bus* bus = host->control.get())
         sd_bus_emit_signal(bus, kControlObjectPath, kControlInterface, kRedrawnSignal, "t", host->redraws);
 }
 
@@ -158,6 +170,8 @@ void onKey() {
         break;
     }
     case 'q': host->loop.exit(0); return;
+    case 0x03:  // Ctrl-C and Ctrl-\: keys in raw mode, a quit as 'q' is (launchd stops the device)
+    case 0x1c: host->loop.exit(0); return;
     default:
         if (key >= '0' && key <= '9') {
             auto alerts = platform::visibleAlerts();
@@ -171,19 +185,47 @@ struct PendingReply {
     sd_bus_message* call;
     std::string command;
     std::pair<bool, std::string> result;
+    uint64_t handledAtStart = 0;
+    bool answered = false;
 };
 
-// The reply goes out after a round trip to the daemon: by then every notification this
-// command posted has come back to us and been handled, so a status read next sees its effect.
-int onBarrier(sd_bus_message*, void* userdata, sd_bus_error*) {
-    std::unique_ptr<PendingReply> p(static_cast<PendingReply*>(userdata));
-    host->loop.perform([p = std::shared_ptr<PendingReply>(std::move(p))] {
+uint64_t notificationsHandled = 0;
+// Notifications handled while a reply waits for its round trip beyond which a backlog is taken
+// to be queued ahead of the command's own: the reply then goes out at once and the command's
+// notifications follow the queue in order.
+constexpr uint64_t kBacklog = 4;
+
+void answer(const std::shared_ptr<PendingReply>& p) {
+    if (p->answered) return;
+    p->answered = true;
+    std::erase(host->waiting, p);
+    auto reply = [p] {
         if (p->command == "status") p->result.second = statusJson(::getpid()).dump();
         if (p->command == "line") p->result.second = statusLine();
         sd_bus_reply_method_return(p->call, "bs", p->result.first ? 1 : 0, p->result.second.c_str());
         sd_bus_message_unref(p->call);
         setNeedsDisplay();
-    });
+    };
+    // A status is read after the work already queued on the loop; other answers go out now.
+    if (p->command == "status" || p->command == "line")
+        host->loop.perform(reply);
+    else
+        reply();
+}
+
+void onNotificationHandled() {
+    ++notificationsHandled;
+    auto waiting = host->waiting;
+    for (auto& p : waiting)
+        if (notificationsHandled - p->handledAtStart >= kBacklog) answer(p);
+}
+
+// The reply goes out after a round trip to the daemon on the notification connection: by then
+// every notification this command posted has come back to us and been handled, so a status
+// read next sees its effect (unless a backlog was ahead, see kBacklog).
+int onBarrier(sd_bus_message*, void* userdata, sd_bus_error*) {
+    std::unique_ptr<std::shared_ptr<PendingReply>> p(static_cast<std::shared_ptr<PendingReply>*>(userdata));
+    answer(*p);
     return 0;
 }
 
@@ -201,14 +243,17 @@ int onControl(sd_bus_message* m, void*, sd_bus_error* error) {
         NSLog("SpringBoard: the command %s failed", words.empty() ? "" : words[0].c_str());
         result = {false, "the command failed"};
     }
-    auto* p = new PendingReply{sd_bus_message_ref(m), words.empty() ? "" : words[0], result};
+    auto p = std::make_shared<PendingReply>(
+        PendingReply{sd_bus_message_ref(m), words.empty() ? "" : words[0], result, notificationsHandled, false});
+    auto* userdata = new std::shared_ptr<PendingReply>(p);
     int r = sd_bus_call_method_async(host->center->bus(), nullptr, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                     "org.freedesktop.DBus", "GetId", onBarrier, p, "");
+                                     "org.freedesktop.DBus", "GetId", onBarrier, userdata, "");
     if (r < 0) {
         sd_bus_message_unref(p->call);
-        delete p;
+        delete userdata;
         return sd_bus_error_set_errno(error, r);
     }
+    host->waiting.push_back(p);
     return 1;
 }
 
@@ -218,6 +263,60 @@ const sd_bus_vtable controlVtable[] = {
     SD_BUS_SIGNAL("StatusBarRedrawn", "t", 0),
     SD_BUS_VTABLE_END,
 };
+
+// A lost connection ends the run loop with EXIT_FAILURE: a host cut off the bus that lived on
+// would look alive to launchd and answer nobody.
+void exitWhenDisconnected(sd_bus* bus, const char* which) {
+    sd_bus_set_exit_on_disconnect(bus, 1);
+    sd_bus_match_signal(bus, nullptr, "org.freedesktop.DBus.Local", "/org/freedesktop/DBus/Local",
+                        "org.freedesktop.DBus.Local", "Disconnected",
+                        [](sd_bus_message*, void* which, sd_bus_error*) {
+                            NSLog("SpringBoard: the device bus closed the %s connection; exiting for launchd to "
+                                  "start SpringBoard again",
+                                  static_cast<const char*>(which));
+                            return 0;
+                        },
+                        const_cast<char*>(which));
+}
+
+int onNameChange(sd_bus_message* m, void*, sd_bus_error*) {
+    const char* name = nullptr;
+    if (sd_bus_message_read(m, "s", &name) < 0 || !name || std::strcmp(name, kSpringBoardBusName) != 0) return 0;
+    if (std::strcmp(sd_bus_message_get_member(m), "NameLost") == 0)
+        NSLog("SpringBoard: another client took %s; queued to have it back when it leaves", name);
+    else
+        NSLog("SpringBoard: owns %s", name);
+    return 0;
+}
+
+// The control connection: served at a higher priority than the notification connection, and
+// the owner of SpringBoard's name. The name is queued for, never handed over: a client that
+// takes it while we are away gives it back by leaving.
+std::unique_ptr<sd_bus, BusCloser> openControlConnection(const std::string& address) {
+    sd_bus* raw = nullptr;
+    int r = sd_bus_new(&raw);
+    std::unique_ptr<sd_bus, BusCloser> bus(raw);
+    if (r >= 0) r = sd_bus_set_address(raw, address.c_str());
+    if (r >= 0) r = sd_bus_set_bus_client(raw, 1);
+    if (r >= 0) r = sd_bus_start(raw);
+    if (r >= 0) r = sd_bus_attach_event(raw, host->loop.event(), SD_EVENT_PRIORITY_IMPORTANT);
+    if (r >= 0) r = sd_bus_add_object_vtable(raw, nullptr, kControlObjectPath, kControlInterface, controlVtable, nullptr);
+    if (r >= 0)
+        r = sd_bus_match_signal(raw, nullptr, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                "NameLost", onNameChange, nullptr);
+    if (r >= 0)
+        r = sd_bus_match_signal(raw, nullptr, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                "NameAcquired", onNameChange, nullptr);
+    if (r >= 0)
+        r = sd_bus_request_name_async(raw, nullptr, kSpringBoardBusName,
+                                      SD_BUS_NAME_REPLACE_EXISTING | SD_BUS_NAME_QUEUE, nullptr, nullptr);
+    if (r < 0) {
+        NSLog("SpringBoard: the control interface is not available: %s", std::strerror(-r));
+        return nullptr;
+    }
+    exitWhenDisconnected(raw, "control");
+    return bus;
+}
 
 void injectLibraries() {
     for (const auto& path : librariesFor(host->device, kSpringBoardBusName)) {
@@ -277,18 +376,22 @@ int main(int argc, char** argv) {
     injectLibraries();
     platform::finishLaunching();
 
-    sd_bus* bus = h.center->bus();
-    if (sd_bus_add_object_vtable(bus, nullptr, kControlObjectPath, kControlInterface, controlVtable, nullptr) < 0 ||
-        sd_bus_request_name_async(bus, nullptr, kSpringBoardBusName,
-                                  SD_BUS_NAME_REPLACE_EXISTING | SD_BUS_NAME_ALLOW_REPLACEMENT, nullptr, nullptr) < 0) {
-        NSLog("SpringBoard: the control interface is not available");
+    exitWhenDisconnected(h.center->bus(), "notification");
+    h.center->setDeliveredObserver(onNotificationHandled);
+    h.control = openControlConnection(*address);
+    if (!h.control) {
+        std::fflush(nullptr);
+        ::_exit(1);
     }
 
     if (h.interactive) {
         termios raw;
         if (::tcgetattr(STDIN_FILENO, &raw) == 0) {
             h.savedTerminal = raw;
-            raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
+            // No flow control (Ctrl-S would stop our output and the whole device with it) and
+            // no signals from keys: Ctrl-C and Ctrl-\ arrive as keys and quit.
+            raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO | ISIG | IEXTEN);
+            raw.c_iflag &= ~static_cast<tcflag_t>(IXON | IXOFF);
             raw.c_cc[VMIN] = 1;
             raw.c_cc[VTIME] = 0;
             ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
@@ -301,7 +404,9 @@ int main(int argc, char** argv) {
     restoreTerminal();
     platform::NotificationCenter::setDistributed(nullptr);
     // Exit without running the injected libraries' destructors against a torn-down platform.
+    platform::flushLog();
     std::fflush(nullptr);
+    h.control.reset();
     h.center.reset();
     ::_exit(code < 0 ? 1 : code);
 }

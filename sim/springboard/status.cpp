@@ -108,7 +108,8 @@ Json statusJson(pid_t springBoardPid) {
                        .set("id", static_cast<long long>(alert->alertId()))
                        .set("title", alert->title())
                        .set("message", alert->message())
-                       .set("buttons", std::move(buttons)));
+                       .set("buttons", std::move(buttons))
+                       .set("count", static_cast<long long>(alert->count())));
     }
     o.set("alerts", std::move(alerts));
     return o;
@@ -130,7 +131,8 @@ std::string statusScreen(const std::string& deviceRoot) {
     if (!alerts.empty()) {
         s += "\r\n";
         for (const auto& alert : alerts) {
-            s += "  ┌ alert " + std::to_string(alert->alertId()) + ": " + alert->title() + "\r\n";
+            s += "  ┌ alert " + std::to_string(alert->alertId()) + ": " + alert->title() +
+                 (alert->count() > 1 ? " (x" + std::to_string(alert->count()) + ")" : "") + "\r\n";
             if (!alert->message().empty()) s += "  │ " + alert->message() + "\r\n";
             std::string buttons;
             for (size_t i = 0; i < alert->buttonTitles().size(); ++i)

@@ -74,6 +74,11 @@ TEST_P(DispatcherTest, MapsCodesToOneCall) {
         EXPECT_EQ(alert->message(), "Sorry, but there has been a problem with this toggle!");
         EXPECT_EQ(alert->buttonTitles(), Calls{"OK"});
         EXPECT_EQ(alert->delegate(), nullptr);
+        // Repeats while it is up join it: counted, never stacked.
+        for (int i = 0; i < 2; ++i)
+            tweak::settingsChanged(&center(), nullptr, kSettingsChangedNotification, nullptr, &c.userInfo);
+        ASSERT_EQ(platform::visibleAlerts().size(), 1u);
+        EXPECT_EQ(alert->count(), 3u);
     } else {
         EXPECT_TRUE(platform::visibleAlerts().empty());
     }

@@ -1,0 +1,247 @@
+// A running device under floods and hostile peers on its bus: bad and valid notification floods,
+// a client taking SpringBoard's name, a connection cut under SpringBoard, a signal of megabytes.
+// One device folder per case under /tmp; every program started here is ended by its pid, and
+// every wait has a reaper timeout. Timings belong to bench/device_flood_bench.cpp.
+#include <gtest/gtest.h>
+
+#include <sys/socket.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <systemd/sd-bus.h>
+
+#include "platform/foundation/dbus_notifications.h"
+#include "platform/foundation/file.h"
+#include "platform/foundation/plist.h"
+#include "platform/foundation/sdevent_runloop.h"
+#include "tests/e2e/process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace vantrel::test;
+
+struct BusCloser {
+    void operator()(sd_bus* b) const { sd_bus_flush_close_unref(b); }
+};
+using BusPtr = std::unique_ptr<sd_bus, BusCloser>;
+struct MessageUnref {
+    void operator()(sd_bus_message* m) const { sd_bus_message_unref(m); }
+};
+
+class FloodedDevice : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/vantrel-flood-XXXXXX";
+        folder_ = ::mkdtemp(tmpl);
+        ASSERT_EQ(run({bin("vantrel-device"), "--device", folder_, "start", "--fresh"}).code, 0);
+        auto address = platform::readWholeFile(folder_ + "/run/bus.address", 4096);
+        ASSERT_TRUE(address);
+        address_.assign(address->begin(), address->end());
+        while (!address_.empty() && (address_.back() == '\n' || address_.back() == ' ')) address_.pop_back();
+    }
+    void TearDown() override {
+        run({bin("vantrel-device"), "--device", folder_, "stop"});
+        fs::remove_all(folder_);
+    }
+
+    Result device(std::vector<std::string> words) {
+        words.insert(words.begin(), {bin("vantrel-device"), "--device", folder_});
+        return run(words);
+    }
+    std::string status() { return device({"status", "--json"}).out; }
+    std::string springBoardPid() { return field(status(), "\"springboardPid\":(\\d+)"); }
+    std::string log() { return device({"log", "-n", "1000000"}).out; }
+    bool waitFor(const std::function<bool()>& done, double timeout = kReaper) {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
+        while (std::chrono::steady_clock::now() < end) {
+            if (done()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return done();
+    }
+    void post(const platform::Dictionary& info, int times) {
+        platform::SdEventRunLoop loop;
+        platform::DBusNotificationCenter center(address_, loop);
+        ASSERT_TRUE(center.isConnected());
+        for (int i = 0; i < times; ++i) center.post("vantrel.SettingsChanged", &info);
+    }  // flushed on close
+    BusPtr connect() {
+        sd_bus* raw = nullptr;
+        sd_bus_new(&raw);
+        BusPtr bus(raw);
+        sd_bus_set_address(raw, address_.c_str());
+        sd_bus_set_bus_client(raw, 1);
+        return sd_bus_start(raw) >= 0 ? std::move(bus) : nullptr;
+    }
+    void writeMain(const platform::Dictionary& d) {
+        ASSERT_TRUE(platform::writeDictionaryFile(folder_ + "/var/mobile/Library/Preferences/com.quennick.vantrel.plist", d));
+    }
+
+public:
+    // The cases of the table.
+    void badCodeFlood();
+    void tapDuringValidFlood();
+    void impostorTakesTheNameAndLeaves();
+    void closedConnectionEndsTheHost();
+    void megabyteSignals();
+
+protected:
+    std::string folder_, address_;
+};
+
+void FloodedDevice::badCodeFlood() {
+    constexpr int kBad = 20000;
+    post({{"itemToggled", "ninety-nine"}}, kBad / 2);
+    post({{"itemToggled", 1.5}}, kBad / 2);
+    // Every bad notification is shown, as one alert that counts them.
+    ASSERT_TRUE(waitFor([&] { return field(status(), "\"count\":(\\d+)") == std::to_string(kBad); }, 120.0)) << status();
+    std::string s = status();
+    EXPECT_EQ(count(s, "\"title\":\"Toggle Error\""), 1u);
+    EXPECT_LT(s.size(), 16u * 1024);
+    ASSERT_EQ(device({"alert", field(s, "\"alerts\":\\[\\{\"id\":(\\d+)"), "OK"}).code, 0);
+    EXPECT_EQ(count(status(), "\"title\""), 0u);
+}
+
+void FloodedDevice::tapDuringValidFlood() {
+    constexpr int kFlood = 30000;
+    writeMain({{"clockformat", 0}});
+    post({{"itemToggled", 99}}, kFlood);
+    auto start = std::chrono::steady_clock::now();
+    Result tap = device({"tap"});  // the control tool gives up after 5 s
+    double tapSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    EXPECT_EQ(tap.code, 0) << "the tap was not answered while the flood was handled";
+    RecordProperty("tap_seconds_during_flood", std::to_string(tapSeconds));
+    // Nothing is lost: a change posted after the flood still lands, after all of it.
+    auto d = *platform::readDictionaryFile(folder_ + "/var/mobile/Library/Preferences/com.quennick.vantrel.plist");
+    EXPECT_EQ(*platform::lookup(d, "clockformat")->integer(), 1);
+    d["hideall"] = true;
+    writeMain(d);
+    post({{"itemToggled", 99}}, 1);
+    EXPECT_TRUE(waitFor([&] { return count(status(), "\"enabled\":true") == 0; }, 300.0));
+}
+
+void FloodedDevice::impostorTakesTheNameAndLeaves() {
+    BusPtr impostor = connect();
+    ASSERT_TRUE(impostor);
+    // SpringBoard does not hand its name over; a peer can only queue for it.
+    EXPECT_LT(sd_bus_request_name(impostor.get(), "com.apple.springboard", SD_BUS_NAME_REPLACE_EXISTING), 0);
+    EXPECT_GE(sd_bus_request_name(impostor.get(), "com.apple.springboard", SD_BUS_NAME_QUEUE), 0);
+    // No other name may be owned on the device bus.
+    EXPECT_LT(sd_bus_request_name(impostor.get(), "com.quennick.vantrel.other", 0), 0);
+    EXPECT_EQ(device({"ping"}).code, 0);
+    // SpringBoard goes away: the queued peer gets the name, the new SpringBoard queues behind it.
+    std::string pid = springBoardPid();
+    ASSERT_FALSE(pid.empty());
+    ::kill(std::stoi(pid), SIGTERM);
+    const char* owner = nullptr;
+    const char* unique = nullptr;
+    sd_bus_get_unique_name(impostor.get(), &unique);
+    ASSERT_TRUE(waitFor([&] {
+        sd_bus_process(impostor.get(), nullptr);
+        char* name = nullptr;
+        sd_bus_creds* creds = nullptr;
+        if (sd_bus_get_name_creds(impostor.get(), "com.apple.springboard", SD_BUS_CREDS_UNIQUE_NAME, &creds) < 0)
+            return false;
+        bool mine = sd_bus_creds_get_unique_name(creds, &owner) >= 0 && owner && std::string(owner) == unique;
+        sd_bus_creds_unref(creds);
+        (void)name;
+        return mine;
+    }, 10.0));
+    impostor.reset();  // leaves
+    std::string now;
+    EXPECT_TRUE(waitFor([&] {
+        now = springBoardPid();
+        return !now.empty() && now != pid;
+    })) << "SpringBoard did not get its name back";
+    EXPECT_EQ(count(log(), "SpringBoard: owns com.apple.springboard"), 2u) << log();
+}
+
+void FloodedDevice::closedConnectionEndsTheHost() {
+    std::string pid = springBoardPid();
+    ASSERT_FALSE(pid.empty());
+    // Cut one of SpringBoard's bus connections from outside, as the daemon does to a client.
+    int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, std::stoi(pid), 0));
+    int cut = -1;
+    for (const auto& e : fs::directory_iterator("/proc/" + pid + "/fd")) {
+        std::error_code ec;
+        if (fs::read_symlink(e.path(), ec).string().rfind("socket:", 0) != 0) continue;
+        int fd = pidfd < 0 ? -1 : static_cast<int>(::syscall(SYS_pidfd_getfd, pidfd, std::stoi(e.path().filename()), 0));
+        if (fd >= 0) {
+            cut = ::shutdown(fd, SHUT_RDWR);
+            ::close(fd);
+            break;
+        }
+    }
+    if (pidfd >= 0) ::close(pidfd);
+    if (cut != 0) GTEST_SKIP() << "this machine does not let us reach another process's socket";
+    std::string now;
+    EXPECT_TRUE(waitFor([&] {
+        now = springBoardPid();
+        return !now.empty() && now != pid;
+    })) << "launchd did not start SpringBoard again";
+    std::string l = log();
+    EXPECT_NE(l.find("connection; exiting for launchd"), std::string::npos);
+    EXPECT_NE(l.find("SpringBoard ended (status 1)"), std::string::npos) << l;
+}
+
+void FloodedDevice::megabyteSignals() {
+    BusPtr bus = connect();
+    ASSERT_TRUE(bus);
+    // One signal of about 2 MB whose entries are all of a type notifications do not carry, then
+    // more small ones than the log's burst.
+    auto send = [&](int entries) {
+        sd_bus_message* raw = nullptr;
+        ASSERT_GE(sd_bus_message_new_signal(bus.get(), &raw, platform::kNotificationObjectPath,
+                                            platform::kNotificationInterface, platform::kNotificationMember), 0);
+        std::unique_ptr<sd_bus_message, MessageUnref> m(raw);
+        sd_bus_message_append(raw, "sb", "vantrel.SettingsChanged", 1);
+        sd_bus_message_open_container(raw, 'a', "{sv}");
+        for (int i = 0; i < entries; ++i)
+            sd_bus_message_append(raw, "{sv}", ("k" + std::to_string(i)).c_str(), "as", 1, "0123456789abcdef");
+        sd_bus_message_close_container(raw);
+        ASSERT_GE(sd_bus_send(bus.get(), raw, nullptr), 0);
+    };
+    send(50000);
+    constexpr int kSmall = 1500;
+    for (int i = 0; i < kSmall; ++i) send(1);
+    sd_bus_flush(bus.get());
+    ASSERT_TRUE(waitFor([&] { return field(status(), "\"count\":(\\d+)") == std::to_string(kSmall + 1); }, 120.0));
+    // SpringBoard writes what it suppressed before it exits.
+    std::string pid = springBoardPid();
+    ::kill(std::stoi(pid), SIGTERM);
+    ASSERT_TRUE(waitFor([&] { return log().find("suppressed ") != std::string::npos; }, 10.0));
+    std::string l = log();
+    EXPECT_LE(count(l, "left out"), 1000u);
+    EXPECT_LT(l.size(), 1024u * 1024);
+}
+
+struct FloodCase {
+    const char* name;
+    void (FloodedDevice::*run)();
+};
+
+class Flood : public FloodedDevice, public ::testing::WithParamInterface<FloodCase> {};
+
+TEST_P(Flood, SpringBoardStaysBoundedAnsweringAndOnItsBus) { (this->*GetParam().run)(); }
+
+INSTANTIATE_TEST_SUITE_P(Table, Flood,
+                         ::testing::Values(FloodCase{"BadCodes", &FloodedDevice::badCodeFlood},
+                                           FloodCase{"TapDuringValidFlood", &FloodedDevice::tapDuringValidFlood},
+                                           FloodCase{"ImpostorTakesTheNameAndLeaves",
+                                                     &FloodedDevice::impostorTakesTheNameAndLeaves},
+                                           FloodCase{"ClosedConnection", &FloodedDevice::closedConnectionEndsTheHost},
+                                           FloodCase{"MegabyteSignals", &FloodedDevice::megabyteSignals}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
