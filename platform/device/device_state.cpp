@@ -1,4 +1,4 @@
-#include "platform/springboard/device_state.h"
+#include "platform/device/device_state.h"
 
 namespace platform {
 
