@@ -27,6 +27,7 @@
 #include "platform/foundation/file.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/plist.h"
+#include "fuzz/plist_text.h"
 
 using platform::Value;
 
@@ -292,63 +293,12 @@ std::optional<Value> shown[2];
     std::abort();
 }
 
-// A value as old-style text; false for kinds the text encoding has no form for.
-bool asText(const Value& v, std::string& out) {
-    if (auto s = v.string()) {
-        out += '"';
-        for (unsigned char c : *s) {
-            if (c == '"' || c == '\\') {
-                out += '\\';
-                out += static_cast<char>(c);
-            } else if (c < 0x20 || c == 0x7F) {
-                char octal[8];
-                std::snprintf(octal, sizeof octal, "\\%03o", c);
-                out += octal;
-            } else {
-                out += static_cast<char>(c);
-            }
-        }
-        out += '"';
-        return true;
-    }
-    if (auto d = v.data()) {
-        out += '<';
-        for (uint8_t b : d->bytes) {
-            char hex[4];
-            std::snprintf(hex, sizeof hex, "%02x", b);
-            out += hex;
-        }
-        out += '>';
-        return true;
-    }
-    if (auto a = v.array()) {
-        out += '(';
-        for (const auto& x : *a)
-            if (!asText(x, out)) return false;
-            else out += ',';
-        out += ')';
-        return true;
-    }
-    if (auto d = v.dictionary()) {
-        out += '{';
-        for (const auto& [k, x] : *d) {
-            asText(Value(k), out);
-            out += '=';
-            if (!asText(x, out)) return false;
-            out += ';';
-        }
-        out += '}';
-        return true;
-    }
-    return false;
-}
-
 void textChecks(std::span<const uint8_t> bytes) {
     auto text = platform::parseTextPropertyList(bytes);
     if (!text) return;
     shown[0] = text, shown[1].reset();
     std::string again;
-    if (!asText(*text, again)) fail("the text reader gave a kind the text encoding does not have");
+    if (!fuzz::asText(*text, again)) fail("the text reader gave a kind the text encoding does not have");
     auto back = platform::parseTextPropertyList({reinterpret_cast<const uint8_t*>(again.data()), again.size()});
     shown[1] = back;
     // Escapes make the text longer than the cap allows; only what fits must read back.
