@@ -3,6 +3,8 @@
 // - parsePropertyList and readDictionaryFile agree (the file is the same bytes on disk);
 // - whatever parses survives a binary write and read back unchanged;
 // - the key-only read answers as the full read does;
+// - old-style text: what the text reader accepts holds only its four kinds, and written out as
+//   text again (every byte escaped that needs it) reads back unchanged;
 // - binary input against libplist, the independent reader: both accept with equal values, or
 //   both refuse. libplist's tree is compared by having libplist write it out again and reading
 //   that canonical form, never through its string getters (Debian's build asserts on U+0000).
@@ -25,6 +27,7 @@
 #include "platform/foundation/file.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/plist.h"
+#include "fuzz/plist_text.h"
 
 using platform::Value;
 
@@ -290,6 +293,19 @@ std::optional<Value> shown[2];
     std::abort();
 }
 
+void textChecks(std::span<const uint8_t> bytes) {
+    auto text = platform::parseTextPropertyList(bytes);
+    if (!text) return;
+    shown[0] = text, shown[1].reset();
+    std::string again;
+    if (!fuzz::asText(*text, again)) fail("the text reader gave a kind the text encoding does not have");
+    auto back = platform::parseTextPropertyList({reinterpret_cast<const uint8_t*>(again.data()), again.size()});
+    shown[1] = back;
+    // Escapes make the text longer than the cap allows; only what fits must read back.
+    if (again.size() <= platform::kMaxPropertyListFileSize && (!back || !same(*text, *back)))
+        fail("text written out again reads back differently");
+}
+
 void differential(std::span<const uint8_t> bytes, const std::optional<Value>& ours) {
     if (bytes.size() < 8 || std::memcmp(bytes.data(), "bplist00", 8) != 0) return;
     Expansion expansion(bytes, 20000);
@@ -373,6 +389,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!same(Value(expected), Value(*some))) fail("key-only and full read give different values");
     }
 
+    textChecks(bytes);
     differential(bytes, ours);
     return 0;
 }

@@ -87,6 +87,10 @@ plist_t toPlist(const Value& v, int depth) {
 std::optional<Value> parsePropertyList(std::span<const uint8_t> bytes) {
     if (bytes.size() >= 8 && std::memcmp(bytes.data(), "bplist00", 8) == 0)
         return parseBinaryPropertyList(bytes);
+    if (looksLikeTextPropertyList(bytes)) {
+        if (auto text = parseTextPropertyList(bytes)) return text;
+        // Not text after all: whatever libplist's XML reader made of it before still reads.
+    }
     if (bytes.empty() || bytes.size() > UINT32_MAX) return std::nullopt;
     if (!xmlNestingWithin(bytes, kMaxPlistDepth)) return std::nullopt;
     plist_t raw = nullptr;

@@ -1,6 +1,7 @@
 // Property-list encoding and decoding. Reads the binary format with a bounds-checked reader of
-// our own (the hot path: every item decision parses two files) and XML through libplist; writes
-// the binary format ("bplist00") through libplist. Never throws; bad input gives no value.
+// our own (the hot path: every item decision parses two files), the old-style text format with
+// another, and XML through libplist; writes the binary format ("bplist00") through libplist.
+// Never throws; bad input gives no value.
 // Callable from any thread; holds no state.
 #pragma once
 
@@ -19,11 +20,17 @@ namespace platform {
 // trees overflow the stack of whoever walks or frees them.
 inline constexpr int kMaxPlistDepth = 128;
 
-// Any property-list encoding (binary or XML) into a value; nullopt when the bytes are not one.
+// Any property-list encoding (binary, text or XML) into a value; nullopt when the bytes are not one.
 std::optional<Value> parsePropertyList(std::span<const uint8_t> bytes);
 
 // The binary reader alone (bytes must begin with "bplist00").
 std::optional<Value> parseBinaryPropertyList(std::span<const uint8_t> bytes);
+
+// The old-style text reader alone: strings, data, arrays and dictionaries, at most
+// kMaxPropertyListFileSize bytes. looksLikeTextPropertyList tells it from XML by the first byte
+// that is not white space (text data at the root, `<0fbd>`, included).
+std::optional<Value> parseTextPropertyList(std::span<const uint8_t> bytes);
+bool looksLikeTextPropertyList(std::span<const uint8_t> bytes);
 
 // Only the named keys of a root dictionary (those present), the whole input checked as the full
 // parse checks it: nullopt exactly when parsePropertyList would give no dictionary. The read path

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <deque>
 #include <mutex>
 #include <vector>
@@ -16,13 +18,14 @@ std::atomic<uint64_t> nextSequence{1};
 }  // namespace
 
 RunLoop& RunLoop::main() {
-    RunLoop* loop = mainLoop.load();
-    if (!loop) {
-        // A process that forgot to install a loop still gets one; it simply never runs by itself.
-        static ManualRunLoop fallback;
-        return fallback;
-    }
-    return *loop;
+    if (RunLoop* loop = mainLoop.load()) return *loop;
+    // A stand-in loop that never runs would swallow every timer and delivery without a word:
+    // stop where the mistake is instead.
+    static constexpr char kMessage[] = "RunLoop::main() was called before a main run loop was set; stopping";
+    std::fprintf(stderr, "%s\n", kMessage);
+    setLogToStderr(false);  // stderr has it already; the device's log file gets it too
+    NSLog("%s", kMessage);
+    std::abort();
 }
 
 void RunLoop::setMain(RunLoop* loop) { mainLoop.store(loop); }

@@ -24,7 +24,8 @@ public:
     // Runs fn on this loop after the current callback returns. Thread-safe.
     virtual void perform(std::function<void()> fn) = 0;
 
-    // The process's main run loop; hosts and tests install one first.
+    // The process's main run loop; hosts and tests install one first. Asking before one is
+    // installed is a programming error: it is said on stderr and in the log, then the process aborts.
     static RunLoop& main();
     static void setMain(RunLoop* loop);
 

@@ -5,7 +5,7 @@
 #include <mutex>
 
 #include "platform/foundation/log.h"
-#include "platform/springboard/device_state.h"
+#include "platform/device/device_state.h"
 
 namespace platform {
 namespace {

@@ -1,6 +1,6 @@
 #include "platform/system/cfversion.h"
 
-#include "platform/springboard/device_state.h"
+#include "platform/device/device_state.h"
 
 namespace platform {
 

@@ -4,7 +4,7 @@
 #include <cctype>
 
 #include "platform/foundation/log.h"
-#include "platform/springboard/device_state.h"
+#include "platform/device/device_state.h"
 
 namespace platform {
 namespace {

@@ -14,7 +14,7 @@
 
 #include "platform/foundation/file.h"
 #include "platform/foundation/plist.h"
-#include "platform/springboard/device_state.h"
+#include "platform/device/device_state.h"
 
 namespace fs = std::filesystem;
 

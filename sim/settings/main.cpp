@@ -22,7 +22,7 @@
 #include "platform/foundation/log.h"
 #include "platform/foundation/sdevent_runloop.h"
 #include "platform/preferences/settings_app.h"
-#include "platform/springboard/device_state.h"
+#include "platform/device/device_state.h"
 #include "platform/system/shell.h"
 #include "platform/uikit/alert.h"
 #include "platform/uikit/application.h"

@@ -25,7 +25,7 @@
 #include "platform/foundation/home.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/sdevent_runloop.h"
-#include "platform/springboard/device_state.h"
+#include "platform/device/device_state.h"
 #include "platform/springboard/springboard.h"
 #include "platform/uikit/alert.h"
 #include "platform/uikit/application.h"

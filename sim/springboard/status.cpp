@@ -1,6 +1,6 @@
 #include "sim/springboard/status.h"
 
-#include "platform/springboard/device_state.h"
+#include "platform/device/device_state.h"
 #include "platform/springboard/springboard.h"
 #include "platform/uikit/alert.h"
 #include "shared/settings.h"

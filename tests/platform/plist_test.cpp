@@ -46,21 +46,59 @@ TEST(PropertyList, XmlIsReadToo) {
     EXPECT_EQ(*back->dictionary(), sample());
 }
 
-TEST(PropertyList, MalformedInputGivesNothing) {
+// Every encoding in one table: what each accepts, and malformed input that must give nothing.
+TEST(PropertyList, ReadsEachEncodingAndRefusesMalformedInput) {
     auto good = *serializeBinaryPropertyList(Value(sample()));
-    std::vector<std::vector<uint8_t>> corpus = {
-        {},
-        {'b', 'p', 'l', 'i', 's', 't', '0', '0'},
-        std::vector<uint8_t>(good.begin(), good.begin() + static_cast<long>(good.size() / 2)),
-        std::vector<uint8_t>(100, 0xFF),
+    auto nested = [](int depth) { return std::string(static_cast<size_t>(depth), '(') + std::string(static_cast<size_t>(depth), ')'); };
+    std::string deepXml = "<plist>", tail;
+    for (int i = 0; i < 5000; ++i) deepXml += "<array>", tail += "</array>";
+    deepXml += tail + "</plist>";
+    Value deepest = Array{};
+    for (int i = 1; i < 129; ++i) deepest = Value(Array{deepest});
+    struct Case {
+        const char* name;
+        std::string bytes;
+        std::optional<Value> expected;  // nullopt: refused
     };
-    std::string badXml = "<?xml version=\"1.0\"?><plist><dict><key>a</key><true/></plist>";
-    corpus.emplace_back(badXml.begin(), badXml.end());
-    std::string deep = "<plist>" + std::string(""), tail;
-    for (int i = 0; i < 5000; ++i) deep += "<array>", tail += "</array>";
-    deep += tail + "</plist>";
-    corpus.emplace_back(deep.begin(), deep.end());
-    for (size_t i = 0; i < corpus.size(); ++i) EXPECT_FALSE(parsePropertyList(corpus[i])) << "case " << i;
+    const Case cases[] = {
+        {"empty", "", std::nullopt},
+        {"binary header alone", "bplist00", std::nullopt},
+        {"binary cut in half", std::string(good.begin(), good.begin() + static_cast<long>(good.size() / 2)), std::nullopt},
+        {"binary garbage", std::string(100, '\xFF'), std::nullopt},
+        {"xml unclosed dict", "<?xml version=\"1.0\"?><plist><dict><key>a</key><true/></plist>", std::nullopt},
+        {"xml too deep", deepXml, std::nullopt},
+        {"text dictionary", "{ a = 1; \"b c\" = 'x y'; d = <0fbd 77>; e = (1, two, ); f = {}; }",
+         Value(Dictionary{{"a", "1"}, {"b c", "x y"}, {"d", Data{{0x0F, 0xBD, 0x77}}}, {"e", Array{"1", "two"}},
+                          {"f", Dictionary{}}})},
+        {"text escapes", R"("\U00e9\101\t\"\\\q")", Value("\xC3\xA9" "A\t\"\\q")},
+        {"text surrogates", R"(("\UD83D\UDE00", "\UD83D"))", Value(Array{"\xF0\x9F\x98\x80", "\xEF\xBF\xBD"})},
+        {"text comments and BOM", "\xEF\xBB\xBF// head\n{ /* c */ a = b; } // end", Value(Dictionary{{"a", "b"}})},
+        {"text root data", " <00 ff>", Value(Data{{0x00, 0xFF}})},
+        {"text root string", "$unquoted/path:1.2-x_", Value("$unquoted/path:1.2-x_")},
+        {"text a repeated key: the last holds", "{ a = 1; a = 2; }", Value(Dictionary{{"a", "2"}})},
+        {"text at the depth limit", nested(129), deepest},
+        {"text past the depth limit", nested(130), std::nullopt},
+        {"text missing semicolon", "{ a = 1 }", std::nullopt},
+        {"text missing value", "{ a = ; }", std::nullopt},
+        {"text key not a string", "{ (a) = b; }", std::nullopt},
+        {"text array without commas", "( a b )", std::nullopt},
+        {"text unclosed string", "\"open", std::nullopt},
+        {"text unclosed data", "<0f", std::nullopt},
+        {"text half a byte", "<0fb>", std::nullopt},
+        {"text data not hex", "<0g>", std::nullopt},
+        {"text unclosed comment", "{} /* open", std::nullopt},
+        {"text octal past ASCII", R"("\377")", std::nullopt},
+        {"text invalid UTF-8", "\"\xFF\"", std::nullopt},
+        {"text trailing garbage", "{ a = 1; } }", std::nullopt},
+        {"text over the size cap", "\"" + std::string(kMaxPropertyListFileSize, 'a') + "\"", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        auto got = parsePropertyList({reinterpret_cast<const uint8_t*>(c.bytes.data()), c.bytes.size()});
+        ASSERT_EQ(got.has_value(), c.expected.has_value()) << c.name;
+        if (got) {
+            EXPECT_EQ(*got, *c.expected) << c.name;
+        }
+    }
 }
 
 TEST(PropertyListFile, AtomicWriteThenReadBack) {
@@ -96,6 +134,8 @@ TEST(PropertyList, KeyOnlyReadAgreesWithTheFullRead) {
     }
     auto xml = *serializeXmlPropertyList(Value(sample()));
     inputs.emplace_back(xml.begin(), xml.end());
+    for (std::string text : {"{ flag = 1; nested = { a = b; }; other = (x); }", "{ flag = 1 }", "(flag)"})
+        inputs.emplace_back(text.begin(), text.end());
     inputs.push_back(*serializeBinaryPropertyList(Value(Array{1, 2})));
     for (size_t i = 0; i < inputs.size(); ++i) {
         auto full = parsePropertyList(inputs[i]);

@@ -53,3 +53,10 @@ TEST(ManualRunLoop, PerformedWorkRunsAfterTheCurrentCall) {
     loop.runPending();
     EXPECT_EQ(order, (std::vector<int>{1, 2, 3}));
 }
+
+TEST(RunLoopDeathTest, MainWithoutALoopSaysSoAndStops) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    platform::RunLoop::setMain(nullptr);
+    EXPECT_DEATH(platform::RunLoop::main(), "called before a main run loop was set");
+    EXPECT_DEATH(Timer::scheduled(1.0, Timer::Repeats::No, [](Timer&) {}), "called before a main run loop was set");
+}

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "platform/foundation/runloop.h"
-#include "platform/springboard/device_state.h"
+#include "platform/device/device_state.h"
 #include "platform/springboard/springboard.h"
 
 using namespace platform;

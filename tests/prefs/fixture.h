@@ -18,7 +18,7 @@
 #include "platform/foundation/notifications.h"
 #include "platform/foundation/runloop.h"
 #include "platform/preferences/settings_app.h"
-#include "platform/springboard/device_state.h"
+#include "platform/device/device_state.h"
 #include "platform/system/cfversion.h"
 #include "platform/system/shell.h"
 #include "platform/uikit/alert.h"

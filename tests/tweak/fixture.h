@@ -11,7 +11,7 @@
 #include "platform/foundation/home.h"
 #include "platform/foundation/notifications.h"
 #include "platform/foundation/runloop.h"
-#include "platform/springboard/device_state.h"
+#include "platform/device/device_state.h"
 #include "platform/springboard/springboard.h"
 #include "platform/uikit/alert.h"
 #include "shared/settings.h"

@@ -15,10 +15,10 @@ class InfoTest : public TweakTest {
 protected:
     void SetUp() override {
         TweakTest::SetUp();
-        platform::setSystemSource(platform::SystemSource::Device);
+        platform::setSystemSource(platform::deviceSystem());
     }
     void TearDown() override {
-        platform::setSystemSource(platform::SystemSource::Device);
+        platform::setSystemSource(platform::deviceSystem());
         TweakTest::TearDown();
     }
     static void interfaces(std::vector<DeviceInterface> rows) { platform::deviceState().interfaces = std::move(rows); }
@@ -108,21 +108,21 @@ TEST_F(InfoTest, DeviceListIsAGenuineIfaddrsChain) {
     EXPECT_EQ(loopbacks, 2);
     EXPECT_EQ(withoutAddress, 0);
     // The source may change between reading and freeing; the matching free is still chosen.
-    platform::setSystemSource(platform::SystemSource::Machine);
+    platform::setSystemSource(platform::machineSystem());
     platform::freeInterfaceAddresses(list);
 }
 
 TEST_F(InfoTest, MachineSourceReadsTheRealListAndMemory) {
-    platform::setSystemSource(platform::SystemSource::Machine);
+    platform::setSystemSource(platform::machineSystem());
     struct ifaddrs* list = nullptr;
     ASSERT_EQ(platform::getInterfaceAddresses(&list), 0);
     auto found = tweak::addressTable(list);
-    platform::setSystemSource(platform::SystemSource::Device);
+    platform::setSystemSource(platform::deviceSystem());
     platform::freeInterfaceAddresses(list);
     if (found) {
         for (const auto& [key, address] : *found) EXPECT_NE(key.rfind("lo/", 0), 0u) << key;
     }
-    platform::setSystemSource(platform::SystemSource::Machine);
+    platform::setSystemSource(platform::machineSystem());
     platform::VMStatistics64 stats;
     EXPECT_TRUE(platform::hostStatistics64(&stats));
     EXPECT_GT(getAvailableMemory(), 0);

@@ -1,16 +1,40 @@
 // The simulated hardware of the device: what SpringBoard's classes compute their status bar
-// items from. One instance per process, touched on the main thread only; the SpringBoard host
-// loads it from device.plist and applies `device set` changes to it.
+// items from, and the tables the device's system answers from (interfaces, memory). One
+// instance per process, touched on the main thread only; the SpringBoard host loads it from
+// device.plist and applies `device set` changes to it. The bottom of the platform's device
+// side: it knows nothing of SpringBoard, UIKit or the system calls that read it.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
 
 #include "platform/foundation/value.h"
-#include "platform/system/system.h"
 
 namespace platform {
+
+// One row of the device's interface table. family is "ipv4", "ipv6", "link" (an address of
+// another family) or "none" (an entry without an address).
+struct DeviceInterface {
+    std::string name;
+    std::string family = "ipv4";
+    std::string address;
+    bool up = true;
+    bool loopback = false;
+    bool operator==(const DeviceInterface&) const = default;
+};
+
+// The device's memory as the host reports it: page size (host_page_size) and page counts. On
+// 64-bit hosts the 64-bit statistics count pages of a quarter of the reported size, as devices
+// with 16 KiB pages count 4 KiB ones; the 32-bit form counts whole reported pages.
+struct DeviceMemory {
+    uint64_t pageSize = 16384;
+    uint64_t freePages = 20000;
+    uint64_t inactivePages = 30000;
+    bool readable = true;  // false: host_statistics fails
+    bool operator==(const DeviceMemory&) const = default;
+};
 
 // SpringBoard's data connection types, as the status bar's data network item labels them.
 const char* dataNetworkLabel(int type);

@@ -1,4 +1,4 @@
-#include "platform/springboard/device_state.h"
+#include "platform/device/device_state.h"
 
 namespace platform {
 
@@ -87,7 +87,6 @@ bool interfaceTable(const Value& v, std::vector<DeviceInterface>& out) {
 void DeviceState::apply(const Dictionary& values, std::vector<std::string>* ignored) {
     for (const auto& [key, v] : values) {
         bool ok = false;
-        std::optional<int> level;
         if (key == "carrier") ok = text(v, carrier);
         else if (key == "simInserted") ok = truth(v, simInserted);
         else if (key == "emergencyOnly") ok = truth(v, emergencyOnly);
