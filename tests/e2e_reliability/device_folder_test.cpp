@@ -85,6 +85,8 @@ struct Hostile {
     bool settingsOpens = true;
 };
 
+void PrintTo(const Hostile& row, std::ostream* os) { *os << row.name; }
+
 void chownTo(const std::string& path, uid_t uid) { ASSERT_EQ(::lchown(path.c_str(), uid, uid), 0) << path; }
 
 void plantLibrary(const std::string& path) { fs::copy_file(VANTREL_PLANTED_LIBRARY, path, fs::copy_options::overwrite_existing); }
@@ -138,8 +140,12 @@ TEST_P(HostileFolder, IsRefusedOrRunsWithoutWhatWasPlanted) {
         EXPECT_NE(started.code, 0) << started.out;
         EXPECT_NE(started.out.find(row.said), std::string::npos) << started.out;
         EXPECT_TRUE(processesOf(base_).empty()) << "something of the folder runs";
-        if (fs::exists(base_ + "/root-only")) EXPECT_EQ(readText(base_ + "/root-only"), "secret\n");
-        if (folder != folder_) EXPECT_FALSE(fs::exists(folder)) << "the refused folder was made";
+        if (fs::exists(base_ + "/root-only")) {
+            EXPECT_EQ(readText(base_ + "/root-only"), "secret\n");
+        }
+        if (folder != folder_) {
+            EXPECT_FALSE(fs::exists(folder)) << "the refused folder was made";
+        }
     } else {
         ASSERT_EQ(started.code, 0) << started.out;
         Result settings = runShown({bin("vantrel-settings"), "--device", folder, "show"});
