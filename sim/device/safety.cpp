@@ -60,22 +60,24 @@ std::string modeText(mode_t mode) {
     return text;
 }
 
-// The folders the device creates and loads from, inside the device folder.
-std::vector<std::string> deviceFolders(const DeviceFolder& d) {
-    return {d.root,
-            d.root + "/Library",
-            d.root + "/Library/MobileSubstrate",
-            d.dynamicLibraries(),
-            d.preferenceBundles(),
-            d.bundle(),
-            d.root + "/Library/PreferenceLoader",
-            d.preferenceLoaderEntries(),
-            d.root + "/var",
-            d.home(),
-            d.home() + "/Library",
-            d.home() + "/Library/Preferences",
-            d.root + "/var/log",
-            d.run()};
+// The folders the device creates, and whether what lies in them is checked too: everything
+// it loads, runs or appends to. Preference files are not: they are read as untrusted data
+// (anything that is no dictionary falls back) and always replaced, never written through.
+std::vector<std::pair<std::string, bool>> deviceFolders(const DeviceFolder& d) {
+    return {{d.root, true},
+            {d.root + "/Library", true},
+            {d.root + "/Library/MobileSubstrate", true},
+            {d.dynamicLibraries(), true},
+            {d.preferenceBundles(), true},
+            {d.bundle(), true},
+            {d.root + "/Library/PreferenceLoader", true},
+            {d.preferenceLoaderEntries(), true},
+            {d.root + "/var", true},
+            {d.home(), false},
+            {d.home() + "/Library", false},
+            {d.home() + "/Library/Preferences", false},
+            {d.root + "/var/log", true},
+            {d.run(), true}};
 }
 
 // One path of the device: present or not, and if present the caller's alone.
@@ -119,13 +121,14 @@ bool checkDeviceFolder(const DeviceFolder& device, std::string* error) {
         if (parent == parent.root_path() || parent.empty()) break;
         parent = parent.parent_path();
     }
-    for (const std::string& folder : deviceFolders(device)) {
+    for (const auto& [folder, entriesToo] : deviceFolders(device)) {
         struct stat st;
         bool exists = false;
         if (!inspect(folder, &st, &exists, prefix, error)) return false;
         if (!exists) continue;
         if (!checkOwnEntry(folder, st, prefix, error)) return false;
         if (!S_ISDIR(st.st_mode)) return fail(error, prefix + folder + " is not a folder");
+        if (!entriesToo) continue;
         DirectoryStream dir(folder);
         if (!dir.dir) return fail(error, prefix + "cannot read " + folder + ": " + std::strerror(errno));
         while (dirent* e = ::readdir(dir.dir)) {

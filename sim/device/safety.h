@@ -14,9 +14,9 @@
 namespace vantrel::sim {
 
 // sshd's rule for the device: the folder and its parents up to / are owned by the caller or
-// root and writable by nobody else (a sticky /tmp is fine); the folders the device creates and
-// their entries are the caller's, not writable by group or others, and none is a symbolic
-// link. A folder that does not exist yet passes when its nearest existing parent does.
+// root and writable by nobody else (a sticky /tmp is fine); the folders the device creates, and
+// what it loads, runs or appends to in them, are the caller's, not writable by group or others,
+// and no symbolic link. A folder that does not exist yet passes when its parents do.
 bool checkDeviceFolder(const DeviceFolder& device, std::string* error);
 
 // The bus socket lives in run/: its path must fit a unix socket address.
