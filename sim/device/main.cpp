@@ -100,12 +100,23 @@ pid_t spawnSpringBoard(const DeviceFolder& device, bool interactive) {
     _exit(127);
 }
 
+// launchd's lock on the folder, held until launchd returns.
+struct Claim {
+    int fd;
+    explicit Claim(int f) : fd(f) {}
+    Claim(const Claim&) = delete;
+    Claim& operator=(const Claim&) = delete;
+    ~Claim() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
 // control is the start command's turn, given back once launchd holds the folder.
 int launchd(const DeviceFolder& device, bool interactive, ControlLock* control = nullptr) {
     pid_t holder = 0;
     std::string claimError;
-    int claim = claimLaunchd(device, &holder, &claimError);
-    if (claim < 0) {
+    Claim claim{claimLaunchd(device, &holder, &claimError)};
+    if (claim.fd < 0) {
         std::cerr << "vantrel-device: " << claimError << (holder > 0 ? " (pid " + std::to_string(holder) + ")" : "") << "\n";
         return 1;
     }
@@ -123,7 +134,6 @@ int launchd(const DeviceFolder& device, bool interactive, ControlLock* control =
     if (!bus) {
         NSLog("launchd: the device bus did not start: %s", error.c_str());
         removeRunFiles(device);
-        ::close(claim);
         return 1;
     }
     writePid(device.busPidFile(), bus->pid);
@@ -176,7 +186,6 @@ int launchd(const DeviceFolder& device, bool interactive, ControlLock* control =
     if (bus->pid > 0) platform::stopDeviceBus(bus->pid);
     removeRunFiles(device);
     NSLog("launchd: the device stopped");
-    ::close(claim);
     return code;
 }
 
