@@ -43,7 +43,7 @@ case "$cmd" in
         dev "$@" ;;
     settings)
         ensure_built
-        dev start
+        dev start >/dev/null  # its errors still reach the terminal
         if [ $# -eq 0 ]; then
             settings
         else

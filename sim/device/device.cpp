@@ -6,8 +6,11 @@
 #include <charconv>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <fstream>
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <systemd/sd-bus.h>
 #include <unistd.h>
@@ -15,6 +18,8 @@
 #include "platform/foundation/file.h"
 #include "platform/foundation/plist.h"
 #include "platform/device/device_state.h"
+#include "sim/device/safety.h"
+#include "sim/device/sha256.h"
 
 namespace fs = std::filesystem;
 
@@ -26,11 +31,68 @@ bool fail(std::string* error, const std::string& text) {
     return false;
 }
 
-bool copyFile(const fs::path& from, const fs::path& to, std::string* error) {
-    std::error_code ec;
-    fs::copy_file(from, to, fs::copy_options::overwrite_existing, ec);
-    if (ec) return fail(error, "cannot copy " + from.string() + " to " + to.string() + ": " + ec.message());
+struct Descriptor {
+    int fd;
+    explicit Descriptor(int f) : fd(f) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+bool writeAll(int fd, const uint8_t* data, size_t size) {
+    while (size > 0) {
+        ssize_t n = ::write(fd, data, size);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data += n, size -= static_cast<size_t>(n);
+    }
     return true;
+}
+
+// Copies from into a new file beside to (created exclusively), fsyncs it and renames it over
+// to: a loaded library is never written in place, and a full disk leaves the old file whole.
+bool placeFile(const fs::path& from, const fs::path& to, std::string* digest, std::string* error) {
+    Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st;
+    if (in.fd < 0 || ::fstat(in.fd, &st) != 0)
+        return fail(error, "cannot read " + from.string() + ": " + std::strerror(errno));
+    std::string tmp = (to.parent_path() / ("." + to.filename().string() + ".XXXXXX")).string();
+    Descriptor out(::mkostemp(tmp.data(), O_CLOEXEC));
+    if (out.fd < 0) return fail(error, "cannot create a file in " + to.parent_path().string() + ": " + std::strerror(errno));
+    Sha256 sha;
+    bool ok = ::fchmod(out.fd, st.st_mode & 0755) == 0;
+    uint8_t buf[1 << 16];
+    for (ssize_t n; ok && (n = ::read(in.fd, buf, sizeof buf)) != 0;) {
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0 && writeAll(out.fd, buf, static_cast<size_t>(n));
+        if (ok) sha.update(buf, static_cast<size_t>(n));
+    }
+    ok = ok && ::fsync(out.fd) == 0;
+    int closed = ::close(out.fd);
+    out.fd = -1;
+    ok = ok && closed == 0 && ::rename(tmp.c_str(), to.c_str()) == 0;
+    if (!ok) {
+        int err = errno;
+        ::unlink(tmp.c_str());
+        return fail(error, "cannot write " + to.string() + ": " + std::strerror(err));
+    }
+    Descriptor dir(::open(to.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir.fd >= 0) ::fsync(dir.fd);
+    if (digest) *digest = sha.hex();
+    return true;
+}
+
+// Temporaries of an install that was cut off (.NAME.XXXXXX): never loaded, only removed.
+void removeStaleTemporaries(const std::string& folder) {
+    std::error_code ec;
+    for (const auto& e : fs::directory_iterator(folder, ec)) {
+        std::string name = e.path().filename().string();
+        auto dot = name.rfind('.');
+        if (name.size() > 8 && name[0] == '.' && dot != std::string::npos && name.size() - dot == 7 && e.is_regular_file())
+            fs::remove(e.path(), ec);
+    }
 }
 
 std::string selfExecutable() {
@@ -43,7 +105,7 @@ std::string selfExecutable() {
 
 bool DeviceFolder::isInstalled() const {
     return platform::fileExists(dynamicLibraries() + "/Vantrel.dylib") && platform::fileExists(bundle() + "/Vantrel") &&
-           platform::fileExists(devicePlist());
+           platform::fileExists(devicePlist()) && platform::fileExists(installRecord());
 }
 
 std::string buildDirectory() {
@@ -62,7 +124,7 @@ std::string programPath(const std::string& name) { return buildDirectory() + "/b
 DeviceFolder deviceFolder(const std::optional<std::string>& requested) {
     std::string root = requested ? *requested : buildDirectory() + "/device";
     std::error_code ec;
-    fs::path abs = fs::absolute(root, ec);
+    fs::path abs = fs::weakly_canonical(fs::absolute(root, ec), ec);
     if (!ec) root = abs.lexically_normal().string();
     while (root.size() > 1 && root.back() == '/') root.pop_back();
     return DeviceFolder{root};
@@ -76,8 +138,12 @@ bool install(const DeviceFolder& device, bool fresh, std::string* error) {
     if (!fs::exists(bundleBinary))
         return fail(error, "the preference bundle is not built (" + bundleBinary.string() + "); run ./vantrel build");
 
+    if (!checkDeviceFolder(device, error)) return false;
     std::error_code ec;
-    if (fresh) fs::remove_all(device.root, ec);
+    // Fresh: everything but run/, whose control lock the caller holds.
+    if (fresh)
+        for (const auto& e : fs::directory_iterator(device.root, ec))
+            if (e.path().filename() != "run") fs::remove_all(e.path(), ec);
     for (const std::string& dir : {device.root, device.dynamicLibraries(), device.bundle(), device.preferenceLoaderEntries(),
                                    device.home() + "/Library/Preferences", device.root + "/var/log", device.run()}) {
         if (!platform::createDirectories(dir)) return fail(error, "cannot create " + dir);
@@ -85,8 +151,18 @@ bool install(const DeviceFolder& device, bool fresh, std::string* error) {
     // The device is this user's alone: its bus socket and preference files live in it.
     ::chmod(device.root.c_str(), 0700);
     ::chmod(device.run().c_str(), 0700);
+    if (!checkDeviceFolder(device, error)) return false;
 
-    if (!copyFile(dylib, fs::path(device.dynamicLibraries()) / "Vantrel.dylib", error)) return false;
+    std::map<std::string, std::string> installed;
+    auto place = [&](const fs::path& from, const std::string& to) {
+        std::string digest;
+        if (!placeFile(from, to, &digest, error)) return false;
+        installed[to.substr(device.root.size() + 1)] = digest;
+        return true;
+    };
+    removeStaleTemporaries(device.dynamicLibraries());
+    removeStaleTemporaries(device.bundle());
+    if (!place(dylib, device.dynamicLibraries() + "/Vantrel.dylib")) return false;
     platform::Dictionary filter{
         {"Filter", platform::Dictionary{{"Bundles", platform::Array{platform::Value("com.apple.springboard")}}}}};
     if (!platform::writeDictionaryFile(device.dynamicLibraries() + "/Vantrel.plist", filter))
@@ -95,7 +171,7 @@ bool install(const DeviceFolder& device, bool fresh, std::string* error) {
     // The bundle as the build lays it out: the executable beside its resources.
     for (const auto& file : fs::directory_iterator(bundleBinary.parent_path(), ec)) {
         if (!file.is_regular_file()) continue;
-        if (!copyFile(file.path(), fs::path(device.bundle()) / file.path().filename(), error)) return false;
+        if (!place(file.path(), device.bundle() + "/" + file.path().filename().string())) return false;
     }
     const std::string entryPath = device.preferenceLoaderEntries() + "/Vantrel.plist";
     std::optional<fs::path> entry;
@@ -103,7 +179,7 @@ bool install(const DeviceFolder& device, bool fresh, std::string* error) {
                                       fs::path(sourceDirectory()) / "prefs" / "entry" / "Vantrel.plist"})
         if (!entry && fs::exists(candidate)) entry = candidate;
     if (entry) {
-        if (!copyFile(*entry, entryPath, error)) return false;
+        if (!placeFile(*entry, entryPath, nullptr, error)) return false;
     } else {
         platform::Dictionary item{{"bundle", "Vantrel"},         {"cell", "PSLinkCell"},
                                   {"detail", "VantrelListController"}, {"isController", true},
@@ -117,6 +193,7 @@ bool install(const DeviceFolder& device, bool fresh, std::string* error) {
                                   {"NSPrincipalClass", "VantrelListController"}};
         platform::writeDictionaryFile(device.bundle() + "/Info.plist", info);
     }
+    if (!recordInstalledFiles(device, installed)) return fail(error, "cannot write " + device.installRecord());
 
     if (fresh || !platform::fileExists(device.devicePlist())) {
         platform::Dictionary state = platform::DeviceState{}.toDictionary();
@@ -182,6 +259,72 @@ std::optional<pid_t> readPid(const std::string& path, const std::string& program
 bool restartSpringBoard(const DeviceFolder& device) {
     auto pid = readPid(device.springBoardPidFile(), "vantrel-springboard");
     return pid && ::kill(*pid, SIGTERM) == 0;
+}
+
+int claimLaunchd(const DeviceFolder& device, pid_t* holder, std::string* error) {
+    int fd = ::open(device.launchdLockFile().c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0) {
+        fail(error, "cannot open " + device.launchdLockFile() + ": " + std::strerror(errno));
+        return -1;
+    }
+    // A record lock: unlike flock, whoever asks learns the pid that holds it, and children
+    // never inherit it, so it goes with launchd itself.
+    struct flock lock{};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_SETLK, &lock) == 0) return fd;
+    int err = errno;
+    ::close(fd);
+    if (err == EACCES || err == EAGAIN) {
+        std::string ignored;
+        if (auto pid = runningLaunchd(device, &ignored); pid && holder) *holder = *pid;
+        fail(error, "the device at " + device.root + " is already running");
+    } else {
+        fail(error, "cannot lock " + device.launchdLockFile() + ": " + std::strerror(err));
+    }
+    return -1;
+}
+
+std::optional<pid_t> runningLaunchd(const DeviceFolder& device, std::string* error) {
+    int fd = ::open(device.launchdLockFile().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0) {
+        if (errno != ENOENT && errno != ENOTDIR) fail(error, "cannot read " + device.launchdLockFile() + ": " + std::strerror(errno));
+        return std::nullopt;
+    }
+    Descriptor owned(fd);
+    struct flock lock{};
+    lock.l_type = F_WRLCK;
+    lock.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_GETLK, &lock) != 0) {
+        fail(error, "cannot query " + device.launchdLockFile() + ": " + std::strerror(errno));
+        return std::nullopt;
+    }
+    if (lock.l_type == F_UNLCK) return std::nullopt;
+    return lock.l_pid;
+}
+
+ControlLock::ControlLock(const DeviceFolder& device, bool create) {
+    if (!create && !platform::fileExists(device.run())) return;
+    if (create && !platform::createDirectories(device.run())) {
+        error_ = "cannot create " + device.run();
+        return;
+    }
+    fd_ = ::open(device.controlLockFile().c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd_ < 0) {
+        error_ = "cannot open " + device.controlLockFile() + ": " + std::strerror(errno);
+        return;
+    }
+    while (::flock(fd_, LOCK_EX) != 0) {
+        if (errno == EINTR) continue;
+        error_ = "cannot lock " + device.controlLockFile() + ": " + std::strerror(errno);
+        release();
+        return;
+    }
+}
+
+void ControlLock::release() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
 }
 
 std::optional<std::string> busAddress(const DeviceFolder& device) {

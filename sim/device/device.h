@@ -28,11 +28,18 @@ struct DeviceFolder {
     std::string springBoardPidFile() const { return run() + "/SpringBoard.pid"; }
     std::string launchdPidFile() const { return run() + "/launchd.pid"; }
     std::string busPidFile() const { return run() + "/dbus-daemon.pid"; }
+    // launchd holds a lock on this for its whole life: one device per folder.
+    std::string launchdLockFile() const { return run() + "/launchd.lock"; }
+    // start, stop and install take turns on this one.
+    std::string controlLockFile() const { return run() + "/control.lock"; }
+    // What install put in the folder, with the SHA-256 of each file.
+    std::string installRecord() const { return root + "/Library/Installed.plist"; }
 
     bool isInstalled() const;
 };
 
-// The device folder of --device DIR, else <build>/device.
+// The device folder of --device DIR, else <build>/device, with the links of its existing part
+// resolved once so that every later use names the folder that was checked.
 DeviceFolder deviceFolder(const std::optional<std::string>& requested);
 // The build tree the running program belongs to (the folder above its bin/).
 std::string buildDirectory();
@@ -42,7 +49,9 @@ std::string sourceDirectory();
 std::string programPath(const std::string& name);
 
 // Lays the folder out from the build: the tweak and its filter, the bundle with its resources,
-// the Settings entry, the home and device.plist (kept when present unless fresh).
+// the Settings entry, the home and device.plist (kept when present unless fresh). Each file is
+// written beside its place and renamed over it, so a running SpringBoard keeps the inode it
+// loaded and a failure half-way leaves no half-copied library; the digests go to installRecord.
 bool install(const DeviceFolder& device, bool fresh, std::string* error);
 
 // device.plist as a dictionary (empty when missing or unreadable).
@@ -61,6 +70,31 @@ bool processRunsProgram(pid_t pid, const std::string& programName);
 // The device shell's "killall SpringBoard": ends the recorded SpringBoard process, that pid
 // alone, and launchd starts SpringBoard again. False when no SpringBoard of this device runs.
 bool restartSpringBoard(const DeviceFolder& device);
+
+// launchd's claim on the folder: the descriptor holding launchdLockFile's write lock (kept for
+// launchd's life, closed on exec), or -1 with *holder the pid of the launchd that has it.
+int claimLaunchd(const DeviceFolder& device, pid_t* holder, std::string* error);
+
+// The pid of the launchd holding the folder, nullopt when none does; *error is set when that
+// cannot be known (permission denied), never taken for "not running".
+std::optional<pid_t> runningLaunchd(const DeviceFolder& device, std::string* error);
+
+// An exclusive flock on controlLockFile for one start, stop or install: they take turns. With
+// create false a folder without run/ is left alone (held() is then false, error empty).
+class ControlLock {
+public:
+    ControlLock(const DeviceFolder& device, bool create);
+    ControlLock(const ControlLock&) = delete;
+    ControlLock& operator=(const ControlLock&) = delete;
+    ~ControlLock() { release(); }
+    bool held() const { return fd_ >= 0; }
+    const std::string& error() const { return error_; }
+    void release();
+
+private:
+    int fd_ = -1;
+    std::string error_;
+};
 
 // The device bus address recorded by launchd, or nullopt.
 std::optional<std::string> busAddress(const DeviceFolder& device);

@@ -22,6 +22,7 @@
 #include "platform/foundation/file.h"
 #include "platform/foundation/log.h"
 #include "sim/device/device.h"
+#include "sim/device/safety.h"
 
 using namespace vantrel::sim;
 
@@ -48,7 +49,8 @@ bool springBoardAnswers(const DeviceFolder& device, double timeout) {
 bool waitForSpringBoard(const DeviceFolder& device, double timeout) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
     while (std::chrono::steady_clock::now() < end) {
-        if (!readPid(device.launchdPidFile(), "vantrel-device")) return false;  // launchd gave up
+        std::string ignored;
+        if (!runningLaunchd(device, &ignored)) return false;  // launchd gave up
         if (springBoardAnswers(device, 1.0)) return true;
         sleepFor(0.05);
     }
@@ -83,7 +85,7 @@ pid_t spawnSpringBoard(const DeviceFolder& device, bool interactive) {
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     if (!interactive) {
-        int out = ::open((device.run() + "/SpringBoard.out").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        int out = ::open((device.run() + "/SpringBoard.out").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (out >= 0) {
             ::dup2(out, 1);
             ::dup2(out, 2);
@@ -98,7 +100,27 @@ pid_t spawnSpringBoard(const DeviceFolder& device, bool interactive) {
     _exit(127);
 }
 
-int launchd(const DeviceFolder& device, bool interactive) {
+// launchd's lock on the folder, held until launchd returns.
+struct Claim {
+    int fd;
+    explicit Claim(int f) : fd(f) {}
+    Claim(const Claim&) = delete;
+    Claim& operator=(const Claim&) = delete;
+    ~Claim() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+// control is the start command's turn, given back once launchd holds the folder.
+int launchd(const DeviceFolder& device, bool interactive, ControlLock* control = nullptr) {
+    pid_t holder = 0;
+    std::string claimError;
+    Claim claim{claimLaunchd(device, &holder, &claimError)};
+    if (claim.fd < 0) {
+        std::cerr << "vantrel-device: " << claimError << (holder > 0 ? " (pid " + std::to_string(holder) + ")" : "") << "\n";
+        return 1;
+    }
+    if (control) control->release();
     platform::setLogFile(device.log());
     if (!interactive) platform::setLogToStderr(false);
     sigset_t set;
@@ -179,31 +201,93 @@ bool ensureInstalled(const DeviceFolder& device, bool fresh) {
     return true;
 }
 
-int stop(const DeviceFolder& device) {
-    if (auto pid = readPid(device.launchdPidFile(), "vantrel-device")) {
-        endProcess(*pid, 10.0);
-    } else {
-        // A launchd that died leaves its children behind: end those we recorded.
-        if (auto sb = readPid(device.springBoardPidFile(), "vantrel-springboard")) endProcess(*sb, 3.0);
-        if (auto b = readPid(device.busPidFile(), "dbus-daemon")) endProcess(*b, 3.0);
+bool gone(pid_t pid, const char* program) { return pid <= 0 || !processRunsProgram(pid, program); }
+
+// Ends the device under the caller's control lock: launchd, then waits for its children.
+int stopHeld(const DeviceFolder& device, bool quiet) {
+    std::string error;
+    auto launchdPid = runningLaunchd(device, &error);
+    if (!error.empty()) {
+        std::cerr << "vantrel-device: " << error << "\n";
+        return 1;
     }
+    pid_t springBoard = readPid(device.springBoardPidFile(), "vantrel-springboard").value_or(-1);
+    pid_t bus = readPid(device.busPidFile(), "dbus-daemon").value_or(-1);
+    if (launchdPid) {
+        if (::kill(*launchdPid, SIGTERM) != 0) {
+            std::cerr << "vantrel-device: cannot stop launchd (pid " << *launchdPid << ") of " << device.root << ": "
+                      << std::strerror(errno) << "\n";
+            return 1;
+        }
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        auto done = [&] {
+            std::string ignored;
+            return !runningLaunchd(device, &ignored) && gone(springBoard, "vantrel-springboard") && gone(bus, "dbus-daemon");
+        };
+        while (!done() && std::chrono::steady_clock::now() < end) sleepFor(0.02);
+        if (!done()) {
+            // launchd did not end its children in time: they are ours, by their recorded pids.
+            for (pid_t p : {*launchdPid, springBoard, bus})
+                if (p > 0) ::kill(p, SIGKILL);
+        }
+        removeRunFiles(device);
+        if (!quiet) std::cout << "stopped (pid " << *launchdPid << ")\n";
+        return 0;
+    }
+    // A launchd that died leaves its children behind: end those we recorded.
+    bool ended = false;
+    if (springBoard > 0) endProcess(springBoard, 3.0), ended = true;
+    if (bus > 0) endProcess(bus, 3.0), ended = true;
     removeRunFiles(device);
+    if (!quiet) std::cout << (ended ? "stopped what a dead launchd left: " : "not running: ") << device.root << "\n";
     return 0;
 }
 
-int start(const DeviceFolder& device, bool fresh, bool interactive) {
-    if (fresh) stop(device);
-    if (readPid(device.launchdPidFile(), "vantrel-device")) {
-        if (interactive) stop(device);  // the terminal takes over the running device
-        else if (waitForSpringBoard(device, kStartTimeout)) return 0;
-        else {
-            std::cerr << "vantrel-device: the device runs but SpringBoard does not answer (./vantrel device log)\n";
+int stop(const DeviceFolder& device) {
+    ControlLock control(device, false);
+    if (!control.held()) {
+        if (!control.error().empty()) {
+            std::cerr << "vantrel-device: " << control.error() << "\n";
             return 1;
         }
+        std::cout << "not running: " << device.root << "\n";
+        return 0;
     }
-    stop(device);  // leftovers of a device that did not stop cleanly
+    return stopHeld(device, false);
+}
+
+int start(const DeviceFolder& device, bool fresh, bool interactive) {
+    std::string error;
+    if (!checkSocketPath(device, &error) || !checkDeviceFolder(device, &error)) {
+        std::cerr << "vantrel-device: " << error << "\n";
+        return 1;
+    }
+    // One start at a time: the others wait here, then find the device running.
+    ControlLock control(device, true);
+    if (!control.held() || !checkDeviceFolder(device, &error)) {
+        std::cerr << "vantrel-device: " << (control.held() ? error : control.error()) << "\n";
+        return 1;
+    }
+    if (fresh && stopHeld(device, true) != 0) return 1;
+    std::string lockError;
+    if (auto running = runningLaunchd(device, &lockError)) {
+        if (interactive) {
+            if (stopHeld(device, true) != 0) return 1;  // the terminal takes over the running device
+        } else if (waitForSpringBoard(device, kStartTimeout)) {
+            std::cout << "already running (pid " << *running << "): " << device.root << "\n";
+            return 0;
+        } else {
+            std::cerr << "vantrel-device: the device runs (pid " << *running
+                      << ") but SpringBoard does not answer (./vantrel device log)\n";
+            return 1;
+        }
+    } else if (!lockError.empty()) {
+        std::cerr << "vantrel-device: " << lockError << "\n";
+        return 1;
+    }
+    if (stopHeld(device, true) != 0) return 1;  // leftovers of a device that did not stop cleanly
     if (!ensureInstalled(device, fresh)) return 1;
-    if (interactive) return launchd(device, true);
+    if (interactive) return launchd(device, true, &control);
 
     pid_t pid = ::fork();
     if (pid < 0) {
@@ -230,11 +314,34 @@ int start(const DeviceFolder& device, bool fresh, bool interactive) {
             std::cerr << "vantrel-device: the device did not start (./vantrel device log)\n";
             return 1;
         }
-        if (springBoardAnswers(device, 1.0)) return 0;
+        if (springBoardAnswers(device, 1.0)) {
+            std::cout << "started (pid " << pid << "): " << device.root << "\n";
+            return 0;
+        }
         sleepFor(0.05);
     }
     std::cerr << "vantrel-device: SpringBoard did not answer within " << kStartTimeout << " s (./vantrel device log)\n";
     return 1;
+}
+
+int installCommand(const DeviceFolder& device, bool fresh) {
+    ControlLock control(device, true);
+    std::string error;
+    if (!control.held()) {
+        std::cerr << "vantrel-device: " << control.error() << "\n";
+        return 1;
+    }
+    auto running = runningLaunchd(device, &error);
+    if (running && fresh && stopHeld(device, true) != 0) return 1;
+    if (!install(device, fresh, &error)) {
+        std::cerr << "vantrel-device: " << error << "\n";
+        return 1;
+    }
+    std::cout << "installed " << device.root << "\n";
+    if (running && fresh) std::cout << "the device was stopped for the fresh install: ./vantrel device start\n";
+    else if (running)
+        std::cout << "the running SpringBoard keeps the tweak it loaded: respring to load the new one (./vantrel device restart)\n";
+    return 0;
 }
 
 int showLog(const DeviceFolder& device, size_t lines) {
@@ -289,21 +396,17 @@ int main(int argc, char** argv) {
         return false;
     };
 
-    if (cmd == "launchd") return launchd(device, false);
-    if (cmd == "install") {
-        if (readPid(device.launchdPidFile(), "vantrel-device") && has("--fresh")) stop(device);
-        std::string error;
-        if (!install(device, has("--fresh"), &error)) {
-            std::cerr << "vantrel-device: " << error << "\n";
-            return 1;
-        }
-        std::cout << "installed " << device.root << "\n";
-        return 0;
+    // Nothing of a folder someone else could have prepared is read, run or written.
+    if (std::string error; !checkDeviceFolder(device, &error)) {
+        std::cerr << "vantrel-device: " << error << "\n";
+        return 1;
     }
+    if (cmd == "launchd") return launchd(device, false);
+    if (cmd == "install") return installCommand(device, has("--fresh"));
     if (cmd == "start") return start(device, has("--fresh"), has("--interactive"));
     if (cmd == "stop") return stop(device);
     if (cmd == "restart") {
-        stop(device);
+        if (stop(device) != 0) return 1;
         return start(device, has("--fresh"), false);
     }
     if (cmd == "log") {

@@ -29,6 +29,7 @@
 #include "prefs/pages.h"
 #include "sim/device/device.h"
 #include "sim/device/json.h"
+#include "sim/device/safety.h"
 
 namespace fs = std::filesystem;
 using namespace vantrel::sim;
@@ -74,9 +75,10 @@ bool loadBundle() {
     if (app->bundleLoaded) return true;
     for (const auto& e : preferenceLoaderEntries()) {
         if (e.bundle.empty()) continue;
-        std::string binary = app->device.preferenceBundles() + "/" + e.bundle + ".bundle/" + e.bundle;
-        if (!::dlopen(binary.c_str(), RTLD_NOW | RTLD_GLOBAL)) {
-            NSLog("Settings: %s did not load: %s", binary.c_str(), ::dlerror());
+        // Only an executable install recorded; by its path, as the bundle finds its resources beside it.
+        std::string relative = "Library/PreferenceBundles/" + e.bundle + ".bundle/" + e.bundle, error;
+        if (!loadInstalled(app->device, relative, false, &error)) {
+            NSLog("Settings: %s did not load: %s", printable(relative).c_str(), printable(error).c_str());
             continue;
         }
         app->bundleLoaded = true;
@@ -387,6 +389,10 @@ int main(int argc, char** argv) {
     App a;
     app = &a;
     a.device = deviceFolder(folder);
+    if (std::string error; !checkDeviceFolder(a.device, &error)) {
+        std::cerr << "vantrel-settings: " << error << "\n";
+        return 1;
+    }
     platform::setHomeDirectory(a.device.home());
     platform::setLogFile(a.device.log());
     // The Settings app runs on the same hardware: installed apps, Core Foundation version.

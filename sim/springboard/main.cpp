@@ -30,6 +30,7 @@
 #include "platform/uikit/alert.h"
 #include "platform/uikit/application.h"
 #include "sim/device/device.h"
+#include "sim/device/safety.h"
 #include "sim/springboard/status.h"
 
 using namespace vantrel::sim;
@@ -319,9 +320,12 @@ std::unique_ptr<sd_bus, BusCloser> openControlConnection(const std::string& addr
 }
 
 void injectLibraries() {
+    // Only what install put there and recorded, loaded from the very inode that was hashed;
+    // global, as the loader does: the tweak's exported symbols are there for others too.
     for (const auto& path : librariesFor(host->device, kSpringBoardBusName)) {
-        // Global, as the loader does: the tweak's exported symbols are there for others too.
-        if (!::dlopen(path.c_str(), RTLD_NOW | RTLD_GLOBAL)) NSLog("SpringBoard: %s was not injected: %s", path.c_str(), ::dlerror());
+        std::string error;
+        if (!loadInstalled(host->device, path.substr(host->device.root.size() + 1), true, &error))
+            NSLog("SpringBoard: %s was not injected: %s", printable(path).c_str(), printable(error).c_str());
     }
 }
 
@@ -344,6 +348,10 @@ int main(int argc, char** argv) {
     host = &h;
     h.device = deviceFolder(folder);
     h.interactive = interactive && ::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO);
+    if (std::string error; !checkDeviceFolder(h.device, &error)) {
+        std::cerr << "vantrel-springboard: " << error << "\n";
+        return 1;
+    }
 
     platform::setHomeDirectory(h.device.home());
     platform::setLogFile(h.device.log());
@@ -365,7 +373,7 @@ int main(int argc, char** argv) {
     platform::registerActivatorClasses();
     std::vector<std::string> ignored;
     platform::deviceState().apply(readDeviceState(h.device), &ignored);
-    for (const auto& k : ignored) NSLog("SpringBoard: device.plist key %s ignored", k.c_str());
+    for (const auto& k : ignored) NSLog("SpringBoard: device.plist key %s ignored", printable(k).c_str());
     platform::deviceState().locked = false;
 
     platform::setStatusBarObserver([](int) { setNeedsDisplay(); });

@@ -1,0 +1,236 @@
+#include "sim/device/safety.h"
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include "platform/foundation/file.h"
+#include "platform/foundation/plist.h"
+#include "sim/device/sha256.h"
+
+namespace fs = std::filesystem;
+
+namespace vantrel::sim {
+namespace {
+
+struct Descriptor {
+    int fd = -1;
+    explicit Descriptor(int f) : fd(f) {}
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    ~Descriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+struct DirectoryStream {
+    DIR* dir;
+    explicit DirectoryStream(const std::string& path) : dir(::opendir(path.c_str())) {}
+    DirectoryStream(const DirectoryStream&) = delete;
+    DirectoryStream& operator=(const DirectoryStream&) = delete;
+    ~DirectoryStream() {
+        if (dir) ::closedir(dir);
+    }
+};
+
+bool fail(std::string* error, const std::string& text) {
+    if (error) *error = text;
+    return false;
+}
+
+std::string userName(uid_t uid) {
+    passwd pw;
+    passwd* found = nullptr;
+    char buf[1024];
+    std::string name = ::getpwuid_r(uid, &pw, buf, sizeof buf, &found) == 0 && found ? pw.pw_name : "?";
+    return name + " (uid " + std::to_string(uid) + ")";
+}
+
+std::string modeText(mode_t mode) {
+    char text[8];
+    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    return text;
+}
+
+// The folders the device creates, and whether what lies in them is checked too: everything
+// it loads, runs or appends to. Preference files are not: they are read as untrusted data
+// (anything that is no dictionary falls back) and always replaced, never written through.
+std::vector<std::pair<std::string, bool>> deviceFolders(const DeviceFolder& d) {
+    return {{d.root, true},
+            {d.root + "/Library", true},
+            {d.root + "/Library/MobileSubstrate", true},
+            {d.dynamicLibraries(), true},
+            {d.preferenceBundles(), true},
+            {d.bundle(), true},
+            {d.root + "/Library/PreferenceLoader", true},
+            {d.preferenceLoaderEntries(), true},
+            {d.root + "/var", true},
+            {d.home(), false},
+            {d.home() + "/Library", false},
+            {d.home() + "/Library/Preferences", false},
+            {d.root + "/var/log", true},
+            {d.run(), true}};
+}
+
+// One path of the device: present or not, and if present the caller's alone.
+bool checkOwnEntry(const std::string& path, const struct stat& st, const std::string& prefix, std::string* error) {
+    uid_t me = ::geteuid();
+    if (S_ISLNK(st.st_mode)) return fail(error, prefix + path + " is a symbolic link");
+    if (st.st_uid != me)
+        return fail(error, prefix + path + " is owned by " + userName(st.st_uid) + ", not by you, " + userName(me));
+    // A socket's mode says nothing: the folder it lives in keeps others out.
+    if (!S_ISSOCK(st.st_mode) && (st.st_mode & (S_IWGRP | S_IWOTH)))
+        return fail(error, prefix + path + " is writable by group or others (mode " + modeText(st.st_mode) + ")");
+    return true;
+}
+
+bool inspect(const std::string& path, struct stat* st, bool* exists, const std::string& prefix, std::string* error) {
+    if (::lstat(path.c_str(), st) == 0) return *exists = true;
+    *exists = false;
+    if (errno == ENOENT || errno == ENOTDIR) return true;
+    return fail(error, prefix + "cannot inspect " + path + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
+bool checkDeviceFolder(const DeviceFolder& device, std::string* error) {
+    const std::string prefix = "refusing the device folder " + device.root + ": ";
+    const uid_t me = ::geteuid();
+    // The parents: whoever can write one of them can swap the device folder for another.
+    fs::path parent = fs::path(device.root).parent_path();
+    for (;;) {
+        struct stat st;
+        bool exists = false;
+        if (!inspect(parent.string(), &st, &exists, prefix, error)) return false;
+        if (exists) {
+            if (S_ISLNK(st.st_mode)) return fail(error, prefix + parent.string() + " is a symbolic link");
+            if (st.st_uid != 0 && st.st_uid != me)
+                return fail(error, prefix + "its parent " + parent.string() + " is owned by " + userName(st.st_uid));
+            if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX))
+                return fail(error, prefix + "its parent " + parent.string() + " is writable by group or others (mode " +
+                                       modeText(st.st_mode) + ")");
+        }
+        if (parent == parent.root_path() || parent.empty()) break;
+        parent = parent.parent_path();
+    }
+    for (const auto& [folder, entriesToo] : deviceFolders(device)) {
+        struct stat st;
+        bool exists = false;
+        if (!inspect(folder, &st, &exists, prefix, error)) return false;
+        if (!exists) continue;
+        if (!checkOwnEntry(folder, st, prefix, error)) return false;
+        if (!S_ISDIR(st.st_mode)) return fail(error, prefix + folder + " is not a folder");
+        if (!entriesToo) continue;
+        DirectoryStream dir(folder);
+        if (!dir.dir) return fail(error, prefix + "cannot read " + folder + ": " + std::strerror(errno));
+        while (dirent* e = ::readdir(dir.dir)) {
+            std::string name = e->d_name;
+            if (name == "." || name == "..") continue;
+            const std::string path = folder + "/" + name;
+            if (!inspect(path, &st, &exists, prefix, error)) return false;
+            if (exists && !checkOwnEntry(path, st, prefix, error)) return false;
+        }
+    }
+    return true;
+}
+
+bool checkSocketPath(const DeviceFolder& device, std::string* error) {
+    const std::string socket = device.run() + "/bus.socket";
+    if (socket.size() < sizeof(sockaddr_un::sun_path)) return true;
+    return fail(error, "the device folder's path is too long: its bus socket " + socket + " would take " +
+                           std::to_string(socket.size()) + " bytes, more than the " +
+                           std::to_string(sizeof(sockaddr_un::sun_path) - 1) +
+                           " a unix socket allows; use a shorter folder");
+}
+
+std::map<std::string, std::string> installedFiles(const DeviceFolder& device) {
+    std::map<std::string, std::string> files;
+    auto record = platform::readDictionaryFile(device.installRecord());
+    if (!record) return files;
+    for (const auto& [path, digest] : *record)
+        if (digest.string()) files[path] = *digest.string();
+    return files;
+}
+
+bool recordInstalledFiles(const DeviceFolder& device, const std::map<std::string, std::string>& files) {
+    platform::Dictionary record;
+    for (const auto& [path, digest] : files) record[path] = digest;
+    return platform::writeDictionaryFile(device.installRecord(), record);
+}
+
+void* loadInstalled(const DeviceFolder& device, const std::string& relativePath, bool byDescriptor, std::string* error) {
+    const std::string path = device.root + "/" + relativePath;
+    auto files = installedFiles(device);
+    auto recorded = files.find(relativePath);
+    if (recorded == files.end()) {
+        fail(error, path + " is not a file the device installed");
+        return nullptr;
+    }
+    std::vector<std::string> parts;
+    for (const auto& part : fs::path(relativePath)) parts.push_back(part.string());
+    for (const auto& part : parts)
+        if (part.empty() || part == "." || part == ".." || part == "/") {
+            fail(error, path + " is not a plain path inside the device");
+            return nullptr;
+        }
+    // Component by component from the checked folder: no link is followed on the way.
+    auto dir = std::make_unique<Descriptor>(::open(device.root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    for (size_t i = 0; dir->fd >= 0 && i + 1 < parts.size(); ++i)
+        dir = std::make_unique<Descriptor>(::openat(dir->fd, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    Descriptor file(dir->fd < 0 ? -1 : ::openat(dir->fd, parts.back().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st;
+    if (file.fd < 0 || ::fstat(file.fd, &st) != 0) {
+        fail(error, "cannot open " + path + " without following links: " + std::strerror(errno));
+        return nullptr;
+    }
+    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH))) {
+        fail(error, path + " is not a regular file of yours that only you can write");
+        return nullptr;
+    }
+    auto digest = sha256OfDescriptor(file.fd);
+    if (!digest || *digest != recorded->second) {
+        fail(error, path + " does not match what install recorded");
+        return nullptr;
+    }
+    std::string loadPath = "/proc/self/fd/" + std::to_string(file.fd);
+    if (!byDescriptor) {
+        struct stat now;
+        if (::stat(path.c_str(), &now) != 0 || now.st_dev != st.st_dev || now.st_ino != st.st_ino) {
+            fail(error, path + " was replaced while it was checked");
+            return nullptr;
+        }
+        loadPath = path;
+    }
+    void* handle = ::dlopen(loadPath.c_str(), RTLD_NOW | RTLD_GLOBAL);
+    if (!handle) {
+        const char* why = ::dlerror();
+        fail(error, "cannot load " + path + ": " + (why ? why : "unknown error"));
+    }
+    return handle;
+}
+
+std::string printable(std::string_view text) {
+    std::string out;
+    for (unsigned char c : text) {
+        if (c == '\n') out += "\\n";
+        else if (c == '\r') out += "\\r";
+        else if (c == '\t') out += "\\t";
+        else if (c == '\\') out += "\\\\";
+        else if (c < 0x20 || c == 0x7f) {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        } else out += static_cast<char>(c);
+    }
+    return out;
+}
+
+}  // namespace vantrel::sim

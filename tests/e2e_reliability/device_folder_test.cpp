@@ -1,0 +1,206 @@
+// Device folders someone else could have prepared, and one device per folder: a hostile folder
+// is refused before anything of it runs, a planted library or bundle is never loaded, three
+// starts at once give one launchd that stop ends with its children, and an install under a
+// running SpringBoard leaves it running. Each case has folders of its own under /tmp; the only
+// processes ended here are the ones whose command line names those folders.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/foundation/file.h"
+#include "platform/foundation/plist.h"
+#include "tests/e2e/process.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace vantrel::test;
+
+constexpr uid_t kNobody = 65534;
+
+std::string readText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+// Standard output and error together, as a person at the terminal sees them.
+Result runShown(const std::vector<std::string>& argv) {
+    std::vector<std::string> shell{"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>&1"};
+    shell.insert(shell.end(), argv.begin(), argv.end());
+    return run(shell);
+}
+
+// The processes whose command line names the folder: the device's programs started here.
+std::vector<pid_t> processesOf(const std::string& folder, const std::string& alsoNaming = "") {
+    std::vector<pid_t> found;
+    for (const auto& e : fs::directory_iterator("/proc")) {
+        std::string name = e.path().filename().string();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        std::string cmdline = readText(e.path().string() + "/cmdline");
+        for (char& c : cmdline)
+            if (c == '\0') c = ' ';
+        if (cmdline.find(folder + " ") != std::string::npos || cmdline.find(folder + "/") != std::string::npos)
+            if (alsoNaming.empty() || cmdline.find(alsoNaming) != std::string::npos) found.push_back(std::stoi(name));
+    }
+    return found;
+}
+
+class Folder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char tmpl[] = "/tmp/vantrel-folder-XXXXXX";
+        base_ = ::mkdtemp(tmpl);
+        folder_ = base_ + "/device";
+        mark_ = base_ + "/planted-ran";
+        ::setenv("VANTREL_PLANTED_MARK", mark_.c_str(), 1);
+    }
+    void TearDown() override {
+        for (pid_t pid : processesOf(base_)) ::kill(pid, SIGKILL);
+        fs::remove_all(base_);
+    }
+    Result device(const std::string& folder, std::vector<std::string> words) {
+        words.insert(words.begin(), {bin("vantrel-device"), "--device", folder});
+        return runShown(words);
+    }
+    std::string base_, folder_, mark_;
+};
+
+struct Hostile {
+    const char* name;
+    // Prepares the folder (installed, not running) and gives the one to start.
+    std::function<std::string(const std::string& base, const std::string& folder)> plant;
+    bool refused;
+    const char* said;  // in the output when refused, else in the device log
+    bool settingsOpens = true;
+};
+
+void PrintTo(const Hostile& row, std::ostream* os) { *os << row.name; }
+
+void chownTo(const std::string& path, uid_t uid) { ASSERT_EQ(::lchown(path.c_str(), uid, uid), 0) << path; }
+
+void plantLibrary(const std::string& path) { fs::copy_file(VANTREL_PLANTED_LIBRARY, path, fs::copy_options::overwrite_existing); }
+
+const Hostile kHostile[] = {
+    {"ForeignOwner", [](auto&, auto& f) { chownTo(f, kNobody); return f; }, true, "is owned by nobody (uid 65534)"},
+    {"GroupWritable", [](auto&, auto& f) { ::chmod(f.c_str(), 0770); return f; }, true, "writable by group or others"},
+    {"ForeignLibraryFolder",
+     [](auto&, auto& f) { chownTo(f + "/Library/MobileSubstrate/DynamicLibraries", kNobody); return f; }, true,
+     "DynamicLibraries is owned by nobody"},
+    {"WritableParent", [](auto& b, auto& f) { ::chmod(b.c_str(), 0777); return f; }, true, "writable by group or others"},
+    {"SymlinkedLog",
+     [](auto& b, auto& f) {
+         std::ofstream(b + "/root-only") << "secret\n";
+         ::chmod((b + "/root-only").c_str(), 0600);
+         fs::remove(f + "/var/log/syslog");
+         fs::create_symlink(b + "/root-only", f + "/var/log/syslog");
+         return f;
+     },
+     true, "syslog is a symbolic link"},
+    {"SocketPathTooLong", [](auto&, auto& f) { return f + "/" + std::string(100, 'd'); }, true, "too long"},
+    {"PlantedLibrary",
+     [](auto&, auto& f) {
+         const std::string libs = f + "/Library/MobileSubstrate/DynamicLibraries";
+         plantLibrary(libs + "/evil.dylib");
+         fs::copy_file(libs + "/Vantrel.plist", libs + "/evil.plist");
+         return f;
+     },
+     false, "evil.dylib was not injected: "},
+    {"PlantedBundle",
+     [](auto&, auto& f) { plantLibrary(f + "/Library/PreferenceBundles/Vantrel.bundle/Vantrel"); return f; }, false,
+     "does not match what install recorded", false},
+    {"KeyWithNewline",
+     [](auto&, auto& f) {
+         platform::writeDictionaryFile(f + "/device.plist",
+                                       platform::Dictionary{{"x\nlaunchd: forged ssh-ed25519 AAAA", platform::Value(1)}});
+         return f;
+     },
+     false, "key x\\nlaunchd: forged"},
+};
+
+class HostileFolder : public Folder, public ::testing::WithParamInterface<Hostile> {};
+
+TEST_P(HostileFolder, IsRefusedOrRunsWithoutWhatWasPlanted) {
+    const Hostile& row = GetParam();
+    if (::geteuid() != 0 && std::string(row.said).find("nobody") != std::string::npos) GTEST_SKIP() << "needs root to chown";
+    ASSERT_EQ(device(folder_, {"install"}).code, 0);
+    const std::string folder = row.plant(base_, folder_);
+    Result started = device(folder, {"start"});
+    if (row.refused) {
+        EXPECT_NE(started.code, 0) << started.out;
+        EXPECT_NE(started.out.find(row.said), std::string::npos) << started.out;
+        EXPECT_TRUE(processesOf(base_).empty()) << "something of the folder runs";
+        if (fs::exists(base_ + "/root-only")) {
+            EXPECT_EQ(readText(base_ + "/root-only"), "secret\n");
+        }
+        if (folder != folder_) {
+            EXPECT_FALSE(fs::exists(folder)) << "the refused folder was made";
+        }
+    } else {
+        ASSERT_EQ(started.code, 0) << started.out;
+        Result settings = runShown({bin("vantrel-settings"), "--device", folder, "show"});
+        EXPECT_EQ(settings.code == 0, row.settingsOpens) << settings.out;
+        const std::string log = readText(folder + "/var/log/syslog");
+        EXPECT_NE(log.find(row.said), std::string::npos) << log;
+        EXPECT_EQ(log.find("\nlaunchd: forged"), std::string::npos) << "a device.plist key forged a log line";
+        EXPECT_EQ(device(folder, {"stop"}).code, 0);
+    }
+    EXPECT_FALSE(fs::exists(mark_)) << "the planted library ran";
+}
+
+INSTANTIATE_TEST_SUITE_P(, HostileFolder, ::testing::ValuesIn(kHostile),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Folder, ThreeStartsAtOnceMakeOneDeviceThatStopEndsWhole) {
+    std::vector<Result> starts(3);
+    std::vector<std::thread> threads;
+    for (auto& r : starts) threads.emplace_back([&] { r = device(folder_, {"start"}); });
+    for (auto& t : threads) t.join();
+    for (const auto& r : starts) EXPECT_EQ(r.code, 0) << r.out;
+    auto launchds = processesOf(folder_, " launchd");
+    ASSERT_EQ(launchds.size(), 1u);
+    EXPECT_EQ(processesOf(folder_).size(), 3u) << "launchd, its dbus-daemon and SpringBoard";
+    const std::string pid = std::to_string(launchds[0]);
+    EXPECT_EQ(count(starts[0].out + starts[1].out + starts[2].out, "(pid " + pid + ")"), 3u);
+
+    if (::geteuid() == 0) {  // another user may neither stop it nor be told it is not running
+        ::chmod(base_.c_str(), 0755);
+        Result other = runShown({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                 bin("vantrel-device"), "--device", folder_, "stop"});
+        EXPECT_NE(other.code, 0) << other.out;
+        EXPECT_NE(other.out.find("not by you"), std::string::npos) << other.out;
+        EXPECT_EQ(processesOf(folder_).size(), 3u);
+    }
+    Result stopped = device(folder_, {"stop"});
+    EXPECT_EQ(stopped.code, 0);
+    EXPECT_NE(stopped.out.find("stopped (pid " + pid + ")"), std::string::npos) << stopped.out;
+    EXPECT_TRUE(processesOf(folder_).empty()) << "stop left children behind";
+    Result again = device(folder_, {"stop"});
+    EXPECT_EQ(again.code, 0);
+    EXPECT_NE(again.out.find("not running: " + folder_), std::string::npos) << again.out;
+}
+
+TEST_F(Folder, InstallUnderARunningSpringBoardLeavesItRunning) {
+    ASSERT_EQ(device(folder_, {"start"}).code, 0);
+    auto springBoard = [&] { return field(device(folder_, {"status", "--json"}).out, "\"springboardPid\":(\\d+)"); };
+    const std::string before = springBoard();
+    ASSERT_FALSE(before.empty());
+    Result installed = device(folder_, {"install"});
+    EXPECT_EQ(installed.code, 0);
+    EXPECT_NE(installed.out.find("respring"), std::string::npos) << installed.out;
+    for (int i = 0; i < 3; ++i) EXPECT_EQ(device(folder_, {"tap"}).code, 0);
+    EXPECT_EQ(springBoard(), before) << readText(folder_ + "/var/log/syslog");
+    EXPECT_EQ(device(folder_, {"stop"}).code, 0);
+}
+
+}  // namespace
