@@ -80,7 +80,7 @@ bool placeFile(const fs::path& from, const fs::path& to, std::string* digest, st
     }
     Descriptor dir(::open(to.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir.fd >= 0) ::fsync(dir.fd);
-    if (digest) *digest = sha.hex();
+    if (digest && (*digest = sha.hex()).empty()) return fail(error, "cannot hash " + to.string());
     return true;
 }
 
