@@ -83,9 +83,12 @@ namespace schema {
 constexpr KeyDefault off{KeyDefault::Kind::Bool, 0, nullptr, false};
 constexpr KeyDefault on{KeyDefault::Kind::Bool, 1, nullptr, false};
 constexpr KeyDefault none{};
+constexpr std::nullopt_t noCode = std::nullopt;
+constexpr int noItem = -1;
 constexpr KeyDefault integer(int64_t n) { return {KeyDefault::Kind::Integer, n, nullptr, false}; }
-constexpr KeyDefault text(const char* s, bool absentReadsDefault) {
-    return {KeyDefault::Kind::String, 0, s, absentReadsDefault};
+enum class Absent { NoText, ReadsDefault };  // what a reader makes of a missing text
+constexpr KeyDefault text(const char* s, Absent absent) {
+    return {KeyDefault::Kind::String, 0, s, absent == Absent::ReadsDefault};
 }
 
 template <class K>
@@ -140,42 +143,42 @@ inline constexpr auto kMain = std::to_array<KeySchema>({
     hides(unknown5, "unknown5", "hides the sync indicator"),
     row(clockformat, "clockformat", Integer, integer(0), ItemCode::ClockMode, 26,
         "clock mode: what the time item shows", {0, 5, kClockModeTitles}),
-    row(clock1224, "1224", NumberAsInteger, integer(0), ItemCode::ClockMode, -1,
+    row(clock1224, "1224", NumberAsInteger, integer(0), ItemCode::ClockMode, noItem,
         "non-zero: 24-hour clock (HH:mm), else 12-hour (hh:mm a)"),
-    row(timeandram, "timeandram", Bool, off, std::nullopt, -1, "kept for the panel; nothing reads it"),
-    row(hideall, "hideall", Bool, off, ItemCode::AllItems, -1, "hides every status bar item"),
+    row(timeandram, "timeandram", Bool, off, noCode, noItem, "kept for the panel; nothing reads it"),
+    row(hideall, "hideall", Bool, off, ItemCode::AllItems, noItem, "hides every status bar item"),
     row(sos, "sos", Bool, off, ItemCode::EmergencyOnly, 27, "shows the emergency-only status"),
-    row(ncstatus, "ncstatus", Bool, off, std::nullopt, -1,
+    row(ncstatus, "ncstatus", Bool, off, noCode, noItem,
         "Notification Centre without its own status bar (after a respring)"),
-    row(carrierText, "carrierText", String, text("CustomText", false), std::nullopt, -1,
+    row(carrierText, "carrierText", String, text("CustomText", Absent::NoText), noCode, noItem,
         "custom carrier text (its dialog posts 29); absent: no text"),
-    row(timeText, "timeText", String, text("'_Quennick_'", true), std::nullopt, -1,
+    row(timeText, "timeText", String, text("'_Quennick_'", Absent::ReadsDefault), noCode, noItem,
         "custom time text, a date-format pattern (its dialog posts 26)"),
-    row(lockclock, "lockclock", Bool, off, std::nullopt, -1, "shows the time in the lock screen status bar"),
-    row(nowplaying, "nowplaying", Bool, off, ItemCode::ClockMode, -1, "custom text mode shows the track now playing"),
-    row(samelockstatusbar, "samelockstatusbar", Bool, off, std::nullopt, -1,
+    row(lockclock, "lockclock", Bool, off, noCode, noItem, "shows the time in the lock screen status bar"),
+    row(nowplaying, "nowplaying", Bool, off, ItemCode::ClockMode, noItem, "custom text mode shows the track now playing"),
+    row(samelockstatusbar, "samelockstatusbar", Bool, off, noCode, noItem,
         "lock screen status bar in the home screen style"),
     row(customcarrier, "customcarrier", Bool, off, ItemCode::Carrier, 29, "shows the custom carrier text"),
-    row(activatorenabled, "activatorenabled", Bool, on, std::nullopt, -1,
+    row(activatorenabled, "activatorenabled", Bool, on, noCode, noItem,
         "kept for the panel; the gesture works whatever its value"),
-    row(ramtime, "ramtime", Bool, off, std::nullopt, -1, "free memory mode shows the time too"),
-    row(hideallls, "hideallls", Bool, off, std::nullopt, -1, "hides every item while the lock screen is up"),
-    row(animatedcustomtime, "animatedcustomtime", Bool, off, ItemCode::ClockMode, -1,
+    row(ramtime, "ramtime", Bool, off, noCode, noItem, "free memory mode shows the time too"),
+    row(hideallls, "hideallls", Bool, off, noCode, noItem, "hides every item while the lock screen is up"),
+    row(animatedcustomtime, "animatedcustomtime", Bool, off, ItemCode::ClockMode, noItem,
         "custom text mode animates between the two texts"),
-    row(reverseString, "reverseString", String, text("'Vantrel'", true), std::nullopt, -1,
+    row(reverseString, "reverseString", String, text("'Vantrel'", Absent::ReadsDefault), noCode, noItem,
         "second text of the animation, a date-format pattern"),
-    row(hidetethering, "hidetethering", Bool, off, ItemCode::Tethering, -1, "hides the tethering indication"),
-    row(intromessageshown, "intromessageshown", Bool, none, std::nullopt, -1,
+    row(hidetethering, "hidetethering", Bool, off, ItemCode::Tethering, noItem, "hides the tethering indication"),
+    row(intromessageshown, "intromessageshown", Bool, none, noCode, noItem,
         "set once the first-run notice has been shown"),
-    row(enabled, "enabled", Any, none, std::nullopt, -1, "stored by the main page's enabled/setEnabled: pair"),
+    row(enabled, "enabled", Any, none, noCode, noItem, "stored by the main page's enabled/setEnabled: pair"),
 });
 
 using enum DataFakerKey;
 inline constexpr auto kDataFaker = std::to_array<KeySchema>({
-    row(enablefaker, "enablefaker", Bool, off, ItemCode::DataFaker, -1, "reports the faked data network type"),
-    row(datatype, "datatype", Integer, integer(6), ItemCode::DataFaker, -1, "the data network type to report",
+    row(enablefaker, "enablefaker", Bool, off, ItemCode::DataFaker, noItem, "reports the faked data network type"),
+    row(datatype, "datatype", Integer, integer(6), ItemCode::DataFaker, noItem, "the data network type to report",
         {0, 8, kDataTypeTitles}),
-    row(enabletethering, "enabletethering", Bool, none, ItemCode::TetheringFaker, -1, "reports tethering"),
+    row(enabletethering, "enabletethering", Bool, none, ItemCode::TetheringFaker, noItem, "reports tethering"),
 });
 
 using enum IconTesterKey;
@@ -189,8 +192,8 @@ inline constexpr auto kIconTester = std::to_array<KeySchema>({
     shows(airplay19, "airplay19"), shows(siri20, "siri20"), shows(vpn21, "vpn21"),
     shows(callforwarding22, "callforwarding22"), shows(activity23, "activity23"), shows(unknow24, "unknow24"),
     shows(unknown25, "unknown25"),
-    row(enabletester, "enabletester", Bool, off, ItemCode::AllItems, -1, "icon tester mode: shows only the picked items"),
-    row(sync, "sync", Bool, none, ItemCode::SyncIndicator, -1, "its change flips the sync indicator; never read"),
+    row(enabletester, "enabletester", Bool, off, ItemCode::AllItems, noItem, "icon tester mode: shows only the picked items"),
+    row(sync, "sync", Bool, none, ItemCode::SyncIndicator, noItem, "its change flips the sync indicator; never read"),
 });
 
 // Every row sits at its enumerator's place, so a key's row is found by index.
