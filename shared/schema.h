@@ -18,6 +18,8 @@
 namespace vantrel {
 
 enum class PreferenceFile { Main, DataFaker, IconTester };
+inline constexpr std::array<PreferenceFile, 3> kPreferenceFiles = {PreferenceFile::Main, PreferenceFile::DataFaker,
+                                                                 PreferenceFile::IconTester};
 
 // Item codes of "itemToggled" beyond the item indices 0 to 25.
 namespace ItemCode {

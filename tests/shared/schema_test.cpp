@@ -57,7 +57,7 @@ std::vector<DocumentedKey> documented(PreferenceFile file) {
 }  // namespace
 
 TEST(SchemaTest, TablesHoldTheDocumentedKeysDefaultsAndCodes) {
-    for (PreferenceFile file : {PreferenceFile::Main, PreferenceFile::DataFaker, PreferenceFile::IconTester}) {
+    for (PreferenceFile file : kPreferenceFiles) {
         SCOPED_TRACE(fileName(file));
         auto expected = documented(file);
         auto rows = schemaRows(file);
