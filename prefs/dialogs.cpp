@@ -21,10 +21,12 @@ struct TextDialog {
     const char* title;
     const char* key;
 };
-constexpr TextDialog kCarrierDialog{CarrierTag, &VantrelListController::carrierAlertView, "Change Carrier Name", "carrierText"};
-constexpr TextDialog kTimeDialog{TimeTag, &VantrelListController::timeAlertView, "Custom Time String", "timeText"};
+constexpr TextDialog kCarrierDialog{CarrierTag, &VantrelListController::carrierAlertView, "Change Carrier Name",
+                                    keyName(MainKey::carrierText)};
+constexpr TextDialog kTimeDialog{TimeTag, &VantrelListController::timeAlertView, "Custom Time String",
+                                 keyName(MainKey::timeText)};
 constexpr TextDialog kReverseDialog{ReverseTag, &VantrelListController::reverseStringView,
-                                    "Change Second Animted Clock String", "reverseString"};
+                                    "Change Second Animted Clock String", keyName(MainKey::reverseString)};
 
 const TextDialog* textDialogForTag(long tag) {
     for (const TextDialog* d : {&kCarrierDialog, &kTimeDialog, &kReverseDialog})

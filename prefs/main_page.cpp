@@ -18,7 +18,7 @@ id initForContentSize_(id self, SEL sel, platform::CGSize size) {
     if (!created) return nullptr;
     auto* page = mainPage(created);
     loadSettings(page, kMainInfo);
-    page->timeinNC = static_cast<int32_t>(integerValue(platform::lookup(page->_settings, "ncstatus")));
+    page->timeinNC = static_cast<int32_t>(integerValue(platform::lookup(page->_settings, keyName(MainKey::ncstatus))));
     msgSend<void>(created, S("writeSettings"));
     // Each page subscribes again; harmless, the callback only sets one flag.
     subscribe(kAnimationChangedNotification, animationChangedCallback);
@@ -35,13 +35,13 @@ platform::PSSpecifierList specifiers(id self, SEL) {
 }
 
 PSValue enabled(id self, SEL) {
-    const Value* v = platform::lookup(mainPage(self)->_settings, "enabled");
+    const Value* v = platform::lookup(mainPage(self)->_settings, keyName(MainKey::enabled));
     return v ? PSValue(*v) : std::nullopt;
 }
 
 void setEnabled_(id self, SEL, PSValue value) {
     auto* page = mainPage(self);
-    setPageValue(page, "enabled", std::move(value));
+    setPageValue(page, keyName(MainKey::enabled), std::move(value));
     msgSend<void>(self, S("sendSettings"));
 }
 
@@ -49,7 +49,7 @@ void notifySettings_(id, SEL, Dictionary userInfo) { notifySettings(userInfo); }
 
 // The truth of the stored "ncstatus" against its value when the page was created.
 bool ncstatusChanged(const VantrelListController* page) {
-    int32_t now = boolValue(platform::lookup(page->_settings, "ncstatus")) ? 1 : 0;
+    int32_t now = boolValue(platform::lookup(page->_settings, keyName(MainKey::ncstatus))) ? 1 : 0;
     return now != page->timeinNC;
 }
 
@@ -58,7 +58,7 @@ void setPreferenceValue_specifier_(id self, SEL, PSValue value, PSSpecifier* spe
     auto key = storeValue(page, std::move(value), specifier);
     if (!key) return;
     msgSend<void>(self, S("writeSettings"));  // the tweak reads the file when the code arrives
-    if (*key == "ncstatus") {
+    if (*key == keyName(MainKey::ncstatus)) {
         if (ncstatusChanged(page)) msgSend<void>(self, S("respringPrompt"));
         return;
     }

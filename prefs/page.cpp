@@ -1,7 +1,5 @@
 #include "prefs/page.h"
 
-#include <map>
-
 #include "platform/foundation/log.h"
 #include "prefs/pages.h"
 
@@ -10,35 +8,9 @@ namespace vantrel::prefs {
 SEL S(const char* name) { return sel_registerName(name); }
 SettingsPage* settingsPage(id self) { return static_cast<SettingsPage*>(static_cast<platform::PSListController*>(self)); }
 
-std::optional<int> mainPageCode(const std::string& key) {
-    static const std::map<std::string, int> codes = [] {
-        std::map<std::string, int> m;
-        for (size_t i = 0; i < kItemHideKeys.size(); ++i) m[kItemHideKeys[i]] = static_cast<int>(i);
-        m["clockformat"] = ItemCode::ClockMode;
-        m["1224"] = ItemCode::ClockMode;
-        m["animatedcustomtime"] = ItemCode::ClockMode;
-        m["nowplaying"] = ItemCode::ClockMode;
-        m["sos"] = ItemCode::EmergencyOnly;
-        m["customcarrier"] = ItemCode::Carrier;
-        m["hidetethering"] = ItemCode::Tethering;
-        m["hideall"] = ItemCode::AllItems;
-        return m;
-    }();
-    auto it = codes.find(key);
-    return it == codes.end() ? std::nullopt : std::optional<int>(it->second);
-}
-
-std::optional<int> iconTesterCode(const std::string& key) {
-    if (key == "enabletester") return ItemCode::AllItems;
-    if (key == "sync") return ItemCode::SyncIndicator;
-    return ItemCode::IconTesterItem;
-}
-
-std::optional<int> dataFakerCode(const std::string& key) {
-    if (key == "enablefaker" || key == "datatype") return ItemCode::DataFaker;
-    if (key == "enabletethering") return ItemCode::TetheringFaker;
-    return std::nullopt;
-}
+std::optional<int> mainPageCode(const std::string& key) { return itemCodeForKey(PreferenceFile::Main, key); }
+std::optional<int> iconTesterCode(const std::string& key) { return itemCodeForKey(PreferenceFile::IconTester, key); }
+std::optional<int> dataFakerCode(const std::string& key) { return itemCodeForKey(PreferenceFile::DataFaker, key); }
 
 void loadSettings(SettingsPage* page, const PageInfo& info) {
     page->info = &info;

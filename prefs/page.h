@@ -52,7 +52,7 @@ extern bool isAnimationRunning;
 void animationChangedCallback(CFNotificationCenterRef center, void* observer, const std::string& name,
                               const void* object, const Dictionary* userInfo);
 
-// Item codes after a stored value; nullopt: the key posts nothing.
+// Item codes after a stored value, from the key table; nullopt: the key posts nothing.
 std::optional<int> mainPageCode(const std::string& key);
 std::optional<int> iconTesterCode(const std::string& key);
 std::optional<int> dataFakerCode(const std::string& key);

@@ -77,31 +77,9 @@ bool updatePreferences(PreferenceFile file, const std::function<void(Dictionary&
 }
 
 Dictionary defaultPreferences(PreferenceFile file) {
-    switch (file) {
-    case PreferenceFile::DataFaker: return {{"enablefaker", false}, {"datatype", 6}};
-    case PreferenceFile::IconTester: return {{"enabletester", false}};
-    case PreferenceFile::Main: break;
-    }
     Dictionary d;
-    for (const char* key : kItemHideKeys) d[key] = false;
-    d["clockformat"] = 0;
-    d["1224"] = 0;
-    d["timeandram"] = false;
-    d["hideall"] = false;
-    d["sos"] = false;
-    d["ncstatus"] = false;
-    d["carrierText"] = "CustomText";
-    d["timeText"] = "'_Quennick_'";
-    d["lockclock"] = false;
-    d["nowplaying"] = false;
-    d["samelockstatusbar"] = false;
-    d["customcarrier"] = false;
-    d["activatorenabled"] = true;
-    d["ramtime"] = false;
-    d["hideallls"] = false;
-    d["animatedcustomtime"] = false;
-    d["reverseString"] = "'Vantrel'";
-    d["hidetethering"] = false;
+    for (const KeySchema& row : schemaRows(file))
+        if (auto value = defaultValue(row)) d[row.key] = std::move(*value);
     return d;
 }
 

@@ -1,6 +1,6 @@
 // The settings model both deliverables compile in: the three preference files (paths, read,
-// read for update, atomic binary write, defaults), the reading rules every reader uses, the
-// status bar item hide keys in item order, and the two notifications with their item codes.
+// read for update, atomic binary write, defaults), the reading rules every reader uses with
+// the typed reads of the key table (shared/schema.h), and the two notifications.
 // Holds no state. Files are read whole at each call and never cached; nothing throws: an
 // absent or unreadable file reads as no dictionary, a failed write is logged and returns false.
 #pragma once
@@ -15,6 +15,7 @@
 
 #include "platform/foundation/notifications.h"
 #include "platform/foundation/value.h"
+#include "shared/schema.h"
 
 namespace vantrel {
 
@@ -22,8 +23,6 @@ using platform::Dictionary;
 using platform::Value;
 
 inline constexpr char kBundleIdentifier[] = "com.quennick.vantrel";
-
-enum class PreferenceFile { Main, DataFaker, IconTester };
 
 // Home directory + "/Library/Preferences/" + bundle identifier + suffix.
 std::string preferencePath(PreferenceFile file);
@@ -37,7 +36,7 @@ std::optional<Dictionary> readPreferenceKeys(PreferenceFile file, const std::vec
 Dictionary readPreferencesForUpdate(PreferenceFile file);
 // Write: the whole dictionary as a binary property list, replacing the file atomically.
 bool writePreferences(PreferenceFile file, const Dictionary& dict);
-// The defaults: 44 main entries, {"enablefaker": false, "datatype": 6}, {"enabletester": false}.
+// The defaults: the keys of the file's table (shared/schema.h) that have one, with it.
 Dictionary defaultPreferences(PreferenceFile file);
 
 // Holds the file's advisory lock (flock on a ".lock" file beside it) for one read-modify-write,
@@ -70,31 +69,26 @@ int64_t readInteger(const std::optional<Dictionary>& prefs, const std::string& k
 // A string value as stored; nullopt when absent or not a string.
 std::optional<std::string> readString(const std::optional<Dictionary>& prefs, const std::string& key);
 
-// The hide keys of status bar items 0 to 25, in item order.
-inline constexpr std::array<const char*, 26> kItemHideKeys = {
-    "clock",    "donotdisturb", "airplane",      "signalbars", "carrierlogo",    "wifi",     "unknown1",
-    "battery",  "batterypercent1", "batterypercent2", "smallbattery1", "bluetooth", "tty", "alarm",
-    "unknown2", "unknown3",     "location",      "portraitlock", "unknown4",     "airplay",  "assistant",
-    "vpn",      "callforwarding", "activity",    "music",      "unknown5"};
+// A key read by its type in the key table: a switch as bool, an integer or a number read as
+// one as int64_t, a text as stored (nullopt when absent) or, where an absent text means the
+// default, as that text: `readKey<MainKey::clockformat>(prefs)`.
+template <auto K>
+auto readKey(const std::optional<Dictionary>& prefs) {
+    constexpr const KeySchema& row = keySchema(K);
+    if constexpr (row.type == KeyType::Bool) return readBool(prefs, row.key);
+    else if constexpr (row.type == KeyType::Integer || row.type == KeyType::NumberAsInteger)
+        return readInteger(prefs, row.key);
+    else if constexpr (row.type == KeyType::String && row.defaultValue.absentReadsDefault)
+        return readString(prefs, row.key).value_or(row.defaultValue.text);
+    else if constexpr (row.type == KeyType::String) return readString(prefs, row.key);
+    else static_assert(row.type != KeyType::Any, "a key of any type has no typed read");
+}
 
 // Notifications and their userInfo keys.
 inline constexpr char kSettingsChangedNotification[] = "vantrel.SettingsChanged";
 inline constexpr char kAnimationChangedNotification[] = "vantrel.AnimationChanged";
 inline constexpr char kItemToggledKey[] = "itemToggled";
 inline constexpr char kAnimationFlagKey[] = "animationFlag";
-
-// Item codes of "itemToggled" beyond the item indices 0 to 25.
-namespace ItemCode {
-inline constexpr int ClockMode = 26;
-inline constexpr int EmergencyOnly = 27;
-inline constexpr int Carrier = 29;
-inline constexpr int Tethering = 40;
-inline constexpr int AllItems = 99;
-inline constexpr int IconTesterItem = 100;
-inline constexpr int SyncIndicator = 126;
-inline constexpr int DataFaker = 9991;
-inline constexpr int TetheringFaker = 9992;
-}  // namespace ItemCode
 
 // Posts on the distributed centre, no object, delivered immediately.
 void postNotification(const char* name, const Dictionary& userInfo);

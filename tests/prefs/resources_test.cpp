@@ -11,14 +11,7 @@ namespace {
 
 std::set<std::string> knownKeys(PreferenceFile file) {
     std::set<std::string> keys;
-    for (const auto& [k, v] : defaultPreferences(file)) keys.insert(k);
-    if (file == PreferenceFile::Main) keys.insert({"intromessageshown", "enabled"});
-    if (file == PreferenceFile::DataFaker) keys.insert("enabletethering");
-    if (file == PreferenceFile::IconTester)
-        keys.insert({"sync", "clock0", "dnd1", "airplane2", "signal3", "carrier4", "wifi5", "unknown6", "battery7",
-                     "batterypercent8", "bluetoothbatterypercent9", "bluetoothbattery10", "bluetooth11", "tty12",
-                     "alarm13", "unknown14", "unknown15", "location16", "portrait17", "unknown18", "airplay19",
-                     "siri20", "vpn21", "callforwarding22", "activity23", "unknow24", "unknown25"});
+    for (const KeySchema& row : schemaRows(file)) keys.insert(row.key);
     return keys;
 }
 
@@ -69,23 +62,27 @@ INSTANTIATE_TEST_SUITE_P(ThreePages, SpecifierFileTest,
                                            PageFile{"datafaker", PreferenceFile::DataFaker}),
                          [](const auto& info) { return std::string(info.param.page); });
 
-TEST_F(PrefsTest, ListsMatchClockModesAndTheSimulatedDataTypes) {
-    id faker = open("datafaker");
-    for (const auto& row : platform::controllerRows(faker)) {
-        if (row.key != "datatype") continue;
-        ASSERT_FALSE(row.validValues.empty());
-        for (size_t i = 0; i < row.validValues.size(); ++i)
-            EXPECT_EQ(row.validTitles[i], platform::dataNetworkLabel(static_cast<int>(*row.validValues[i].integer())));
-    }
-    id main = open("main");
-    bool found = false;
-    for (const auto& row : platform::controllerRows(main))
-        if (row.key == "clockformat") {
-            found = true;
-            ASSERT_EQ(row.validValues.size(), 6u);
-            for (int mode = 0; mode < 6; ++mode) EXPECT_EQ(row.validValues[mode], platform::Value(mode));
+TEST_F(PrefsTest, ListsMatchTheKeyTableAndTheSimulatedDataTypes) {
+    std::set<std::string> lists;
+    for (const PageFile& p : {PageFile{"main", PreferenceFile::Main}, PageFile{"datafaker", PreferenceFile::DataFaker}}) {
+        for (const auto& row : platform::controllerRows(open(p.page))) {
+            if (row.cell != "PSLinkListCell") continue;
+            lists.insert(row.key);
+            const KeySchema* key = findKey(p.file, row.key);
+            ASSERT_TRUE(key) << row.key;
+            ASSERT_EQ(static_cast<int64_t>(row.validValues.size()), key->valid.max - key->valid.min + 1) << row.key;
+            ASSERT_EQ(row.validTitles.size(), key->valid.titles.size()) << row.key;
+            for (size_t i = 0; i < row.validValues.size(); ++i) {
+                EXPECT_EQ(row.validValues[i], platform::Value(static_cast<long long>(key->valid.min + static_cast<int64_t>(i))));
+                EXPECT_EQ(row.validTitles[i], key->valid.titles[i]);
+            }
         }
-    EXPECT_TRUE(found);
+    }
+    EXPECT_EQ(lists, (std::set<std::string>{"clockformat", "datatype"}));
+    const auto& types = keySchema(DataFakerKey::datatype).valid;
+    for (int64_t type = types.min; type <= types.max; ++type)
+        EXPECT_STREQ(types.titles[static_cast<size_t>(type)], platform::dataNetworkLabel(static_cast<int>(type)));
+    id main = open("main");
     auto buttons = std::set<std::string>{};
     for (const auto& row : platform::controllerRows(main))
         if (!row.action.empty()) buttons.insert(row.action);

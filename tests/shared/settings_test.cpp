@@ -54,24 +54,6 @@ TEST_F(SettingsTest, PathsFollowTheHomeDirectory) {
               home_ + "/Library/Preferences/com.quennick.vantrel-icontester.plist");
 }
 
-TEST_F(SettingsTest, DefaultsAreExactlyTheDocumentedOnes) {
-    Dictionary main = defaultPreferences(PreferenceFile::Main);
-    EXPECT_EQ(main.size(), 44u);
-    for (const char* key : kItemHideKeys) EXPECT_EQ(main.at(key), Value(false)) << key;
-    EXPECT_EQ(main.at("clockformat"), Value(0));
-    EXPECT_EQ(main.at("1224"), Value(0));
-    EXPECT_EQ(main.at("carrierText"), Value("CustomText"));
-    EXPECT_EQ(main.at("timeText"), Value("'_Quennick_'"));
-    EXPECT_EQ(main.at("reverseString"), Value("'Vantrel'"));
-    EXPECT_EQ(main.at("activatorenabled"), Value(true));
-    for (const char* key : {"timeandram", "hideall", "sos", "ncstatus", "lockclock", "nowplaying", "samelockstatusbar",
-                            "customcarrier", "ramtime", "hideallls", "animatedcustomtime", "hidetethering"})
-        EXPECT_EQ(main.at(key), Value(false)) << key;
-    EXPECT_FALSE(main.count("intromessageshown"));
-    EXPECT_EQ(defaultPreferences(PreferenceFile::DataFaker), (Dictionary{{"enablefaker", false}, {"datatype", 6}}));
-    EXPECT_EQ(defaultPreferences(PreferenceFile::IconTester), (Dictionary{{"enabletester", false}}));
-}
-
 struct ReadingCase {
     const char* name;
     std::optional<Value> value;

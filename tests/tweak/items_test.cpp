@@ -135,11 +135,9 @@ TEST(ItemTable, RowsCarryBothKeysAndOnlyTheFilterRowsPast25) {
     for (int i = 0; i < 26; ++i) {
         const tweak::ItemRow* row = tweak::itemRow(i);
         ASSERT_TRUE(row) << i;
-        EXPECT_STREQ(row->hideKey, kItemHideKeys[static_cast<size_t>(i)]);
-        EXPECT_TRUE(row->iconTesterKey) << i;
+        EXPECT_TRUE(row->hideKey && row->iconTesterKey) << i;
     }
-    EXPECT_STREQ(tweak::itemRow(24)->iconTesterKey, "unknow24");
-    EXPECT_STREQ(tweak::itemRow(9)->iconTesterKey, "bluetoothbatterypercent9");
+    for (int feature : {26, 27, 29}) EXPECT_FALSE(tweak::itemRow(feature)->iconTesterKey) << feature;
     for (int none : {-1, 28, 30, 99}) EXPECT_EQ(tweak::itemRow(none), nullptr) << none;
 }
 

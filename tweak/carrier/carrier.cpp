@@ -22,7 +22,7 @@ const std::optional<Dictionary>& readDataFaker() {
 // "datatype" is passed through as stored; a number past the range of the answer is held at
 // its edge rather than wrapped into some unrelated type.
 int fakedDataType(const std::optional<Dictionary>& faker) {
-    return static_cast<int>(std::clamp<int64_t>(readInteger(faker, "datatype"), std::numeric_limits<int>::min(),
+    return static_cast<int>(std::clamp<int64_t>(readKey<DataFakerKey::datatype>(faker), std::numeric_limits<int>::min(),
                                                 std::numeric_limits<int>::max()));
 }
 
@@ -34,44 +34,44 @@ constexpr int kFakedTetheredDevices = 42;
 // ---- Carrier text and emergency-only status
 
 bool SBStatusBarStateAggregator__shouldShowEmergencyOnlyStatus(id self, SEL _cmd) {
-    if (mainSwitch("sos")) return true;
+    if (mainSwitch(MainKey::sos)) return true;
     return callPrevious<&SBStatusBarStateAggregator__shouldShowEmergencyOnlyStatus>(self, _cmd);
 }
 
 Text SBStatusBarStateAggregator__sbCarrierNameForOperator_(id self, SEL _cmd, Text op) {
-    if (mainSwitch("customcarrier")) return carrierText;
+    if (mainSwitch(MainKey::customcarrier)) return carrierText;
     return callPrevious<&SBStatusBarStateAggregator__sbCarrierNameForOperator_>(self, _cmd, op);
 }
 
 Text SBStatusBarStateAggregator__displayStringForSIMStatus_(id self, SEL _cmd, Text status) {
-    if (mainSwitch("customcarrier")) return carrierText;
+    if (mainSwitch(MainKey::customcarrier)) return carrierText;
     return callPrevious<&SBStatusBarStateAggregator__displayStringForSIMStatus_>(self, _cmd, status);
 }
 
 Text SBStatusBarStateAggregator_operatorName_(id self, SEL _cmd, Text op) {
-    if (mainSwitch("customcarrier")) return carrierText;
+    if (mainSwitch(MainKey::customcarrier)) return carrierText;
     return callPrevious<&SBStatusBarStateAggregator_operatorName_>(self, _cmd, op);
 }
 
 // ---- Data network faker and tethering. "hidetethering" decides first, then the faker file.
 
 int SBTelephonyManager_dataConnectionType(id self, SEL _cmd) {
-    if (!mainSwitch("hidetethering")) {
+    if (!mainSwitch(MainKey::hidetethering)) {
         const auto& faker = readDataFaker();
-        if (readBool(faker, "enablefaker")) return fakedDataType(faker);
-        if (readBool(faker, "enabletethering")) return kTetheringDataConnectionType;
+        if (readKey<DataFakerKey::enablefaker>(faker)) return fakedDataType(faker);
+        if (readKey<DataFakerKey::enabletethering>(faker)) return kTetheringDataConnectionType;
     }
     return callPrevious<&SBTelephonyManager_dataConnectionType>(self, _cmd);
 }
 
 bool SBTelephonyManager_isNetworkTethering(id self, SEL _cmd) {
-    if (!mainSwitch("hidetethering") && readBool(readDataFaker(), "enabletethering")) return true;
+    if (!mainSwitch(MainKey::hidetethering) && readKey<DataFakerKey::enabletethering>(readDataFaker())) return true;
     return callPrevious<&SBTelephonyManager_isNetworkTethering>(self, _cmd);
 }
 
 int SBTelephonyManager_numberOfNetworkTetheredDevices(id self, SEL _cmd) {
-    if (mainSwitch("hidetethering")) return 0;
-    if (readBool(readDataFaker(), "enabletethering")) return kFakedTetheredDevices;
+    if (mainSwitch(MainKey::hidetethering)) return 0;
+    if (readKey<DataFakerKey::enabletethering>(readDataFaker())) return kFakedTetheredDevices;
     return callPrevious<&SBTelephonyManager_numberOfNetworkTetheredDevices>(self, _cmd);
 }
 

@@ -58,12 +58,12 @@ void VantrelTweak_activator_receiveEvent_(id, SEL, id, id) {
         return;
     }
     prefs = readPreferences(PreferenceFile::Main);
-    int64_t mode = readInteger(prefs, "clockformat");
+    int64_t mode = readKey<MainKey::clockformat>(prefs);
     prefs.reset();
 
     // A failed write still announces the step.
     updatePreferences(PreferenceFile::Main,
-                      [&](Dictionary& update) { update["clockformat"] = Value(static_cast<long long>(nextClockMode(mode))); });
+                      [&](Dictionary& update) { update[keyName(MainKey::clockformat)] = Value(static_cast<long long>(nextClockMode(mode))); });
     postSettingsChanged(ItemCode::ClockMode);
 }
 

@@ -29,7 +29,7 @@ id aggregator() {
     return msgSend<id>(classAsObject(cls), sel("sharedInstance"));
 }
 
-bool testerEnabled() { return readBool(readPreferences(PreferenceFile::IconTester), "enabletester"); }
+bool testerEnabled() { return readKey<IconTesterKey::enabletester>(readPreferences(PreferenceFile::IconTester)); }
 
 }  // namespace
 

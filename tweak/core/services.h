@@ -21,7 +21,8 @@ struct ItemRow {
     const char* updateSelector;  // what the forced update calls for the item; nullptr for none
 };
 
-// Items 0 to 25, then the filter's extra rows 26 ("clockformat"), 27 ("sos"), 29 ("customcarrier").
+// Items 0 to 25, then the filter's extra rows 26, 27 and 29: every main key with an item in
+// the key table (shared/schema.h), with the tester key of the same item.
 const std::vector<ItemRow>& itemTable();
 const ItemRow* itemRow(int index);  // nullptr for an index without a row (28, above 29, negative)
 

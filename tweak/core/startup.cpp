@@ -43,9 +43,9 @@ void initializeSettings() {
             writePreferences(PreferenceFile::Main, defaultPreferences(PreferenceFile::Main));
     }
     prefs = readPreferences(PreferenceFile::Main);
-    carrierText = readString(prefs, "carrierText");
-    timeText = readString(prefs, "timeText").value_or(kDefaultTimeText);
-    reverseText = readString(prefs, "reverseString").value_or(kDefaultReverseText);
+    carrierText = readKey<MainKey::carrierText>(prefs);
+    timeText = readKey<MainKey::timeText>(prefs);
+    reverseText = readKey<MainKey::reverseString>(prefs);
     customTime = u"'_Quennick_'";
     prefs.reset();
     isAnimatingText = false;

@@ -31,9 +31,9 @@ constinit std::optional<platform::Dictionary> datafakerprefs;
 constinit std::shared_ptr<platform::Timer> clockRefreshTimer;
 constinit std::shared_ptr<platform::Timer> nowPlayingTimer;
 
-bool mainSwitch(const char* key) {
-    prefs = readPreferenceKeys(PreferenceFile::Main, {key});
-    bool on = readBool(prefs, key);
+bool mainSwitch(MainKey key) {
+    prefs = readPreferenceKeys(PreferenceFile::Main, {keyName(key)});
+    bool on = readBool(prefs, keyName(key));
     prefs.reset();
     return on;
 }

@@ -12,6 +12,7 @@
 
 #include "platform/foundation/runloop.h"
 #include "platform/foundation/value.h"
+#include "shared/schema.h"
 
 namespace vantrel::tweak {
 
@@ -41,12 +42,12 @@ extern std::optional<platform::Dictionary> datafakerprefs;
 extern std::shared_ptr<platform::Timer> clockRefreshTimer;
 extern std::shared_ptr<platform::Timer> nowPlayingTimer;
 
-inline constexpr char kDefaultTimeText[] = "'_Quennick_'";
-inline constexpr char kDefaultReverseText[] = "'Vantrel'";
+inline constexpr const char* kDefaultTimeText = keySchema(MainKey::timeText).defaultValue.text;
+inline constexpr const char* kDefaultReverseText = keySchema(MainKey::reverseString).defaultValue.text;
 
 // One switch of the main preference file, read afresh into `prefs` and released before
 // returning: what every replacement that answers by a single key does.
-bool mainSwitch(const char* key);
+bool mainSwitch(MainKey key);
 
 // Puts every item above back to its value at load (tests begin each case here).
 void resetState();

@@ -1,5 +1,7 @@
 #include "tweak/items/items.h"
 
+#include <array>
+
 #include "shared/settings.h"
 #include "tweak/core/hooks.h"
 #include "tweak/core/startup.h"
@@ -7,39 +9,32 @@
 
 namespace vantrel::tweak {
 
+namespace {
+
+// What the forced update calls for items 0 to 25; nullptr: nothing but the item push.
+constexpr std::array<const char*, 26> kUpdateSelectors = {
+    "_updateTimeItems", "_updateQuietModeItem", "_updateAirplaneMode", "_updateSignalStrengthItem",
+    "_updateServiceItem", "_updateDataNetworkItem", nullptr, "_updateBatteryItems", "_updateBatteryItems",
+    "_updateBatteryItems", "_updateBluetoothBatteryItem", "_updateBluetoothItem", "_updateTTYItem",
+    "_updateAlarmItem", nullptr, nullptr, "_updateLocationItem", "_updateRotationLockItem", nullptr,
+    "_updateAirplayItem", "_updateAssistantItem", "_updateVPNItem", "_updateCallForwardingItem",
+    "_updateActivityItem", "_notifyNonItemDataChanged", "setShowsSyncActivityIndicator:"};
+
+}  // namespace
+
+// Every main key that belongs to an item makes a row: items 0 to 25, then the features only the
+// last step of the filter knows (26, 27, 29), which have neither tester key nor update.
 const std::vector<ItemRow>& itemTable() {
-    static const std::vector<ItemRow> rows = {
-        {0, "clock", "clock0", "_updateTimeItems"},
-        {1, "donotdisturb", "dnd1", "_updateQuietModeItem"},
-        {2, "airplane", "airplane2", "_updateAirplaneMode"},
-        {3, "signalbars", "signal3", "_updateSignalStrengthItem"},
-        {4, "carrierlogo", "carrier4", "_updateServiceItem"},
-        {5, "wifi", "wifi5", "_updateDataNetworkItem"},
-        {6, "unknown1", "unknown6", nullptr},
-        {7, "battery", "battery7", "_updateBatteryItems"},
-        {8, "batterypercent1", "batterypercent8", "_updateBatteryItems"},
-        {9, "batterypercent2", "bluetoothbatterypercent9", "_updateBatteryItems"},
-        {10, "smallbattery1", "bluetoothbattery10", "_updateBluetoothBatteryItem"},
-        {11, "bluetooth", "bluetooth11", "_updateBluetoothItem"},
-        {12, "tty", "tty12", "_updateTTYItem"},
-        {13, "alarm", "alarm13", "_updateAlarmItem"},
-        {14, "unknown2", "unknown14", nullptr},
-        {15, "unknown3", "unknown15", nullptr},
-        {16, "location", "location16", "_updateLocationItem"},
-        {17, "portraitlock", "portrait17", "_updateRotationLockItem"},
-        {18, "unknown4", "unknown18", nullptr},
-        {19, "airplay", "airplay19", "_updateAirplayItem"},
-        {20, "assistant", "siri20", "_updateAssistantItem"},
-        {21, "vpn", "vpn21", "_updateVPNItem"},
-        {22, "callforwarding", "callforwarding22", "_updateCallForwardingItem"},
-        {23, "activity", "activity23", "_updateActivityItem"},
-        {24, "music", "unknow24", "_notifyNonItemDataChanged"},
-        {25, "unknown5", "unknown25", "setShowsSyncActivityIndicator:"},
-        // Features, not items: only the last step of the filter knows them.
-        {26, "clockformat", nullptr, nullptr},
-        {27, "sos", nullptr, nullptr},
-        {29, "customcarrier", nullptr, nullptr},
-    };
+    static const std::vector<ItemRow> rows = [] {
+        std::vector<ItemRow> table;
+        for (const KeySchema& key : schemaRows(PreferenceFile::Main)) {
+            if (key.item < 0) continue;
+            bool statusBarItem = key.item < static_cast<int>(kUpdateSelectors.size());
+            table.push_back({key.item, key.key, iconTesterKeyOfItem(key.item),
+                             statusBarItem ? kUpdateSelectors[static_cast<size_t>(key.item)] : nullptr});
+        }
+        return table;
+    }();
     return rows;
 }
 
@@ -52,12 +47,12 @@ const ItemRow* itemRow(int index) {
 bool decideItemVisibility(int index, bool requested, const std::optional<Dictionary>& mainPrefs,
                           const std::optional<Dictionary>& testerPrefs, bool lockScreenHideIcons) {
     const ItemRow* row = itemRow(index);
-    if (readBool(testerPrefs, "enabletester")) {
+    if (readKey<IconTesterKey::enabletester>(testerPrefs)) {
         // Tester mode shows exactly what the user picked; an item without a tester key is not picked.
         return row && row->iconTesterKey && readBool(testerPrefs, row->iconTesterKey);
     }
-    if (readBool(mainPrefs, "hideall")) return false;
-    if (readBool(mainPrefs, "hideallls") && lockScreenHideIcons) return false;
+    if (readKey<MainKey::hideall>(mainPrefs)) return false;
+    if (readKey<MainKey::hideallls>(mainPrefs) && lockScreenHideIcons) return false;
     if (row && readBool(mainPrefs, row->hideKey)) return false;
     return requested;
 }
@@ -68,7 +63,8 @@ bool SBStatusBarStateAggregator__setItem_enabled(id self, SEL _cmd, int item, bo
     // Only the keys the decision can look at are built: the same answers as a full read, and
     // this runs for every item SpringBoard sets.
     const ItemRow* row = itemRow(item);
-    std::vector<std::string_view> testerKeys = {"enabletester"}, mainKeys = {"hideall", "hideallls"};
+    std::vector<std::string_view> testerKeys = {keyName(IconTesterKey::enabletester)},
+                                  mainKeys = {keyName(MainKey::hideall), keyName(MainKey::hideallls)};
     if (row && row->iconTesterKey) testerKeys.push_back(row->iconTesterKey);
     if (row) mainKeys.push_back(row->hideKey);
     std::optional<Dictionary> tester = readPreferenceKeys(PreferenceFile::IconTester, testerKeys);

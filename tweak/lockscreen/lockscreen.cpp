@@ -23,26 +23,26 @@ constexpr int kSameLockStatusBarStyle = 1;
 // ---- Notification Centre
 
 void SBNotificationCenterViewController__loadStatusBar(id self, SEL _cmd) {
-    if (mainSwitch("ncstatus")) return;
+    if (mainSwitch(MainKey::ncstatus)) return;
     callPrevious<&SBNotificationCenterViewController__loadStatusBar>(self, _cmd);
 }
 
 // ---- Lock screen status bar
 
 bool SBLockScreenViewController_shouldShowLockStatusBarTime(id self, SEL _cmd) {
-    if (mainSwitch("lockclock")) return true;
+    if (mainSwitch(MainKey::lockclock)) return true;
     return callPrevious<&SBLockScreenViewController_shouldShowLockStatusBarTime>(self, _cmd);
 }
 
 int SBLockScreenViewController_statusBarStyle(id self, SEL _cmd) {
-    if (mainSwitch("samelockstatusbar")) return kSameLockStatusBarStyle;
+    if (mainSwitch(MainKey::samelockstatusbar)) return kSameLockStatusBarStyle;
     return callPrevious<&SBLockScreenViewController_statusBarStyle>(self, _cmd);
 }
 
 // ---- Lock-screen hide-all
 
 void SBLockScreenViewControllerBase_activate(id self, SEL _cmd) {
-    if (mainSwitch("hideallls")) setLockScreenHideAll(true);
+    if (mainSwitch(MainKey::hideallls)) setLockScreenHideAll(true);
     callPrevious<&SBLockScreenViewControllerBase_activate>(self, _cmd);
 }
 
@@ -50,12 +50,12 @@ void SBLockScreenViewControllerBase_prepareForUIUnlock(id self, SEL _cmd) {
     // Never cleared while SpringBoard runs: from the first prepared unlock on, only this
     // method lifts the hide-all.
     didPrepareForUnlock = true;
-    if (mainSwitch("hideallls")) setLockScreenHideAll(false);
+    if (mainSwitch(MainKey::hideallls)) setLockScreenHideAll(false);
     callPrevious<&SBLockScreenViewControllerBase_prepareForUIUnlock>(self, _cmd);
 }
 
 void SBLockScreenViewControllerBase_deactivate(id self, SEL _cmd) {
-    if (!didPrepareForUnlock && mainSwitch("hideallls")) setLockScreenHideAll(false);
+    if (!didPrepareForUnlock && mainSwitch(MainKey::hideallls)) setLockScreenHideAll(false);
     callPrevious<&SBLockScreenViewControllerBase_deactivate>(self, _cmd);
 }
 
@@ -63,12 +63,12 @@ void SBLockScreenViewControllerBase_deactivate(id self, SEL _cmd) {
 
 void SBLockScreenManager__finishUIUnlockFromSource_withOptions_(id self, SEL _cmd, int source, id options) {
     callPrevious<&SBLockScreenManager__finishUIUnlockFromSource_withOptions_>(self, _cmd, source, options);
-    if (mainSwitch("intromessageshown")) return;
+    if (mainSwitch(MainKey::intromessageshown)) return;
 
     platform::UIAlertView::create(kFirstRunNoticeTitle, kFirstRunNoticeMessage, nullptr, "OK")->show();
 
     // Stored at once, not when the user taps OK; every other key of the file is kept.
-    updatePreferences(PreferenceFile::Main, [](Dictionary& update) { update["intromessageshown"] = true; });
+    updatePreferences(PreferenceFile::Main, [](Dictionary& update) { update[keyName(MainKey::intromessageshown)] = true; });
 }
 
 // ---- What start-up installs

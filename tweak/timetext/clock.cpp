@@ -29,13 +29,13 @@ struct ClockSettings {
 ClockSettings readClockSettings() {
     prefs = readPreferences(PreferenceFile::Main);
     ClockSettings s;
-    s.mode = readInteger(prefs, "clockformat");
-    s.use24Hour = readInteger(prefs, "1224") != 0;  // a number read as an integer, not as a switch
-    s.ramTime = readBool(prefs, "ramtime");
-    s.animated = readBool(prefs, "animatedcustomtime");
-    s.nowPlaying = readBool(prefs, "nowplaying");
-    s.timeText = readString(prefs, "timeText").value_or(kDefaultTimeText);
-    s.reverseText = readString(prefs, "reverseString").value_or(kDefaultReverseText);
+    s.mode = readKey<MainKey::clockformat>(prefs);
+    s.use24Hour = readKey<MainKey::clock1224>(prefs) != 0;
+    s.ramTime = readKey<MainKey::ramtime>(prefs);
+    s.animated = readKey<MainKey::animatedcustomtime>(prefs);
+    s.nowPlaying = readKey<MainKey::nowplaying>(prefs);
+    s.timeText = readKey<MainKey::timeText>(prefs);
+    s.reverseText = readKey<MainKey::reverseString>(prefs);
     prefs.reset();
     return s;
 }
@@ -153,7 +153,7 @@ void SBStatusBarStateAggregator__updateTimeItems(id self, SEL _cmd) {
 
 void SBStatusBarStateAggregator__restartTimeItemTimer(id self, SEL _cmd) {
     prefs = readPreferences(PreferenceFile::Main);
-    int64_t mode = readInteger(prefs, "clockformat");
+    int64_t mode = readKey<MainKey::clockformat>(prefs);
     prefs.reset();
     // Only the clock keeps SpringBoard's minute timer; every other mode has its own refresh.
     if (mode != 0) return;

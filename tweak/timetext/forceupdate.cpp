@@ -19,7 +19,7 @@ void pushItem(id self, int item) {
 
 void forceUpdate_(id self, SEL, int code) {
     prefs = readPreferences(PreferenceFile::Main);
-    std::optional<std::string> customCarrier = readString(prefs, "carrierText");
+    std::optional<std::string> customCarrier = readKey<MainKey::carrierText>(prefs);
     prefs.reset();
     // No sender makes negative codes, and no item has one.
     if (code < 0 || code > 40) return;
