@@ -34,10 +34,8 @@ protected:
         char tmpl[] = "/tmp/vantrel-e2e-interface-XXXXXX";
         folder_ = ::mkdtemp(tmpl);
         ASSERT_EQ(device({"start", "--fresh"}).code, 0);
-        auto address = platform::readWholeFile(folder_ + "/run/bus.address", 4096);
-        ASSERT_TRUE(address);
-        address_.assign(address->begin(), address->end());
-        while (!address_.empty() && (address_.back() == '\n' || address_.back() == ' ')) address_.pop_back();
+        address_ = busAddressOf(folder_);
+        ASSERT_FALSE(address_.empty());
         sd_bus* raw = nullptr;
         ASSERT_GE(sd_bus_new(&raw), 0);
         bus_.reset(raw);

@@ -7,12 +7,9 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <csignal>
 #include <filesystem>
-#include <functional>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/foundation/file.h"
@@ -46,23 +43,11 @@ protected:
     std::string status() { return device({"status", "--json"}).out; }
     std::string log() { return device({"log", "-n", "100000"}).out; }
     std::string safeModeProperty() {
-        auto address = platform::readWholeFile(folder_ + "/run/bus.address", 4096);
-        if (!address) return "";
-        std::string a(address->begin(), address->end());
-        while (!a.empty() && a.back() == '\n') a.pop_back();
-        std::string out = run({"/usr/bin/busctl", "--address=" + a, "get-property", "com.apple.springboard",
-                               "/com/apple/springboard", "com.quennick.vantrel.Device", "SafeMode"})
+        std::string out = run({"/usr/bin/busctl", "--address=" + busAddressOf(folder_), "get-property",
+                               "com.apple.springboard", "/com/apple/springboard", "com.quennick.vantrel.Device", "SafeMode"})
                               .out;
         while (!out.empty() && out.back() == '\n') out.pop_back();
         return out;
-    }
-    bool waitFor(const std::function<bool()>& done, double timeout = kReaper) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
-        while (std::chrono::steady_clock::now() < end) {
-            if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return done();
     }
 
     // Installs the crashing extension as install would: the file, its filter naming
