@@ -15,24 +15,11 @@
 #include "platform/foundation/sdevent_runloop.h"
 #include "platform/foundation/value.h"
 #include "sim/device/device.h"
+#include "sim/springboard/commands.h"
 
 struct sd_bus;
 
 namespace vantrel::sim {
-
-// A command refused: the D-Bus error name (kError* of device.h) and a sentence.
-struct CommandError {
-    const char* name;
-    std::string message;
-};
-using CommandResult = std::optional<CommandError>;
-
-// The commands, for the bus and the terminal's keys alike. Main thread.
-CommandResult tapStatusBar();
-CommandResult answerAlert(uint64_t id, const std::string& button);  // a title, or an index as text
-// All or nothing: one unknown key or wrong type and nothing is applied. What is applied is
-// also kept in device.plist (the hardware survives a respring).
-CommandResult setHardware(const DeviceFolder& device, const platform::Dictionary& changes);
 
 // A lost connection ends the run loop with EXIT_FAILURE (logged, naming which): a host cut off
 // the bus that lived on would look alive to launchd and answer nobody.
