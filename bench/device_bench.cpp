@@ -16,29 +16,17 @@
 #include <unistd.h>
 
 #include "platform/foundation/dbus_notifications.h"
+#include "bench/device_process.h"
 #include "platform/foundation/file.h"
 #include "platform/foundation/home.h"
 #include "platform/foundation/sdevent_runloop.h"
 #include "shared/settings.h"
 
-extern char** environ;
-
 namespace {
 
 constexpr double kReaper = 10.0;
 
-int runDevice(const std::string& folder, const char* command, const char* flag = nullptr) {
-    std::string program = std::string(VANTREL_BINARY_DIR) + "/bin/vantrel-device";
-    std::vector<char*> argv{program.data(), const_cast<char*>("--device"), const_cast<char*>(folder.c_str()),
-                            const_cast<char*>(command)};
-    if (flag) argv.push_back(const_cast<char*>(flag));
-    argv.push_back(nullptr);
-    pid_t pid;
-    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using vantrel::bench::runDevice;
 
 struct BenchDevice {
     std::string folder;

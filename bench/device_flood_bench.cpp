@@ -19,25 +19,13 @@
 #include <unistd.h>
 
 #include "platform/foundation/dbus_notifications.h"
+#include "bench/device_process.h"
 #include "platform/foundation/file.h"
 #include "platform/foundation/sdevent_runloop.h"
 
-extern char** environ;
-
 namespace {
 
-int runDevice(const std::string& folder, const char* command, const char* flag = nullptr) {
-    std::string program = std::string(VANTREL_BINARY_DIR) + "/bin/vantrel-device";
-    std::vector<char*> argv{program.data(), const_cast<char*>("--device"), const_cast<char*>(folder.c_str()),
-                            const_cast<char*>(command)};
-    if (flag) argv.push_back(const_cast<char*>(flag));
-    argv.push_back(nullptr);
-    pid_t pid;
-    if (posix_spawn(&pid, program.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using vantrel::bench::runDevice;
 
 struct BusCloser {
     void operator()(sd_bus* b) const { sd_bus_flush_close_unref(b); }
@@ -72,29 +60,27 @@ struct FloodDevice {
         std::system(("rm -rf '" + folder + "'").c_str());
     }
 
-    // One Control call; its text, or empty when it failed.
-    std::string call(const char* word) {
+    // One call of the device interface; its text ("ok" when it returns none), or empty when it failed.
+    std::string call(const char* method) {
         sd_bus_error error = SD_BUS_ERROR_NULL;
         sd_bus_message* reply = nullptr;
         std::string text;
         int r = sd_bus_call_method(control.get(), "com.apple.springboard", "/com/apple/springboard",
-                                   "com.quennick.vantrel.Device", "Control", &error, &reply, "as", 1, word);
-        int okFlag = 0;
+                                   "com.quennick.vantrel.Device", method, &error, &reply, "");
         const char* out = nullptr;
-        if (r >= 0 && sd_bus_message_read(reply, "bs", &okFlag, &out) >= 0 && okFlag) text = out ? out : "";
-        if (r >= 0 && okFlag && text.empty()) text = "ok";
+        if (r >= 0) text = sd_bus_message_read(reply, "s", &out) > 0 && out ? out : "ok";
         sd_bus_message_unref(reply);
         sd_bus_error_free(&error);
         return text;
     }
     long alertCount() {
         std::smatch m;
-        std::string s = call("status");
+        std::string s = call("Status");
         return std::regex_search(s, m, std::regex("\"count\":(\\d+)")) ? std::stol(m[1].str()) : 0;
     }
     long residentKiB() {
         std::smatch m;
-        std::string s = call("status");
+        std::string s = call("Status");
         if (!std::regex_search(s, m, std::regex("\"springboardPid\":(\\d+)"))) return -1;
         std::ifstream in("/proc/" + m[1].str() + "/status");
         std::string line;
@@ -131,7 +117,7 @@ void BM_TapDuringFlood(benchmark::State& state) {
         device.post({{"itemToggled", "end"}}, 1);  // its alert shows when the flood is through
         for (int i = 0; i < 200 && device.alertCount() == 0; ++i) {
             auto start = std::chrono::steady_clock::now();
-            if (device.call("tap").empty()) {
+            if (device.call("Tap").empty()) {
                 state.SkipWithError("a tap was not answered");
                 break;
             }
@@ -168,7 +154,7 @@ void BM_MemoryAfterBadCodes(benchmark::State& state) {
         state.counters["rss_kib_before"] = static_cast<double>(before);
         state.counters["rss_kib_after"] = static_cast<double>(after);
         state.counters["ratio"] = static_cast<double>(after) / static_cast<double>(before);
-        state.counters["status_json_bytes"] = static_cast<double>(device.call("status").size());
+        state.counters["status_json_bytes"] = static_cast<double>(device.call("Status").size());
     }
 }
 

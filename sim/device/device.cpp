@@ -364,12 +364,13 @@ platform::Value parseValue(const std::string& text) {
     return text;
 }
 
-std::optional<std::pair<bool, std::string>> control(const DeviceFolder& device, const std::vector<std::string>& words,
-                                                    double timeoutSeconds, std::string* error) {
+ControlReply control(const DeviceFolder& device, const char* method, const ControlArguments& arguments,
+                     double timeoutSeconds, const char* interface) {
+    ControlReply out;
     auto address = busAddress(device);
     if (!address) {
-        fail(error, "the device at " + device.root + " is not running (./vantrel device start)");
-        return std::nullopt;
+        out.message = "the device at " + device.root + " is not running (./vantrel device start)";
+        return out;
     }
     sd_bus* bus = nullptr;
     int r = sd_bus_new(&bus);
@@ -379,32 +380,68 @@ std::optional<std::pair<bool, std::string>> control(const DeviceFolder& device, 
     if (r >= 0) r = sd_bus_set_method_call_timeout(bus, static_cast<uint64_t>(timeoutSeconds * 1e6));
     if (r >= 0) r = sd_bus_start(bus);
     if (r < 0) {
-        fail(error, std::string("the device bus cannot be joined: ") + std::strerror(-r));
-        return std::nullopt;
+        out.message = std::string("the device bus cannot be joined: ") + std::strerror(-r);
+        return out;
     }
     sd_bus_message* call = nullptr;
-    r = sd_bus_message_new_method_call(bus, &call, kSpringBoardBusName, kControlObjectPath, kControlInterface, kControlMethod);
+    r = sd_bus_message_new_method_call(bus, &call, kSpringBoardBusName, kControlObjectPath, interface, method);
     std::unique_ptr<sd_bus_message, decltype(&sd_bus_message_unref)> callOwned(call, sd_bus_message_unref);
-    if (r >= 0) r = sd_bus_message_open_container(call, 'a', "s");
-    for (const auto& w : words)
-        if (r >= 0) r = sd_bus_message_append(call, "s", w.c_str());
-    if (r >= 0) r = sd_bus_message_close_container(call);
+    if (r >= 0 && arguments) r = arguments(call);
+    if (r < 0) {
+        out.message = std::string("the call cannot be made: ") + std::strerror(-r);
+        return out;
+    }
     sd_bus_error err = SD_BUS_ERROR_NULL;
     sd_bus_message* reply = nullptr;
-    if (r >= 0) r = sd_bus_call(bus, call, 0, &err, &reply);
+    r = sd_bus_call(bus, call, 0, &err, &reply);
     std::unique_ptr<sd_bus_message, decltype(&sd_bus_message_unref)> replyOwned(reply, sd_bus_message_unref);
+    std::unique_ptr<sd_bus_error, decltype(&sd_bus_error_free)> errOwned(&err, sd_bus_error_free);
+    // Errors of our interface are answers; anything else (no owner, timeout) means no answer.
+    if (r < 0 && err.name && std::string_view(err.name).starts_with("com.quennick.vantrel.Error.")) {
+        out.reached = true;
+        out.errorName = err.name;
+        out.message = err.message ? err.message : "";
+        return out;
+    }
     if (r < 0) {
-        fail(error, std::string("SpringBoard does not answer: ") + (err.message ? err.message : std::strerror(-r)));
-        sd_bus_error_free(&err);
-        return std::nullopt;
+        out.message = std::string("SpringBoard does not answer: ") + (err.message ? err.message : std::strerror(-r));
+        return out;
     }
-    int ok = 0;
-    const char* text = nullptr;
-    if (sd_bus_message_read(reply, "bs", &ok, &text) < 0 || !text) {
-        fail(error, "SpringBoard gave an answer of the wrong shape");
-        return std::nullopt;
+    out.reached = true;
+    if (const char* text = nullptr; sd_bus_message_has_signature(reply, "s") && sd_bus_message_read(reply, "s", &text) >= 0 && text)
+        out.text = text;
+    return out;
+}
+
+namespace {
+
+int appendValue(sd_bus_message* m, const platform::Value& v) {
+    if (auto b = v.boolean()) return sd_bus_message_append(m, "v", "b", static_cast<int>(*b));
+    if (auto i = v.integer()) return sd_bus_message_append(m, "v", "x", *i);
+    if (auto d = v.real()) return sd_bus_message_append(m, "v", "d", *d);
+    if (auto s = v.string()) return sd_bus_message_append(m, "v", "s", s->c_str());
+    if (auto a = v.array()) {
+        int r = sd_bus_message_open_container(m, 'v', "av");
+        if (r >= 0) r = sd_bus_message_open_container(m, 'a', "v");
+        for (const auto& item : *a)
+            if (r >= 0) r = appendValue(m, item);
+        if (r >= 0) r = sd_bus_message_close_container(m);
+        return r < 0 ? r : sd_bus_message_close_container(m);
     }
-    return std::make_pair(ok != 0, std::string(text));
+    return -EINVAL;  // the command line makes no data, dates or dictionaries
+}
+
+}  // namespace
+
+int appendHardwareChanges(sd_bus_message* message, const platform::Dictionary& changes) {
+    int r = sd_bus_message_open_container(message, 'a', "{sv}");
+    for (const auto& [key, value] : changes) {
+        if (r >= 0) r = sd_bus_message_open_container(message, 'e', "sv");
+        if (r >= 0) r = sd_bus_message_append(message, "s", key.c_str());
+        if (r >= 0) r = appendValue(message, value);
+        if (r >= 0) r = sd_bus_message_close_container(message);
+    }
+    return r < 0 ? r : sd_bus_message_close_container(message);
 }
 
 }  // namespace vantrel::sim

@@ -4,12 +4,15 @@
 // over paths; failures come back as false or nullopt with a reason, nothing throws.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
 
 #include "platform/foundation/value.h"
+
+struct sd_bus_message;
 
 namespace vantrel::sim {
 
@@ -103,16 +106,40 @@ std::optional<std::string> busAddress(const DeviceFolder& device);
 // state reads as absent).
 platform::Value parseValue(const std::string& text);
 
-// The control interface the SpringBoard host offers on the device bus.
+// The typed interface the SpringBoard host offers on the device bus (docs/dbus.md).
 inline constexpr char kSpringBoardBusName[] = "com.apple.springboard";
 inline constexpr char kControlObjectPath[] = "/com/apple/springboard";
 inline constexpr char kControlInterface[] = "com.quennick.vantrel.Device";
-inline constexpr char kControlMethod[] = "Control";         // as -> (bs): ok, text
 inline constexpr char kRedrawnSignal[] = "StatusBarRedrawn";  // t: redraw count
+inline constexpr char kErrorNoSuchAlert[] = "com.quennick.vantrel.Error.NoSuchAlert";
+inline constexpr char kErrorInvalidArgument[] = "com.quennick.vantrel.Error.InvalidArgument";
+inline constexpr char kErrorNotAllowed[] = "com.quennick.vantrel.Error.NotAllowed";
 
-// Sends one control command to the SpringBoard host; nullopt with *error when it cannot be
-// reached within timeoutSeconds. The pair is the host's (ok, text).
-std::optional<std::pair<bool, std::string>> control(const DeviceFolder& device, const std::vector<std::string>& words,
-                                                    double timeoutSeconds, std::string* error);
+// SpringBoard started by launchd after a crash loop: nothing of DynamicLibraries is loaded.
+inline constexpr char kSafeModeArgument[] = "--safe-mode";
+// SpringBoard's exit status when it asks launchd for a respring (the safe-mode alert's
+// Restart): it comes back with its extensions.
+inline constexpr int kRespringExitStatus = 75;
+
+// One call's outcome: reached false when SpringBoard could not be reached at all (message says
+// why); otherwise errorName is empty on success, else the D-Bus error with its message. text
+// is the reply's string, when the method returns one.
+struct ControlReply {
+    bool reached = false;
+    std::string errorName;
+    std::string message;
+    std::string text;
+    bool ok() const { return reached && errorName.empty(); }
+};
+using ControlArguments = std::function<int(sd_bus_message*)>;
+
+// Calls one method of SpringBoard (kControlInterface unless another is named, for example
+// org.freedesktop.DBus.Peer's Ping) on a connection of its own, within timeoutSeconds.
+ControlReply control(const DeviceFolder& device, const char* method, const ControlArguments& arguments,
+                     double timeoutSeconds, const char* interface = kControlInterface);
+
+// Appends changes as the a{sv} of SetHardware: booleans b, integers x, reals d, strings s,
+// lists av (what parseValue makes of the command line's words).
+int appendHardwareChanges(sd_bus_message* message, const platform::Dictionary& changes);
 
 }  // namespace vantrel::sim

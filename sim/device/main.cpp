@@ -1,11 +1,14 @@
 // vantrel-device: the control tool of the simulated device, and its launchd. launchd owns the
 // device's processes: the private dbus-daemon and SpringBoard, both its children; it starts
-// SpringBoard again whenever it is killed (a respring), and ends both, by pid, when stopped.
+// SpringBoard again whenever it is killed (a respring), in safe mode after a crash loop, and
+// ends both, by pid, when stopped. The commands are clients of SpringBoard's typed interface.
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -16,6 +19,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <systemd/sd-bus.h>
 #include <unistd.h>
 
 #include "platform/foundation/device_bus.h"
@@ -40,10 +44,12 @@ int usage() {
 
 void sleepFor(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
 
+// The crash loop: this many deaths within the window bring SpringBoard back in safe mode.
+constexpr int kCrashLoopDeaths = 5;
+constexpr double kCrashLoopWindow = 10.0;
+
 bool springBoardAnswers(const DeviceFolder& device, double timeout) {
-    std::string error;
-    auto r = control(device, {"ping"}, timeout, &error);
-    return r && r->first;
+    return control(device, "Ping", nullptr, timeout, "org.freedesktop.DBus.Peer").ok();
 }
 
 bool waitForSpringBoard(const DeviceFolder& device, double timeout) {
@@ -78,7 +84,7 @@ void removeRunFiles(const DeviceFolder& device) {
 
 // ---- launchd
 
-pid_t spawnSpringBoard(const DeviceFolder& device, bool interactive) {
+pid_t spawnSpringBoard(const DeviceFolder& device, bool interactive, bool safeMode) {
     pid_t pid = ::fork();
     if (pid != 0) return pid;
     sigset_t none;
@@ -94,6 +100,7 @@ pid_t spawnSpringBoard(const DeviceFolder& device, bool interactive) {
     std::string program = programPath("vantrel-springboard");
     std::vector<const char*> argv{program.c_str(), "--device", device.root.c_str()};
     if (interactive) argv.push_back("--interactive");
+    if (safeMode) argv.push_back(kSafeModeArgument);
     argv.push_back(nullptr);
     ::execv(program.c_str(), const_cast<char* const*>(argv.data()));
     std::fprintf(stderr, "vantrel-device: cannot run %s: %s\n", program.c_str(), std::strerror(errno));
@@ -140,10 +147,10 @@ int launchd(const DeviceFolder& device, bool interactive, ControlLock* control =
     platform::writeFileAtomically(device.busAddressFile(),
                                   std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bus->address.data()), bus->address.size()));
 
-    pid_t springBoard = spawnSpringBoard(device, interactive);
+    bool safeMode = false;
+    pid_t springBoard = spawnSpringBoard(device, interactive, safeMode);
     writePid(device.springBoardPidFile(), springBoard);
-    auto startedAt = std::chrono::steady_clock::now();
-    int quickDeaths = 0;
+    std::deque<std::chrono::steady_clock::time_point> crashes;  // within the window, oldest first
     int code = 0;
     bool running = true;
     while (running) {
@@ -162,23 +169,41 @@ int launchd(const DeviceFolder& device, bool interactive, ControlLock* control =
                 code = 1;
             } else if (done == springBoard) {
                 springBoard = -1;
-                if (interactive && WIFEXITED(status) && WEXITSTATUS(status) == 0) {
+                int exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+                if (interactive && exitStatus == 0) {
                     running = false;  // the user quit SpringBoard in the terminal
                     break;
                 }
-                double lived = std::chrono::duration<double>(std::chrono::steady_clock::now() - startedAt).count();
-                quickDeaths = lived < 2.0 ? quickDeaths + 1 : 0;
-                if (quickDeaths >= 5) {
-                    NSLog("launchd: SpringBoard keeps ending at start-up; the device stops");
-                    running = false;
-                    code = 1;
-                    break;
-                }
+                // A respring (asked for, or the device shell's SIGTERM) is no crash, and it
+                // brings the extensions back.
+                bool respring = exitStatus == kRespringExitStatus || exitStatus == 128 + SIGTERM ||
+                                (WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
                 NSLog("launchd: SpringBoard ended (%s %d); starting it again",
-                      WIFSIGNALED(status) ? "signal" : "status", WIFSIGNALED(status) ? WTERMSIG(status) : WEXITSTATUS(status));
-                springBoard = spawnSpringBoard(device, interactive);
+                      WIFSIGNALED(status) ? "signal" : "status", WIFSIGNALED(status) ? WTERMSIG(status) : exitStatus);
+                auto now = std::chrono::steady_clock::now();
+                if (respring) {
+                    if (safeMode) NSLog("launchd: a respring leaves safe mode");
+                    safeMode = false;
+                    crashes.clear();
+                } else {
+                    crashes.push_back(now);
+                    while (std::chrono::duration<double>(now - crashes.front()).count() > kCrashLoopWindow) crashes.pop_front();
+                }
+                if (static_cast<int>(crashes.size()) >= kCrashLoopDeaths) {
+                    crashes.clear();
+                    if (safeMode) {
+                        NSLog("launchd: SpringBoard keeps crashing in safe mode too; the device stops");
+                        running = false;
+                        code = 1;
+                        break;
+                    }
+                    safeMode = true;
+                    NSLog("launchd: SpringBoard crashed %d times within %g s; starting it in safe mode, without "
+                          "extensions",
+                          kCrashLoopDeaths, kCrashLoopWindow);
+                }
+                springBoard = spawnSpringBoard(device, interactive, safeMode);
                 writePid(device.springBoardPidFile(), springBoard);
-                startedAt = std::chrono::steady_clock::now();
             }
         }
     }
@@ -360,15 +385,61 @@ int showLog(const DeviceFolder& device, size_t lines) {
     return 0;
 }
 
-int sendControl(const DeviceFolder& device, const std::vector<std::string>& words) {
-    std::string error;
-    auto r = control(device, words, kControlTimeout, &error);
-    if (!r) {
-        std::cerr << "vantrel-device: " << error << "\n";
+// What the names of SpringBoard's errors mean to whoever typed the command.
+std::string explain(const ControlReply& r) {
+    if (r.errorName == kErrorNoSuchAlert) return "no such alert: " + r.message;
+    if (r.errorName == kErrorInvalidArgument) return "invalid argument: " + r.message;
+    if (r.errorName == kErrorNotAllowed) return "not allowed: " + r.message;
+    return r.message;
+}
+
+int call(const DeviceFolder& device, const char* method, const ControlArguments& arguments = nullptr) {
+    ControlReply r = control(device, method, arguments, kControlTimeout);
+    if (!r.ok()) {
+        std::cerr << "vantrel-device: " << explain(r) << "\n";
         return 1;
     }
-    if (!r->second.empty()) (r->first ? std::cout : std::cerr) << r->second << "\n";
-    return r->first ? 0 : 1;
+    if (!r.text.empty()) std::cout << r.text << "\n";
+    return 0;
+}
+
+// The commands that talk to SpringBoard; -1 when the words are none of them.
+int sendControl(const DeviceFolder& device, const std::vector<std::string>& w, bool json) {
+    const std::string& c = w[0];
+    if (c == "ping") {
+        ControlReply r = control(device, "Ping", nullptr, kControlTimeout, "org.freedesktop.DBus.Peer");
+        if (!r.ok()) std::cerr << "vantrel-device: " << explain(r) << "\n";
+        else std::cout << "pong\n";
+        return r.ok() ? 0 : 1;
+    }
+    if (c == "status") return call(device, json ? "Status" : "StatusLine");
+    if (c == "tap" && w.size() == 1) return call(device, "Tap");
+    if (c == "lock" && w.size() == 1) return call(device, "Lock");
+    if (c == "unlock" && w.size() == 1) return call(device, "Unlock");
+    if (c == "nc" && w.size() == 2 && w[1] == "open") return call(device, "OpenNotificationCenter");
+    if (c == "nc" && w.size() == 2 && w[1] == "close") return call(device, "CloseNotificationCenter");
+    if (c == "alert" && w.size() == 3) {
+        uint64_t id = 0;
+        auto [end, ec] = std::from_chars(w[1].data(), w[1].data() + w[1].size(), id);
+        if (ec != std::errc() || end != w[1].data() + w[1].size()) {
+            std::cerr << "vantrel-device: an alert id is a number, not " << w[1] << "\n";
+            return 2;
+        }
+        return call(device, "AnswerAlert", [&](sd_bus_message* m) { return sd_bus_message_append(m, "ts", id, w[2].c_str()); });
+    }
+    if (c == "set" && w.size() > 1) {
+        platform::Dictionary changes;
+        for (size_t i = 1; i < w.size(); ++i) {
+            auto eq = w[i].find('=');
+            if (eq == std::string::npos || eq == 0) {
+                std::cerr << "vantrel-device: expected KEY=VALUE, got " << w[i] << "\n";
+                return 2;
+            }
+            changes[w[i].substr(0, eq)] = parseValue(w[i].substr(eq + 1));
+        }
+        return call(device, "SetHardware", [&](sd_bus_message* m) { return appendHardwareChanges(m, changes); });
+    }
+    return -1;
 }
 
 }  // namespace
@@ -415,9 +486,7 @@ int main(int argc, char** argv) {
             if (words[i] == "-n") lines = static_cast<size_t>(std::max(1L, std::atol(words[i + 1].c_str())));
         return showLog(device, lines);
     }
-    if (cmd == "status") return sendControl(device, {has("--json") ? "status" : "line"});
-    if (cmd == "tap" || cmd == "lock" || cmd == "unlock" || cmd == "nc" || cmd == "alert" || cmd == "set" ||
-        cmd == "ping")
-        return sendControl(device, words);
+    if (cmd == "status") return sendControl(device, {"status"}, has("--json"));
+    if (int code = sendControl(device, words, false); code >= 0) return code;
     return usage();
 }

@@ -55,10 +55,10 @@ std::string itemText(const platform::SBStatusBarStateAggregator& a, int item) {
 
 }  // namespace
 
-std::string statusLine() {
+std::string statusLine(bool safeMode) {
     auto* a = platform::statusBarAggregator();
     if (!a) return "(no SpringBoard)";
-    std::string line;
+    std::string line = safeMode ? "[safe mode] " : "";
     if (platform::deviceState().locked) line += "[locked] ";
     std::string items;
     for (int i = 0; i < platform::kStatusBarItemCount; ++i) {
@@ -73,11 +73,12 @@ std::string statusLine() {
     return line;
 }
 
-Json statusJson(pid_t springBoardPid) {
+Json statusJson(pid_t springBoardPid, bool safeMode) {
     Json o = Json::object();
     auto* a = platform::statusBarAggregator();
     o.set("locked", platform::deviceState().locked);
     o.set("springboardPid", static_cast<long>(springBoardPid));
+    o.set("safeMode", safeMode);
     Json items = Json::list();
     for (int i = 0; i < platform::kStatusBarItemCount; ++i) {
         items.add(Json::object()
@@ -115,10 +116,10 @@ Json statusJson(pid_t springBoardPid) {
     return o;
 }
 
-std::string statusScreen(const std::string& deviceRoot) {
+std::string statusScreen(const std::string& deviceRoot, bool safeMode) {
     std::string s = "\x1b[H\x1b[2J";  // home, clear
     s += "Vantrel SpringBoard  (" + deviceRoot + ")\r\n\r\n";
-    s += "  " + statusLine() + "\r\n\r\n";
+    s += "  " + statusLine(safeMode) + "\r\n\r\n";
     if (auto* a = platform::statusBarAggregator()) s += "  time pattern: " + timePattern(*a) + "\r\n";
     auto lock = platform::lockScreenStatusBar();
     s += std::string("  lock screen:  ") + (platform::deviceState().locked ? "shown" : "hidden") +

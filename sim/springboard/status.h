@@ -10,9 +10,10 @@
 
 namespace vantrel::sim {
 
-std::string statusLine();
-Json statusJson(pid_t springBoardPid);
+// In safe mode (no extensions loaded) the line and the screen say so first.
+std::string statusLine(bool safeMode);
+Json statusJson(pid_t springBoardPid, bool safeMode);
 // The terminal screen: the bar, the lock screen and Notification Centre, the alerts, the keys.
-std::string statusScreen(const std::string& deviceRoot);
+std::string statusScreen(const std::string& deviceRoot, bool safeMode);
 
 }  // namespace vantrel::sim

@@ -55,15 +55,6 @@ protected:
     std::string timeText() { return field(status(), "\"time\":\\{\"pattern\":\"(?:[^\"\\\\]|\\\\.)*\",\"text\":\"((?:[^\"\\\\]|\\\\.)*)\""); }
     std::string springBoardPid() { return field(status(), "\"springboardPid\":(\\d+)"); }
 
-    bool waitFor(const std::function<bool()>& done, double timeout = kReaper) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
-        while (std::chrono::steady_clock::now() < end) {
-            if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return done();
-    }
-
     void openSession() { session_.open(folder_); }
     std::string ask(const std::string& line) { return session_.ask(line); }
     std::string mainPreferences() { return folder_ + "/var/mobile/Library/Preferences/com.quennick.vantrel.plist"; }

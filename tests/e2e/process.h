@@ -11,8 +11,11 @@
 
 #include <chrono>
 #include <csignal>
+#include <fstream>
+#include <functional>
 #include <regex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace vantrel::test {
@@ -73,6 +76,24 @@ inline size_t count(const std::string& text, const std::string& what) {
     size_t n = 0;
     for (size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1)) ++n;
     return n;
+}
+
+// Polls done every 100 ms until it holds or the timeout passes; its last answer.
+inline bool waitFor(const std::function<bool()>& done, double timeout = kReaper) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
+    while (std::chrono::steady_clock::now() < end) {
+        if (done()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    return done();
+}
+
+// The bus address a running device recorded, or empty.
+inline std::string busAddressOf(const std::string& deviceFolder) {
+    std::ifstream in(deviceFolder + "/run/bus.address");
+    std::string address;
+    std::getline(in, address);
+    return address;
 }
 
 // A Settings app that stays open on its main page, reading commands from a pipe; ended by its

@@ -62,14 +62,6 @@ protected:
     std::string status() { return device({"status", "--json"}).out; }
     std::string springBoardPid() { return field(status(), "\"springboardPid\":(\\d+)"); }
     std::string log() { return device({"log", "-n", "1000000"}).out; }
-    bool waitFor(const std::function<bool()>& done, double timeout = kReaper) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
-        while (std::chrono::steady_clock::now() < end) {
-            if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        }
-        return done();
-    }
     void post(const platform::Dictionary& info, int times) {
         platform::SdEventRunLoop loop;
         platform::DBusNotificationCenter center(address_, loop);

@@ -59,15 +59,6 @@ protected:
     std::string springBoardPid() { return field(status(), "\"springboardPid\":(\\d+)"); }
     std::string mainPreferences() { return folder_ + "/var/mobile/Library/Preferences/com.quennick.vantrel.plist"; }
 
-    bool waitFor(const std::function<bool()>& done, double timeout = kReaper) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
-        while (std::chrono::steady_clock::now() < end) {
-            if (done()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return done();
-    }
-
     // Posts {"itemToggled": code} `times` times on the device bus; returns when all are sent.
     void post(int code, int times = 1) {
         platform::SdEventRunLoop loop;

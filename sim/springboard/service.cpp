@@ -1,0 +1,400 @@
+#include "sim/springboard/service.h"
+
+#include "sim/springboard/commands.h"
+
+#include <unistd.h>
+
+#include <cstring>
+#include <vector>
+
+#include <systemd/sd-bus.h>
+#include <systemd/sd-event.h>
+
+#include "platform/device/device_state.h"
+#include "platform/foundation/log.h"
+#include "platform/springboard/springboard.h"
+#include "platform/uikit/alert.h"
+#include "shared/settings.h"
+#include "sim/device/safety.h"
+#include "sim/springboard/status.h"
+
+namespace vantrel::sim {
+namespace {
+
+// Notifications handled while a reply waits for its round trip beyond which a backlog is taken
+// to be queued ahead of the command's own: the reply then goes out at once and the command's
+// notifications follow the queue in order.
+constexpr uint64_t kBacklog = 4;
+
+struct BusCloser {
+    void operator()(sd_bus* b) const { sd_bus_flush_close_unref(b); }
+};
+
+// What the properties showed at the last redraw, to tell which changed.
+struct Alert {
+    uint64_t id;
+    std::string title, message;
+    std::vector<std::string> buttons;
+    bool operator==(const Alert&) const = default;
+};
+
+struct Snapshot {
+    bool locked = false;
+    std::vector<bool> items;
+    std::string timeText, timePattern, serviceText;
+    int dataNetworkType = 0;
+    std::vector<Alert> alerts;
+    bool safeMode = false;
+};
+
+Snapshot snapshot(bool safeMode) {
+    Snapshot s;
+    s.locked = platform::deviceState().locked;
+    s.safeMode = safeMode;
+    if (auto* a = platform::statusBarAggregator()) {
+        s.items.assign(a->itemEnabled.begin(), a->itemEnabled.end());
+        s.timeText = a->timeItemText;
+        s.timePattern = a->_timeItemDateFormatter ? a->_timeItemDateFormatter->dateFormatUtf8() : std::string();
+        s.serviceText = a->serviceText.value_or("");
+        s.dataNetworkType = a->dataNetworkType;
+    } else {
+        s.items.assign(platform::kStatusBarItemCount, false);
+    }
+    for (const auto& alert : platform::visibleAlerts())
+        s.alerts.push_back({alert->alertId(), alert->title(), alert->message(), alert->buttonTitles()});
+    return s;
+}
+
+}  // namespace
+
+// ---- the service
+
+namespace {
+
+// A reply held back until the round trip on the notification connection has come back.
+struct PendingReply {
+    sd_bus_message* call = nullptr;
+    std::function<int(sd_bus_message*)> send;
+    bool readsState = false;  // Status(), StatusLine(): read after the work already queued
+    uint64_t handledAtStart = 0;
+    bool answered = false;
+    ~PendingReply() {
+        if (call) sd_bus_message_unref(call);
+    }
+};
+
+}  // namespace
+
+struct DeviceService::State {
+    ServiceHost host;
+    std::unique_ptr<sd_bus, BusCloser> bus;
+    std::vector<std::shared_ptr<PendingReply>> waiting;
+    uint64_t notificationsHandled = 0;
+    Snapshot last;
+    const Snapshot* emitting = nullptr;  // what PropertiesChanged reports, read once per redraw
+    std::vector<std::function<void()>> afterReplies;
+
+    void runAfterReplies() {
+        if (!waiting.empty()) return;
+        auto work = std::move(afterReplies);
+        afterReplies.clear();
+        for (auto& fn : work) host.loop->perform(std::move(fn));
+    }
+
+    void answer(const std::shared_ptr<PendingReply>& p) {
+        if (p->answered) return;
+        p->answered = true;
+        std::erase(waiting, p);
+        auto reply = [this, p] {
+            if (int r = p->send(p->call); r < 0) NSLog("SpringBoard: a reply was not sent: %s", std::strerror(-r));
+            if (host.setNeedsDisplay) host.setNeedsDisplay();
+            runAfterReplies();
+        };
+        if (p->readsState)
+            host.loop->perform(reply);
+        else
+            reply();
+    }
+
+    // The reply goes out after a round trip to the daemon on the notification connection: by
+    // then every notification this command posted has come back to us and been handled, so a
+    // status read next sees its effect (unless a backlog was ahead, see kBacklog).
+    int replyAfterRoundTrip(sd_bus_message* m, sd_bus_error* error, std::function<int(sd_bus_message*)> send,
+                            bool readsState = false) {
+        auto p = std::make_shared<PendingReply>();
+        p->call = sd_bus_message_ref(m);
+        p->send = std::move(send);
+        p->readsState = readsState;
+        p->handledAtStart = notificationsHandled;
+        auto* held = new Held{this, p};
+        sd_bus_slot* slot = nullptr;
+        int r = sd_bus_call_method_async(host.center->bus(), &slot, "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                         "org.freedesktop.DBus", "GetId", onBarrier, held, "");
+        if (r < 0) {
+            delete held;
+            return sd_bus_error_set_errno(error, r);
+        }
+        // The slot frees what it carries whenever it goes, answered or not.
+        sd_bus_slot_set_destroy_callback(slot, [](void* d) { delete static_cast<Held*>(d); });
+        sd_bus_slot_set_floating(slot, 1);
+        sd_bus_slot_unref(slot);
+        waiting.push_back(p);
+        return 1;
+    }
+
+    struct Held {
+        State* state;
+        std::shared_ptr<PendingReply> reply;
+    };
+    static int onBarrier(sd_bus_message*, void* userdata, sd_bus_error*) {
+        auto* held = static_cast<Held*>(userdata);
+        held->state->answer(held->reply);
+        return 0;
+    }
+};
+
+namespace {
+
+using State = DeviceService::State;
+
+int sendEmpty(sd_bus_message* call) { return sd_bus_reply_method_return(call, ""); }
+
+// Runs a command; a refusal is its named error at once, a success a reply after the round trip.
+template <typename F>
+int command(sd_bus_message* m, void* userdata, sd_bus_error* error, const char* name, F&& run) {
+    auto* s = static_cast<State*>(userdata);
+    CommandResult r;
+    try {
+        r = run();
+    } catch (...) {
+        NSLog("SpringBoard: the command %s failed", name);
+        return sd_bus_error_set(error, SD_BUS_ERROR_FAILED, "the command failed");
+    }
+    if (r) {
+        if (s->host.setNeedsDisplay) s->host.setNeedsDisplay();
+        return sd_bus_error_set(error, r->name, r->message.c_str());
+    }
+    return s->replyAfterRoundTrip(m, error, sendEmpty);
+}
+
+int onTap(sd_bus_message* m, void* u, sd_bus_error* e) { return command(m, u, e, "Tap", tapStatusBar); }
+int onLock(sd_bus_message* m, void* u, sd_bus_error* e) {
+    return command(m, u, e, "Lock", [] { return platform::lockDevice(), CommandResult(); });
+}
+int onUnlock(sd_bus_message* m, void* u, sd_bus_error* e) {
+    return command(m, u, e, "Unlock", [] { return platform::unlockDevice(), CommandResult(); });
+}
+int onOpenNotificationCenter(sd_bus_message* m, void* u, sd_bus_error* e) {
+    return command(m, u, e, "OpenNotificationCenter", [] { return platform::openNotificationCenter(), CommandResult(); });
+}
+int onCloseNotificationCenter(sd_bus_message* m, void* u, sd_bus_error* e) {
+    return command(m, u, e, "CloseNotificationCenter", [] { return platform::closeNotificationCenter(), CommandResult(); });
+}
+
+int onAnswerAlert(sd_bus_message* m, void* u, sd_bus_error* e) {
+    uint64_t id = 0;
+    const char* button = nullptr;
+    if (int r = sd_bus_message_read(m, "ts", &id, &button); r < 0) return r;
+    return command(m, u, e, "AnswerAlert", [&] { return answerAlert(id, button ? button : ""); });
+}
+
+int onSetHardware(sd_bus_message* m, void* u, sd_bus_error* e) {
+    platform::Dictionary changes;
+    if (int r = sd_bus_message_enter_container(m, 'a', "{sv}"); r < 0) return r;
+    for (int r; (r = sd_bus_message_enter_container(m, 'e', "sv")) != 0;) {
+        if (r < 0) return r;
+        const char* key = nullptr;
+        if (sd_bus_message_read(m, "s", &key) < 0 || !key) return -EINVAL;
+        auto value = readValue(m);
+        if (!value)
+            return sd_bus_error_setf(e, kErrorInvalidArgument, "%s: a value of a type the device does not keep, nothing applied",
+                                     printable(key).c_str());
+        changes[key] = std::move(*value);
+        if (sd_bus_message_exit_container(m) < 0) return -EINVAL;
+    }
+    sd_bus_message_exit_container(m);
+    auto* s = static_cast<State*>(u);
+    return command(m, u, e, "SetHardware", [&] { return setHardware(s->host.device, changes); });
+}
+
+int onStatus(sd_bus_message* m, void* u, sd_bus_error* e) {
+    auto* s = static_cast<State*>(u);
+    bool safeMode = s->host.safeMode;
+    return s->replyAfterRoundTrip(
+        m, e,
+        [safeMode](sd_bus_message* call) {
+            return sd_bus_reply_method_return(call, "s", statusJson(::getpid(), safeMode).dump().c_str());
+        },
+        true);
+}
+
+int onStatusLine(sd_bus_message* m, void* u, sd_bus_error* e) {
+    auto* s = static_cast<State*>(u);
+    bool safeMode = s->host.safeMode;
+    return s->replyAfterRoundTrip(
+        m, e, [safeMode](sd_bus_message* call) { return sd_bus_reply_method_return(call, "s", statusLine(safeMode).c_str()); },
+        true);
+}
+
+int appendSnapshotProperty(sd_bus_message* reply, const char* property, const Snapshot& s) {
+    std::string_view p = property;
+    if (p == "Locked") return sd_bus_message_append(reply, "b", s.locked);
+    if (p == "SafeMode") return sd_bus_message_append(reply, "b", s.safeMode);
+    if (p == "TimeText") return sd_bus_message_append(reply, "s", s.timeText.c_str());
+    if (p == "TimePattern") return sd_bus_message_append(reply, "s", s.timePattern.c_str());
+    if (p == "ServiceText") return sd_bus_message_append(reply, "s", s.serviceText.c_str());
+    if (p == "DataNetworkType") return sd_bus_message_append(reply, "i", s.dataNetworkType);
+    int r = 0;
+    if (p == "Items") {
+        r = sd_bus_message_open_container(reply, 'a', "(isb)");
+        for (size_t i = 0; r >= 0 && i < s.items.size(); ++i)
+            r = sd_bus_message_append(reply, "(isb)", static_cast<int>(i), kItemHideKeys[i], static_cast<int>(s.items[i]));
+        return r < 0 ? r : sd_bus_message_close_container(reply);
+    }
+    if (p == "Alerts") {
+        r = sd_bus_message_open_container(reply, 'a', "(tssas)");
+        for (const auto& a : s.alerts) {
+            if (r >= 0) r = sd_bus_message_open_container(reply, 'r', "tssas");
+            if (r >= 0) r = sd_bus_message_append(reply, "tss", a.id, a.title.c_str(), a.message.c_str());
+            if (r >= 0) r = sd_bus_message_open_container(reply, 'a', "s");
+            for (const auto& b : a.buttons)
+                if (r >= 0) r = sd_bus_message_append(reply, "s", b.c_str());
+            if (r >= 0) r = sd_bus_message_close_container(reply);
+            if (r >= 0) r = sd_bus_message_close_container(reply);
+        }
+        return r < 0 ? r : sd_bus_message_close_container(reply);
+    }
+    return -ENOENT;
+}
+
+int getProperty(sd_bus*, const char*, const char*, const char* property, sd_bus_message* reply, void* u, sd_bus_error*) {
+    auto* s = static_cast<State*>(u);
+    if (s->emitting) return appendSnapshotProperty(reply, property, *s->emitting);
+    return appendSnapshotProperty(reply, property, snapshot(s->host.safeMode));
+}
+
+constexpr uint64_t kChanges = SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE;
+
+const sd_bus_vtable kVtable[] = {
+    SD_BUS_VTABLE_START(0),
+    SD_BUS_METHOD("Tap", "", "", onTap, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("Lock", "", "", onLock, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("Unlock", "", "", onUnlock, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("OpenNotificationCenter", "", "", onOpenNotificationCenter, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD("CloseNotificationCenter", "", "", onCloseNotificationCenter, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("AnswerAlert", "ts", SD_BUS_PARAM(id) SD_BUS_PARAM(button), "", , onAnswerAlert,
+                             SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("SetHardware", "a{sv}", SD_BUS_PARAM(changes), "", , onSetHardware, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("Status", "", , "s", SD_BUS_PARAM(json), onStatus, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("StatusLine", "", , "s", SD_BUS_PARAM(line), onStatusLine, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_PROPERTY("Locked", "b", getProperty, 0, kChanges),
+    SD_BUS_PROPERTY("Items", "a(isb)", getProperty, 0, kChanges),
+    SD_BUS_PROPERTY("TimeText", "s", getProperty, 0, kChanges),
+    SD_BUS_PROPERTY("TimePattern", "s", getProperty, 0, kChanges),
+    SD_BUS_PROPERTY("ServiceText", "s", getProperty, 0, kChanges),
+    SD_BUS_PROPERTY("DataNetworkType", "i", getProperty, 0, kChanges),
+    SD_BUS_PROPERTY("Alerts", "a(tssas)", getProperty, 0, kChanges),
+    SD_BUS_PROPERTY("SafeMode", "b", getProperty, 0, SD_BUS_VTABLE_PROPERTY_CONST),
+    SD_BUS_SIGNAL_WITH_NAMES("StatusBarRedrawn", "t", SD_BUS_PARAM(count), 0),
+    SD_BUS_VTABLE_END,
+};
+
+int onNameChange(sd_bus_message* m, void*, sd_bus_error*) {
+    const char* name = nullptr;
+    if (sd_bus_message_read(m, "s", &name) < 0 || !name || std::strcmp(name, kSpringBoardBusName) != 0) return 0;
+    if (std::strcmp(sd_bus_message_get_member(m), "NameLost") == 0)
+        NSLog("SpringBoard: another client took %s; queued to have it back when it leaves", name);
+    else
+        NSLog("SpringBoard: owns %s", name);
+    return 0;
+}
+
+}  // namespace
+
+void exitWhenDisconnected(sd_bus* bus, const char* which) {
+    sd_bus_set_exit_on_disconnect(bus, 1);
+    sd_bus_match_signal(bus, nullptr, "org.freedesktop.DBus.Local", "/org/freedesktop/DBus/Local",
+                        "org.freedesktop.DBus.Local", "Disconnected",
+                        [](sd_bus_message*, void* which, sd_bus_error*) {
+                            NSLog("SpringBoard: the device bus closed the %s connection; exiting for launchd to "
+                                  "start SpringBoard again",
+                                  static_cast<const char*>(which));
+                            return 0;
+                        },
+                        const_cast<char*>(which));
+}
+
+DeviceService::DeviceService(ServiceHost host) : s_(std::make_unique<State>()) { s_->host = std::move(host); }
+
+DeviceService::~DeviceService() {
+    s_->waiting.clear();
+    s_->bus.reset();
+}
+
+// Served at a higher priority than the notification connection, and the owner of SpringBoard's
+// name. The name is queued for, never handed over: a client that takes it while we are away
+// gives it back by leaving.
+bool DeviceService::open(const std::string& address) {
+    sd_bus* raw = nullptr;
+    int r = sd_bus_new(&raw);
+    s_->bus.reset(raw);
+    if (r >= 0) r = sd_bus_set_address(raw, address.c_str());
+    if (r >= 0) r = sd_bus_set_bus_client(raw, 1);
+    if (r >= 0) r = sd_bus_start(raw);
+    if (r >= 0) r = sd_bus_attach_event(raw, s_->host.loop->event(), SD_EVENT_PRIORITY_IMPORTANT);
+    if (r >= 0) r = sd_bus_add_object_vtable(raw, nullptr, kControlObjectPath, kControlInterface, kVtable, s_.get());
+    for (const char* member : {"NameLost", "NameAcquired"})
+        if (r >= 0)
+            r = sd_bus_match_signal(raw, nullptr, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
+                                    member, onNameChange, nullptr);
+    if (r >= 0)
+        r = sd_bus_request_name_async(raw, nullptr, kSpringBoardBusName, SD_BUS_NAME_REPLACE_EXISTING | SD_BUS_NAME_QUEUE,
+                                      nullptr, nullptr);
+    if (r < 0) {
+        NSLog("SpringBoard: the control interface is not available: %s", std::strerror(-r));
+        s_->bus.reset();
+        return false;
+    }
+    exitWhenDisconnected(raw, "control");
+    return true;
+}
+
+void DeviceService::redrawn(uint64_t count) {
+    sd_bus* bus = s_->bus.get();
+    if (!bus) return;
+    Snapshot now = snapshot(s_->host.safeMode);
+    const Snapshot& was = s_->last;
+    std::vector<const char*> changed;
+    if (now.locked != was.locked) changed.push_back("Locked");
+    if (now.items != was.items) changed.push_back("Items");
+    if (now.timeText != was.timeText) changed.push_back("TimeText");
+    if (now.timePattern != was.timePattern) changed.push_back("TimePattern");
+    if (now.serviceText != was.serviceText) changed.push_back("ServiceText");
+    if (now.dataNetworkType != was.dataNetworkType) changed.push_back("DataNetworkType");
+    if (now.alerts != was.alerts) changed.push_back("Alerts");
+    s_->last = std::move(now);
+    if (!changed.empty()) {
+        changed.push_back(nullptr);
+        s_->emitting = &s_->last;
+        sd_bus_emit_properties_changed_strv(bus, kControlObjectPath, kControlInterface, const_cast<char**>(changed.data()));
+        s_->emitting = nullptr;
+    }
+    // After the properties: whoever waits for the redraw has its new values already.
+    sd_bus_emit_signal(bus, kControlObjectPath, kControlInterface, kRedrawnSignal, "t", count);
+}
+
+void DeviceService::afterReplies(std::function<void()> work) {
+    s_->afterReplies.push_back(std::move(work));
+    // Looked at after the event: the command that asked may still be adding its own reply.
+    State* s = s_.get();
+    s->host.loop->perform([s] { s->runAfterReplies(); });
+}
+
+void DeviceService::notificationHandled() {
+    ++s_->notificationsHandled;
+    auto waiting = s_->waiting;
+    for (auto& p : waiting)
+        if (s_->notificationsHandled - p->handledAtStart >= kBacklog) s_->answer(p);
+}
+
+}  // namespace vantrel::sim
