@@ -1,6 +1,8 @@
 // Property-list values: the one value type of preference files, notification userInfo and
 // specifier files. A Value owns its children; copies are deep. Plain data, no thread affinity.
-// Integers are signed 64-bit (an unsigned value above INT64_MAX is kept as its two's complement).
+// Integers are signed 64-bit; an unsigned value above INT64_MAX (a binary property list's 128-bit
+// form) reads as its two's complement through integer() and is marked, so it is written back as
+// the same unsigned value.
 #pragma once
 
 #include <cstdint>
@@ -43,6 +45,8 @@ public:
     Value(Date d) : v_(d) {}
     Value(Array a) : v_(std::make_shared<Array>(std::move(a))) {}
     Value(Dictionary d) : v_(std::make_shared<Dictionary>(std::move(d))) {}
+    // An integer kept as unsigned: values above INT64_MAX stay so through a write and a read.
+    static Value unsignedInteger(uint64_t u);
 
     Value(const Value& o) { *this = o; }
     Value(Value&&) noexcept = default;
@@ -61,6 +65,8 @@ public:
     // Typed access; nullptr when the value is of another kind.
     const bool* boolean() const { return std::get_if<bool>(&v_); }
     const int64_t* integer() const { return std::get_if<int64_t>(&v_); }
+    // An integer above INT64_MAX, which integer() gives as its two's complement.
+    bool isLargeUnsigned() const { return largeUnsigned_; }
     const double* real() const { return std::get_if<double>(&v_); }
     const std::string* string() const { return std::get_if<std::string>(&v_); }
     std::string* string() { return std::get_if<std::string>(&v_); }
@@ -77,6 +83,7 @@ private:
     std::variant<bool, int64_t, double, std::string, Data, Date, std::shared_ptr<Array>,
                  std::shared_ptr<Dictionary>>
         v_;
+    bool largeUnsigned_ = false;
 };
 
 // A value in a dictionary, or nullptr.
