@@ -7,12 +7,15 @@
 #pragma once
 
 #include <fcntl.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <chrono>
+#include <cstdint>
 #include <fstream>
 #include <functional>
 #include <map>
@@ -39,6 +42,7 @@ public:
     explicit Child(const std::vector<std::string>& argv) {
         pid_ = ::fork();
         if (pid_ == 0) {
+            ::prctl(PR_SET_PDEATHSIG, SIGKILL);  // a stopped child must not outlive the chaos
             int null = ::open("/dev/null", O_RDWR);
             ::dup2(null, 1);
             ::dup2(null, 2);
@@ -94,11 +98,24 @@ inline std::optional<pid_t> springBoardPid(const std::string& folder) {
     return static_cast<pid_t>(pid);
 }
 
+// Whether the process holds the flock of the file with this inode (from /proc/locks).
+inline bool holdsLock(pid_t pid, uint64_t inode) {
+    std::ifstream in("/proc/locks");
+    std::string line;
+    const std::string who = " " + std::to_string(pid) + " ", what = ":" + std::to_string(inode) + " ";
+    while (std::getline(in, line))
+        if (line.find(" FLOCK ") != std::string::npos && line.find(who) != std::string::npos &&
+            line.find(what) != std::string::npos)
+            return true;
+    return false;
+}
+
 // Runs `rounds` rounds on the running device in `folder`; `bin` is the folder of its programs.
 // `progress` is told of each round's end.
 inline Tally runRounds(const std::string& bin, const std::string& folder, int rounds, unsigned seed,
                        const std::function<void(const Tally&)>& progress = {}) {
     const std::string prefs = folder + "/var/mobile/Library/Preferences/com.quennick.vantrel.plist";
+    const std::string lockFile = folder + "/var/mobile/Library/Preferences/.com.quennick.vantrel.plist.lock";
     const std::vector<std::string> keys = {"lockclock", "samelockstatusbar", "timeandram", "hideallls", "hideall",
                                            "ramtime",   "activatorenabled",  "wifi",       "battery",   "alarm"};
     constexpr double kReaper = 90.0;  // a set may wait out a stopped peer's lock several times
@@ -148,10 +165,19 @@ inline Tally runRounds(const std::string& bin, const std::string& folder, int ro
             std::this_thread::sleep_for(std::chrono::milliseconds(uniform(0, 400)));
             bool springBoard = uniform(0, 1) == 1;
             bool kill = uniform(0, 3) == 0;
+            // Half the strikes wait for the moment the victim holds the file's lock (a write in
+            // flight, its fsync under way): the stall that matters.
+            bool midWrite = uniform(0, 1) == 1;
             int stopFor = uniform(500, 6000);
             std::unique_lock lock(m);
             pid_t victim = springBoard ? springBoardPid(folder).value_or(0) : settingsPid;
             if (victim <= 0) continue;
+            struct stat st {};
+            if (midWrite && ::stat(lockFile.c_str(), &st) == 0) {
+                const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
+                while (!holdsLock(victim, st.st_ino) && std::chrono::steady_clock::now() < end) {
+                }
+            }
             ++strikes;
             if (kill) {
                 ::kill(victim, SIGKILL);  // launchd starts SpringBoard again
