@@ -1,6 +1,7 @@
 // VantrelListController: the root page. It keeps the main settings for its life, writes them
-// after every change, announces the changes the tweak must act on once they are in the file, follows the tweak's
-// animation state and asks for a respring when the Notification Centre setting has changed.
+// after every change, announces the changes the tweak must act on once they are in the file,
+// follows the tweak's animation state and asks for a respring when the Notification Centre
+// setting has changed.
 #include "platform/foundation/log.h"
 #include "prefs/page.h"
 

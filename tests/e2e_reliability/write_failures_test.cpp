@@ -73,6 +73,8 @@ struct FailureCase {
     const char* reported;            // the line SpringBoard logs, or "" when the Settings app exits non-zero
 };
 
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+
 class WriteFailures : public RunningDevice, public ::testing::WithParamInterface<FailureCase> {
 protected:
     std::string preferences() { return folder_ + "/var/mobile/Library/Preferences"; }

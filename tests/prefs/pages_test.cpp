@@ -227,4 +227,5 @@ TEST_P(SaveFailureTest, ChangeBehindAStoppedLockHolderIsNotWrittenNorAnnounced) 
     EXPECT_EQ(*platform::lookup(*readPreferences(file), key), Value(true));
 }
 
-INSTANTIATE_TEST_SUITE_P(EveryPage, SaveFailureTest, ::testing::Values("main", "icontester", "datafaker"));
+INSTANTIATE_TEST_SUITE_P(EveryPage, SaveFailureTest, ::testing::Values("main", "icontester", "datafaker"),
+                         [](const auto& info) { return std::string(info.param); });
