@@ -255,7 +255,9 @@ bool command(std::vector<std::string> w, std::string& out) {
     }
     if (words[0] == "answer") {  // the dialog on screen, without touching the page
         std::string error;
+        takeSaveFailure(app->page);
         if (!answerDialog(text, button, error)) return out = error + "\n", false;
+        if (auto failure = takeSaveFailure(app->page); !failure.empty()) return out = "not saved: " + failure + "\n", false;
         out = alertsText();
         return true;
     }

@@ -175,8 +175,8 @@ inline Tally runRounds(const std::string& bin, const std::string& folder, int ro
             struct stat st {};
             if (midWrite && ::stat(lockFile.c_str(), &st) == 0) {
                 const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1500);
-                while (!holdsLock(victim, st.st_ino) && std::chrono::steady_clock::now() < end) {
-                }
+                while (!holdsLock(victim, st.st_ino) && std::chrono::steady_clock::now() < end)
+                    std::this_thread::sleep_for(std::chrono::microseconds(50));  // a write holds it for ms
             }
             ++strikes;
             if (kill) {
