@@ -14,13 +14,12 @@ Value& Value::operator=(const Value& o) {
         v_ = std::make_shared<Dictionary>(**d);
     else
         v_ = o.v_;
-    largeUnsigned_ = o.largeUnsigned_;
     return *this;
 }
 
 Value Value::unsignedInteger(uint64_t u) {
     Value v(static_cast<long long>(u));
-    v.largeUnsigned_ = u > static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+    if (u > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) v.v_ = LargeUnsigned{static_cast<int64_t>(u)};
     return v;
 }
 
@@ -42,7 +41,7 @@ Dictionary* Value::dictionary() {
 }
 
 bool Value::operator==(const Value& o) const {
-    if (kind() != o.kind() || largeUnsigned_ != o.largeUnsigned_) return false;
+    if (kind() != o.kind()) return false;
     if (auto a = array()) return *a == *o.array();
     if (auto d = dictionary()) return *d == *o.dictionary();
     return v_ == o.v_;

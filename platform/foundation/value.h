@@ -24,6 +24,13 @@ struct Data {
     bool operator==(const Data&) const = default;
 };
 
+// An integer above INT64_MAX, kept apart so that it is written back unsigned; `bits` is its
+// two's complement, which integer() gives.
+struct LargeUnsigned {
+    int64_t bits = 0;
+    bool operator==(const LargeUnsigned&) const = default;
+};
+
 struct Date {
     double secondsSince2001 = 0;  // the reference date of property lists
     bool operator==(const Date&) const = default;
@@ -53,7 +60,7 @@ public:
     Value& operator=(const Value& o);
     Value& operator=(Value&&) noexcept = default;
 
-    Kind kind() const { return static_cast<Kind>(v_.index()); }
+    Kind kind() const { return v_.index() == kLargeUnsignedIndex ? Kind::Integer : static_cast<Kind>(v_.index()); }
     bool isBoolean() const { return kind() == Kind::Boolean; }
     bool isInteger() const { return kind() == Kind::Integer; }
     bool isReal() const { return kind() == Kind::Real; }
@@ -64,9 +71,13 @@ public:
 
     // Typed access; nullptr when the value is of another kind.
     const bool* boolean() const { return std::get_if<bool>(&v_); }
-    const int64_t* integer() const { return std::get_if<int64_t>(&v_); }
+    const int64_t* integer() const {
+        if (auto i = std::get_if<int64_t>(&v_)) return i;
+        auto u = std::get_if<LargeUnsigned>(&v_);
+        return u ? &u->bits : nullptr;
+    }
     // An integer above INT64_MAX, which integer() gives as its two's complement.
-    bool isLargeUnsigned() const { return largeUnsigned_; }
+    bool isLargeUnsigned() const { return v_.index() == kLargeUnsignedIndex; }
     const double* real() const { return std::get_if<double>(&v_); }
     const std::string* string() const { return std::get_if<std::string>(&v_); }
     std::string* string() { return std::get_if<std::string>(&v_); }
@@ -81,9 +92,9 @@ public:
 
 private:
     std::variant<bool, int64_t, double, std::string, Data, Date, std::shared_ptr<Array>,
-                 std::shared_ptr<Dictionary>>
+                 std::shared_ptr<Dictionary>, LargeUnsigned>
         v_;
-    bool largeUnsigned_ = false;
+    static constexpr size_t kLargeUnsignedIndex = 8;
 };
 
 // A value in a dictionary, or nullptr.
