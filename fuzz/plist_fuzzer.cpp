@@ -35,6 +35,9 @@ namespace {
 
 bool same(const Value& a, const Value& b) {
     if (a.kind() != b.kind()) return false;
+    // libplist writes any 128-bit integer back with a zero high half, which we read as unsigned;
+    // the 64 bits are what both keep.
+    if (a.isInteger()) return *a.integer() == *b.integer();
     if (a.isReal()) {
         double x = *a.real(), y = *b.real();
         return (std::isnan(x) && std::isnan(y)) || x == y;

@@ -88,17 +88,18 @@ void alertView_clickedButtonAtIndex_(id self, SEL, UIAlertView* alertView, long 
         const platform::UITextField* field = alertView->textField();
         // An empty text removes the key: readers fall back to their defaults.
         setPageValue(page, dialog->key, field && !field->text.empty() ? PSValue(Value(field->text)) : std::nullopt);
-        msgSend<void>(self, S("writeSettings"));
-        if (tag == CarrierTag) msgSend<void>(self, S("notifySettings:"), Dictionary{{kItemToggledKey, ItemCode::Carrier}});
-        if (tag == TimeTag) msgSend<void>(self, S("notifySettings:"), Dictionary{{kItemToggledKey, ItemCode::ClockMode}});
+        // A text that is not in the file is not announced; it stays pending for the next save.
+        if (msgSend<bool>(self, S("writeSettings"))) {
+            if (tag == CarrierTag) msgSend<void>(self, S("notifySettings:"), Dictionary{{kItemToggledKey, ItemCode::Carrier}});
+            if (tag == TimeTag) msgSend<void>(self, S("notifySettings:"), Dictionary{{kItemToggledKey, ItemCode::ClockMode}});
+        }
     } else if (tag == RespringTag && buttonIndex == 1) {
         restartSpringBoard();
     } else if (tag == ThanksTag && page->audioPlayer) {
         page->audioPlayer->setCurrentTime(0.0);
         page->audioPlayer->stop();
     }
-    reloadIfReplaced(page);
-    msgSend<void>(self, S("sendSettings"));
+    msgSend<bool>(self, S("sendSettings"));
 }
 
 void Quennick_(id self, SEL, id) {

@@ -1,6 +1,7 @@
 // VantrelListController: the root page. It keeps the main settings for its life, writes them
-// after every change, announces the changes the tweak must act on, follows the tweak's
-// animation state and asks for a respring when the Notification Centre setting has changed.
+// after every change, announces the changes the tweak must act on once they are in the file,
+// follows the tweak's animation state and asks for a respring when the Notification Centre
+// setting has changed.
 #include "platform/foundation/log.h"
 #include "prefs/page.h"
 
@@ -19,7 +20,7 @@ id initForContentSize_(id self, SEL sel, platform::CGSize size) {
     auto* page = mainPage(created);
     loadSettings(page, kMainInfo);
     page->timeinNC = static_cast<int32_t>(integerValue(platform::lookup(page->_settings, keyName(MainKey::ncstatus))));
-    msgSend<void>(created, S("writeSettings"));
+    msgSend<bool>(created, S("writeSettings"));
     // Each page subscribes again; harmless, the callback only sets one flag.
     subscribe(kAnimationChangedNotification, animationChangedCallback);
     msgSend<void>(created, S("loadMusic"));
@@ -42,7 +43,7 @@ PSValue enabled(id self, SEL) {
 void setEnabled_(id self, SEL, PSValue value) {
     auto* page = mainPage(self);
     setPageValue(page, keyName(MainKey::enabled), std::move(value));
-    msgSend<void>(self, S("sendSettings"));
+    msgSend<bool>(self, S("sendSettings"));
 }
 
 void notifySettings_(id, SEL, Dictionary userInfo) { notifySettings(userInfo); }
@@ -57,7 +58,8 @@ void setPreferenceValue_specifier_(id self, SEL, PSValue value, PSSpecifier* spe
     auto* page = mainPage(self);
     auto key = storeValue(page, std::move(value), specifier);
     if (!key) return;
-    msgSend<void>(self, S("writeSettings"));  // the tweak reads the file when the code arrives
+    // The tweak reads the file when the code arrives: a change that is not in it is not announced.
+    if (!msgSend<bool>(self, S("writeSettings"))) return;
     if (*key == keyName(MainKey::ncstatus)) {
         if (ncstatusChanged(page)) msgSend<void>(self, S("respringPrompt"));
         return;
@@ -67,8 +69,9 @@ void setPreferenceValue_specifier_(id self, SEL, PSValue value, PSSpecifier* spe
 
 PSValue readPreferenceValue_(id self, SEL, PSSpecifier* specifier) { return readValue(mainPage(self), specifier); }
 
-void writeSettings(id self, SEL) { saveSettings(mainPage(self)); }
-void sendSettings(id self, SEL) { msgSend<void>(self, S("writeSettings")); }
+bool writeSettings(id self, SEL) { return saveSettings(mainPage(self)) != Saved::Nothing; }
+bool sendSettings(id self, SEL) { return msgSend<bool>(self, S("writeSettings")); }
+std::string takeSaveFailure_(id self, SEL) { return takeSaveFailure(mainPage(self)); }
 
 void respringPrompt(id self, SEL) {
     auto* page = mainPage(self);
@@ -94,15 +97,13 @@ void viewDidAppear_(id, SEL, bool) {}
 
 void suspend(id self, SEL) {
     auto* page = mainPage(self);
-    reloadIfReplaced(page);  // a tap's clock mode written meanwhile stays
-    msgSend<void>(self, S("writeSettings"));
+    msgSend<bool>(self, S("writeSettings"));
     if (ncstatusChanged(page)) msgSend<void>(self, S("respringPrompt"));
 }
 
 void dealloc(id self, SEL sel) {
     auto* page = mainPage(self);
-    reloadIfReplaced(page);
-    msgSend<void>(self, S("writeSettings"));
+    msgSend<bool>(self, S("writeSettings"));
     page->_settings.clear();
     callSuper<void>(self, sel);
 }
@@ -144,8 +145,9 @@ void registerMainPage(Class cls) {
     class_addMethod(cls, S("setPreferenceValue:specifier:"),
                     imp<void, PSValue, PSSpecifier*>(setPreferenceValue_specifier_), "v@:@@");
     class_addMethod(cls, S("readPreferenceValue:"), imp<PSValue, PSSpecifier*>(readPreferenceValue_), "@@:@");
-    class_addMethod(cls, S("writeSettings"), imp<void>(writeSettings), "v@:");
-    class_addMethod(cls, S("sendSettings"), imp<void>(sendSettings), "v@:");
+    class_addMethod(cls, S("writeSettings"), imp<bool>(writeSettings), "c@:");
+    class_addMethod(cls, S("sendSettings"), imp<bool>(sendSettings), "c@:");
+    class_addMethod(cls, S("takeSaveFailure"), imp<std::string>(takeSaveFailure_), "@@:");
     class_addMethod(cls, S("respringPrompt"), imp<void>(respringPrompt), "v@:");
     class_addMethod(cls, S("loadMusic"), imp<void>(loadMusic), "v@:");
     class_addMethod(cls, S("viewDidAppear:"), imp<void, bool>(viewDidAppear_), "v@:c");

@@ -1,5 +1,7 @@
 #include "prefs/page.h"
 
+#include <utility>
+
 #include "platform/foundation/log.h"
 #include "prefs/pages.h"
 
@@ -12,19 +14,43 @@ std::optional<int> mainPageCode(const std::string& key) { return itemCodeForKey(
 std::optional<int> iconTesterCode(const std::string& key) { return itemCodeForKey(PreferenceFile::IconTester, key); }
 std::optional<int> dataFakerCode(const std::string& key) { return itemCodeForKey(PreferenceFile::DataFaker, key); }
 
-void loadSettings(SettingsPage* page, const PageInfo& info) {
-    page->info = &info;
-    page->lastSeen = platform::fileIdentity(preferencePath(info.file));
-    page->_settings = readPreferencesForUpdate(info.file);
+namespace {
+
+// The file's dictionary with the page's pending changes over it.
+void takeIn(SettingsPage* page, Dictionary fresh) {
+    for (const auto& key : page->pending) {
+        const Value* mine = platform::lookup(page->_settings, key);
+        if (mine) fresh[key] = *mine;
+        else fresh.erase(key);
+    }
+    page->_settings = std::move(fresh);
 }
 
+Saved failed(SettingsPage* page, const std::string& why) {
+    if (page->saveFailure.empty()) page->saveFailure = why;  // the first one names the change
+    return Saved::Nothing;
+}
+
+// Takes the file in when it was replaced behind the page's back and can be read; the page's
+// pending changes stay over it.
 void reloadIfReplaced(SettingsPage* page) {
     auto now = platform::fileIdentity(preferencePath(page->info->file));
     if (!now || now == page->lastSeen) return;  // unchanged, or vanished: the save decides
     if (auto fresh = readPreferences(page->info->file)) {
-        page->_settings = std::move(*fresh);
+        takeIn(page, std::move(*fresh));
         page->lastSeen = now;
     }
+}
+
+}  // namespace
+
+void loadSettings(SettingsPage* page, const PageInfo& info) {
+    page->info = &info;
+    page->pending.clear();
+    auto seen = platform::fileIdentity(preferencePath(info.file));
+    auto prefs = readPreferences(info.file);
+    page->lastSeen = prefs ? seen : std::nullopt;
+    page->_settings = prefs ? std::move(*prefs) : defaultPreferences(info.file);
 }
 
 PSValue readValue(const SettingsPage* page, const PSSpecifier* specifier) {
@@ -57,36 +83,39 @@ void setPageValue(SettingsPage* page, const std::string& key, PSValue value) {
     page->pending.insert(key);
 }
 
-bool saveSettings(SettingsPage* page) {
+Saved saveSettings(SettingsPage* page) {
     PreferenceFile file = page->info->file;
     std::string path = preferencePath(file);
+    if (page->pending.empty()) {
+        // Nothing of the page's own is missing from a readable file: writing would only put the
+        // page's older view over someone else's newer values, so the page takes the file in.
+        auto seen = platform::fileIdentity(path);
+        if (auto fresh = readPreferences(file)) {
+            page->_settings = std::move(*fresh);
+            page->lastSeen = seen;
+            return Saved::Settings;
+        }
+    }
     // Under the file's lock nobody writes between the look at the file and the write, so a
     // value the tweak stored meanwhile is taken in, and the page's own changes go over it.
     PreferenceLock lock(file);
-    bool existed = platform::fileExists(path);
-    if (!existed) {
-        // A file deleted while the page is open comes back as the defaults; the next save after
-        // that writes the page's own settings again.
-        writePreferences(file, defaultPreferences(file));
+    if (!lock.held()) return failed(page, lock.failure());
+    if (!platform::fileExists(path)) {
+        // A file deleted while the page is open comes back as the defaults; the next save writes
+        // the page's own settings again.
+        if (auto written = writePreferences(lock, defaultPreferences(file)); !written) return failed(page, written.failure);
+        for (const auto& entry : page->_settings) page->pending.insert(entry.first);
         page->lastSeen = platform::fileIdentity(path);
-        return false;
+        return Saved::Defaults;
     }
-    auto now = platform::fileIdentity(path);
-    if (now != page->lastSeen) {
-        if (auto fresh = readPreferences(file)) {
-            for (const auto& key : page->pending) {
-                const Value* mine = platform::lookup(page->_settings, key);
-                if (mine) (*fresh)[key] = *mine;
-                else fresh->erase(key);
-            }
-            page->_settings = std::move(*fresh);
-        }
-    }
-    writePreferences(file, page->_settings);
+    if (auto fresh = readPreferences(file)) takeIn(page, std::move(*fresh));
+    if (auto written = writePreferences(lock, page->_settings); !written) return failed(page, written.failure);
     page->pending.clear();
     page->lastSeen = platform::fileIdentity(path);
-    return true;
+    return Saved::Settings;
 }
+
+std::string takeSaveFailure(SettingsPage* page) { return std::exchange(page->saveFailure, {}); }
 
 void notifySettings(const Dictionary& userInfo) { postNotification(kSettingsChangedNotification, userInfo); }
 

@@ -1,7 +1,9 @@
 // The three settings pages: their instance layouts and the value rules they share. A page owns
-// one in-memory dictionary of its preference file for its whole life and writes the whole of it
-// after each change; before a change it takes the file again when someone else (the tweak's
-// gesture or first unlock) replaced it since the page last read or wrote it. Main thread.
+// one in-memory dictionary of its preference file for its whole life. Every save goes one way
+// (saveSettings): under the file's lock it takes in what someone else (the tweak's gesture or
+// first unlock) wrote, puts the page's own changed keys over it and writes. A save that did not
+// happen is said to the caller (Saved::Nothing, with the reason kept for the host); the change
+// stays pending for the next save. Main thread.
 #pragma once
 
 #include <cstdint>
@@ -30,8 +32,9 @@ struct PageInfo {
 struct SettingsPage : platform::PSListController {
     Dictionary _settings;
     const PageInfo* info = nullptr;
-    std::optional<platform::FileIdentity> lastSeen;  // the file as this page last read or wrote it
-    std::set<std::string> pending;  // keys this page changed since it last wrote the file
+    std::optional<platform::FileIdentity> lastSeen;  // the file as this page last took it in
+    std::set<std::string> pending;  // keys this page changed that are not in the file yet
+    std::string saveFailure;        // why a save did not happen, until the host takes it
 };
 
 struct VantrelListController : SettingsPage {
@@ -62,18 +65,22 @@ SEL S(const char* name);
 
 // Reads the page's file (its defaults when unreadable) and remembers the file's identity.
 void loadSettings(SettingsPage* page, const PageInfo& info);
-// Takes the file again when it was replaced behind the page's back and can be read.
-void reloadIfReplaced(SettingsPage* page);
-// One key changed by the page (nullopt removes it): the file is taken again first when it was
-// replaced, and the key is remembered until the next save.
+// One key changed by the page (nullopt removes it), remembered until a save writes it.
 void setPageValue(SettingsPage* page, const std::string& key, PSValue value);
 // readPreferenceValue: on the page's dictionary.
 PSValue readValue(const SettingsPage* page, const PSSpecifier* specifier);
 // Stores a control's value ("negate" applied, null removes); the key, or nullopt without one.
 std::optional<std::string> storeValue(SettingsPage* page, PSValue value, const PSSpecifier* specifier);
-// writeSettings: the dictionary, or the defaults when the file has vanished. True when the
-// file existed before the write.
-bool saveSettings(SettingsPage* page);
+
+// What writeSettings did: the page's settings are in the file, the file had vanished and holds
+// the defaults now (the settings follow with the next save), or nothing was written.
+enum class Saved { Settings, Defaults, Nothing };
+// writeSettings, the one way every page saves. On Saved::Nothing page->saveFailure names the
+// file and the reason (lock held by a stopped peer, disk full, read-only folder).
+Saved saveSettings(SettingsPage* page);
+// The first failure of a save since the last call, or "" when every save wrote. The pages
+// answer it as the method "takeSaveFailure", which the Settings host asks after a change.
+std::string takeSaveFailure(SettingsPage* page);
 // notifySettings: "vantrel.SettingsChanged" with the given userInfo.
 void notifySettings(const Dictionary& userInfo);
 

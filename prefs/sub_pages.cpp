@@ -20,7 +20,7 @@ id initForContentSize_(id self, SEL sel, platform::CGSize size) {
     id page = callSuper<id>(self, sel, size);
     if (!page) return nullptr;
     loadSettings(settingsPage(page), P::info);
-    msgSend<void>(page, S("writeSettings"));
+    msgSend<bool>(page, S("writeSettings"));
     return page;
 }
 
@@ -41,16 +41,19 @@ template <class P>
 void setPreferenceValue_specifier_(id self, SEL, PSValue value, PSSpecifier* specifier) {
     auto key = storeValue(settingsPage(self), std::move(value), specifier);
     if (!key) return;
-    msgSend<void>(self, S("writeSettings"));  // the tweak reads the file when the code arrives
+    // The tweak reads the file when the code arrives: a change that is not in it is not announced.
+    if (!msgSend<bool>(self, S("writeSettings"))) return;
     if (auto code = P::info.codeForKey(*key)) msgSend<void>(self, S("notifySettings:"), Dictionary{{kItemToggledKey, *code}});
 }
 
 PSValue readPreferenceValue_(id self, SEL, PSSpecifier* specifier) { return readValue(settingsPage(self), specifier); }
 
 template <class P>
-void writeSettings(id self, SEL) {
-    bool existed = saveSettings(settingsPage(self));
-    if (P::iconTester) NSLog(existed ? "Icon Tester - Settings Updated!" : "Icon Tester - Defaults Saved!");
+bool writeSettings(id self, SEL) {
+    Saved saved = saveSettings(settingsPage(self));
+    if (saved == Saved::Nothing) return false;  // no word of a save that did not happen
+    if (P::iconTester) NSLog(saved == Saved::Settings ? "Icon Tester - Settings Updated!" : "Icon Tester - Defaults Saved!");
+    return true;
 }
 
 template <class P>
@@ -65,15 +68,12 @@ void viewWillDisappear_(id self, SEL, bool) {
             ->show();
 }
 
-// Saves without reverting what someone else wrote since the page last looked.
-void sendSettings(id self, SEL) {
-    reloadIfReplaced(settingsPage(self));
-    msgSend<void>(self, S("writeSettings"));
-}
+bool sendSettings(id self, SEL) { return msgSend<bool>(self, S("writeSettings")); }
+void suspend(id self, SEL) { msgSend<bool>(self, S("writeSettings")); }
+std::string takeSaveFailure_(id self, SEL) { return takeSaveFailure(settingsPage(self)); }
 
 void dealloc(id self, SEL sel) {
-    reloadIfReplaced(settingsPage(self));
-    msgSend<void>(self, S("writeSettings"));
+    msgSend<bool>(self, S("writeSettings"));
     settingsPage(self)->_settings.clear();
     callSuper<void>(self, sel);
 }
@@ -90,10 +90,11 @@ void registerPage(Class cls) {
     class_addMethod(cls, S("setPreferenceValue:specifier:"),
                     imp<void, PSValue, PSSpecifier*>(setPreferenceValue_specifier_<P>), "v@:@@");
     class_addMethod(cls, S("readPreferenceValue:"), imp<PSValue, PSSpecifier*>(readPreferenceValue_), "@@:@");
-    class_addMethod(cls, S("writeSettings"), imp<void>(writeSettings<P>), "v@:");
+    class_addMethod(cls, S("writeSettings"), imp<bool>(writeSettings<P>), "c@:");
     class_addMethod(cls, S("viewWillDisappear:"), imp<void, bool>(viewWillDisappear_<P>), "v@:c");
-    class_addMethod(cls, S("sendSettings"), imp<void>(sendSettings), "v@:");
-    class_addMethod(cls, S("suspend"), imp<void>(sendSettings), "v@:");
+    class_addMethod(cls, S("sendSettings"), imp<bool>(sendSettings), "c@:");
+    class_addMethod(cls, S("suspend"), imp<void>(suspend), "v@:");
+    class_addMethod(cls, S("takeSaveFailure"), imp<std::string>(takeSaveFailure_), "@@:");
     class_addMethod(cls, S("dealloc"), imp<void>(dealloc), "v@:");
     class_addMethod(cls, S("settings"), imp<Dictionary>(settings), "@@:");
     class_addMethod(cls, S("setSettings:"), imp<void, Dictionary>(setSettings_), "v@:@");

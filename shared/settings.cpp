@@ -4,6 +4,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cmath>
@@ -37,31 +38,48 @@ Dictionary readPreferencesForUpdate(PreferenceFile file) {
     return prefs ? std::move(*prefs) : defaultPreferences(file);
 }
 
-bool writePreferences(PreferenceFile file, const Dictionary& dict) {
-    std::string path = preferencePath(file);
-    platform::createDirectories(path.substr(0, path.rfind('/')));
-    return platform::writeDictionaryFile(path, dict);
+WriteResult writePreferences(const PreferenceLock& lock, const Dictionary& dict) {
+    if (!lock.held()) return {lock.failure()};
+    std::string path = preferencePath(lock.file());
+    errno = 0;
+    if (platform::writeDictionaryFile(path, dict)) return {};
+    return {path + ": " + (errno ? std::strerror(errno) : "could not be written")};
 }
 
-PreferenceLock::PreferenceLock(PreferenceFile file) {
+WriteResult writePreferences(PreferenceFile file, const Dictionary& dict) {
+    PreferenceLock lock(file);
+    return writePreferences(lock, dict);
+}
+
+PreferenceLock::PreferenceLock(PreferenceFile file) : file_(file) {
     std::string path = preferencePath(file);
     std::string dir = path.substr(0, path.rfind('/'));
     platform::createDirectories(dir);
     std::string lockPath = dir + "/." + path.substr(path.rfind('/') + 1) + ".lock";
     fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd_ < 0) {
-        NSLog("Writing %s without its lock: %s", path.c_str(), std::strerror(errno));
+        failure_ = path + ": its lock cannot be opened: " + std::strerror(errno);
+        NSLog("Not writing %s", failure_.c_str());
         return;
     }
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(500);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kPreferenceLockWaitMilliseconds);
+    auto pause = std::chrono::microseconds(200);  // a healthy peer is done within a few of these
     while (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
-        if ((errno != EWOULDBLOCK && errno != EINTR) || std::chrono::steady_clock::now() >= deadline) {
-            NSLog("Writing %s without its lock: another writer holds it", path.c_str());
+        int err = errno;
+        bool late = std::chrono::steady_clock::now() >= deadline;
+        if ((err != EWOULDBLOCK && err != EINTR) || late) {
+            // Writing without the lock could put a stale copy over a peer's newer file; the
+            // caller reports the failure instead.
+            failure_ = path + (late ? ": another writer has held its lock for " +
+                                          std::to_string(kPreferenceLockWaitMilliseconds / 1000) + " s"
+                                    : ": its lock cannot be taken: " + std::string(std::strerror(err)));
+            NSLog("Not writing %s", failure_.c_str());
             ::close(fd_);
             fd_ = -1;
             return;
         }
-        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        std::this_thread::sleep_for(pause);
+        pause = std::min(pause * 2, std::chrono::microseconds(2000));
     }
 }
 
@@ -69,11 +87,12 @@ PreferenceLock::~PreferenceLock() {
     if (fd_ >= 0) ::close(fd_);  // closing releases the lock
 }
 
-bool updatePreferences(PreferenceFile file, const std::function<void(Dictionary&)>& change) {
+WriteResult updatePreferences(PreferenceFile file, const std::function<void(Dictionary&)>& change) {
     PreferenceLock lock(file);
+    if (!lock.held()) return {lock.failure()};
     Dictionary dict = readPreferencesForUpdate(file);
     change(dict);
-    return writePreferences(file, dict);
+    return writePreferences(lock, dict);
 }
 
 Dictionary defaultPreferences(PreferenceFile file) {

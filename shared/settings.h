@@ -2,7 +2,9 @@
 // read for update, atomic binary write, defaults), the reading rules every reader uses with
 // the typed reads of the key table (shared/schema.h), and the two notifications.
 // Holds no state. Files are read whole at each call and never cached; nothing throws: an
-// absent or unreadable file reads as no dictionary, a failed write is logged and returns false.
+// absent or unreadable file reads as no dictionary. A file is only ever written under its lock;
+// a write that did not happen (lock not had, disk full, read-only folder) is logged and comes
+// back as a WriteResult naming the file and the reason.
 #pragma once
 
 #include <array>
@@ -34,15 +36,31 @@ std::optional<Dictionary> readPreferences(PreferenceFile file);
 std::optional<Dictionary> readPreferenceKeys(PreferenceFile file, const std::vector<std::string_view>& keys);
 // Read for update: the file's dictionary, or the file's defaults when it cannot be read.
 Dictionary readPreferencesForUpdate(PreferenceFile file);
-// Write: the whole dictionary as a binary property list, replacing the file atomically.
-bool writePreferences(PreferenceFile file, const Dictionary& dict);
+// What a write did: ok, or why the file was left as it was ("<path>: <reason>").
+struct WriteResult {
+    std::string failure;  // empty when the file was replaced
+    bool ok() const { return failure.empty(); }
+    explicit operator bool() const { return ok(); }
+};
+
+class PreferenceLock;
+// Write: the whole dictionary as a binary property list, replacing the file atomically, under
+// the lock the caller holds. Nothing is written when the lock is not held.
+WriteResult writePreferences(const PreferenceLock& lock, const Dictionary& dict);
+// The same for a caller that holds no lock: takes it for this one write.
+WriteResult writePreferences(PreferenceFile file, const Dictionary& dict);
 // The defaults: the keys of the file's table (shared/schema.h) that have one, with it.
 Dictionary defaultPreferences(PreferenceFile file);
 
+// How long a writer waits for a peer's lock: far beyond a healthy write (a few ms, an fsync on
+// a slow disk), short enough that a stopped peer delays the gesture only briefly.
+inline constexpr int kPreferenceLockWaitMilliseconds = 4000;
+
 // Holds the file's advisory lock (flock on a ".lock" file beside it) for one read-modify-write,
 // so two processes that both update the file never revert each other's values. Readers take no
-// lock: writes are atomic. Waits at most half a second, then goes on unlocked (and logs), so a
-// stuck peer can delay SpringBoard but never stop it. Released when destroyed.
+// lock: writes are atomic. Waits at most kPreferenceLockWaitMilliseconds; when the lock is not
+// had by then (a peer stopped while holding it) held() is false, failure() says why, and no
+// write may happen. A peer that dies releases the lock with its descriptor. Released when destroyed.
 class PreferenceLock {
 public:
     explicit PreferenceLock(PreferenceFile file);
@@ -50,13 +68,18 @@ public:
     PreferenceLock(const PreferenceLock&) = delete;
     PreferenceLock& operator=(const PreferenceLock&) = delete;
     bool held() const { return fd_ >= 0; }
+    PreferenceFile file() const { return file_; }
+    const std::string& failure() const { return failure_; }  // "<path>: <reason>" when not held
 
 private:
+    PreferenceFile file_;
     int fd_ = -1;
+    std::string failure_;
 };
 
-// Read for update, change, write, under the file's lock: what every writer of a single key does.
-bool updatePreferences(PreferenceFile file, const std::function<void(Dictionary&)>& change);
+// Read for update, change, write, under the file's lock: what every writer of a single key
+// does. When the lock is not had, nothing is read or written.
+WriteResult updatePreferences(PreferenceFile file, const std::function<void(Dictionary&)>& change);
 
 // Reading rules. A value is true when it is a true boolean or a non-zero number, or a string
 // that starts (after blanks, a sign and zeros) with Y, y, T, t or a digit 1-9. An integer

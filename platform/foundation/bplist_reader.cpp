@@ -88,8 +88,11 @@ private:
             unsigned n = 1u << low;
             if (low > 4 || !has(pos, n)) return std::nullopt;
             if (n == 16) {
-                // 128-bit: keep the low 64 bits, as a two's-complement integer.
-                return Value(static_cast<long long>(be(b_.data() + pos + 8, 8)));
+                // 128-bit: how an unsigned value above INT64_MAX is written (high half zero);
+                // anything wider keeps its low 64 bits, as a two's-complement integer.
+                uint64_t high = be(b_.data() + pos, 8), low = be(b_.data() + pos + 8, 8);
+                if (high == 0) return Value::unsignedInteger(low);
+                return Value(static_cast<long long>(low));
             }
             uint64_t v = be(b_.data() + pos, n);
             return Value(static_cast<long long>(v));

@@ -163,7 +163,9 @@ bool writeFileAtomically(const std::string& path, std::span<const uint8_t> bytes
     // mkstemp opens with O_EXCL: a link planted under the temporary name is never followed.
     int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
     if (fd < 0) {
-        NSLog("Could not write %s: %s", path.c_str(), std::strerror(errno));
+        int err = errno;
+        NSLog("Could not write %s: %s", path.c_str(), std::strerror(err));
+        errno = err;  // the caller tells its user why
         return false;
     }
     mode_t mask = ::umask(0);
@@ -175,6 +177,7 @@ bool writeFileAtomically(const std::string& path, std::span<const uint8_t> bytes
         int err = errno;
         ::unlink(tmp.data());
         NSLog("Could not write %s: %s", path.c_str(), std::strerror(err));
+        errno = err;
         return false;
     }
     int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

@@ -30,7 +30,8 @@ std::optional<Dictionary> readDictionaryFile(const std::string& path);
 // The same, keeping only the named keys (see parsePropertyListKeys).
 std::optional<Dictionary> readDictionaryFileKeys(const std::string& path, const std::vector<std::string_view>& keys);
 
-// writeToFile:atomically:YES. The old file stays whole on every failure; false is returned.
+// writeToFile:atomically:YES. The old file stays whole on every failure; false is returned with
+// errno saying why.
 bool writeFileAtomically(const std::string& path, std::span<const uint8_t> bytes);
 
 // The binary property list of a dictionary, written atomically.

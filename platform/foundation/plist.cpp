@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <string>
 
 namespace platform {
 namespace {
@@ -40,11 +41,22 @@ bool xmlNestingWithin(std::span<const uint8_t> bytes, int limit) {
     return true;
 }
 
+// libplist 2.2 writes every integer node it makes in eight bytes, which readers take as signed;
+// a node parsed from text keeps the sixteen-byte form an unsigned value above INT64_MAX needs.
+plist_t newLargeUnsigned(uint64_t u) {
+    std::string xml = "<plist><integer>" + std::to_string(u) + "</integer></plist>";
+    plist_t node = nullptr;
+    plist_from_xml(xml.c_str(), static_cast<uint32_t>(xml.size()), &node);
+    return node;
+}
+
 plist_t toPlist(const Value& v, int depth) {
     if (depth > kMaxPlistDepth) return nullptr;
     switch (v.kind()) {
     case Value::Kind::Boolean: return plist_new_bool(*v.boolean());
-    case Value::Kind::Integer: return plist_new_uint(static_cast<uint64_t>(*v.integer()));
+    case Value::Kind::Integer:
+        if (v.isLargeUnsigned()) return newLargeUnsigned(static_cast<uint64_t>(*v.integer()));
+        return plist_new_uint(static_cast<uint64_t>(*v.integer()));
     case Value::Kind::Real: return plist_new_real(*v.real());
     case Value::Kind::String: return plist_new_string(v.string()->c_str());
     case Value::Kind::Data: {

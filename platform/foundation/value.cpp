@@ -17,6 +17,12 @@ Value& Value::operator=(const Value& o) {
     return *this;
 }
 
+Value Value::unsignedInteger(uint64_t u) {
+    Value v(static_cast<long long>(u));
+    if (u > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) v.v_ = LargeUnsigned{static_cast<int64_t>(u)};
+    return v;
+}
+
 const Array* Value::array() const {
     auto p = std::get_if<std::shared_ptr<Array>>(&v_);
     return p ? p->get() : nullptr;

@@ -1,6 +1,8 @@
 // Property-list values: the one value type of preference files, notification userInfo and
 // specifier files. A Value owns its children; copies are deep. Plain data, no thread affinity.
-// Integers are signed 64-bit (an unsigned value above INT64_MAX is kept as its two's complement).
+// Integers are signed 64-bit; an unsigned value above INT64_MAX (a binary property list's 128-bit
+// form) reads as its two's complement through integer() and is marked, so it is written back as
+// the same unsigned value.
 #pragma once
 
 #include <cstdint>
@@ -20,6 +22,13 @@ using Dictionary = std::map<std::string, Value>;
 struct Data {
     std::vector<uint8_t> bytes;
     bool operator==(const Data&) const = default;
+};
+
+// An integer above INT64_MAX, kept apart so that it is written back unsigned; `bits` is its
+// two's complement, which integer() gives.
+struct LargeUnsigned {
+    int64_t bits = 0;
+    bool operator==(const LargeUnsigned&) const = default;
 };
 
 struct Date {
@@ -43,13 +52,15 @@ public:
     Value(Date d) : v_(d) {}
     Value(Array a) : v_(std::make_shared<Array>(std::move(a))) {}
     Value(Dictionary d) : v_(std::make_shared<Dictionary>(std::move(d))) {}
+    // An integer kept as unsigned: values above INT64_MAX stay so through a write and a read.
+    static Value unsignedInteger(uint64_t u);
 
     Value(const Value& o) { *this = o; }
     Value(Value&&) noexcept = default;
     Value& operator=(const Value& o);
     Value& operator=(Value&&) noexcept = default;
 
-    Kind kind() const { return static_cast<Kind>(v_.index()); }
+    Kind kind() const { return v_.index() == kLargeUnsignedIndex ? Kind::Integer : static_cast<Kind>(v_.index()); }
     bool isBoolean() const { return kind() == Kind::Boolean; }
     bool isInteger() const { return kind() == Kind::Integer; }
     bool isReal() const { return kind() == Kind::Real; }
@@ -60,7 +71,13 @@ public:
 
     // Typed access; nullptr when the value is of another kind.
     const bool* boolean() const { return std::get_if<bool>(&v_); }
-    const int64_t* integer() const { return std::get_if<int64_t>(&v_); }
+    const int64_t* integer() const {
+        if (auto i = std::get_if<int64_t>(&v_)) return i;
+        auto u = std::get_if<LargeUnsigned>(&v_);
+        return u ? &u->bits : nullptr;
+    }
+    // An integer above INT64_MAX, which integer() gives as its two's complement.
+    bool isLargeUnsigned() const { return v_.index() == kLargeUnsignedIndex; }
     const double* real() const { return std::get_if<double>(&v_); }
     const std::string* string() const { return std::get_if<std::string>(&v_); }
     std::string* string() { return std::get_if<std::string>(&v_); }
@@ -75,8 +92,9 @@ public:
 
 private:
     std::variant<bool, int64_t, double, std::string, Data, Date, std::shared_ptr<Array>,
-                 std::shared_ptr<Dictionary>>
+                 std::shared_ptr<Dictionary>, LargeUnsigned>
         v_;
+    static constexpr size_t kLargeUnsignedIndex = 8;
 };
 
 // A value in a dictionary, or nullptr.

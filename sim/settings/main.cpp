@@ -219,6 +219,10 @@ platform::PSValue settingValue(const std::string& text) {
     return parseValue(text);
 }
 
+// Why a save of the page did not happen since the last ask ("" when every save wrote): the
+// file and the reason, as the page saw them.
+std::string takeSaveFailure(id page) { return page ? msgSend<std::string>(page, sel_registerName("takeSaveFailure")) : ""; }
+
 // One command: [PAGE] show [--json] | [PAGE] set KEY VALUE | [PAGE] press ACTION, with
 // [--text T] [--button TITLE] answering the dialog it brings up. The output, and false on error.
 bool command(std::vector<std::string> w, std::string& out) {
@@ -241,7 +245,10 @@ bool command(std::vector<std::string> w, std::string& out) {
     }
     if (words[0] == "leave") return leavePage(), true;
     if (words[0] == "suspend") {
-        if (app->page) platform::suspendController(app->page);
+        if (!app->page) return true;
+        takeSaveFailure(app->page);
+        platform::suspendController(app->page);
+        if (auto failure = takeSaveFailure(app->page); !failure.empty()) return out = "not saved: " + failure + "\n", false;
         return true;
     }
     if (words[0] == "alerts") {
@@ -250,7 +257,9 @@ bool command(std::vector<std::string> w, std::string& out) {
     }
     if (words[0] == "answer") {  // the dialog on screen, without touching the page
         std::string error;
+        takeSaveFailure(app->page);
         if (!answerDialog(text, button, error)) return out = error + "\n", false;
+        if (auto failure = takeSaveFailure(app->page); !failure.empty()) return out = "not saved: " + failure + "\n", false;
         out = alertsText();
         return true;
     }
@@ -271,6 +280,7 @@ bool command(std::vector<std::string> w, std::string& out) {
         out = show(page, pageName, json);
         return true;
     }
+    takeSaveFailure(page);  // what failed before this command is not its failure
     if (verb == "set" && words.size() == 3) {
         platform::PSSpecifier* s = platform::specifierForKey(page, words[1]);
         if (!s) return out = "the page " + pageName + " has no setting " + words[1] + "\n", false;
@@ -290,6 +300,8 @@ bool command(std::vector<std::string> w, std::string& out) {
         return false;
     }
     if (!answerDialog(text, button, error)) return out = error + "\n" + alertsText(), false;
+    // Exit 0 only for a change that is in the file: anything else the user must hear of.
+    if (auto failure = takeSaveFailure(page); !failure.empty()) return out = "not saved: " + failure + "\n" + alertsText(), false;
     out = json ? alertsJson().dump() + "\n" : alertsText();
     return true;
 }

@@ -27,61 +27,12 @@
 #include "platform/foundation/plist.h"
 #include "platform/foundation/sdevent_runloop.h"
 #include "tests/e2e/process.h"
+#include "tests/e2e_reliability/running_device.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace vantrel::test;
-
-class RunningDevice : public ::testing::Test {
-protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/vantrel-e2e-reliability-XXXXXX";
-        folder_ = ::mkdtemp(tmpl);
-        ASSERT_EQ(run({bin("vantrel-device"), "--device", folder_, "start", "--fresh"}).code, 0);
-        auto address = platform::readWholeFile(folder_ + "/run/bus.address", 4096);
-        ASSERT_TRUE(address);
-        address_.assign(address->begin(), address->end());
-        while (!address_.empty() && (address_.back() == '\n' || address_.back() == ' ')) address_.pop_back();
-    }
-    void TearDown() override {
-        session_.close();
-        run({bin("vantrel-device"), "--device", folder_, "stop"});
-        fs::remove_all(folder_);
-    }
-
-    Result device(std::vector<std::string> words) {
-        words.insert(words.begin(), {bin("vantrel-device"), "--device", folder_});
-        return run(words);
-    }
-    std::string status() { return device({"status", "--json"}).out; }
-    size_t enabledItems() { return count(status(), "\"enabled\":true"); }
-    std::string springBoardPid() { return field(status(), "\"springboardPid\":(\\d+)"); }
-    std::string mainPreferences() { return folder_ + "/var/mobile/Library/Preferences/com.quennick.vantrel.plist"; }
-
-    // Posts {"itemToggled": code} `times` times on the device bus; returns when all are sent.
-    void post(int code, int times = 1) {
-        platform::SdEventRunLoop loop;
-        platform::DBusNotificationCenter center(address_, loop);
-        ASSERT_TRUE(center.isConnected());
-        platform::Dictionary info{{"itemToggled", code}};
-        for (int i = 0; i < times; ++i) center.post("vantrel.SettingsChanged", &info);
-    }  // flushed on close
-
-    long residentKiB(const std::string& pid) {
-        std::ifstream in("/proc/" + pid + "/status");
-        std::string line;
-        while (std::getline(in, line))
-            if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
-        return -1;
-    }
-
-    void openSession() { session_.open(folder_); }
-    std::string ask(const std::string& line) { return session_.ask(line); }
-
-    std::string folder_, address_;
-    SettingsSession session_;
-};
 
 void putBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     // Swapped in whole, as an editor or a broken writer would leave it.

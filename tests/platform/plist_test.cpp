@@ -23,7 +23,7 @@ Dictionary sample() {
     return Dictionary{{"flag", true},     {"off", false},      {"mode", 5},           {"negative", -3},
                       {"big", 1LL << 40}, {"ratio", 0.25},     {"text", "'_Quennick_'"}, {"note", "♫ Stopped!"},
                       {"emoji", "😀"},    {"list", Array{1, "two"}}, {"nested", Dictionary{{"a", 1}}},
-                      {"blob", Data{{0, 1, 2}}}, {"when", Date{1000}}};
+                      {"blob", Data{{0, 1, 2}}}, {"when", Date{1000}}, {"unsigned", Value::unsignedInteger(~uint64_t{0})}};
 }
 
 }  // namespace

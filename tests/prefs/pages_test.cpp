@@ -1,4 +1,5 @@
 #include "tests/prefs/fixture.h"
+#include "tests/shared/lock_holder.h"
 
 using namespace vantrel;
 using namespace vantrel::test;
@@ -194,3 +195,37 @@ TEST_F(PrefsTest, SubPagesSaveOnSuspendAndLeaveAndReadTheirOwnFile) {
     EXPECT_EQ(readPreferences(PreferenceFile::DataFaker), (Dictionary{{"enablefaker", true}, {"datatype", 2}}));
     EXPECT_TRUE(center().posts.empty());
 }
+
+// A stopped peer holds the page's file lock: the change is neither written nor announced, no
+// success line is logged, the page says why; the next save after the peer is gone writes it.
+class SaveFailureTest : public PrefsTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(SaveFailureTest, ChangeBehindAStoppedLockHolderIsNotWrittenNorAnnounced) {
+    const std::string name = GetParam();
+    const PreferenceFile file = fileOf(name);
+    const std::string key = name == "main" ? "hideall" : name == "icontester" ? "enabletester" : "enablefaker";
+    const std::string path = preferencePath(file);
+    const std::string log = device_ + "/log.txt";
+    id page = open(name.c_str());
+    auto before = readPreferences(file);
+    ASSERT_TRUE(before);
+    auto takeSaveFailure = [&] { return msgSend<std::string>(page, sel_registerName("takeSaveFailure")); };
+    platform::setLogFile(log);
+    {
+        StoppedLockHolder holder(path.substr(0, path.rfind('/') + 1) + "." + path.substr(path.rfind('/') + 1) + ".lock");
+        ASSERT_TRUE(holder.held());
+        set(page, specifier(key), Value(true));
+        EXPECT_EQ(readPreferences(file), before);
+        EXPECT_TRUE(center().posts.empty());
+        EXPECT_NE(takeSaveFailure().find(path + ": another writer has held its lock"), std::string::npos);
+    }
+    platform::setLogFile("");
+    auto logged = platform::readWholeFile(log, 1 << 20).value_or(std::vector<uint8_t>{});
+    EXPECT_EQ(std::string(logged.begin(), logged.end()).find("Icon Tester - "), std::string::npos);
+    platform::suspendController(page);
+    EXPECT_EQ(takeSaveFailure(), "");
+    EXPECT_EQ(*platform::lookup(*readPreferences(file), key), Value(true));
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryPage, SaveFailureTest, ::testing::Values("main", "icontester", "datafaker"),
+                         [](const auto& info) { return std::string(info.param); });

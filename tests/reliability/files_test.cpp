@@ -70,8 +70,10 @@ protected:
     // Temporary files of atomic writes left in the preferences folder.
     size_t temporaries() const {
         size_t n = 0;
-        for (const auto& e : fs::directory_iterator(dir_))
-            if (e.path().filename().string().rfind(".com.quennick.vantrel", 0) == 0) ++n;
+        for (const auto& e : fs::directory_iterator(dir_)) {
+            std::string name = e.path().filename().string();
+            if (name.rfind(".com.quennick.vantrel", 0) == 0 && !name.ends_with(".lock")) ++n;  // the lock file stays
+        }
         return n;
     }
 

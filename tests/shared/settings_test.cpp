@@ -116,16 +116,24 @@ TEST_F(SettingsTest, FilesWeWriteAreReadByPlistlibAndTheOtherWayRound) {
         "assert d['carrierText']=='Carrier \\u266b \\'quoted\\' \\U0001F600', repr(d['carrierText'])\n"
         "assert d['clockformat']==5 and d['negative']==-7 and d['hideall'] is False and d['activatorenabled'] is True\n"
         "for fmt,name in ((plistlib.FMT_BINARY,'bin'),(plistlib.FMT_XML,'xml')):\n"
-        "    open('" + home_ + "/'+name+'.plist','wb').write(plistlib.dumps({'a':True,'n':-5,'big':2**40,'s':'\\u00e9t\\u00e9 \\U0001F600','r':1.5,'l':[1,'x'],'d':{'k':False}}, fmt=fmt))\n"
+        "    open('" + home_ + "/'+name+'.plist','wb').write(plistlib.dumps({'a':True,'n':-5,'big':2**40,'huge':2**64-5,'s':'\\u00e9t\\u00e9 \\U0001F600','r':1.5,'l':[1,'x'],'d':{'k':False}}, fmt=fmt))\n"
         "print('OK')\n");
     ASSERT_NE(out.find("OK"), std::string::npos) << out;
-    Dictionary expected{{"a", true}, {"n", -5},         {"big", 1LL << 40},
+    Dictionary expected{{"a", true}, {"n", -5},         {"big", 1LL << 40}, {"huge", Value::unsignedInteger(~uint64_t{0} - 4)},
                         {"s", "été 😀"}, {"r", 1.5}, {"l", Array{1, "x"}}, {"d", Dictionary{{"k", false}}}};
     for (const char* name : {"bin", "xml"}) {
         auto read = platform::readDictionaryFile(home_ + "/" + name + ".plist");
         ASSERT_TRUE(read) << name;
         EXPECT_EQ(*read, expected) << name;
     }
+    // A key the system does not own survives a read-modify-write as the same unsigned value.
+    ASSERT_TRUE(writePreferences(PreferenceFile::Main, expected));
+    ASSERT_TRUE(updatePreferences(PreferenceFile::Main, [](Dictionary& d) { d["clockformat"] = 2; }));
+    out = runPython("import plistlib\n"
+                    "d=plistlib.loads(open('" + path + "','rb').read())\n"
+                    "assert d['huge']==2**64-5 and d['n']==-5 and d['clockformat']==2, d\n"
+                    "print('OK')\n");
+    EXPECT_NE(out.find("OK"), std::string::npos) << out;
 }
 
 TEST_F(SettingsTest, MalformedFilesReadAsNoDictionary) {

@@ -5,6 +5,7 @@
 #include <mutex>
 
 #include "platform/activator/activator.h"
+#include "platform/foundation/log.h"
 #include "platform/uikit/alert.h"
 #include "shared/settings.h"
 #include "tweak/core/state.h"
@@ -61,9 +62,13 @@ void VantrelTweak_activator_receiveEvent_(id, SEL, id, id) {
     int64_t mode = readKey<MainKey::clockformat>(prefs);
     prefs.reset();
 
-    // A failed write still announces the step.
-    updatePreferences(PreferenceFile::Main,
-                      [&](Dictionary& update) { update[keyName(MainKey::clockformat)] = Value(static_cast<long long>(nextClockMode(mode))); });
+    auto written = updatePreferences(
+        PreferenceFile::Main, [&](Dictionary& update) { update[keyName(MainKey::clockformat)] = Value(static_cast<long long>(nextClockMode(mode))); });
+    if (!written) {
+        // A step that is not in the file is not announced: the next tap starts from the file.
+        NSLog("Clock mode gesture dropped: %s", written.failure.c_str());
+        return;
+    }
     postSettingsChanged(ItemCode::ClockMode);
 }
 

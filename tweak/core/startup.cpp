@@ -40,7 +40,8 @@ void initializeSettings() {
     if (!platform::fileExists(preferencePath(PreferenceFile::Main))) {
         PreferenceLock lock(PreferenceFile::Main);  // the Settings app may be creating it too
         if (!platform::fileExists(preferencePath(PreferenceFile::Main)))
-            writePreferences(PreferenceFile::Main, defaultPreferences(PreferenceFile::Main));
+            if (auto written = writePreferences(lock, defaultPreferences(PreferenceFile::Main)); !written)
+                NSLog("Main preference file not created: %s", written.failure.c_str());
     }
     prefs = readPreferences(PreferenceFile::Main);
     carrierText = readKey<MainKey::carrierText>(prefs);

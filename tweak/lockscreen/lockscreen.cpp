@@ -1,5 +1,6 @@
 #include "tweak/lockscreen/lockscreen.h"
 
+#include "platform/foundation/log.h"
 #include "platform/uikit/alert.h"
 #include "shared/settings.h"
 #include "tweak/core/hooks.h"
@@ -68,7 +69,8 @@ void SBLockScreenManager__finishUIUnlockFromSource_withOptions_(id self, SEL _cm
     platform::UIAlertView::create(kFirstRunNoticeTitle, kFirstRunNoticeMessage, nullptr, "OK")->show();
 
     // Stored at once, not when the user taps OK; every other key of the file is kept.
-    updatePreferences(PreferenceFile::Main, [](Dictionary& update) { update[keyName(MainKey::intromessageshown)] = true; });
+    auto written = updatePreferences(PreferenceFile::Main, [](Dictionary& update) { update[keyName(MainKey::intromessageshown)] = true; });
+    if (!written) NSLog("First-run notice not recorded, it comes again: %s", written.failure.c_str());
 }
 
 // ---- What start-up installs
