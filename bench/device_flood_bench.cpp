@@ -20,6 +20,7 @@
 
 #include "platform/foundation/dbus_notifications.h"
 #include "platform/foundation/file.h"
+#include "platform/foundation/sd_ptr.h"
 #include "platform/foundation/sdevent_runloop.h"
 
 extern char** environ;
@@ -39,15 +40,11 @@ int runDevice(const std::string& folder, const char* command, const char* flag =
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-struct BusCloser {
-    void operator()(sd_bus* b) const { sd_bus_flush_close_unref(b); }
-};
-
 struct FloodDevice {
     std::string folder, address;
     platform::SdEventRunLoop loop;
     std::unique_ptr<platform::DBusNotificationCenter> center;
-    std::unique_ptr<sd_bus, BusCloser> control;  // the control tool's own connection
+    platform::BusPtr control;  // the control tool's own connection
     bool ok = false;
 
     FloodDevice() {
@@ -58,12 +55,10 @@ struct FloodDevice {
         if (!a) return;
         address.assign(a->begin(), a->end());
         center = std::make_unique<platform::DBusNotificationCenter>(address, loop);
-        sd_bus* raw = nullptr;
-        sd_bus_new(&raw);
-        control.reset(raw);
-        sd_bus_set_address(raw, address.c_str());
-        sd_bus_set_bus_client(raw, 1);
-        ok = center->isConnected() && sd_bus_start(raw) >= 0;
+        if (sd_bus_new(platform::out(control)) < 0) return;
+        sd_bus_set_address(control.get(), address.c_str());
+        sd_bus_set_bus_client(control.get(), 1);
+        ok = center->isConnected() && sd_bus_start(control.get()) >= 0;
     }
     ~FloodDevice() {
         control.reset();
@@ -75,15 +70,14 @@ struct FloodDevice {
     // One Control call; its text, or empty when it failed.
     std::string call(const char* word) {
         sd_bus_error error = SD_BUS_ERROR_NULL;
-        sd_bus_message* reply = nullptr;
+        platform::MessagePtr reply;
         std::string text;
         int r = sd_bus_call_method(control.get(), "com.apple.springboard", "/com/apple/springboard",
-                                   "com.quennick.vantrel.Device", "Control", &error, &reply, "as", 1, word);
+                                   "com.quennick.vantrel.Device", "Control", &error, platform::out(reply), "as", 1, word);
         int okFlag = 0;
         const char* out = nullptr;
-        if (r >= 0 && sd_bus_message_read(reply, "bs", &okFlag, &out) >= 0 && okFlag) text = out ? out : "";
+        if (r >= 0 && sd_bus_message_read(reply.get(), "bs", &okFlag, &out) >= 0 && okFlag) text = out ? out : "";
         if (r >= 0 && okFlag && text.empty()) text = "ok";
-        sd_bus_message_unref(reply);
         sd_bus_error_free(&error);
         return text;
     }
