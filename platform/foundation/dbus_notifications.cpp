@@ -2,8 +2,6 @@
 
 #include <cstring>
 #include <limits>
-#include <mutex>
-#include <set>
 #include <thread>
 #include <vector>
 
@@ -131,17 +129,10 @@ bool readUserInfo(sd_bus_message* m, Dictionary& userInfo) {
 }
 
 struct DBusNotificationCenter::State {
-    struct Observer {
-        std::string name;
-        std::function<void(const Dictionary*)> callback;
-        RunLoop* loop;
-    };
     SdEventRunLoop* loop = nullptr;
     std::thread::id owner;
     BusPtr bus;
-    std::mutex m;
-    std::vector<std::shared_ptr<Observer>> observers;
-    std::set<std::string> matched;
+    NotificationObservers observers;
     bool reportedSendFailure = false;
     std::function<void()> onDelivered;
 
@@ -172,25 +163,9 @@ struct DBusNotificationCenter::State {
             NSLog("A malformed notification was dropped");
             return 0;
         }
-        std::vector<std::shared_ptr<Observer>> targets;
-        {
-            std::lock_guard lock(self->m);
-            for (auto& o : self->observers)
-                if (o->name == name) targets.push_back(o);
-        }
         std::optional<Dictionary> userInfo;
         if (hasUserInfo) userInfo = std::move(info);
-        for (auto& o : targets) {
-            if (o->loop == self->loop) {
-                try {
-                    o->callback(userInfo ? &*userInfo : nullptr);  // already on the observer's loop
-                } catch (...) {
-                    NSLog("An observer of %s threw", name);
-                }
-            } else {
-                o->loop->perform([o, userInfo] { o->callback(userInfo ? &*userInfo : nullptr); });
-            }
-        }
+        self->observers.deliver(name, userInfo, self->loop);
         if (self->onDelivered) self->onDelivered();
         return 0;
     }
@@ -251,13 +226,7 @@ void DBusNotificationCenter::post(const std::string& name, const Dictionary* use
 
 void DBusNotificationCenter::addObserver(const std::string& name, std::function<void(const Dictionary*)> callback,
                                          RunLoop& loop) {
-    bool first = false;
-    {
-        std::lock_guard lock(s_->m);
-        s_->observers.push_back(std::make_shared<State::Observer>(State::Observer{name, std::move(callback), &loop}));
-        first = s_->matched.insert(name).second;
-    }
-    if (!first) return;
+    if (!s_->observers.add(name, std::move(callback), loop)) return;
     if (s_->onOwnerThread()) {
         s_->addMatch(name);
         return;
