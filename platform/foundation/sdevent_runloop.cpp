@@ -4,8 +4,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <deque>
-#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -35,8 +33,7 @@ struct SdEventRunLoop::State {
     EventPtr event;
     Fd wakeFd;
     SourcePtr wakeSource;
-    std::mutex m;
-    std::deque<std::function<void()>> pending;
+    PendingWork pending;
 
     struct Scheduled {
         std::shared_ptr<Timer> timer;  // the loop keeps a scheduled timer alive
@@ -56,21 +53,6 @@ struct SdEventRunLoop::State {
         if (delay < 0) delay = 0;
         return monotonicMicroseconds() + static_cast<uint64_t>(delay * 1e6);
     }
-
-    void runPending() {
-        std::deque<std::function<void()>> batch;
-        {
-            std::lock_guard lock(m);
-            batch.swap(pending);
-        }
-        for (auto& fn : batch) {
-            try {
-                fn();
-            } catch (...) {
-                NSLog("Work performed on the run loop threw");
-            }
-        }
-    }
 };
 
 SdEventRunLoop::SdEventRunLoop() : s_(std::make_unique<State>()) {
@@ -89,7 +71,7 @@ SdEventRunLoop::SdEventRunLoop() : s_(std::make_unique<State>()) {
         uint64_t count;
         while (::read(fd, &count, sizeof count) > 0) {
         }
-        static_cast<State*>(userdata)->runPending();
+        static_cast<State*>(userdata)->pending.runQueued();
         return 0;
     };
     r = sd_event_add_io(s_->event.get(), out(s_->wakeSource), s_->wakeFd.get(), EPOLLIN, onWake, s_.get());
@@ -114,10 +96,7 @@ double SdEventRunLoop::now() const {
 }
 
 void SdEventRunLoop::perform(std::function<void()> fn) {
-    {
-        std::lock_guard lock(s_->m);
-        s_->pending.push_back(std::move(fn));
-    }
+    s_->pending.add(std::move(fn));
     uint64_t one = 1;
     if (s_->wakeFd && ::write(s_->wakeFd.get(), &one, sizeof one) < 0 && errno != EAGAIN)
         NSLog("The run loop could not be woken: %s", std::strerror(errno));
@@ -208,7 +187,7 @@ void SdEventRunLoop::exitOnTerminationSignals() {
 
 int SdEventRunLoop::run() {
     if (!s_->event) return -EINVAL;
-    s_->runPending();
+    s_->pending.runQueued();
     return sd_event_loop(s_->event.get());
 }
 
