@@ -19,6 +19,7 @@
 #include "bench/device_process.h"
 #include "platform/foundation/file.h"
 #include "platform/foundation/home.h"
+#include "platform/foundation/sd_ptr.h"
 #include "platform/foundation/sdevent_runloop.h"
 #include "shared/settings.h"
 
@@ -32,7 +33,7 @@ struct BenchDevice {
     std::string folder;
     platform::SdEventRunLoop loop;
     std::unique_ptr<platform::DBusNotificationCenter> center;
-    sd_bus_slot* slot = nullptr;
+    platform::SlotPtr slot;
     uint64_t redraws = 0;
     bool ok = false;
 
@@ -44,7 +45,7 @@ struct BenchDevice {
         if (!address) return;
         center = std::make_unique<platform::DBusNotificationCenter>(std::string(address->begin(), address->end()), loop);
         if (!center->isConnected()) return;
-        sd_bus_match_signal(center->bus(), &slot, nullptr, "/com/apple/springboard", "com.quennick.vantrel.Device",
+        sd_bus_match_signal(center->bus(), platform::out(slot), nullptr, "/com/apple/springboard", "com.quennick.vantrel.Device",
                             "StatusBarRedrawn",
                             [](sd_bus_message*, void* self, sd_bus_error*) {
                                 ++static_cast<BenchDevice*>(self)->redraws;
@@ -57,7 +58,7 @@ struct BenchDevice {
     }
     ~BenchDevice() {
         platform::NotificationCenter::setDistributed(nullptr);
-        sd_bus_slot_unref(slot);
+        slot.reset();
         center.reset();
         runDevice(folder, "stop");
         std::system(("rm -rf '" + folder + "'").c_str());

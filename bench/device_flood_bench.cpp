@@ -21,21 +21,18 @@
 #include "platform/foundation/dbus_notifications.h"
 #include "bench/device_process.h"
 #include "platform/foundation/file.h"
+#include "platform/foundation/sd_ptr.h"
 #include "platform/foundation/sdevent_runloop.h"
 
 namespace {
 
 using vantrel::bench::runDevice;
 
-struct BusCloser {
-    void operator()(sd_bus* b) const { sd_bus_flush_close_unref(b); }
-};
-
 struct FloodDevice {
     std::string folder, address;
     platform::SdEventRunLoop loop;
     std::unique_ptr<platform::DBusNotificationCenter> center;
-    std::unique_ptr<sd_bus, BusCloser> control;  // the control tool's own connection
+    platform::BusPtr control;  // the control tool's own connection
     bool ok = false;
 
     FloodDevice() {
@@ -46,12 +43,10 @@ struct FloodDevice {
         if (!a) return;
         address.assign(a->begin(), a->end());
         center = std::make_unique<platform::DBusNotificationCenter>(address, loop);
-        sd_bus* raw = nullptr;
-        sd_bus_new(&raw);
-        control.reset(raw);
-        sd_bus_set_address(raw, address.c_str());
-        sd_bus_set_bus_client(raw, 1);
-        ok = center->isConnected() && sd_bus_start(raw) >= 0;
+        if (sd_bus_new(platform::out(control)) < 0) return;
+        sd_bus_set_address(control.get(), address.c_str());
+        sd_bus_set_bus_client(control.get(), 1);
+        ok = center->isConnected() && sd_bus_start(control.get()) >= 0;
     }
     ~FloodDevice() {
         control.reset();
@@ -63,13 +58,12 @@ struct FloodDevice {
     // One call of the device interface; its text ("ok" when it returns none), or empty when it failed.
     std::string call(const char* method) {
         sd_bus_error error = SD_BUS_ERROR_NULL;
-        sd_bus_message* reply = nullptr;
+        platform::MessagePtr reply;
         std::string text;
         int r = sd_bus_call_method(control.get(), "com.apple.springboard", "/com/apple/springboard",
-                                   "com.quennick.vantrel.Device", method, &error, &reply, "");
+                                   "com.quennick.vantrel.Device", method, &error, platform::out(reply), "");
         const char* out = nullptr;
-        if (r >= 0) text = sd_bus_message_read(reply, "s", &out) > 0 && out ? out : "ok";
-        sd_bus_message_unref(reply);
+        if (r >= 0) text = sd_bus_message_read(reply.get(), "s", &out) > 0 && out ? out : "ok";
         sd_bus_error_free(&error);
         return text;
     }

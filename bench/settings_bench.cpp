@@ -10,6 +10,7 @@
 
 #include "platform/foundation/file.h"
 #include "platform/foundation/home.h"
+#include "platform/foundation/sd_ptr.h"
 #include "shared/settings.h"
 
 using namespace vantrel;
@@ -67,9 +68,8 @@ void BM_RawReadOfTheSameFiles(benchmark::State& state) {
     char buf[8192];
     for (auto _ : state) {
         for (const auto& p : {a, b}) {
-            int fd = ::open(p.c_str(), O_RDONLY | O_CLOEXEC);
-            ssize_t n = ::read(fd, buf, sizeof buf);
-            ::close(fd);
+            platform::Fd fd(::open(p.c_str(), O_RDONLY | O_CLOEXEC));
+            ssize_t n = ::read(fd.get(), buf, sizeof buf);
             benchmark::DoNotOptimize(n);
         }
     }

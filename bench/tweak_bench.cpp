@@ -14,6 +14,7 @@
 #include "platform/foundation/log.h"
 #include "platform/foundation/notifications.h"
 #include "platform/foundation/runloop.h"
+#include "platform/foundation/sd_ptr.h"
 #include "platform/springboard/springboard.h"
 #include "shared/settings.h"
 #include "tweak/core/startup.h"
@@ -65,22 +66,23 @@ void BM_StartUp(benchmark::State& state) {
     for (auto _ : state) {
         int fds[2];
         if (pipe(fds) != 0) return state.SkipWithError("pipe");
+        platform::Fd readEnd(fds[0]), writeEnd(fds[1]);
         pid_t child = fork();
         if (child == 0) {
-            close(fds[0]);
+            readEnd.reset();
             platform::setLogToStderr(false);
             platform::registerSpringBoardClasses();
             auto t0 = std::chrono::steady_clock::now();
             void* handle = dlopen(VANTREL_DYLIB, RTLD_NOW | RTLD_LOCAL);
             double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
             if (!handle) seconds = -1;
-            (void)!write(fds[1], &seconds, sizeof seconds);
+            (void)!write(writeEnd.get(), &seconds, sizeof seconds);
             _exit(0);
         }
-        close(fds[1]);
+        writeEnd.reset();
         double seconds = -1;
-        (void)!read(fds[0], &seconds, sizeof seconds);
-        close(fds[0]);
+        (void)!read(readEnd.get(), &seconds, sizeof seconds);
+        readEnd.reset();
         waitpid(child, nullptr, 0);
         if (seconds < 0) return state.SkipWithError("dlopen failed");
         state.SetIterationTime(seconds);

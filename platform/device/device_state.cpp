@@ -1,5 +1,7 @@
 #include "platform/device/device_state.h"
 
+#include <optional>
+
 namespace platform {
 
 const char* dataNetworkLabel(int type) {
@@ -82,119 +84,152 @@ bool interfaceTable(const Value& v, std::vector<DeviceInterface>& out) {
     return true;
 }
 
+// How a member is read from and written to device.plist.
+struct Truth {
+    static bool read(const Value& v, bool& out) { return truth(v, out); }
+    static std::optional<Value> write(bool b) { return Value(b); }
+};
+struct Integer {
+    static bool read(const Value& v, int& out) { return integer(v, out); }
+    static std::optional<Value> write(int i) { return Value(i); }
+};
+struct Text {  // absent: written as nothing, read back from false
+    static bool read(const Value& v, std::optional<std::string>& out) { return text(v, out); }
+    static std::optional<Value> write(const std::optional<std::string>& s) {
+        return s ? std::optional<Value>(Value(*s)) : std::nullopt;
+    }
+};
+struct OptionalInteger {
+    static bool read(const Value& v, std::optional<int>& out) {
+        int level = 0;
+        if (integer(v, level)) return out = level, true;
+        if (auto b = v.boolean(); b && !*b) return out.reset(), true;
+        return false;
+    }
+    static std::optional<Value> write(const std::optional<int>& i) {
+        return i ? std::optional<Value>(Value(*i)) : std::nullopt;
+    }
+};
+struct Count {
+    static bool read(const Value& v, uint64_t& out) { return count(v, out); }
+    static std::optional<Value> write(uint64_t n) { return Value(static_cast<long long>(n)); }
+};
+struct Real {
+    static bool read(const Value& v, double& out) {
+        if (auto r = v.real()) return out = *r, true;
+        if (auto i = v.integer()) return out = static_cast<double>(*i), true;
+        return false;
+    }
+    static std::optional<Value> write(double d) { return Value(d); }
+};
+struct Strings {  // a non-string entry rejects the whole key
+    static bool read(const Value& v, std::vector<std::string>& out) {
+        if (!v.array()) return false;
+        std::vector<std::string> list;
+        for (const auto& a : *v.array()) {
+            if (!a.string()) return false;
+            list.push_back(*a.string());
+        }
+        out = std::move(list);
+        return true;
+    }
+    static std::optional<Value> write(const std::vector<std::string>& list) {
+        Array out;
+        for (const auto& a : list) out.push_back(a);
+        return Value(std::move(out));
+    }
+};
+struct Interfaces {
+    static bool read(const Value& v, std::vector<DeviceInterface>& out) { return interfaceTable(v, out); }
+    static std::optional<Value> write(const std::vector<DeviceInterface>& interfaces) {
+        Array rows;
+        for (const auto& i : interfaces) {
+            Dictionary row;
+            row["name"] = Value(i.name);
+            row["family"] = Value(i.family);
+            row["address"] = Value(i.address);
+            row["up"] = Value(i.up);
+            row["loopback"] = Value(i.loopback);
+            rows.emplace_back(std::move(row));
+        }
+        return Value(std::move(rows));
+    }
+};
+
+// One device.plist key: the member it names and how that member is read and written.
+struct Field {
+    const char* key;
+    bool (*read)(const Value&, DeviceState&);
+    std::optional<Value> (*write)(const DeviceState&);
+};
+
+// `member` is a captureless lambda from the state to the member.
+template <class Codec, class Member>
+constexpr Field field(const char* key, Member) {
+    return {key, [](const Value& v, DeviceState& s) { return Codec::read(v, Member{}(s)); },
+            [](const DeviceState& s) { return Codec::write(Member{}(s)); }};
+}
+
+#define DEVICE_FIELD(codec, key, member) field<codec>(key, [](auto& s) -> auto& { return s.member; })
+
+// Both directions of device.plist come from this one table.
+const Field kFields[] = {
+    DEVICE_FIELD(Text, "carrier", carrier),
+    DEVICE_FIELD(Truth, "simInserted", simInserted),
+    DEVICE_FIELD(Truth, "emergencyOnly", emergencyOnly),
+    DEVICE_FIELD(Integer, "signalBars", signalBars),
+    DEVICE_FIELD(Integer, "cellularDataType", cellularDataType),
+    DEVICE_FIELD(Truth, "airplaneMode", airplaneMode),
+    DEVICE_FIELD(Text, "wifiNetwork", wifiNetwork),
+    DEVICE_FIELD(Integer, "wifiBars", wifiBars),
+    DEVICE_FIELD(Truth, "tethering", tethering),
+    DEVICE_FIELD(Integer, "tetheredDevices", tetheredDevices),
+    DEVICE_FIELD(Integer, "batteryLevel", batteryLevel),
+    DEVICE_FIELD(Truth, "charging", charging),
+    DEVICE_FIELD(Truth, "bluetooth", bluetooth),
+    DEVICE_FIELD(OptionalInteger, "bluetoothBatteryLevel", bluetoothBatteryLevel),
+    DEVICE_FIELD(Truth, "doNotDisturb", doNotDisturb),
+    DEVICE_FIELD(Truth, "tty", tty),
+    DEVICE_FIELD(Truth, "alarm", alarm),
+    DEVICE_FIELD(Truth, "location", location),
+    DEVICE_FIELD(Truth, "rotationLock", rotationLock),
+    DEVICE_FIELD(Truth, "airplay", airplay),
+    DEVICE_FIELD(Truth, "assistant", assistant),
+    DEVICE_FIELD(Truth, "vpn", vpn),
+    DEVICE_FIELD(Truth, "callForwarding", callForwarding),
+    DEVICE_FIELD(Truth, "networkActivity", networkActivity),
+    DEVICE_FIELD(Truth, "mediaPlaying", mediaPlaying),
+    DEVICE_FIELD(Text, "nowPlayingArtist", nowPlayingArtist),
+    DEVICE_FIELD(Text, "nowPlayingTitle", nowPlayingTitle),
+    DEVICE_FIELD(Truth, "locked", locked),
+    DEVICE_FIELD(Interfaces, "interfaces", interfaces),
+    DEVICE_FIELD(Truth, "interfacesReadable", interfacesReadable),
+    DEVICE_FIELD(Count, "memoryPageSize", memory.pageSize),
+    DEVICE_FIELD(Count, "memoryFreePages", memory.freePages),
+    DEVICE_FIELD(Count, "memoryInactivePages", memory.inactivePages),
+    DEVICE_FIELD(Truth, "memoryReadable", memory.readable),
+    DEVICE_FIELD(Real, "coreFoundationVersionNumber", coreFoundationVersionNumber),
+    DEVICE_FIELD(Strings, "installedApps", installedApps),
+};
+
+#undef DEVICE_FIELD
+
 }  // namespace
 
 void DeviceState::apply(const Dictionary& values, std::vector<std::string>* ignored) {
     for (const auto& [key, v] : values) {
-        bool ok = false;
-        if (key == "carrier") ok = text(v, carrier);
-        else if (key == "simInserted") ok = truth(v, simInserted);
-        else if (key == "emergencyOnly") ok = truth(v, emergencyOnly);
-        else if (key == "signalBars") ok = integer(v, signalBars);
-        else if (key == "cellularDataType") ok = integer(v, cellularDataType);
-        else if (key == "airplaneMode") ok = truth(v, airplaneMode);
-        else if (key == "wifiNetwork") ok = text(v, wifiNetwork);
-        else if (key == "wifiBars") ok = integer(v, wifiBars);
-        else if (key == "tethering") ok = truth(v, tethering);
-        else if (key == "tetheredDevices") ok = integer(v, tetheredDevices);
-        else if (key == "batteryLevel") ok = integer(v, batteryLevel);
-        else if (key == "charging") ok = truth(v, charging);
-        else if (key == "bluetooth") ok = truth(v, bluetooth);
-        else if (key == "bluetoothBatteryLevel") {
-            int lv = 0;
-            if (integer(v, lv)) ok = true, bluetoothBatteryLevel = lv;
-            else if (auto b = v.boolean(); b && !*b) ok = true, bluetoothBatteryLevel.reset();
-        }
-        else if (key == "doNotDisturb") ok = truth(v, doNotDisturb);
-        else if (key == "tty") ok = truth(v, tty);
-        else if (key == "alarm") ok = truth(v, alarm);
-        else if (key == "location") ok = truth(v, location);
-        else if (key == "rotationLock") ok = truth(v, rotationLock);
-        else if (key == "airplay") ok = truth(v, airplay);
-        else if (key == "assistant") ok = truth(v, assistant);
-        else if (key == "vpn") ok = truth(v, vpn);
-        else if (key == "callForwarding") ok = truth(v, callForwarding);
-        else if (key == "networkActivity") ok = truth(v, networkActivity);
-        else if (key == "mediaPlaying") ok = truth(v, mediaPlaying);
-        else if (key == "nowPlayingArtist") ok = text(v, nowPlayingArtist);
-        else if (key == "nowPlayingTitle") ok = text(v, nowPlayingTitle);
-        else if (key == "locked") ok = truth(v, locked);
-        else if (key == "interfaces") ok = interfaceTable(v, interfaces);
-        else if (key == "interfacesReadable") ok = truth(v, interfacesReadable);
-        else if (key == "memoryPageSize") ok = count(v, memory.pageSize);
-        else if (key == "memoryFreePages") ok = count(v, memory.freePages);
-        else if (key == "memoryInactivePages") ok = count(v, memory.inactivePages);
-        else if (key == "memoryReadable") ok = truth(v, memory.readable);
-        else if (key == "coreFoundationVersionNumber") {
-            if (auto r = v.real()) ok = true, coreFoundationVersionNumber = *r;
-            else if (auto i = v.integer()) ok = true, coreFoundationVersionNumber = static_cast<double>(*i);
-        }
-        else if (key == "installedApps" && v.array()) {
-            std::vector<std::string> apps;
-            ok = true;
-            for (const auto& a : *v.array()) {
-                if (!a.string()) ok = false;
-                else apps.push_back(*a.string());
-            }
-            if (ok) installedApps = std::move(apps);
-        }
+        const Field* f = nullptr;
+        for (const Field& candidate : kFields)
+            if (key == candidate.key) f = &candidate;
+        bool ok = f && f->read(v, *this);
         if (!ok && ignored) ignored->push_back(key);
     }
 }
 
 Dictionary DeviceState::toDictionary() const {
     Dictionary d;
-    auto opt = [&](const char* k, const std::optional<std::string>& s) {
-        if (s) d[k] = *s;
-    };
-    opt("carrier", carrier);
-    d["simInserted"] = simInserted;
-    d["emergencyOnly"] = emergencyOnly;
-    d["signalBars"] = signalBars;
-    d["cellularDataType"] = cellularDataType;
-    d["airplaneMode"] = airplaneMode;
-    opt("wifiNetwork", wifiNetwork);
-    d["wifiBars"] = wifiBars;
-    d["tethering"] = tethering;
-    d["tetheredDevices"] = tetheredDevices;
-    d["batteryLevel"] = batteryLevel;
-    d["charging"] = charging;
-    d["bluetooth"] = bluetooth;
-    if (bluetoothBatteryLevel) d["bluetoothBatteryLevel"] = *bluetoothBatteryLevel;
-    d["doNotDisturb"] = doNotDisturb;
-    d["tty"] = tty;
-    d["alarm"] = alarm;
-    d["location"] = location;
-    d["rotationLock"] = rotationLock;
-    d["airplay"] = airplay;
-    d["assistant"] = assistant;
-    d["vpn"] = vpn;
-    d["callForwarding"] = callForwarding;
-    d["networkActivity"] = networkActivity;
-    d["mediaPlaying"] = mediaPlaying;
-    opt("nowPlayingArtist", nowPlayingArtist);
-    opt("nowPlayingTitle", nowPlayingTitle);
-    d["locked"] = locked;
-    d["coreFoundationVersionNumber"] = coreFoundationVersionNumber;
-    Array apps;
-    for (const auto& a : installedApps) apps.push_back(a);
-    d["installedApps"] = std::move(apps);
-    Array rows;
-    for (const auto& i : interfaces) {
-        Dictionary row;
-        row["name"] = Value(i.name);
-        row["family"] = Value(i.family);
-        row["address"] = Value(i.address);
-        row["up"] = Value(i.up);
-        row["loopback"] = Value(i.loopback);
-        rows.emplace_back(std::move(row));
-    }
-    d["interfaces"] = std::move(rows);
-    d["interfacesReadable"] = interfacesReadable;
-    d["memoryPageSize"] = static_cast<long long>(memory.pageSize);
-    d["memoryFreePages"] = static_cast<long long>(memory.freePages);
-    d["memoryInactivePages"] = static_cast<long long>(memory.inactivePages);
-    d["memoryReadable"] = memory.readable;
+    for (const Field& f : kFields)
+        if (auto v = f.write(*this)) d[f.key] = std::move(*v);
     return d;
 }
 

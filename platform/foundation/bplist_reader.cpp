@@ -150,7 +150,14 @@ private:
             if (count > b_.size() || !has(pos, refs * refSize_)) return std::nullopt;
             if (onPath_[ref]) return std::nullopt;  // a container that contains itself
             onPath_[ref] = true;
-            bool ok = dict ? dictionary(pos, count, depth, build, out_) : array(pos, count, depth, build, out_);
+            bool ok;
+            if (dict) {
+                Dictionary d;
+                ok = dictionary(pos, count, depth, build ? Keys::All : Keys::None, nullptr, d);
+                out_ = build ? Value(std::move(d)) : Value();
+            } else {
+                ok = array(pos, count, depth, build, out_);
+            }
             onPath_[ref] = false;
             if (!ok) return std::nullopt;
             return std::move(out_);
@@ -225,46 +232,40 @@ public:
             return std::nullopt;
         onPath_[top_] = true;
         Dictionary d;
-        std::string text;
-        for (uint64_t i = 0; i < count; ++i) {
-            uint64_t keyRef = be(b_.data() + pos + i * refSize_, refSize_);
-            uint64_t valueRef = be(b_.data() + pos + (count + i) * refSize_, refSize_);
-            if (!object(keyRef, 1, false)) return std::nullopt;
-            auto off2 = offsetOf(keyRef);
-            uint8_t kt = b_[*off2] >> 4;
-            if (kt != 0x5 && kt != 0x6) return std::nullopt;
-            bool wantedKey = keyIsWanted(keyRef, wanted, text);
-            auto v = object(valueRef, 1, wantedKey);
-            if (!v) return std::nullopt;
-            if (wantedKey) d.insert_or_assign(text, std::move(*v));
-        }
+        if (!dictionary(pos, count, 0, Keys::Wanted, &wanted, d)) return std::nullopt;
         return d;
     }
 
 private:
-    bool dictionary(uint64_t pos, uint64_t count, int depth, bool build, Value& out) {
-        Dictionary d;
+    // Which entries of a dictionary are built; the others are checked as thoroughly.
+    enum class Keys { All, None, Wanted };
+
+    bool dictionary(uint64_t pos, uint64_t count, int depth, Keys keys, const std::vector<std::string_view>* wanted,
+                    Dictionary& d) {
+        std::string key;
         for (uint64_t i = 0; i < count; ++i) {
             uint64_t keyRef = be(b_.data() + pos + i * refSize_, refSize_);
             uint64_t valueRef = be(b_.data() + pos + (count + i) * refSize_, refSize_);
-            if (!build) {
-                auto off = offsetOf(keyRef);
-                if (!off || ((b_[*off] >> 4) != 0x5 && (b_[*off] >> 4) != 0x6)) return false;
-                if (!object(keyRef, depth + 1, false) || !object(valueRef, depth + 1, false)) return false;
-                continue;
+            auto off = offsetOf(keyRef);
+            if (!off || ((b_[*off] >> 4) != 0x5 && (b_[*off] >> 4) != 0x6)) return false;  // keys are strings
+            bool build = keys == Keys::All;
+            if (build) {
+                auto k = object(keyRef, depth + 1);
+                if (!k || !k->string()) return false;
+                key = std::move(*k->string());
+            } else {
+                if (!object(keyRef, depth + 1, false)) return false;
+                build = keys == Keys::Wanted && keyIsWanted(keyRef, *wanted, key);
             }
-            auto k = object(keyRef, depth + 1);
-            if (!k || !k->string()) return false;
-            auto v = object(valueRef, depth + 1);
+            auto v = object(valueRef, depth + 1, build);
             if (!v) return false;
+            if (!build) continue;
             // Writers store keys sorted; appending at the end then costs one comparison.
-            std::string& key = *k->string();
             if (d.empty() || d.rbegin()->first < key)
                 d.emplace_hint(d.end(), std::move(key), std::move(*v));
             else
                 d.insert_or_assign(std::move(key), std::move(*v));
         }
-        out = build ? Value(std::move(d)) : Value();
         return true;
     }
 

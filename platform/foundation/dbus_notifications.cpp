@@ -2,25 +2,16 @@
 
 #include <cstring>
 #include <limits>
-#include <mutex>
-#include <set>
 #include <thread>
 #include <vector>
 
 #include <systemd/sd-bus.h>
 
 #include "platform/foundation/log.h"
+#include "platform/foundation/sd_ptr.h"
 
 namespace platform {
 namespace {
-
-struct BusDeleter {
-    void operator()(sd_bus* b) const { sd_bus_flush_close_unref(b); }
-};
-struct MessageDeleter {
-    void operator()(sd_bus_message* m) const { sd_bus_message_unref(m); }
-};
-using MessagePtr = std::unique_ptr<sd_bus_message, MessageDeleter>;
 
 // A match rule value in single quotes; a quote inside closes, escapes and reopens.
 std::string quoted(const std::string& text) {
@@ -138,17 +129,10 @@ bool readUserInfo(sd_bus_message* m, Dictionary& userInfo) {
 }
 
 struct DBusNotificationCenter::State {
-    struct Observer {
-        std::string name;
-        std::function<void(const Dictionary*)> callback;
-        RunLoop* loop;
-    };
     SdEventRunLoop* loop = nullptr;
     std::thread::id owner;
-    std::unique_ptr<sd_bus, BusDeleter> bus;
-    std::mutex m;
-    std::vector<std::shared_ptr<Observer>> observers;
-    std::set<std::string> matched;
+    BusPtr bus;
+    NotificationObservers observers;
     bool reportedSendFailure = false;
     std::function<void()> onDelivered;
 
@@ -156,13 +140,12 @@ struct DBusNotificationCenter::State {
 
     void send(const std::string& name, const std::optional<Dictionary>& userInfo) {
         if (!bus) return;
-        sd_bus_message* raw = nullptr;
-        int r = sd_bus_message_new_signal(bus.get(), &raw, kNotificationObjectPath, kNotificationInterface,
+        MessagePtr msg;
+        int r = sd_bus_message_new_signal(bus.get(), out(msg), kNotificationObjectPath, kNotificationInterface,
                                           kNotificationMember);
-        MessagePtr msg(raw);
-        if (r >= 0) r = sd_bus_message_append(raw, "sb", name.c_str(), userInfo ? 1 : 0);
-        if (r >= 0 && !appendUserInfo(raw, userInfo ? *userInfo : Dictionary{})) r = -EINVAL;
-        if (r >= 0) r = sd_bus_send(bus.get(), raw, nullptr);
+        if (r >= 0) r = sd_bus_message_append(msg.get(), "sb", name.c_str(), userInfo ? 1 : 0);
+        if (r >= 0 && !appendUserInfo(msg.get(), userInfo ? *userInfo : Dictionary{})) r = -EINVAL;
+        if (r >= 0) r = sd_bus_send(bus.get(), msg.get(), nullptr);
         if (r < 0) {
             if (!reportedSendFailure) NSLog("Notification %s could not be posted: %s", name.c_str(), std::strerror(-r));
             reportedSendFailure = true;
@@ -180,25 +163,9 @@ struct DBusNotificationCenter::State {
             NSLog("A malformed notification was dropped");
             return 0;
         }
-        std::vector<std::shared_ptr<Observer>> targets;
-        {
-            std::lock_guard lock(self->m);
-            for (auto& o : self->observers)
-                if (o->name == name) targets.push_back(o);
-        }
         std::optional<Dictionary> userInfo;
         if (hasUserInfo) userInfo = std::move(info);
-        for (auto& o : targets) {
-            if (o->loop == self->loop) {
-                try {
-                    o->callback(userInfo ? &*userInfo : nullptr);  // already on the observer's loop
-                } catch (...) {
-                    NSLog("An observer of %s threw", name);
-                }
-            } else {
-                o->loop->perform([o, userInfo] { o->callback(userInfo ? &*userInfo : nullptr); });
-            }
-        }
+        self->observers.deliver(name, userInfo, self->loop);
         if (self->onDelivered) self->onDelivered();
         return 0;
     }
@@ -217,13 +184,12 @@ DBusNotificationCenter::DBusNotificationCenter(const std::string& address, SdEve
     : s_(std::make_shared<State>()) {
     s_->loop = &loop;
     s_->owner = std::this_thread::get_id();
-    sd_bus* raw = nullptr;
-    int r = sd_bus_new(&raw);
-    std::unique_ptr<sd_bus, BusDeleter> bus(raw);
-    if (r >= 0) r = sd_bus_set_address(raw, address.c_str());
-    if (r >= 0) r = sd_bus_set_bus_client(raw, 1);
-    if (r >= 0) r = sd_bus_start(raw);
-    if (r >= 0 && loop.event()) r = sd_bus_attach_event(raw, loop.event(), 0);
+    BusPtr bus;
+    int r = sd_bus_new(out(bus));
+    if (r >= 0) r = sd_bus_set_address(bus.get(), address.c_str());
+    if (r >= 0) r = sd_bus_set_bus_client(bus.get(), 1);
+    if (r >= 0) r = sd_bus_start(bus.get());
+    if (r >= 0 && loop.event()) r = sd_bus_attach_event(bus.get(), loop.event(), 0);
     if (r < 0) {
         NSLog("The device bus at %s cannot be joined: %s", address.c_str(), std::strerror(-r));
         return;
@@ -260,13 +226,7 @@ void DBusNotificationCenter::post(const std::string& name, const Dictionary* use
 
 void DBusNotificationCenter::addObserver(const std::string& name, std::function<void(const Dictionary*)> callback,
                                          RunLoop& loop) {
-    bool first = false;
-    {
-        std::lock_guard lock(s_->m);
-        s_->observers.push_back(std::make_shared<State::Observer>(State::Observer{name, std::move(callback), &loop}));
-        first = s_->matched.insert(name).second;
-    }
-    if (!first) return;
+    if (!s_->observers.add(name, std::move(callback), loop)) return;
     if (s_->onOwnerThread()) {
         s_->addMatch(name);
         return;

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "platform/foundation/file.h"
+#include "platform/foundation/sd_ptr.h"
 
 namespace platform {
 namespace {
@@ -85,16 +86,15 @@ std::optional<DeviceBus> startDeviceBus(const std::string& folder, double timeou
         fail(error, std::string("pipe: ") + std::strerror(errno));
         return std::nullopt;
     }
+    Fd readEnd(pipeFds[0]), writeEnd(pipeFds[1]);
     pid_t pid = ::fork();
     if (pid < 0) {
-        ::close(pipeFds[0]);
-        ::close(pipeFds[1]);
         fail(error, std::string("fork: ") + std::strerror(errno));
         return std::nullopt;
     }
     if (pid == 0) {
         // The address goes to fd 3, which survives exec.
-        ::dup2(pipeFds[1], 3);
+        ::dup2(writeEnd.get(), 3);
         int devnull = ::open("/dev/null", O_RDWR);
         if (devnull >= 0) {
             ::dup2(devnull, 0);
@@ -109,21 +109,21 @@ std::optional<DeviceBus> startDeviceBus(const std::string& folder, double timeou
                static_cast<char*>(nullptr));
         _exit(127);
     }
-    ::close(pipeFds[1]);
+    writeEnd.reset();  // our copy: the daemon's end alone keeps the pipe open
     std::string printed;
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
     while (printed.find('\n') == std::string::npos) {
         int left = static_cast<int>(
             std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count());
         if (left <= 0) break;
-        pollfd p{pipeFds[0], POLLIN, 0};
+        pollfd p{readEnd.get(), POLLIN, 0};
         if (::poll(&p, 1, left) <= 0) continue;
         char buf[512];
-        ssize_t n = ::read(pipeFds[0], buf, sizeof buf);
+        ssize_t n = ::read(readEnd.get(), buf, sizeof buf);
         if (n <= 0) break;
         printed.append(buf, static_cast<size_t>(n));
     }
-    ::close(pipeFds[0]);
+    readEnd.reset();
     if (printed.find('\n') == std::string::npos) {
         stopDeviceBus(pid);
         fail(error, "dbus-daemon did not start (is the dbus-daemon package installed?)");

@@ -9,11 +9,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string_view>
 
 #include "platform/foundation/log.h"
 #include "platform/foundation/plist.h"
+#include "platform/foundation/sd_ptr.h"
 
 namespace platform {
 namespace {
@@ -45,7 +47,8 @@ bool writeAll(int fd, std::span<const uint8_t> bytes) {
 // Temporary files are named ".<name>.<pid>.XXXXXX". One left by a writer that was killed is
 // removed by the next writer of the same file, so they never pile up.
 void removeStaleTemporaries(const std::string& dir, const std::string& name) {
-    DIR* d = ::opendir(dir.c_str());
+    std::unique_ptr<DIR, int (*)(DIR*)> folder(::opendir(dir.c_str()), ::closedir);
+    DIR* d = folder.get();
     if (!d) return;
     std::string prefix = "." + name + ".";
     while (dirent* e = ::readdir(d)) {
@@ -64,7 +67,6 @@ void removeStaleTemporaries(const std::string& dir, const std::string& name) {
         if (::kill(pid, 0) == 0 || errno != ESRCH) continue;  // its writer may still be at work
         ::unlinkat(::dirfd(d), e->d_name, 0);
     }
-    ::closedir(d);
 }
 
 }  // namespace
@@ -80,8 +82,8 @@ namespace {
 // read of a regular file is its end, so a small preference file costs open, read and close,
 // like any plain read. A folder fails to read; anything endless stops at the cap.
 bool readInto(const std::string& path, size_t maxSize, std::vector<uint8_t>& buf) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK);
-    if (fd < 0) return false;
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY | O_NONBLOCK));
+    if (!fd) return false;
     if (buf.capacity() < 16384) buf.reserve(16384);
     buf.resize(buf.capacity());
     size_t done = 0;
@@ -91,7 +93,7 @@ bool readInto(const std::string& path, size_t maxSize, std::vector<uint8_t>& buf
             if (buf.size() > maxSize) break;
             buf.resize(std::min(buf.size() * 2, maxSize + 1));
         }
-        ssize_t n = ::read(fd, buf.data() + done, buf.size() - done);
+        ssize_t n = ::read(fd.get(), buf.data() + done, buf.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n < 0) {
             ok = false;
@@ -100,7 +102,7 @@ bool readInto(const std::string& path, size_t maxSize, std::vector<uint8_t>& buf
         done += static_cast<size_t>(n);
         if (n == 0 || done < buf.size()) break;  // the end (a pipe with nothing in it ends here too)
     }
-    ::close(fd);
+    fd.reset();
     if (!ok || done > maxSize) return false;
     buf.resize(done);
     return true;
@@ -161,8 +163,8 @@ bool writeFileAtomically(const std::string& path, std::span<const uint8_t> bytes
     std::vector<char> tmp(tmpl.begin(), tmpl.end());
     tmp.push_back('\0');
     // mkstemp opens with O_EXCL: a link planted under the temporary name is never followed.
-    int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
-    if (fd < 0) {
+    Fd fd(::mkostemp(tmp.data(), O_CLOEXEC));
+    if (!fd) {
         int err = errno;
         NSLog("Could not write %s: %s", path.c_str(), std::strerror(err));
         errno = err;  // the caller tells its user why
@@ -170,8 +172,8 @@ bool writeFileAtomically(const std::string& path, std::span<const uint8_t> bytes
     }
     mode_t mask = ::umask(0);
     ::umask(mask);
-    bool ok = ::fchmod(fd, 0644 & ~mask & ~S_IWOTH) == 0 && writeAll(fd, bytes) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
+    bool ok = ::fchmod(fd.get(), 0644 & ~mask & ~S_IWOTH) == 0 && writeAll(fd.get(), bytes) && ::fsync(fd.get()) == 0;
+    ok = fd.close() && ok;
     if (ok && ::rename(tmp.data(), path.c_str()) != 0) ok = false;
     if (!ok) {
         int err = errno;
@@ -180,11 +182,8 @@ bool writeFileAtomically(const std::string& path, std::span<const uint8_t> bytes
         errno = err;
         return false;
     }
-    int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-        ::fsync(dfd);  // the rename itself survives a power cut
-        ::close(dfd);
-    }
+    if (Fd dfd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)); dfd)
+        ::fsync(dfd.get());  // the rename itself survives a power cut
     return true;
 }
 

@@ -1,4 +1,5 @@
 #include "platform/foundation/log.h"
+#include "platform/foundation/sd_ptr.h"
 
 #include <cerrno>
 #include <chrono>
@@ -124,20 +125,22 @@ bool setLogFile(const std::string& path) {
     if (path.empty()) return true;
     // No link is followed and nothing but a regular file taken: a link planted at the log's
     // place must not make us append to whatever it names. Non-blocking so a FIFO cannot hang us.
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+    Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
     const char* why = nullptr;
     struct stat st;
-    if (fd < 0)
+    if (!fd)
         why = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
-    else if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode))
+    else if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
         why = "it is no regular file";
     if (!why) {
-        ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-        logFile.reset(::fdopen(fd, "a"));
-        if (logFile) return true;
+        ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
+        logFile.reset(::fdopen(fd.get(), "a"));
+        if (logFile) {
+            fd.release();  // the stream owns it now
+            return true;
+        }
         why = std::strerror(errno);
     }
-    if (fd >= 0 && !logFile) ::close(fd);
     std::fprintf(stderr, "%s\n", escapeLogMessage("the log file " + path + " is not used (" + why +
                                                   "); logging to stderr only").c_str());
     return false;

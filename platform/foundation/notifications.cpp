@@ -1,9 +1,7 @@
 #include "platform/foundation/notifications.h"
 
+#include <algorithm>
 #include <atomic>
-#include <mutex>
-#include <optional>
-#include <vector>
 
 #include "platform/foundation/log.h"
 
@@ -23,37 +21,48 @@ NotificationCenter& NotificationCenter::distributed() {
 
 void NotificationCenter::setDistributed(NotificationCenter* center) { distributedCenter.store(center); }
 
-struct InProcessNotificationCenter::State {
-    struct Observer {
-        std::string name;
-        std::function<void(const Dictionary*)> callback;
-        RunLoop* loop;
-    };
-    std::mutex m;
-    std::vector<std::shared_ptr<Observer>> observers;
-};
+bool NotificationObservers::add(const std::string& name, std::function<void(const Dictionary*)> callback,
+                                RunLoop& loop) {
+    std::lock_guard lock(m_);
+    bool first = std::none_of(observers_.begin(), observers_.end(), [&](const auto& o) { return o->name == name; });
+    observers_.push_back(std::make_shared<Observer>(Observer{name, std::move(callback), &loop}));
+    return first;
+}
 
-InProcessNotificationCenter::InProcessNotificationCenter() : s_(std::make_unique<State>()) {}
+void NotificationObservers::deliver(const std::string& name, const std::optional<Dictionary>& userInfo,
+                                    RunLoop* current) {
+    std::vector<std::shared_ptr<Observer>> targets;
+    {
+        std::lock_guard lock(m_);
+        for (auto& o : observers_)
+            if (o->name == name) targets.push_back(o);
+    }
+    for (auto& o : targets) {
+        if (current && o->loop == current) {
+            try {
+                o->callback(userInfo ? &*userInfo : nullptr);  // already on the observer's loop
+            } catch (...) {
+                NSLog("An observer of %s threw", name.c_str());
+            }
+        } else {
+            // Each observer gets the dictionary as it was posted.
+            o->loop->perform([o, userInfo] { o->callback(userInfo ? &*userInfo : nullptr); });
+        }
+    }
+}
+
+InProcessNotificationCenter::InProcessNotificationCenter() = default;
 InProcessNotificationCenter::~InProcessNotificationCenter() = default;
 
 void InProcessNotificationCenter::post(const std::string& name, const Dictionary* userInfo) {
-    std::vector<std::shared_ptr<State::Observer>> targets;
-    {
-        std::lock_guard lock(s_->m);
-        for (auto& o : s_->observers)
-            if (o->name == name) targets.push_back(o);
-    }
     std::optional<Dictionary> info;
-    if (userInfo) info = *userInfo;  // each observer gets the dictionary as it was posted
-    for (auto& o : targets) {
-        o->loop->perform([o, info] { o->callback(info ? &*info : nullptr); });
-    }
+    if (userInfo) info = *userInfo;
+    observers_.deliver(name, info);
 }
 
 void InProcessNotificationCenter::addObserver(const std::string& name, std::function<void(const Dictionary*)> callback,
                                               RunLoop& loop) {
-    std::lock_guard lock(s_->m);
-    s_->observers.push_back(std::make_shared<State::Observer>(State::Observer{name, std::move(callback), &loop}));
+    observers_.add(name, std::move(callback), loop);
 }
 
 }  // namespace platform

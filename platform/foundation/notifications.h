@@ -7,7 +7,10 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/runloop.h"
 #include "platform/foundation/value.h"
@@ -38,6 +41,27 @@ public:
     static void setDistributed(NotificationCenter* center);
 };
 
+// The observers of one centre and how a post reaches them, shared by both implementations.
+// Thread-safe; a callback is never called under the lock.
+class NotificationObservers {
+public:
+    // Adds an observer; true when it is the first of its name (a centre may need to subscribe).
+    bool add(const std::string& name, std::function<void(const Dictionary*)> callback, RunLoop& loop);
+    // Hands userInfo to every observer of name on its own loop. An observer of `current`, the
+    // loop the caller is running on, is called at once (what it throws is logged); the others
+    // get it through perform().
+    void deliver(const std::string& name, const std::optional<Dictionary>& userInfo, RunLoop* current = nullptr);
+
+private:
+    struct Observer {
+        std::string name;
+        std::function<void(const Dictionary*)> callback;
+        RunLoop* loop;
+    };
+    std::mutex m_;
+    std::vector<std::shared_ptr<Observer>> observers_;
+};
+
 // Observers in this process only: the loop of the whole device collapsed into one process.
 class InProcessNotificationCenter : public NotificationCenter {
 public:
@@ -47,8 +71,7 @@ public:
     void addObserver(const std::string& name, std::function<void(const Dictionary*)> callback, RunLoop& loop) override;
 
 private:
-    struct State;
-    std::unique_ptr<State> s_;
+    NotificationObservers observers_;
 };
 
 }  // namespace platform

@@ -17,6 +17,20 @@ struct PlistFree {
 };
 using PlistPtr = std::unique_ptr<void, PlistFree>;
 
+// A buffer one of libplist's encoders made, freed by that encoder's own free.
+struct Encoded {
+    std::unique_ptr<char, void (*)(char*)> buffer;
+    uint32_t length;
+};
+
+std::optional<Encoded> encode(plist_t tree, void (*encoder)(plist_t, char**, uint32_t*), void (*release)(char*)) {
+    char* buffer = nullptr;  // the encoders write nothing unless this starts as NULL
+    uint32_t length = 0;
+    encoder(tree, &buffer, &length);
+    if (!buffer) return std::nullopt;
+    return Encoded{{buffer, release}, length};
+}
+
 // libplist walks and frees trees recursively: refuse deep XML before it sees it.
 bool xmlNestingWithin(std::span<const uint8_t> bytes, int limit) {
     int depth = 0;
@@ -111,12 +125,9 @@ std::optional<Value> parsePropertyList(std::span<const uint8_t> bytes) {
     if (!tree) return std::nullopt;
     // Let libplist re-encode and read the result with our reader: one conversion path, and
     // none of libplist's string getters, which abort on an embedded U+0000.
-    char* bin = nullptr;
-    uint32_t len = 0;
-    plist_to_bin(tree.get(), &bin, &len);
+    auto bin = encode(tree.get(), plist_to_bin, plist_to_bin_free);
     if (!bin) return std::nullopt;
-    std::unique_ptr<char, void (*)(char*)> owned(bin, plist_to_bin_free);
-    return parseBinaryPropertyList({reinterpret_cast<const uint8_t*>(bin), len});
+    return parseBinaryPropertyList({reinterpret_cast<const uint8_t*>(bin->buffer.get()), bin->length});
 }
 
 std::optional<Dictionary> parsePropertyListKeys(std::span<const uint8_t> bytes,
@@ -136,23 +147,17 @@ std::optional<Dictionary> parsePropertyListKeys(std::span<const uint8_t> bytes,
 std::optional<std::vector<uint8_t>> serializeBinaryPropertyList(const Value& value) {
     PlistPtr tree(toPlist(value, 0));
     if (!tree) return std::nullopt;
-    char* bin = nullptr;  // plist_to_bin writes nothing unless this starts as NULL
-    uint32_t len = 0;
-    plist_to_bin(tree.get(), &bin, &len);
+    auto bin = encode(tree.get(), plist_to_bin, plist_to_bin_free);
     if (!bin) return std::nullopt;
-    std::unique_ptr<char, void (*)(char*)> owned(bin, plist_to_bin_free);
-    return std::vector<uint8_t>(bin, bin + len);
+    return std::vector<uint8_t>(bin->buffer.get(), bin->buffer.get() + bin->length);
 }
 
 std::optional<std::string> serializeXmlPropertyList(const Value& value) {
     PlistPtr tree(toPlist(value, 0));
     if (!tree) return std::nullopt;
-    char* xml = nullptr;
-    uint32_t len = 0;
-    plist_to_xml(tree.get(), &xml, &len);
+    auto xml = encode(tree.get(), plist_to_xml, plist_to_xml_free);
     if (!xml) return std::nullopt;
-    std::unique_ptr<char, void (*)(char*)> owned(xml, plist_to_xml_free);
-    return std::string(xml, len);
+    return std::string(xml->buffer.get(), xml->length);
 }
 
 }  // namespace platform

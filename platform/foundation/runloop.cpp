@@ -5,7 +5,6 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <deque>
 #include <mutex>
 #include <vector>
 
@@ -71,34 +70,40 @@ void Timer::fire() {
     }
 }
 
-struct ManualRunLoop::State {
-    mutable std::mutex m;
-    std::vector<std::shared_ptr<Timer>> timers;
-    std::deque<std::function<void()>> pending;
-};
-
-ManualRunLoop::ManualRunLoop(double start) : s_(std::make_unique<State>()), now_(start) {}
-ManualRunLoop::~ManualRunLoop() = default;
-
-void ManualRunLoop::perform(std::function<void()> fn) {
-    std::lock_guard lock(s_->m);
-    s_->pending.push_back(std::move(fn));
+void PendingWork::add(std::function<void()> fn) {
+    std::lock_guard lock(m_);
+    queue_.push_back(std::move(fn));
 }
 
-void ManualRunLoop::runPending() {
-    for (;;) {
-        std::function<void()> fn;
-        {
-            std::lock_guard lock(s_->m);
-            if (s_->pending.empty()) return;
-            fn = std::move(s_->pending.front());
-            s_->pending.pop_front();
-        }
+bool PendingWork::runQueued() {
+    std::deque<std::function<void()>> batch;
+    {
+        std::lock_guard lock(m_);
+        batch.swap(queue_);
+    }
+    for (auto& fn : batch) {
         try {
             fn();
         } catch (...) {
             NSLog("Work performed on the run loop threw");
         }
+    }
+    return !batch.empty();
+}
+
+struct ManualRunLoop::State {
+    mutable std::mutex m;
+    std::vector<std::shared_ptr<Timer>> timers;
+    PendingWork pending;
+};
+
+ManualRunLoop::ManualRunLoop(double start) : s_(std::make_unique<State>()), now_(start) {}
+ManualRunLoop::~ManualRunLoop() = default;
+
+void ManualRunLoop::perform(std::function<void()> fn) { s_->pending.add(std::move(fn)); }
+
+void ManualRunLoop::runPending() {
+    while (s_->pending.runQueued()) {
     }
 }
 

@@ -7,8 +7,10 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 #include "platform/foundation/value.h"
 
@@ -68,6 +70,20 @@ private:
     double fireDate_ = 0;
     bool valid_ = true;
     uint64_t sequence_;
+};
+
+// Work performed on a loop, for run loop implementations: queued from any thread, run on the
+// loop's own thread in order; what a piece throws is logged and the rest still runs.
+class PendingWork {
+public:
+    void add(std::function<void()> fn);
+    // Runs what was queued before the call (work it queues waits for the next call); false
+    // when there was nothing.
+    bool runQueued();
+
+private:
+    std::mutex m_;
+    std::deque<std::function<void()>> queue_;
 };
 
 // A run loop whose clock moves only when a test says so.

@@ -4,8 +4,6 @@
 #include <chrono>
 #include <csignal>
 #include <cstring>
-#include <deque>
-#include <mutex>
 #include <unordered_map>
 #include <vector>
 
@@ -15,6 +13,7 @@
 #include <unistd.h>
 
 #include "platform/foundation/log.h"
+#include "platform/foundation/sd_ptr.h"
 
 namespace platform {
 namespace {
@@ -25,23 +24,16 @@ uint64_t monotonicMicroseconds() {
     return static_cast<uint64_t>(ts.tv_sec) * 1000000u + static_cast<uint64_t>(ts.tv_nsec) / 1000u;
 }
 
-struct EventDeleter {
-    void operator()(sd_event* e) const { sd_event_unref(e); }
-};
-struct SourceDeleter {
-    void operator()(sd_event_source* s) const { sd_event_source_disable_unref(s); }
-};
-using SourcePtr = std::unique_ptr<sd_event_source, SourceDeleter>;
+using SourcePtr = EventSourcePtr;
 
 }  // namespace
 
 struct SdEventRunLoop::State {
     SdEventRunLoop* owner = nullptr;
-    std::unique_ptr<sd_event, EventDeleter> event;
-    int wakeFd = -1;
+    EventPtr event;
+    Fd wakeFd;
     SourcePtr wakeSource;
-    std::mutex m;
-    std::deque<std::function<void()>> pending;
+    PendingWork pending;
 
     struct Scheduled {
         std::shared_ptr<Timer> timer;  // the loop keeps a scheduled timer alive
@@ -61,58 +53,36 @@ struct SdEventRunLoop::State {
         if (delay < 0) delay = 0;
         return monotonicMicroseconds() + static_cast<uint64_t>(delay * 1e6);
     }
-
-    void runPending() {
-        std::deque<std::function<void()>> batch;
-        {
-            std::lock_guard lock(m);
-            batch.swap(pending);
-        }
-        for (auto& fn : batch) {
-            try {
-                fn();
-            } catch (...) {
-                NSLog("Work performed on the run loop threw");
-            }
-        }
-    }
 };
 
 SdEventRunLoop::SdEventRunLoop() : s_(std::make_unique<State>()) {
     s_->owner = this;
-    sd_event* e = nullptr;
-    int r = sd_event_new(&e);
+    int r = sd_event_new(out(s_->event));
     if (r < 0) {
         NSLog("The run loop could not be created: %s", std::strerror(-r));
         return;
     }
-    s_->event.reset(e);
-    s_->wakeFd = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-    if (s_->wakeFd < 0) {
+    s_->wakeFd.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
+    if (!s_->wakeFd) {
         NSLog("The run loop has no wake-up: %s", std::strerror(errno));
         return;
     }
-    sd_event_source* src = nullptr;
     auto onWake = +[](sd_event_source*, int fd, uint32_t, void* userdata) -> int {
         uint64_t count;
         while (::read(fd, &count, sizeof count) > 0) {
         }
-        static_cast<State*>(userdata)->runPending();
+        static_cast<State*>(userdata)->pending.runQueued();
         return 0;
     };
-    r = sd_event_add_io(e, &src, s_->wakeFd, EPOLLIN, onWake, s_.get());
-    if (r < 0) {
-        NSLog("The run loop cannot watch its wake-up: %s", std::strerror(-r));
-        return;
-    }
-    s_->wakeSource.reset(src);
+    r = sd_event_add_io(s_->event.get(), out(s_->wakeSource), s_->wakeFd.get(), EPOLLIN, onWake, s_.get());
+    if (r < 0) NSLog("The run loop cannot watch its wake-up: %s", std::strerror(-r));
 }
 
 SdEventRunLoop::~SdEventRunLoop() {
     s_->timers.clear();
     s_->inputs.clear();
     s_->wakeSource.reset();
-    if (s_->wakeFd >= 0) ::close(s_->wakeFd);
+    s_->wakeFd.reset();
 }
 
 bool SdEventRunLoop::isValid() const { return s_->event && s_->wakeSource; }
@@ -126,12 +96,9 @@ double SdEventRunLoop::now() const {
 }
 
 void SdEventRunLoop::perform(std::function<void()> fn) {
-    {
-        std::lock_guard lock(s_->m);
-        s_->pending.push_back(std::move(fn));
-    }
+    s_->pending.add(std::move(fn));
     uint64_t one = 1;
-    if (s_->wakeFd >= 0 && ::write(s_->wakeFd, &one, sizeof one) < 0 && errno != EAGAIN)
+    if (s_->wakeFd && ::write(s_->wakeFd.get(), &one, sizeof one) < 0 && errno != EAGAIN)
         NSLog("The run loop could not be woken: %s", std::strerror(errno));
 }
 
@@ -156,15 +123,15 @@ void SdEventRunLoop::addTimer(const std::shared_ptr<Timer>& timer) {
         }
         return 0;
     };
-    sd_event_source* src = nullptr;
+    SourcePtr source;
     // Accuracy 1 us: the default slack would make 0.2 s frames arrive late.
-    int r = sd_event_add_time(s_->event.get(), &src, CLOCK_MONOTONIC, s_->deadline(timer->fireDate()), 1, onTimer,
+    int r = sd_event_add_time(s_->event.get(), out(source), CLOCK_MONOTONIC, s_->deadline(timer->fireDate()), 1, onTimer,
                               s_.get());
     if (r < 0) {
         NSLog("A timer could not be scheduled: %s", std::strerror(-r));
         return;
     }
-    s_->timers[timer.get()] = State::Scheduled{timer, SourcePtr(src)};
+    s_->timers[timer.get()] = State::Scheduled{timer, std::move(source)};
 }
 
 void SdEventRunLoop::removeTimer(Timer* timer) {
@@ -188,13 +155,11 @@ bool SdEventRunLoop::watchInput(int fd, std::function<void()> onReadable) {
     };
     auto input = std::make_unique<State::Input>();
     input->onReadable = std::move(onReadable);
-    sd_event_source* src = nullptr;
-    int r = sd_event_add_io(s_->event.get(), &src, fd, EPOLLIN | EPOLLHUP, onInput, input.get());
+    int r = sd_event_add_io(s_->event.get(), out(input->source), fd, EPOLLIN | EPOLLHUP, onInput, input.get());
     if (r < 0) {
         NSLog("Input %d cannot be watched: %s", fd, std::strerror(-r));
         return false;
     }
-    input->source.reset(src);
     s_->inputs.push_back(std::move(input));
     return true;
 }
@@ -222,7 +187,7 @@ void SdEventRunLoop::exitOnTerminationSignals() {
 
 int SdEventRunLoop::run() {
     if (!s_->event) return -EINVAL;
-    s_->runPending();
+    s_->pending.runQueued();
     return sd_event_loop(s_->event.get());
 }
 

@@ -27,7 +27,6 @@ void addClassMethod(Class cls, const char* sel, R (*fn)(id, SEL, A...)) {
 }
 
 SBStatusBarStateAggregator* agg(id self) { return static_cast<SBStatusBarStateAggregator*>(self); }
-id aggId() { return statusBarAggregator(); }
 id telephony() { return sharedInstance("SBTelephonyManager"); }
 
 // Sends _setItem:enabled: through the runtime, where the tweak's filter sits, remembering what
@@ -205,7 +204,7 @@ void applicationDidFinishLaunching_(id, SEL, id) {}
 // ---- shared instances
 
 template <class T>
-id makeShared(const char* className) {
+T* makeShared(const char* className) {
     Class cls = objc_getClass(className);
     if (!cls) return nullptr;
     auto* obj = new T();  // lives as long as SpringBoard
@@ -215,7 +214,7 @@ id makeShared(const char* className) {
 
 id sharedAggregator(id, SEL) {
     static id instance = [] {
-        auto* a = static_cast<SBStatusBarStateAggregator*>(makeShared<SBStatusBarStateAggregator>("SBStatusBarStateAggregator"));
+        auto* a = makeShared<SBStatusBarStateAggregator>("SBStatusBarStateAggregator");
         if (a) {
             a->_timeItemDateFormatter = &a->formatter;
             a->formatter.setDateFormat(std::string("h:mm a"));
@@ -326,96 +325,18 @@ SBStatusBarStateAggregator* statusBarAggregator() {
 }
 
 SBLockScreenViewController* lockScreenViewController() {
-    static SBLockScreenViewController* vc = [] {
-        Class cls = objc_getClass("SBLockScreenViewController");
-        if (!cls) return static_cast<SBLockScreenViewController*>(nullptr);
-        auto* v = new SBLockScreenViewController();
-        v->isa = cls;
-        return v;
-    }();
+    static auto* vc = makeShared<SBLockScreenViewController>("SBLockScreenViewController");
     return vc;
 }
 
 SBNotificationCenterViewController* notificationCenterViewController() {
-    static SBNotificationCenterViewController* vc = [] {
-        Class cls = objc_getClass("SBNotificationCenterViewController");
-        if (!cls) return static_cast<SBNotificationCenterViewController*>(nullptr);
-        auto* v = new SBNotificationCenterViewController();
-        v->isa = cls;
-        return v;
-    }();
+    static auto* vc = makeShared<SBNotificationCenterViewController>("SBNotificationCenterViewController");
     return vc;
 }
 
 void setStatusBarObserver(std::function<void(int)> o) { observer() = std::move(o); }
 void notifyStatusBarObserver(int item) {
     if (observer()) observer()(item);
-}
-
-void updateAllItems() {
-    id a = aggId();
-    for (const char* s : {"_updateTimeItems", "_updateQuietModeItem", "_updateAirplaneMode", "_updateSignalStrengthItem",
-                          "_updateServiceItem", "_updateDataNetworkItem", "_updateBatteryItems",
-                          "_updateBluetoothBatteryItem", "_updateBluetoothItem", "_updateTTYItem", "_updateAlarmItem",
-                          "_updateLocationItem", "_updateRotationLockItem", "_updateAirplayItem",
-                          "_updateAssistantItem", "_updateVPNItem", "_updateCallForwardingItem",
-                          "_updateActivityItem", "_updateThermalColorItem", "_updateTetheringState",
-                          "_notifyNonItemDataChanged"})
-        msgSend<void>(a, S(s));
-    for (int i = 0; i < kStatusBarItemCount; ++i) {
-        msgSend<void>(a, S("updateStatusBarItem:"), i);
-        msgSend<void>(a, S("_notifyItemChanged:"), i);
-    }
-}
-
-void finishLaunching() {
-    id a = aggId();
-    msgSend<void>(a, S("_resetTimeItemFormatter"));
-    msgSend<void>(a, S("_restartTimeItemTimer"));
-    updateAllItems();
-    msgSend<void>(sharedInstance("SpringBoard"), S("applicationDidFinishLaunching:"), sharedInstance("SpringBoard"));
-}
-
-void lockDevice() {
-    deviceState().locked = true;
-    msgSend<void>(lockScreenViewController(), S("activate"));
-    notifyStatusBarObserver(-1);
-}
-
-void unlockDevice() {
-    id vc = lockScreenViewController();
-    msgSend<void>(vc, S("prepareForUIUnlock"));
-    msgSend<void>(vc, S("deactivate"));
-    deviceState().locked = false;
-    msgSend<void>(sharedInstance("SBLockScreenManager"), S("_finishUIUnlockFromSource:withOptions:"), 0, id{nullptr});
-    notifyStatusBarObserver(-1);
-}
-
-void dismissLockScreen() {
-    msgSend<void>(lockScreenViewController(), S("deactivate"));
-    notifyStatusBarObserver(-1);
-}
-
-void openNotificationCenter() {
-    auto* nc = notificationCenterViewController();
-    if (!nc) return;
-    nc->statusBarLoaded = false;
-    msgSend<void>(nc, S("_loadStatusBar"));
-    nc->open = true;
-    notifyStatusBarObserver(-1);
-}
-
-void closeNotificationCenter() {
-    auto* nc = notificationCenterViewController();
-    if (!nc) return;
-    nc->open = false;
-    nc->statusBarLoaded = false;
-    notifyStatusBarObserver(-1);
-}
-
-LockScreenStatusBar lockScreenStatusBar() {
-    id vc = lockScreenViewController();
-    return {msgSend<bool>(vc, S("shouldShowLockStatusBarTime")), msgSend<int>(vc, S("statusBarStyle"))};
 }
 
 }  // namespace platform

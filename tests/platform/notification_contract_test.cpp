@@ -18,6 +18,7 @@
 #include "platform/foundation/device_bus.h"
 #include "platform/foundation/notifications.h"
 #include "platform/foundation/runloop.h"
+#include "platform/foundation/sd_ptr.h"
 #include "platform/foundation/sdevent_runloop.h"
 
 namespace platform {
@@ -87,10 +88,9 @@ public:
         // A round trip on each connection: the daemon handles a connection's messages in order,
         // so its earlier AddMatch calls are in force once the reply is back.
         for (auto* c : {center_.get(), other_.get()}) {
-            sd_bus_message* reply = nullptr;
+            MessagePtr reply;
             sd_bus_call_method(c->bus(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                               "GetId", nullptr, &reply, "");
-            sd_bus_message_unref(reply);
+                               "GetId", nullptr, out(reply), "");
         }
     }
     bool runUntil(const std::function<bool()>& done) override { return loop_.runUntil(done, kReaper); }
@@ -274,17 +274,15 @@ TEST(DBusNotificationCenter, DropsMalformedSignalsAndSkipsUnknownEntries) {
         DBusNotificationCenter center(bus->address, loop);
         std::vector<Dictionary> got;
         center.addObserver("vantrel.SettingsChanged", [&](const Dictionary* info) { got.push_back(info ? *info : Dictionary{}); }, loop);
-        sd_bus_message* reply = nullptr;
+        MessagePtr reply;
         sd_bus_call_method(center.bus(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId",
-                           nullptr, &reply, "");
-        sd_bus_message_unref(reply);
+                           nullptr, out(reply), "");
 
         auto emit = [&](const char* signature, auto&&... args) {
-            sd_bus_message* m = nullptr;
-            sd_bus_message_new_signal(center.bus(), &m, kNotificationObjectPath, kNotificationInterface, kNotificationMember);
-            sd_bus_message_append(m, signature, args...);
-            sd_bus_send(center.bus(), m, nullptr);
-            sd_bus_message_unref(m);
+            MessagePtr m;
+            sd_bus_message_new_signal(center.bus(), out(m), kNotificationObjectPath, kNotificationInterface, kNotificationMember);
+            sd_bus_message_append(m.get(), signature, args...);
+            sd_bus_send(center.bus(), m.get(), nullptr);
         };
         emit("s", "vantrel.SettingsChanged");                            // no userInfo at all
         emit("si", "vantrel.SettingsChanged", 5);                        // wrong shape

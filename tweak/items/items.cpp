@@ -1,7 +1,9 @@
 #include "tweak/items/items.h"
 
 #include <array>
+#include <string_view>
 
+#include "platform/springboard/item_updaters.h"
 #include "shared/settings.h"
 #include "tweak/core/hooks.h"
 #include "tweak/core/startup.h"
@@ -88,27 +90,28 @@ void takeItemsAgain(id self) {
     }
 }
 
+// SpringBoard's own item updaters but the battery one, which only iconTesterSetIcon runs (first).
+void updateItemsButBattery(id self) {
+    for (const char* s : platform::kStatusBarItemUpdaters)
+        if (std::string_view(s) != platform::kBatteryItemsUpdater) send(self, s);
+}
+
 }  // namespace
 
 void iconTesterInit(id self, SEL) {
-    for (const char* s : {"_updateTimeItems", "_updateQuietModeItem", "_updateAirplaneMode", "_updateSignalStrengthItem",
-                          "_updateServiceItem", "_updateDataNetworkItem", "_updateBluetoothBatteryItem",
-                          "_updateBluetoothItem", "_updateTTYItem", "_updateAlarmItem", "_updateLocationItem",
-                          "_updateRotationLockItem", "_updateAirplayItem", "_updateAssistantItem", "_updateVPNItem",
-                          "_updateCallForwardingItem", "_updateActivityItem", "_updateThermalColorItem",
-                          "_updateTimeItems"})
-        send(self, s);
+    send(self, "_updateTimeItems");
+    updateItemsButBattery(self);
+    send(self, "_updateThermalColorItem");
+    send(self, "_updateTimeItems");
     takeItemsAgain(self);
 }
 
 void iconTesterSetIcon(id self, SEL) {
-    for (const char* s : {"_updateTimeItems", "_updateBatteryItems", "_updateQuietModeItem", "_updateAirplaneMode",
-                          "_updateSignalStrengthItem", "_updateServiceItem", "_updateDataNetworkItem",
-                          "_updateBluetoothBatteryItem", "_updateBluetoothItem", "_updateTTYItem", "_updateAlarmItem",
-                          "_updateLocationItem", "_updateRotationLockItem", "_updateAirplayItem",
-                          "_updateAssistantItem", "_updateVPNItem", "_updateCallForwardingItem",
-                          "_updateActivityItem", "_updateTimeItems", "_notifyNonItemDataChanged",
-                          "_noteAirplaneModeChanged", "_updateThermalColorItem"})
+    send(self, "_updateTimeItems");
+    send(self, platform::kBatteryItemsUpdater);
+    updateItemsButBattery(self);
+    for (const char* s : {"_updateTimeItems", "_notifyNonItemDataChanged", "_noteAirplaneModeChanged",
+                          "_updateThermalColorItem"})
         send(self, s);
     takeItemsAgain(self);
 }
