@@ -43,10 +43,14 @@ extern std::shared_ptr<platform::Timer> nowPlayingTimer;
 
 inline constexpr char kDefaultTimeText[] = "'_Quennick_'";
 inline constexpr char kDefaultReverseText[] = "'Vantrel'";
+inline constexpr char16_t kDefaultCustomTime[] = u"'_Quennick_'";
 
 // One switch of the main preference file, read afresh into `prefs` and released before
 // returning: what every replacement that answers by a single key does.
 bool mainSwitch(const char* key);
+
+// Empties the four animation lists (when an animation ends, and on reset).
+void clearAnimationLists();
 
 // Puts every item above back to its value at load (tests begin each case here).
 void resetState();
