@@ -46,7 +46,7 @@ void initializeSettings() {
     carrierText = readString(prefs, "carrierText");
     timeText = readString(prefs, "timeText").value_or(kDefaultTimeText);
     reverseText = readString(prefs, "reverseString").value_or(kDefaultReverseText);
-    customTime = kDefaultCustomTime;
+    customTime = u"'_Quennick_'";
     prefs.reset();
     isAnimatingText = false;
     syncStatusState = false;

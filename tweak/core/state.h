@@ -19,6 +19,7 @@ extern std::optional<std::string> carrierText;  // may be absent
 extern std::string timeText;                    // a date-format pattern
 extern std::string reverseText;
 extern std::u16string customTime;  // the last pattern of mode 5 or of an animation frame
+inline constexpr char16_t kDefaultCustomTime[] = u"'_Quennick_'";
 
 extern bool isAnimatingText;
 extern bool isReverse;
@@ -43,7 +44,6 @@ extern std::shared_ptr<platform::Timer> nowPlayingTimer;
 
 inline constexpr char kDefaultTimeText[] = "'_Quennick_'";
 inline constexpr char kDefaultReverseText[] = "'Vantrel'";
-inline constexpr char16_t kDefaultCustomTime[] = u"'_Quennick_'";
 
 // One switch of the main preference file, read afresh into `prefs` and released before
 // returning: what every replacement that answers by a single key does.
