@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -82,7 +83,15 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadingCase{"zeros", Value("  -0003"), true, -3}, ReadingCase{"zero_text", Value("0"), false, 0},
                       ReadingCase{"empty", Value(""), false, 0}, ReadingCase{"array", Value(Array{1}), false, 0},
                       ReadingCase{"dict", Value(Dictionary{{"a", 1}}), false, 0},
-                      ReadingCase{"data", Value(Data{{1}}), false, 0}, ReadingCase{"date", Value(Date{5}), false, 0}),
+                      ReadingCase{"data", Value(Data{{1}}), false, 0}, ReadingCase{"date", Value(Date{5}), false, 0},
+                      // Reals outside int64 clamp, towards zero inside it; NaN is no number at all.
+                      ReadingCase{"negative_real", Value(-3.9), true, -3},
+                      ReadingCase{"two_to_63", Value(9223372036854775808.0), true, INT64_MAX},
+                      ReadingCase{"huge", Value(1e300), true, INT64_MAX},
+                      ReadingCase{"huge_negative", Value(-1e300), true, INT64_MIN},
+                      ReadingCase{"infinity", Value(HUGE_VAL), true, INT64_MAX},
+                      ReadingCase{"negative_infinity", Value(-HUGE_VAL), true, INT64_MIN},
+                      ReadingCase{"nan", Value(std::nan("")), true, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SettingsTest, StringsAreReadAsStoredOnly) {

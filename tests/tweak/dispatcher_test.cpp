@@ -30,25 +30,35 @@ Calls item(int code, Calls action = {}) {
     return action;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Codes, ForceUpdateTest,
-    ::testing::Values(ForceCase{0, item(0, {"_updateTimeItems"})}, ForceCase{1, item(1, {"_updateQuietModeItem"})},
-                      ForceCase{2, item(2, {"_updateAirplaneMode"})}, ForceCase{3, item(3, {"_updateSignalStrengthItem"})},
-                      ForceCase{4, item(4, {"_updateServiceItem"})}, ForceCase{5, item(5, {"_updateDataNetworkItem"})},
-                      ForceCase{6, item(6)}, ForceCase{7, item(7, {"_updateBatteryItems"})},
-                      ForceCase{9, item(9, {"_updateBatteryItems"})},
-                      ForceCase{10, item(10, {"_updateBluetoothBatteryItem"})},
-                      ForceCase{14, item(14)}, ForceCase{15, item(15)}, ForceCase{18, item(18)},
-                      ForceCase{17, item(17, {"_updateRotationLockItem"})},
-                      ForceCase{23, item(23, {"_updateActivityItem"})},
-                      ForceCase{24, item(24, {"_notifyNonItemDataChanged"})},
-                      ForceCase{25, item(25, {"setShowsSyncActivityIndicator:0"})},
-                      ForceCase{26, {"_updateTimeItems", "_restartTimeItemTimer"}},  // mode 0, no item pair
-                      ForceCase{27, {"_updateServiceItem"}}, ForceCase{28, {}},
-                      ForceCase{29, {"_updateServiceItem", "updateStatusBarItem:4", "_notifyItemChanged:4"}},
-                      ForceCase{30, {}}, ForceCase{39, {}},
-                      ForceCase{40, {"_updateTetheringState", "_updateDataNetworkItem"}}, ForceCase{41, {}},
-                      ForceCase{50, {}}, ForceCase{-1, {}}, ForceCase{-26, {}}, ForceCase{INT32_MIN, {}}));
+// The update column of the item table, written out: forcing item N calls its own update
+// (none for the unknown items), then takes the item again.
+constexpr const char* kUpdateColumn[26] = {
+    "_updateTimeItems",       "_updateQuietModeItem",      "_updateAirplaneMode",
+    "_updateSignalStrengthItem", "_updateServiceItem",     "_updateDataNetworkItem",
+    nullptr,                  "_updateBatteryItems",       "_updateBatteryItems",
+    "_updateBatteryItems",    "_updateBluetoothBatteryItem", "_updateBluetoothItem",
+    "_updateTTYItem",         "_updateAlarmItem",          nullptr,
+    nullptr,                  "_updateLocationItem",       "_updateRotationLockItem",
+    nullptr,                  "_updateAirplayItem",        "_updateAssistantItem",
+    "_updateVPNItem",         "_updateCallForwardingItem", "_updateActivityItem",
+    "_notifyNonItemDataChanged", "setShowsSyncActivityIndicator:0",
+};
+
+std::vector<ForceCase> forceCases() {
+    std::vector<ForceCase> cases;
+    for (int i = 0; i < 26; ++i) cases.push_back({i, item(i, kUpdateColumn[i] ? Calls{kUpdateColumn[i]} : Calls{})});
+    // Codes past the items: features, reloads, and codes no sender makes.
+    std::vector<ForceCase> others{
+        {26, {"_updateTimeItems", "_restartTimeItemTimer"}},  // mode 0, no item pair
+        {27, {"_updateServiceItem"}}, {28, {}},
+        {29, {"_updateServiceItem", "updateStatusBarItem:4", "_notifyItemChanged:4"}},
+        {30, {}}, {39, {}}, {40, {"_updateTetheringState", "_updateDataNetworkItem"}}, {41, {}},
+        {50, {}}, {-1, {}}, {-26, {}}, {INT32_MIN, {}}};
+    cases.insert(cases.end(), others.begin(), others.end());
+    return cases;
+}
+
+INSTANTIATE_TEST_SUITE_P(Codes, ForceUpdateTest, ::testing::ValuesIn(forceCases()));
 
 struct DispatchCase {
     const char* name;

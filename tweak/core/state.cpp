@@ -10,7 +10,7 @@ namespace vantrel::tweak {
 constinit std::optional<std::string> carrierText;
 std::string timeText __attribute__((init_priority(101))) = kDefaultTimeText;
 std::string reverseText __attribute__((init_priority(101))) = kDefaultReverseText;
-std::u16string customTime __attribute__((init_priority(101))) = u"'_Quennick_'";
+std::u16string customTime __attribute__((init_priority(101))) = kDefaultCustomTime;
 
 bool isAnimatingText = false;
 bool isReverse = false;
@@ -38,16 +38,20 @@ bool mainSwitch(MainKey key) {
     return on;
 }
 
-void resetState() {
-    carrierText.reset();
-    timeText = kDefaultTimeText;
-    reverseText = kDefaultReverseText;
-    customTime = u"'_Quennick_'";
-    isAnimatingText = isReverse = syncStatusState = didPrepareForUnlock = LSHideIcons = showArtist = false;
+void clearAnimationLists() {
     types.clear();
     letters.clear();
     myStr.clear();
     strCopy.clear();
+}
+
+void resetState() {
+    carrierText.reset();
+    timeText = kDefaultTimeText;
+    reverseText = kDefaultReverseText;
+    customTime = kDefaultCustomTime;
+    isAnimatingText = isReverse = syncStatusState = didPrepareForUnlock = LSHideIcons = showArtist = false;
+    clearAnimationLists();
     prefs.reset();
     icontesterprefs.reset();
     datafakerprefs.reset();

@@ -20,6 +20,7 @@ extern std::optional<std::string> carrierText;  // may be absent
 extern std::string timeText;                    // a date-format pattern
 extern std::string reverseText;
 extern std::u16string customTime;  // the last pattern of mode 5 or of an animation frame
+inline constexpr char16_t kDefaultCustomTime[] = u"'_Quennick_'";
 
 extern bool isAnimatingText;
 extern bool isReverse;
@@ -48,6 +49,9 @@ inline constexpr const char* kDefaultReverseText = keySchema(MainKey::reverseStr
 // One switch of the main preference file, read afresh into `prefs` and released before
 // returning: what every replacement that answers by a single key does.
 bool mainSwitch(MainKey key);
+
+// Empties the four animation lists (when an animation ends, and on reset).
+void clearAnimationLists();
 
 // Puts every item above back to its value at load (tests begin each case here).
 void resetState();

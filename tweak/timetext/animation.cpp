@@ -74,10 +74,7 @@ platform::Array encodeList(const std::vector<std::u16string>& list) {
 }
 
 void endAnimation(id self) {
-    types.clear();
-    letters.clear();
-    myStr.clear();
-    strCopy.clear();
+    clearAnimationLists();
     isAnimatingText = false;
     isReverse = !isReverse;
     postSettingsChanged(ItemCode::ClockMode);
