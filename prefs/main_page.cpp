@@ -1,9 +1,8 @@
-// VantrelListController: the root page. It keeps the main settings for its life, writes them
-// after every change, announces the changes the tweak must act on once they are in the file,
-// follows the tweak's animation state and asks for a respring when the Notification Centre
-// setting has changed.
-#include "platform/foundation/log.h"
-#include "prefs/page.h"
+// VantrelListController: the root page, the shared page on the main file with more on top. It
+// remembers "ncstatus" as it was at creation and asks for a respring after a change or a
+// suspension that leaves it different, follows the tweak's animation state, prepares the
+// thank-you music and has the dialogs, links and restart of dialogs.cpp.
+#include "prefs/page_class.h"
 
 namespace vantrel::prefs {
 
@@ -11,29 +10,38 @@ bool isAnimationRunning = false;
 
 namespace {
 
-const PageInfo kMainInfo{PreferenceFile::Main, "Vantrel", mainPageCode};
 constexpr char kMusicPath[] = "/Library/PreferenceBundles/Vantrel.bundle/chiptune.m4a";
 
-id initForContentSize_(id self, SEL sel, platform::CGSize size) {
-    id created = callSuper<id>(self, sel, size);
-    if (!created) return nullptr;
-    auto* page = mainPage(created);
-    loadSettings(page, kMainInfo);
-    page->timeinNC = static_cast<int32_t>(integerValue(platform::lookup(page->_settings, keyName(MainKey::ncstatus))));
-    msgSend<bool>(created, S("writeSettings"));
-    // Each page subscribes again; harmless, the callback only sets one flag.
-    subscribe(kAnimationChangedNotification, animationChangedCallback);
-    msgSend<void>(created, S("loadMusic"));
-    return created;
+// The truth of the stored "ncstatus" against its value when the page was created.
+bool ncstatusChanged(const VantrelListController* page) {
+    int32_t now = boolValue(platform::lookup(page->_settings, keyName(MainKey::ncstatus))) ? 1 : 0;
+    return now != page->timeinNC;
 }
 
-platform::PSSpecifierList specifiers(id self, SEL) {
-    auto* page = mainPage(self);
-    if (page->_specifiers.empty())
-        page->_specifiers = msgSend<platform::PSSpecifierList>(self, S("loadSpecifiersFromPlistName:target:"),
-                                                               std::string(kMainInfo.specifierFile), self);
-    return page->_specifiers;
+void promptIfNcstatusChanged(id self) {
+    if (ncstatusChanged(mainPage(self))) msgSend<void>(self, S("respringPrompt"));
 }
+
+struct MainPage : PageHooks {
+    static constexpr PageInfo info{PreferenceFile::Main, "Vantrel", mainPageCode};
+
+    static void loaded(id self) {
+        auto* page = mainPage(self);
+        page->timeinNC = static_cast<int32_t>(integerValue(platform::lookup(page->_settings, keyName(MainKey::ncstatus))));
+    }
+
+    static void created(id self) {
+        // Each page subscribes again; harmless, the callback only sets one flag.
+        subscribe(kAnimationChangedNotification, animationChangedCallback);
+        msgSend<void>(self, S("loadMusic"));
+    }
+
+    static void stored(id self, const std::string& key) {
+        if (key == keyName(MainKey::ncstatus)) promptIfNcstatusChanged(self);
+    }
+
+    static void suspended(id self) { promptIfNcstatusChanged(self); }
+};
 
 PSValue enabled(id self, SEL) {
     const Value* v = platform::lookup(mainPage(self)->_settings, keyName(MainKey::enabled));
@@ -45,33 +53,6 @@ void setEnabled_(id self, SEL, PSValue value) {
     setPageValue(page, keyName(MainKey::enabled), std::move(value));
     msgSend<bool>(self, S("sendSettings"));
 }
-
-void notifySettings_(id, SEL, Dictionary userInfo) { notifySettings(userInfo); }
-
-// The truth of the stored "ncstatus" against its value when the page was created.
-bool ncstatusChanged(const VantrelListController* page) {
-    int32_t now = boolValue(platform::lookup(page->_settings, keyName(MainKey::ncstatus))) ? 1 : 0;
-    return now != page->timeinNC;
-}
-
-void setPreferenceValue_specifier_(id self, SEL, PSValue value, PSSpecifier* specifier) {
-    auto* page = mainPage(self);
-    auto key = storeValue(page, std::move(value), specifier);
-    if (!key) return;
-    // The tweak reads the file when the code arrives: a change that is not in it is not announced.
-    if (!msgSend<bool>(self, S("writeSettings"))) return;
-    if (*key == keyName(MainKey::ncstatus)) {
-        if (ncstatusChanged(page)) msgSend<void>(self, S("respringPrompt"));
-        return;
-    }
-    if (auto code = mainPageCode(*key)) msgSend<void>(self, S("notifySettings:"), Dictionary{{kItemToggledKey, *code}});
-}
-
-PSValue readPreferenceValue_(id self, SEL, PSSpecifier* specifier) { return readValue(mainPage(self), specifier); }
-
-bool writeSettings(id self, SEL) { return saveSettings(mainPage(self)) != Saved::Nothing; }
-bool sendSettings(id self, SEL) { return msgSend<bool>(self, S("writeSettings")); }
-std::string takeSaveFailure_(id self, SEL) { return takeSaveFailure(mainPage(self)); }
 
 void respringPrompt(id self, SEL) {
     auto* page = mainPage(self);
@@ -94,22 +75,6 @@ void loadMusic(id self, SEL) {
 }
 
 void viewDidAppear_(id, SEL, bool) {}
-
-void suspend(id self, SEL) {
-    auto* page = mainPage(self);
-    msgSend<bool>(self, S("writeSettings"));
-    if (ncstatusChanged(page)) msgSend<void>(self, S("respringPrompt"));
-}
-
-void dealloc(id self, SEL sel) {
-    auto* page = mainPage(self);
-    msgSend<bool>(self, S("writeSettings"));
-    page->_settings.clear();
-    callSuper<void>(self, sel);
-}
-
-Dictionary settings(id self, SEL) { return mainPage(self)->_settings; }
-void setSettings_(id self, SEL, Dictionary settings) { mainPage(self)->_settings = std::move(settings); }
 
 using AlertField = std::shared_ptr<platform::UIAlertView> VantrelListController::*;
 template <AlertField F>
@@ -136,25 +101,13 @@ void animationChangedCallback(CFNotificationCenterRef, void*, const std::string&
 void registerMainPage(Class cls) {
     using runtime::imp;
     using Alert = std::shared_ptr<platform::UIAlertView>;
-    class_addMethod(cls, S("initForContentSize:"), imp<id, platform::CGSize>(initForContentSize_), "@@:{CGSize=dd}");
-    class_addMethod(cls, S("specifiers"), imp<platform::PSSpecifierList>(specifiers), "@@:");
+    registerPage<MainPage>(cls);
     registerMainPageDialogs(cls);
     class_addMethod(cls, S("enabled"), imp<PSValue>(enabled), "@@:");
     class_addMethod(cls, S("setEnabled:"), imp<void, PSValue>(setEnabled_), "v@:@");
-    class_addMethod(cls, S("notifySettings:"), imp<void, Dictionary>(notifySettings_), "v@:@");
-    class_addMethod(cls, S("setPreferenceValue:specifier:"),
-                    imp<void, PSValue, PSSpecifier*>(setPreferenceValue_specifier_), "v@:@@");
-    class_addMethod(cls, S("readPreferenceValue:"), imp<PSValue, PSSpecifier*>(readPreferenceValue_), "@@:@");
-    class_addMethod(cls, S("writeSettings"), imp<bool>(writeSettings), "c@:");
-    class_addMethod(cls, S("sendSettings"), imp<bool>(sendSettings), "c@:");
-    class_addMethod(cls, S("takeSaveFailure"), imp<std::string>(takeSaveFailure_), "@@:");
     class_addMethod(cls, S("respringPrompt"), imp<void>(respringPrompt), "v@:");
     class_addMethod(cls, S("loadMusic"), imp<void>(loadMusic), "v@:");
     class_addMethod(cls, S("viewDidAppear:"), imp<void, bool>(viewDidAppear_), "v@:c");
-    class_addMethod(cls, S("suspend"), imp<void>(suspend), "v@:");
-    class_addMethod(cls, S("dealloc"), imp<void>(dealloc), "v@:");
-    class_addMethod(cls, S("settings"), imp<Dictionary>(settings), "@@:");
-    class_addMethod(cls, S("setSettings:"), imp<void, Dictionary>(setSettings_), "v@:@");
     class_addMethod(cls, S("carrierAlertView"), imp<Alert>(alertGetter<&VantrelListController::carrierAlertView>), "@@:");
     class_addMethod(cls, S("setCarrierAlertView:"), imp<void, Alert>(alertSetter<&VantrelListController::carrierAlertView>), "v@:@");
     class_addMethod(cls, S("timeAlertView"), imp<Alert>(alertGetter<&VantrelListController::timeAlertView>), "@@:");

@@ -90,7 +90,8 @@ R callSuper(id self, SEL sel, A... args) {
     return callImp<R, A...>(class_getMethodImplementation(objc_getClass("PSListController"), sel), self, sel, args...);
 }
 
-// The methods of each page class, added to the runtime's tables.
+// The methods of each page class, added to the runtime's tables: the shared ones of
+// page_class.h with the page's hooks, then what the page has of its own.
 void registerMainPage(Class cls);
 void registerMainPageDialogs(Class cls);  // the dialogs, links and restart of the main page
 VantrelListController* mainPage(id self);

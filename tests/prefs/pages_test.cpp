@@ -1,3 +1,7 @@
+#include <map>
+#include <set>
+#include <sstream>
+
 #include "tests/prefs/fixture.h"
 #include "tests/shared/lock_holder.h"
 
@@ -228,4 +232,68 @@ TEST_P(SaveFailureTest, ChangeBehindAStoppedLockHolderIsNotWrittenNorAnnounced) 
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryPage, SaveFailureTest, ::testing::Values("main", "icontester", "datafaker"),
+                         [](const auto& info) { return std::string(info.param); });
+
+// Each page class answers the host with its own methods (selector and types); a method lost or
+// added on one page changes what the Settings host reaches.
+class PageClassTest : public PrefsTest, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(PageClassTest, OwnMethodsAreThePagesOwn) {
+    const std::string name = GetParam();
+    std::map<std::string, std::string> expected = {
+        {"initForContentSize:", "@@:{CGSize=dd}"}, {"specifiers", "@@:"}, {"notifySettings:", "v@:@"},
+        {"setPreferenceValue:specifier:", "v@:@@"}, {"readPreferenceValue:", "@@:@"}, {"writeSettings", "c@:"},
+        {"sendSettings", "c@:"}, {"suspend", "v@:"}, {"takeSaveFailure", "@@:"}, {"dealloc", "v@:"},
+        {"settings", "@@:"}, {"setSettings:", "v@:@"}};
+    if (name == "main") {
+        for (const char* action : {"donate:", "sendFeedback:", "carrierText:", "timeText:", "reverseString:", "visitTwitter:",
+                                   "visitFacebook:", "Quennick:", "setEnabled:", "setCarrierTextButton:"})
+            expected[action] = "v@:@";
+        for (const char* alert : {"carrierAlertView", "timeAlertView", "reverseStringView", "respringAlertView"}) {
+            expected[alert] = "@@:";
+            std::string setter = std::string("set") + alert + ":";
+            setter[3] = static_cast<char>(std::toupper(static_cast<unsigned char>(setter[3])));
+            expected[setter] = "v@:@";
+        }
+        expected.insert({{"alertView:clickedButtonAtIndex:", "v@:@q"}, {"enabled", "@@:"}, {"respringPrompt", "v@:"},
+                         {"loadMusic", "v@:"}, {"viewDidAppear:", "v@:c"}, {"carrierTextButton", "@@:"}});
+    } else {
+        expected["viewWillDisappear:"] = "v@:c";
+    }
+    std::map<std::string, std::string> own;
+    for (const auto& m : class_copyMethodList(objc_getClass(prefs::pageClassName(name))))
+        EXPECT_TRUE(own.emplace(m.selector, m.types).second) << m.selector;
+    EXPECT_EQ(own, expected);
+}
+
+// The lines a page logs over its life: creation on a missing file, a change, suspension, leaving.
+TEST_P(PageClassTest, LogsItsLifeOnlyWhereItDid) {
+    const std::string name = GetParam();
+    const std::string log = device_ + "/log.txt";
+    platform::setLogFile(log);
+    id page = open(name.c_str());
+    platform::controllerRows(page);
+    set(page, specifier("sync"), Value(false));
+    platform::suspendController(page);
+    leave(page);
+    platform::setLogFile("");
+
+    const std::set<std::string> lifeLines = {"specifiers", "viewWillDisappear", "Icon Tester - Settings Updated!",
+                                             "Icon Tester - Defaults Saved!"};
+    std::vector<std::string> logged;
+    auto bytes = platform::readWholeFile(log, 1 << 20).value_or(std::vector<uint8_t>{});
+    std::istringstream lines(std::string(bytes.begin(), bytes.end()));
+    for (std::string line; std::getline(lines, line);) {
+        auto at = line.find("] ");
+        if (at != std::string::npos && lifeLines.count(line.substr(at + 2))) logged.push_back(line.substr(at + 2));
+    }
+    std::vector<std::string> expected;
+    if (name == "icontester")
+        expected = {"Icon Tester - Defaults Saved!", "Icon Tester - Settings Updated!", "Icon Tester - Settings Updated!",
+                    "viewWillDisappear", "Icon Tester - Settings Updated!"};
+    if (name == "datafaker") expected = {"specifiers"};
+    EXPECT_EQ(logged, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryPage, PageClassTest, ::testing::Values("main", "icontester", "datafaker"),
                          [](const auto& info) { return std::string(info.param); });
