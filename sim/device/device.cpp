@@ -26,21 +26,6 @@ namespace fs = std::filesystem;
 namespace vantrel::sim {
 namespace {
 
-bool fail(std::string* error, const std::string& text) {
-    if (error) *error = text;
-    return false;
-}
-
-struct Descriptor {
-    int fd;
-    explicit Descriptor(int f) : fd(f) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
 std::string selfExecutable() {
     std::error_code ec;
     auto p = fs::read_symlink("/proc/self/exe", ec);
@@ -134,46 +119,39 @@ bool restartSpringBoard(const DeviceFolder& device) {
     return pid && ::kill(*pid, SIGTERM) == 0;
 }
 
-int claimLaunchd(const DeviceFolder& device, pid_t* holder, std::string* error) {
-    int fd = ::open(device.launchdLockFile().c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        fail(error, "cannot open " + device.launchdLockFile() + ": " + std::strerror(errno));
-        return -1;
-    }
+Result<platform::Fd> claimLaunchd(const DeviceFolder& device) {
+    platform::Fd fd(::open(device.launchdLockFile().c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd) return failure("cannot open " + device.launchdLockFile() + ": " + std::strerror(errno));
     // A record lock: unlike flock, whoever asks learns the pid that holds it, and children
     // never inherit it, so it goes with launchd itself.
     struct flock lock{};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_SETLK, &lock) == 0) return fd;
+    if (::fcntl(fd.get(), F_SETLK, &lock) == 0) return fd;
     int err = errno;
-    ::close(fd);
+    fd.reset();
     if (err == EACCES || err == EAGAIN) {
-        std::string ignored;
-        if (auto pid = runningLaunchd(device, &ignored); pid && holder) *holder = *pid;
-        fail(error, "the device at " + device.root + " is already running");
-    } else {
-        fail(error, "cannot lock " + device.launchdLockFile() + ": " + std::strerror(err));
+        auto pid = runningLaunchd(device).valueOr(std::nullopt);
+        return failure("the device at " + device.root + " is already running" +
+                       (pid ? " (pid " + std::to_string(*pid) + ")" : ""));
     }
-    return -1;
+    return failure("cannot lock " + device.launchdLockFile() + ": " + std::strerror(err));
 }
 
-std::optional<pid_t> runningLaunchd(const DeviceFolder& device, std::string* error) {
-    int fd = ::open(device.launchdLockFile().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno != ENOENT && errno != ENOTDIR) fail(error, "cannot read " + device.launchdLockFile() + ": " + std::strerror(errno));
-        return std::nullopt;
+Result<std::optional<pid_t>> runningLaunchd(const DeviceFolder& device) {
+    platform::Fd fd(::open(device.launchdLockFile().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) {
+        if (errno != ENOENT && errno != ENOTDIR)
+            return failure("cannot read " + device.launchdLockFile() + ": " + std::strerror(errno));
+        return std::optional<pid_t>();
     }
-    Descriptor owned(fd);
     struct flock lock{};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_GETLK, &lock) != 0) {
-        fail(error, "cannot query " + device.launchdLockFile() + ": " + std::strerror(errno));
-        return std::nullopt;
-    }
-    if (lock.l_type == F_UNLCK) return std::nullopt;
-    return lock.l_pid;
+    if (::fcntl(fd.get(), F_GETLK, &lock) != 0)
+        return failure("cannot query " + device.launchdLockFile() + ": " + std::strerror(errno));
+    if (lock.l_type == F_UNLCK) return std::optional<pid_t>();
+    return std::optional<pid_t>(lock.l_pid);
 }
 
 ControlLock::ControlLock(const DeviceFolder& device, bool create) {
@@ -182,12 +160,12 @@ ControlLock::ControlLock(const DeviceFolder& device, bool create) {
         error_ = "cannot create " + device.run();
         return;
     }
-    fd_ = ::open(device.controlLockFile().c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd_ < 0) {
+    fd_.reset(::open(device.controlLockFile().c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd_) {
         error_ = "cannot open " + device.controlLockFile() + ": " + std::strerror(errno);
         return;
     }
-    while (::flock(fd_, LOCK_EX) != 0) {
+    while (::flock(fd_.get(), LOCK_EX) != 0) {
         if (errno == EINTR) continue;
         error_ = "cannot lock " + device.controlLockFile() + ": " + std::strerror(errno);
         release();
@@ -195,10 +173,7 @@ ControlLock::ControlLock(const DeviceFolder& device, bool create) {
     }
 }
 
-void ControlLock::release() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-}
+void ControlLock::release() { fd_.reset(); }
 
 std::optional<std::string> busAddress(const DeviceFolder& device) {
     auto bytes = platform::readWholeFile(device.busAddressFile(), 4096);
@@ -237,53 +212,35 @@ platform::Value parseValue(const std::string& text) {
     return text;
 }
 
-ControlReply control(const DeviceFolder& device, const char* method, const ControlArguments& arguments,
-                     double timeoutSeconds, const char* interface) {
-    ControlReply out;
+Result<std::string> control(const DeviceFolder& device, const char* method, const ControlArguments& arguments,
+                            double timeoutSeconds, const char* interface) {
     auto address = busAddress(device);
-    if (!address) {
-        out.message = "the device at " + device.root + " is not running (./vantrel device start)";
-        return out;
-    }
-    sd_bus* bus = nullptr;
-    int r = sd_bus_new(&bus);
-    std::unique_ptr<sd_bus, decltype(&sd_bus_flush_close_unref)> owned(bus, sd_bus_flush_close_unref);
-    if (r >= 0) r = sd_bus_set_address(bus, address->c_str());
-    if (r >= 0) r = sd_bus_set_bus_client(bus, 1);
-    if (r >= 0) r = sd_bus_set_method_call_timeout(bus, static_cast<uint64_t>(timeoutSeconds * 1e6));
-    if (r >= 0) r = sd_bus_start(bus);
-    if (r < 0) {
-        out.message = std::string("the device bus cannot be joined: ") + std::strerror(-r);
-        return out;
-    }
-    sd_bus_message* call = nullptr;
-    r = sd_bus_message_new_method_call(bus, &call, kSpringBoardBusName, kControlObjectPath, interface, method);
-    std::unique_ptr<sd_bus_message, decltype(&sd_bus_message_unref)> callOwned(call, sd_bus_message_unref);
-    if (r >= 0 && arguments) r = arguments(call);
-    if (r < 0) {
-        out.message = std::string("the call cannot be made: ") + std::strerror(-r);
-        return out;
-    }
+    if (!address) return failure("the device at " + device.root + " is not running (./vantrel device start)");
+    platform::BusPtr bus;
+    int r = sd_bus_new(platform::out(bus));
+    if (r >= 0) r = sd_bus_set_address(bus.get(), address->c_str());
+    if (r >= 0) r = sd_bus_set_bus_client(bus.get(), 1);
+    if (r >= 0) r = sd_bus_set_method_call_timeout(bus.get(), static_cast<uint64_t>(timeoutSeconds * 1e6));
+    if (r >= 0) r = sd_bus_start(bus.get());
+    if (r < 0) return failure(std::string("the device bus cannot be joined: ") + std::strerror(-r));
+    platform::MessagePtr call;
+    r = sd_bus_message_new_method_call(bus.get(), platform::out(call), kSpringBoardBusName, kControlObjectPath, interface,
+                                       method);
+    if (r >= 0 && arguments) r = arguments(call.get());
+    if (r < 0) return failure(std::string("the call cannot be made: ") + std::strerror(-r));
     sd_bus_error err = SD_BUS_ERROR_NULL;
-    sd_bus_message* reply = nullptr;
-    r = sd_bus_call(bus, call, 0, &err, &reply);
-    std::unique_ptr<sd_bus_message, decltype(&sd_bus_message_unref)> replyOwned(reply, sd_bus_message_unref);
     std::unique_ptr<sd_bus_error, decltype(&sd_bus_error_free)> errOwned(&err, sd_bus_error_free);
+    platform::MessagePtr reply;
+    r = sd_bus_call(bus.get(), call.get(), 0, &err, platform::out(reply));
     // Errors of our interface are answers; anything else (no owner, timeout) means no answer.
-    if (r < 0 && err.name && std::string_view(err.name).starts_with("com.quennick.vantrel.Error.")) {
-        out.reached = true;
-        out.errorName = err.name;
-        out.message = err.message ? err.message : "";
-        return out;
-    }
-    if (r < 0) {
-        out.message = std::string("SpringBoard does not answer: ") + (err.message ? err.message : std::strerror(-r));
-        return out;
-    }
-    out.reached = true;
-    if (const char* text = nullptr; sd_bus_message_has_signature(reply, "s") && sd_bus_message_read(reply, "s", &text) >= 0 && text)
-        out.text = text;
-    return out;
+    if (r < 0 && err.name && std::string_view(err.name).starts_with("com.quennick.vantrel.Error."))
+        return failure(err.message ? err.message : "", err.name);
+    if (r < 0) return failure(std::string("SpringBoard does not answer: ") + (err.message ? err.message : std::strerror(-r)));
+    std::string text;
+    if (const char* s = nullptr;
+        sd_bus_message_has_signature(reply.get(), "s") && sd_bus_message_read(reply.get(), "s", &s) >= 0 && s)
+        text = s;
+    return text;
 }
 
 namespace {

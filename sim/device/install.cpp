@@ -20,21 +20,6 @@ namespace fs = std::filesystem;
 namespace vantrel::sim {
 namespace {
 
-bool fail(std::string* error, const std::string& text) {
-    if (error) *error = text;
-    return false;
-}
-
-struct Descriptor {
-    int fd;
-    explicit Descriptor(int f) : fd(f) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
 bool writeAll(int fd, const uint8_t* data, size_t size) {
     while (size > 0) {
         ssize_t n = ::write(fd, data, size);
@@ -47,35 +32,33 @@ bool writeAll(int fd, const uint8_t* data, size_t size) {
 
 // Copies from into a new file beside to (created exclusively), fsyncs it and renames it over
 // to: a loaded library is never written in place, and a full disk leaves the old file whole.
-bool placeFile(const fs::path& from, const fs::path& to, std::string* digest, std::string* error) {
-    Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
+// The SHA-256 of what was written, in hex.
+Result<std::string> placeFile(const fs::path& from, const fs::path& to) {
+    platform::Fd in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
     struct stat st;
-    if (in.fd < 0 || ::fstat(in.fd, &st) != 0)
-        return fail(error, "cannot read " + from.string() + ": " + std::strerror(errno));
+    if (!in || ::fstat(in.get(), &st) != 0) return failure("cannot read " + from.string() + ": " + std::strerror(errno));
     std::string tmp = (to.parent_path() / ("." + to.filename().string() + ".XXXXXX")).string();
-    Descriptor out(::mkostemp(tmp.data(), O_CLOEXEC));
-    if (out.fd < 0) return fail(error, "cannot create a file in " + to.parent_path().string() + ": " + std::strerror(errno));
+    platform::Fd out(::mkostemp(tmp.data(), O_CLOEXEC));
+    if (!out) return failure("cannot create a file in " + to.parent_path().string() + ": " + std::strerror(errno));
     Sha256 sha;
-    bool ok = ::fchmod(out.fd, st.st_mode & 0755) == 0;
+    bool ok = ::fchmod(out.get(), st.st_mode & 0755) == 0;
     uint8_t buf[1 << 16];
-    for (ssize_t n; ok && (n = ::read(in.fd, buf, sizeof buf)) != 0;) {
+    for (ssize_t n; ok && (n = ::read(in.get(), buf, sizeof buf)) != 0;) {
         if (n < 0 && errno == EINTR) continue;
-        ok = n > 0 && writeAll(out.fd, buf, static_cast<size_t>(n));
+        ok = n > 0 && writeAll(out.get(), buf, static_cast<size_t>(n));
         if (ok) sha.update(buf, static_cast<size_t>(n));
     }
-    ok = ok && ::fsync(out.fd) == 0;
-    int closed = ::close(out.fd);
-    out.fd = -1;
-    ok = ok && closed == 0 && ::rename(tmp.c_str(), to.c_str()) == 0;
+    ok = ok && ::fsync(out.get()) == 0;
+    bool closed = out.close();
+    ok = ok && closed && ::rename(tmp.c_str(), to.c_str()) == 0;
     if (!ok) {
         int err = errno;
         ::unlink(tmp.c_str());
-        return fail(error, "cannot write " + to.string() + ": " + std::strerror(err));
+        return failure("cannot write " + to.string() + ": " + std::strerror(err));
     }
-    Descriptor dir(::open(to.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.fd >= 0) ::fsync(dir.fd);
-    if (digest && (*digest = sha.hex()).empty()) return fail(error, "cannot hash " + to.string());
-    return true;
+    platform::Fd dir(::open(to.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (dir) ::fsync(dir.get());
+    return sha.hex();
 }
 
 // Temporaries of an install that was cut off (.NAME.XXXXXX): never loaded, only removed.
@@ -91,15 +74,15 @@ void removeStaleTemporaries(const std::string& folder) {
 
 }  // namespace
 
-bool install(const DeviceFolder& device, bool fresh, std::string* error) {
+Result<void> install(const DeviceFolder& device, bool fresh) {
     const fs::path build = buildDirectory();
     const fs::path dylib = build / "lib" / "Vantrel.dylib";
     const fs::path bundleBinary = build / "Vantrel.bundle" / "Vantrel";
-    if (!fs::exists(dylib)) return fail(error, "the tweak is not built (" + dylib.string() + "); run ./vantrel build");
+    if (!fs::exists(dylib)) return failure("the tweak is not built (" + dylib.string() + "); run ./vantrel build");
     if (!fs::exists(bundleBinary))
-        return fail(error, "the preference bundle is not built (" + bundleBinary.string() + "); run ./vantrel build");
+        return failure("the preference bundle is not built (" + bundleBinary.string() + "); run ./vantrel build");
 
-    if (!checkDeviceFolder(device, error)) return false;
+    TRY(checkDeviceFolder(device));
     std::error_code ec;
     // Fresh: everything but run/, whose control lock the caller holds.
     if (fresh)
@@ -107,32 +90,32 @@ bool install(const DeviceFolder& device, bool fresh, std::string* error) {
             if (e.path().filename() != "run") fs::remove_all(e.path(), ec);
     for (const std::string& dir : {device.root, device.dynamicLibraries(), device.bundle(), device.preferenceLoaderEntries(),
                                    device.home() + "/Library/Preferences", device.root + "/var/log", device.run()}) {
-        if (!platform::createDirectories(dir)) return fail(error, "cannot create " + dir);
+        if (!platform::createDirectories(dir)) return failure("cannot create " + dir);
     }
     // The device is this user's alone: its bus socket and preference files live in it.
     ::chmod(device.root.c_str(), 0700);
     ::chmod(device.run().c_str(), 0700);
-    if (!checkDeviceFolder(device, error)) return false;
+    TRY(checkDeviceFolder(device));
 
     std::map<std::string, std::string> installed;
-    auto place = [&](const fs::path& from, const std::string& to) {
-        std::string digest;
-        if (!placeFile(from, to, &digest, error)) return false;
+    auto place = [&](const fs::path& from, const std::string& to) -> Result<void> {
+        std::string digest = TRY(placeFile(from, to));
+        if (digest.empty()) return failure("cannot hash " + to);
         installed[to.substr(device.root.size() + 1)] = digest;
-        return true;
+        return {};
     };
     removeStaleTemporaries(device.dynamicLibraries());
     removeStaleTemporaries(device.bundle());
-    if (!place(dylib, device.dynamicLibraries() + "/Vantrel.dylib")) return false;
+    TRY(place(dylib, device.dynamicLibraries() + "/Vantrel.dylib"));
     platform::Dictionary filter{
         {"Filter", platform::Dictionary{{"Bundles", platform::Array{platform::Value("com.apple.springboard")}}}}};
     if (!platform::writeDictionaryFile(device.dynamicLibraries() + "/Vantrel.plist", filter))
-        return fail(error, "cannot write the tweak's filter");
+        return failure("cannot write the tweak's filter");
 
     // The bundle as the build lays it out: the executable beside its resources.
     for (const auto& file : fs::directory_iterator(bundleBinary.parent_path(), ec)) {
         if (!file.is_regular_file()) continue;
-        if (!place(file.path(), device.bundle() + "/" + file.path().filename().string())) return false;
+        TRY(place(file.path(), device.bundle() + "/" + file.path().filename().string()));
     }
     const std::string entryPath = device.preferenceLoaderEntries() + "/Vantrel.plist";
     std::optional<fs::path> entry;
@@ -140,13 +123,13 @@ bool install(const DeviceFolder& device, bool fresh, std::string* error) {
                                       fs::path(sourceDirectory()) / "prefs" / "entry" / "Vantrel.plist"})
         if (!entry && fs::exists(candidate)) entry = candidate;
     if (entry) {
-        if (!placeFile(*entry, entryPath, nullptr, error)) return false;
+        TRY(placeFile(*entry, entryPath));
     } else {
         platform::Dictionary item{{"bundle", "Vantrel"},         {"cell", "PSLinkCell"},
                                   {"detail", "VantrelListController"}, {"isController", true},
                                   {"label", "Vantrel"}};
         if (!platform::writeDictionaryFile(entryPath, platform::Dictionary{{"entry", item}}))
-            return fail(error, "cannot write the Settings entry");
+            return failure("cannot write the Settings entry");
     }
     if (!platform::fileExists(device.bundle() + "/Info.plist")) {
         platform::Dictionary info{{"CFBundleExecutable", "Vantrel"},
@@ -154,14 +137,14 @@ bool install(const DeviceFolder& device, bool fresh, std::string* error) {
                                   {"NSPrincipalClass", "VantrelListController"}};
         platform::writeDictionaryFile(device.bundle() + "/Info.plist", info);
     }
-    if (!recordInstalledFiles(device, installed)) return fail(error, "cannot write " + device.installRecord());
+    if (!recordInstalledFiles(device, installed)) return failure("cannot write " + device.installRecord());
 
     if (fresh || !platform::fileExists(device.devicePlist())) {
         platform::Dictionary state = platform::DeviceState{}.toDictionary();
         state.erase("locked");
-        if (!writeDeviceState(device, state)) return fail(error, "cannot write " + device.devicePlist());
+        if (!writeDeviceState(device, state)) return failure("cannot write " + device.devicePlist());
     }
-    return true;
+    return {};
 }
 
 }  // namespace vantrel::sim

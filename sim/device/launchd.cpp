@@ -49,17 +49,6 @@ pid_t spawnSpringBoard(const DeviceFolder& device, bool interactive, bool safeMo
     _exit(127);
 }
 
-// launchd's lock on the folder, held until launchd returns.
-struct Claim {
-    int fd;
-    explicit Claim(int f) : fd(f) {}
-    Claim(const Claim&) = delete;
-    Claim& operator=(const Claim&) = delete;
-    ~Claim() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
 }  // namespace
 
 void sleepFor(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
@@ -84,11 +73,10 @@ void removeRunFiles(const DeviceFolder& device) {
 }
 
 int launchd(const DeviceFolder& device, bool interactive, ControlLock* control) {
-    pid_t holder = 0;
-    std::string claimError;
-    Claim claim{claimLaunchd(device, &holder, &claimError)};
-    if (claim.fd < 0) {
-        std::cerr << "vantrel-device: " << claimError << (holder > 0 ? " (pid " + std::to_string(holder) + ")" : "") << "\n";
+    // Held until launchd returns.
+    auto claim = claimLaunchd(device);
+    if (!claim) {
+        std::cerr << "vantrel-device: " << claim.error().message << "\n";
         return 1;
     }
     if (control) control->release();

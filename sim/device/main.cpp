@@ -42,14 +42,13 @@ int usage() {
 }
 
 bool springBoardAnswers(const DeviceFolder& device, double timeout) {
-    return control(device, "Ping", nullptr, timeout, "org.freedesktop.DBus.Peer").ok();
+    return static_cast<bool>(control(device, "Ping", nullptr, timeout, "org.freedesktop.DBus.Peer"));
 }
 
 bool waitForSpringBoard(const DeviceFolder& device, double timeout) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
     while (std::chrono::steady_clock::now() < end) {
-        std::string ignored;
-        if (!runningLaunchd(device, &ignored)) return false;  // launchd gave up
+        if (!runningLaunchd(device).valueOr(std::nullopt)) return false;  // launchd gave up
         if (springBoardAnswers(device, 1.0)) return true;
         sleepFor(0.05);
     }
@@ -58,9 +57,8 @@ bool waitForSpringBoard(const DeviceFolder& device, double timeout) {
 
 bool ensureInstalled(const DeviceFolder& device, bool fresh) {
     if (!fresh && device.isInstalled()) return true;
-    std::string error;
-    if (!install(device, fresh, &error)) {
-        std::cerr << "vantrel-device: " << error << "\n";
+    if (auto installed = install(device, fresh); !installed) {
+        std::cerr << "vantrel-device: " << installed.error().message << "\n";
         return false;
     }
     return true;
@@ -70,12 +68,12 @@ bool gone(pid_t pid, const char* program) { return pid <= 0 || !processRunsProgr
 
 // Ends the device under the caller's control lock: launchd, then waits for its children.
 int stopHeld(const DeviceFolder& device, bool quiet) {
-    std::string error;
-    auto launchdPid = runningLaunchd(device, &error);
-    if (!error.empty()) {
-        std::cerr << "vantrel-device: " << error << "\n";
+    auto running = runningLaunchd(device);
+    if (!running) {
+        std::cerr << "vantrel-device: " << running.error().message << "\n";
         return 1;
     }
+    std::optional<pid_t> launchdPid = *running;
     pid_t springBoard = readPid(device.springBoardPidFile(), "vantrel-springboard").value_or(-1);
     pid_t bus = readPid(device.busPidFile(), "dbus-daemon").value_or(-1);
     if (launchdPid) {
@@ -86,8 +84,7 @@ int stopHeld(const DeviceFolder& device, bool quiet) {
         }
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
         auto done = [&] {
-            std::string ignored;
-            return !runningLaunchd(device, &ignored) && gone(springBoard, "vantrel-springboard") && gone(bus, "dbus-daemon");
+            return !runningLaunchd(device).valueOr(std::nullopt) && gone(springBoard, "vantrel-springboard") && gone(bus, "dbus-daemon");
         };
         while (!done() && std::chrono::steady_clock::now() < end) sleepFor(0.02);
         if (!done()) {
@@ -122,20 +119,29 @@ int stop(const DeviceFolder& device) {
 }
 
 int start(const DeviceFolder& device, bool fresh, bool interactive) {
-    std::string error;
-    if (!checkSocketPath(device, &error) || !checkDeviceFolder(device, &error)) {
-        std::cerr << "vantrel-device: " << error << "\n";
+    Result<void> safe = checkSocketPath(device);
+    if (safe) safe = checkDeviceFolder(device);
+    if (!safe) {
+        std::cerr << "vantrel-device: " << safe.error().message << "\n";
         return 1;
     }
     // One start at a time: the others wait here, then find the device running.
     ControlLock control(device, true);
-    if (!control.held() || !checkDeviceFolder(device, &error)) {
-        std::cerr << "vantrel-device: " << (control.held() ? error : control.error()) << "\n";
+    if (!control.held()) {
+        std::cerr << "vantrel-device: " << control.error() << "\n";
+        return 1;
+    }
+    if (safe = checkDeviceFolder(device); !safe) {
+        std::cerr << "vantrel-device: " << safe.error().message << "\n";
         return 1;
     }
     if (fresh && stopHeld(device, true) != 0) return 1;
-    std::string lockError;
-    if (auto running = runningLaunchd(device, &lockError)) {
+    auto launchdPid = runningLaunchd(device);
+    if (!launchdPid) {
+        std::cerr << "vantrel-device: " << launchdPid.error().message << "\n";
+        return 1;
+    }
+    if (auto running = *launchdPid) {
         if (interactive) {
             if (stopHeld(device, true) != 0) return 1;  // the terminal takes over the running device
         } else if (waitForSpringBoard(device, kStartTimeout)) {
@@ -146,9 +152,6 @@ int start(const DeviceFolder& device, bool fresh, bool interactive) {
                       << ") but SpringBoard does not answer (./vantrel device log)\n";
             return 1;
         }
-    } else if (!lockError.empty()) {
-        std::cerr << "vantrel-device: " << lockError << "\n";
-        return 1;
     }
     if (stopHeld(device, true) != 0) return 1;  // leftovers of a device that did not stop cleanly
     if (!ensureInstalled(device, fresh)) return 1;
@@ -191,15 +194,14 @@ int start(const DeviceFolder& device, bool fresh, bool interactive) {
 
 int installCommand(const DeviceFolder& device, bool fresh) {
     ControlLock control(device, true);
-    std::string error;
     if (!control.held()) {
         std::cerr << "vantrel-device: " << control.error() << "\n";
         return 1;
     }
-    auto running = runningLaunchd(device, &error);
+    auto running = runningLaunchd(device).valueOr(std::nullopt);
     if (running && fresh && stopHeld(device, true) != 0) return 1;
-    if (!install(device, fresh, &error)) {
-        std::cerr << "vantrel-device: " << error << "\n";
+    if (auto installed = install(device, fresh); !installed) {
+        std::cerr << "vantrel-device: " << installed.error().message << "\n";
         return 1;
     }
     std::cout << "installed " << device.root << "\n";
@@ -226,20 +228,20 @@ int showLog(const DeviceFolder& device, size_t lines) {
 }
 
 // What the names of SpringBoard's errors mean to whoever typed the command.
-std::string explain(const ControlReply& r) {
-    if (r.errorName == kErrorNoSuchAlert) return "no such alert: " + r.message;
-    if (r.errorName == kErrorInvalidArgument) return "invalid argument: " + r.message;
-    if (r.errorName == kErrorNotAllowed) return "not allowed: " + r.message;
-    return r.message;
+std::string explain(const Error& e) {
+    if (e.name == kErrorNoSuchAlert) return "no such alert: " + e.message;
+    if (e.name == kErrorInvalidArgument) return "invalid argument: " + e.message;
+    if (e.name == kErrorNotAllowed) return "not allowed: " + e.message;
+    return e.message;
 }
 
 int call(const DeviceFolder& device, const char* method, const ControlArguments& arguments = nullptr) {
-    ControlReply r = control(device, method, arguments, kControlTimeout);
-    if (!r.ok()) {
-        std::cerr << "vantrel-device: " << explain(r) << "\n";
+    auto text = control(device, method, arguments, kControlTimeout);
+    if (!text) {
+        std::cerr << "vantrel-device: " << explain(text.error()) << "\n";
         return 1;
     }
-    if (!r.text.empty()) std::cout << r.text << "\n";
+    if (!text->empty()) std::cout << *text << "\n";
     return 0;
 }
 
@@ -247,10 +249,10 @@ int call(const DeviceFolder& device, const char* method, const ControlArguments&
 int sendControl(const DeviceFolder& device, const std::vector<std::string>& w, bool json) {
     const std::string& c = w[0];
     if (c == "ping") {
-        ControlReply r = control(device, "Ping", nullptr, kControlTimeout, "org.freedesktop.DBus.Peer");
-        if (!r.ok()) std::cerr << "vantrel-device: " << explain(r) << "\n";
+        auto r = control(device, "Ping", nullptr, kControlTimeout, "org.freedesktop.DBus.Peer");
+        if (!r) std::cerr << "vantrel-device: " << explain(r.error()) << "\n";
         else std::cout << "pong\n";
-        return r.ok() ? 0 : 1;
+        return r ? 0 : 1;
     }
     if (c == "status") return call(device, json ? "Status" : "StatusLine");
     if (c == "tap" && w.size() == 1) return call(device, "Tap");
@@ -308,8 +310,8 @@ int main(int argc, char** argv) {
     };
 
     // Nothing of a folder someone else could have prepared is read, run or written.
-    if (std::string error; !checkDeviceFolder(device, &error)) {
-        std::cerr << "vantrel-device: " << error << "\n";
+    if (auto safe = checkDeviceFolder(device); !safe) {
+        std::cerr << "vantrel-device: " << safe.error().message << "\n";
         return 1;
     }
     if (cmd == "launchd") return launchd(device, false);

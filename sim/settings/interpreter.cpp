@@ -99,33 +99,26 @@ std::string show(id page, const std::string& name, bool json) {
 }
 
 // Fills the first visible alert's text field and presses one of its buttons, as the user would.
-bool answerDialog(const std::optional<std::string>& text, const std::optional<std::string>& button, std::string& error) {
-    if (!text && !button) return true;
+Result<void> answerDialog(const std::optional<std::string>& text, const std::optional<std::string>& button) {
+    if (!text && !button) return {};
     auto alerts = platform::visibleAlerts();
-    if (alerts.empty()) {
-        error = "no dialog is shown";
-        return false;
-    }
+    if (alerts.empty()) return failure("no dialog is shown");
     auto alert = alerts.back();
     if (text) {
         if (auto* f = alert->textField()) f->text = *text;
-        else {
-            error = "the dialog has no text field";
-            return false;
-        }
+        else return failure("the dialog has no text field");
     }
     if (button) {
         const auto& titles = alert->buttonTitles();
         for (size_t i = 0; i < titles.size(); ++i) {
             if (titles[i] == *button) {
                 alert->dismissWithClickedButtonIndex(static_cast<long>(i));
-                return true;
+                return {};
             }
         }
-        error = "the dialog has no button " + *button;
-        return false;
+        return failure("the dialog has no button " + *button);
     }
-    return true;
+    return {};
 }
 
 platform::PSValue settingValue(const std::string& text) {
@@ -167,9 +160,9 @@ bool Interpreter::loadBundle() {
     for (const auto& e : entries()) {
         if (e.bundle.empty()) continue;
         // Only an executable install recorded; by its path, as the bundle finds its resources beside it.
-        std::string relative = "Library/PreferenceBundles/" + e.bundle + ".bundle/" + e.bundle, error;
-        if (!loadInstalled(device_, relative, false, &error)) {
-            NSLog("Settings: %s did not load: %s", printable(relative).c_str(), printable(error).c_str());
+        std::string relative = "Library/PreferenceBundles/" + e.bundle + ".bundle/" + e.bundle;
+        if (auto loaded = loadInstalled(device_, relative, false); !loaded) {
+            NSLog("Settings: %s did not load: %s", printable(relative).c_str(), printable(loaded.error().message).c_str());
             continue;
         }
         bundleLoaded_ = true;
@@ -192,7 +185,7 @@ id Interpreter::openPage(const std::string& name) {
     return page_;
 }
 
-bool Interpreter::command(std::vector<std::string> w, std::string& out) {
+Result<std::string> Interpreter::command(std::vector<std::string> w) {
     std::optional<std::string> text, button;
     bool json = false;
     std::vector<std::string> words;
@@ -203,32 +196,29 @@ bool Interpreter::command(std::vector<std::string> w, std::string& out) {
         else words.push_back(w[i]);
     }
     if (words.empty()) {
-        out = "expected [PAGE] show|set|press ...\n";
-        return false;
+        return failure("expected [PAGE] show|set|press ...\n");
     }
     if (words[0] == "list") {
+        std::string out;
         for (const auto& e : entries()) out += e.label + "  (bundle " + e.bundle + ", page " + e.detail + ")\n";
-        return true;
+        return out;
     }
-    if (words[0] == "leave") return leavePage(), true;
+    if (words[0] == "leave") return leavePage(), std::string();
     if (words[0] == "suspend") {
-        if (!page_) return true;
+        if (!page_) return std::string();
         takeSaveFailure(page_);
         platform::suspendController(page_);
-        if (auto failure = takeSaveFailure(page_); !failure.empty()) return out = "not saved: " + failure + "\n", false;
-        return true;
+        if (auto unsaved = takeSaveFailure(page_); !unsaved.empty()) return failure("not saved: " + unsaved + "\n");
+        return std::string();
     }
     if (words[0] == "alerts") {
-        out = json ? alertsJson().dump() + "\n" : alertsText();
-        return true;
+        return json ? alertsJson().dump() + "\n" : alertsText();
     }
     if (words[0] == "answer") {  // the dialog on screen, without touching the page
-        std::string error;
         takeSaveFailure(page_);
-        if (!answerDialog(text, button, error)) return out = error + "\n", false;
-        if (auto failure = takeSaveFailure(page_); !failure.empty()) return out = "not saved: " + failure + "\n", false;
-        out = alertsText();
-        return true;
+        if (auto answered = answerDialog(text, button); !answered) return failure(answered.error().message + "\n");
+        if (auto unsaved = takeSaveFailure(page_); !unsaved.empty()) return failure("not saved: " + unsaved + "\n");
+        return alertsText();
     }
     std::string pageName = "main";
     if (vantrel::prefs::pageClassName(words[0])) {
@@ -238,19 +228,14 @@ bool Interpreter::command(std::vector<std::string> w, std::string& out) {
     if (words.empty()) words.push_back("show");
     id page = openPage(pageName);
     if (!page) {
-        out = "the page " + pageName + " cannot be opened (is the bundle installed?)\n";
-        return false;
+        return failure("the page " + pageName + " cannot be opened (is the bundle installed?)\n");
     }
     const std::string& verb = words[0];
-    std::string error;
-    if (verb == "show") {
-        out = show(page, pageName, json);
-        return true;
-    }
+    if (verb == "show") return show(page, pageName, json);
     takeSaveFailure(page);  // what failed before this command is not its failure
     if (verb == "set" && words.size() == 3) {
         platform::PSSpecifier* s = platform::specifierForKey(page, words[1]);
-        if (!s) return out = "the page " + pageName + " has no setting " + words[1] + "\n", false;
+        if (!s) return failure("the page " + pageName + " has no setting " + words[1] + "\n");
         platform::setControllerValue(page, s, settingValue(words[2]));
     } else if (verb == "press" && words.size() == 2) {
         std::string action = words[1];
@@ -260,17 +245,16 @@ bool Interpreter::command(std::vector<std::string> w, std::string& out) {
             for (const auto& r : platform::controllerRows(page))
                 if (r.label == action && !r.action.empty()) s = r.specifier;
         }
-        if (!s) return out = "the page " + pageName + " has no button " + action + "\n", false;
-        if (!platform::performAction(page, s)) return out = "the button " + action + " does nothing here\n", false;
+        if (!s) return failure("the page " + pageName + " has no button " + action + "\n");
+        if (!platform::performAction(page, s)) return failure("the button " + action + " does nothing here\n");
     } else {
-        out = "expected [PAGE] show [--json] | set KEY VALUE | press ACTION [--text T] [--button TITLE]\n";
-        return false;
+        return failure("expected [PAGE] show [--json] | set KEY VALUE | press ACTION [--text T] [--button TITLE]\n");
     }
-    if (!answerDialog(text, button, error)) return out = error + "\n" + alertsText(), false;
+    if (auto answered = answerDialog(text, button); !answered)
+        return failure(answered.error().message + "\n" + alertsText());
     // Exit 0 only for a change that is in the file: anything else the user must hear of.
-    if (auto failure = takeSaveFailure(page); !failure.empty()) return out = "not saved: " + failure + "\n" + alertsText(), false;
-    out = json ? alertsJson().dump() + "\n" : alertsText();
-    return true;
+    if (auto unsaved = takeSaveFailure(page); !unsaved.empty()) return failure("not saved: " + unsaved + "\n" + alertsText());
+    return json ? alertsJson().dump() + "\n" : alertsText();
 }
 
 std::vector<std::string> splitWords(const std::string& line) {

@@ -9,6 +9,7 @@
 
 #include "platform/runtime/runtime.h"
 #include "sim/device/device.h"
+#include "sim/device/result.h"
 
 namespace vantrel::sim {
 
@@ -22,8 +23,8 @@ public:
 
     // One command: [PAGE] show [--json] | [PAGE] set KEY VALUE | [PAGE] press ACTION, with
     // [--text T] [--button TITLE] answering the dialog it brings up; list, leave, suspend,
-    // alerts, answer. The output, and false on error.
-    bool command(std::vector<std::string> words, std::string& out);
+    // alerts, answer. The output, or the error to show in its place.
+    Result<std::string> command(std::vector<std::string> words);
     void leavePage();
     std::vector<Entry> entries() const;
 

@@ -53,9 +53,7 @@ void runSession(bool prompt) {
         std::fflush(stdout);
     };
     if (prompt) {
-        std::string out;
-        app->commands->command({"list"}, out);
-        std::cout << "Settings\n" << out
+        std::cout << "Settings\n" << app->commands->command({"list"}).valueOr({})
                   << "commands: [main|icontester|datafaker] show | set KEY VALUE | press ACTION [--text T] "
                      "[--button TITLE]; answer --button TITLE; suspend; leave; quit\n";
     }
@@ -84,9 +82,8 @@ void runSession(bool prompt) {
                 app->loop.exit(0);
                 return;
             }
-            std::string out;
-            bool ok = app->commands->command(words, out);
-            std::cout << out << (ok ? "ok" : "error") << "\n";
+            auto out = app->commands->command(words);
+            std::cout << (out ? *out : out.error().message) << (out ? "ok" : "error") << "\n";
             std::cout.flush();
         }
         if (buffer->size() > kMaxLine) {
@@ -114,8 +111,8 @@ int main(int argc, char** argv) {
     app = &a;
     a.device = deviceFolder(folder);
     a.commands.emplace(a.device);
-    if (std::string error; !checkDeviceFolder(a.device, &error)) {
-        std::cerr << "vantrel-settings: " << error << "\n";
+    if (auto safe = checkDeviceFolder(a.device); !safe) {
+        std::cerr << "vantrel-settings: " << safe.error().message << "\n";
         return 1;
     }
     platform::setHomeDirectory(a.device.home());
@@ -147,10 +144,10 @@ int main(int argc, char** argv) {
     if (session || words.empty()) {
         runSession(words.empty() && !session && ::isatty(STDIN_FILENO));
     } else {
-        std::string out;
-        bool ok = app->commands->command(words, out);
-        (ok ? std::cout : std::cerr) << out;
-        code = ok ? 0 : 1;
+        auto out = app->commands->command(words);
+        if (out) std::cout << *out;
+        else std::cerr << out.error().message;
+        code = out ? 0 : 1;
         // Leaving the page may raise an alert of its own (the icon tester's warning); a dialog
         // still open when the command ends is said, as nobody is left to answer it.
         app->commands->leavePage();

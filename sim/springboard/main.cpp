@@ -83,7 +83,8 @@ void onKey() {
         return;
     }
     switch (key) {
-    case 't': tapStatusBar(); break;
+    // A key the device refuses just does nothing on the screen.
+    case 't': (void)tapStatusBar(); break;
     case 'l': platform::deviceState().locked ? platform::unlockDevice() : platform::lockDevice(); break;
     case 'n': {
         auto* nc = platform::notificationCenterViewController();
@@ -96,7 +97,7 @@ void onKey() {
     default:
         if (key >= '0' && key <= '9') {
             auto alerts = platform::visibleAlerts();
-            if (!alerts.empty()) answerAlert(alerts.front()->alertId(), std::string(1, key));
+            if (!alerts.empty()) (void)answerAlert(alerts.front()->alertId(), std::string(1, key));
         }
     }
     setNeedsDisplay();
@@ -125,9 +126,8 @@ void injectLibraries() {
     // Only what install put there and recorded, loaded from the very inode that was hashed;
     // global, as the loader does: the tweak's exported symbols are there for others too.
     for (const auto& path : librariesFor(host->device, kSpringBoardBusName)) {
-        std::string error;
-        if (!loadInstalled(host->device, path.substr(host->device.root.size() + 1), true, &error))
-            NSLog("SpringBoard: %s was not injected: %s", printable(path).c_str(), printable(error).c_str());
+        if (auto loaded = loadInstalled(host->device, path.substr(host->device.root.size() + 1), true); !loaded)
+            NSLog("SpringBoard: %s was not injected: %s", printable(path).c_str(), printable(loaded.error().message).c_str());
     }
 }
 
@@ -153,8 +153,8 @@ int main(int argc, char** argv) {
     h.device = deviceFolder(folder);
     h.safeMode = safeMode;
     h.interactive = interactive && ::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO);
-    if (std::string error; !checkDeviceFolder(h.device, &error)) {
-        std::cerr << "vantrel-springboard: " << error << "\n";
+    if (auto safe = checkDeviceFolder(h.device); !safe) {
+        std::cerr << "vantrel-springboard: " << safe.error().message << "\n";
         return 1;
     }
 

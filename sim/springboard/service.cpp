@@ -163,32 +163,32 @@ int sendEmpty(sd_bus_message* call) { return sd_bus_reply_method_return(call, ""
 template <typename F>
 int command(sd_bus_message* m, void* userdata, sd_bus_error* error, const char* name, F&& run) {
     auto* s = static_cast<State*>(userdata);
-    CommandResult r;
+    Result<void> r;
     try {
         r = run();
     } catch (...) {
         NSLog("SpringBoard: the command %s failed", name);
         return sd_bus_error_set(error, SD_BUS_ERROR_FAILED, "the command failed");
     }
-    if (r) {
+    if (!r) {
         if (s->host.setNeedsDisplay) s->host.setNeedsDisplay();
-        return sd_bus_error_set(error, r->name, r->message.c_str());
+        return sd_bus_error_set(error, r.error().name.c_str(), r.error().message.c_str());
     }
     return s->replyAfterRoundTrip(m, error, sendEmpty);
 }
 
 int onTap(sd_bus_message* m, void* u, sd_bus_error* e) { return command(m, u, e, "Tap", tapStatusBar); }
 int onLock(sd_bus_message* m, void* u, sd_bus_error* e) {
-    return command(m, u, e, "Lock", [] { return platform::lockDevice(), CommandResult(); });
+    return command(m, u, e, "Lock", [] { return platform::lockDevice(), Result<void>(); });
 }
 int onUnlock(sd_bus_message* m, void* u, sd_bus_error* e) {
-    return command(m, u, e, "Unlock", [] { return platform::unlockDevice(), CommandResult(); });
+    return command(m, u, e, "Unlock", [] { return platform::unlockDevice(), Result<void>(); });
 }
 int onOpenNotificationCenter(sd_bus_message* m, void* u, sd_bus_error* e) {
-    return command(m, u, e, "OpenNotificationCenter", [] { return platform::openNotificationCenter(), CommandResult(); });
+    return command(m, u, e, "OpenNotificationCenter", [] { return platform::openNotificationCenter(), Result<void>(); });
 }
 int onCloseNotificationCenter(sd_bus_message* m, void* u, sd_bus_error* e) {
-    return command(m, u, e, "CloseNotificationCenter", [] { return platform::closeNotificationCenter(), CommandResult(); });
+    return command(m, u, e, "CloseNotificationCenter", [] { return platform::closeNotificationCenter(), Result<void>(); });
 }
 
 int onAnswerAlert(sd_bus_message* m, void* u, sd_bus_error* e) {
