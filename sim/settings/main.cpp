@@ -25,23 +25,15 @@
 #include "platform/uikit/application.h"
 #include "sim/device/device.h"
 #include "sim/device/safety.h"
+#include "sim/host/session.h"
 #include "sim/settings/interpreter.h"
 
 using namespace vantrel::sim;
 
 namespace {
 
-struct App {
-    DeviceFolder device;
-    platform::SdEventRunLoop loop;
-    std::unique_ptr<platform::DBusNotificationCenter> center;
-    std::optional<Interpreter> commands;
-};
-
-App* app = nullptr;
-
 // A session: one command per line; each answer ends with a line holding "ok" or "error".
-void runSession(bool prompt) {
+void runSession(DeviceSession& session, Interpreter& commands, bool prompt) {
     // A line longer than this is read on in chunks and thrown away up to its newline; the
     // session answers "error" for it, so a peer without newlines cannot grow the host.
     constexpr size_t kMaxLine = 64 * 1024;
@@ -53,16 +45,16 @@ void runSession(bool prompt) {
         std::fflush(stdout);
     };
     if (prompt) {
-        std::cout << "Settings\n" << app->commands->command({"list"}).valueOr({})
+        std::cout << "Settings\n" << commands.command({"list"}).valueOr({})
                   << "commands: [main|icontester|datafaker] show | set KEY VALUE | press ACTION [--text T] "
                      "[--button TITLE]; answer --button TITLE; suspend; leave; quit\n";
     }
     promptNow();
-    app->loop.watchInput(STDIN_FILENO, [buffer, discarding, prompt, promptNow] {
+    session.loop().watchInput(STDIN_FILENO, [&session, &commands, buffer, discarding, prompt, promptNow] {
         char chunk[4096];
         ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
         if (n <= 0) {
-            app->loop.exit(0);
+            session.loop().exit(0);
             return;
         }
         buffer->append(chunk, static_cast<size_t>(n));
@@ -79,10 +71,10 @@ void runSession(bool prompt) {
             auto words = splitWords(line);
             if (words.empty()) continue;
             if (words[0] == "quit" || words[0] == "exit") {
-                app->loop.exit(0);
+                session.loop().exit(0);
                 return;
             }
-            auto out = app->commands->command(words);
+            auto out = commands.command(words);
             std::cout << (out ? *out : out.error().message) << (out ? "ok" : "error") << "\n";
             std::cout.flush();
         }
@@ -92,7 +84,7 @@ void runSession(bool prompt) {
         }
         promptNow();
     });
-    app->loop.run();
+    session.loop().run();
 }
 
 }  // namespace
@@ -100,69 +92,55 @@ void runSession(bool prompt) {
 int main(int argc, char** argv) {
     std::optional<std::string> folder;
     std::vector<std::string> words;
-    bool session = false;
+    bool sessionMode = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--device" && i + 1 < argc) folder = argv[++i];
-        else if (a == "--session") session = true;
+        else if (a == "--session") sessionMode = true;
         else words.push_back(a);
     }
-    App a;
-    app = &a;
-    a.device = deviceFolder(folder);
-    a.commands.emplace(a.device);
-    if (auto safe = checkDeviceFolder(a.device); !safe) {
+    DeviceFolder device = deviceFolder(folder);
+    if (auto safe = checkDeviceFolder(device); !safe) {
         std::cerr << "vantrel-settings: " << safe.error().message << "\n";
         return 1;
     }
-    platform::setHomeDirectory(a.device.home());
-    platform::setLogFile(a.device.log());
+    auto session = std::make_unique<DeviceSession>(device, DeviceSession::Log::FileOnly);
     // The Settings app runs on the same hardware: installed apps, Core Foundation version.
-    platform::deviceState().apply(readDeviceState(a.device));
-    platform::setLogToStderr(false);
-    platform::RunLoop::setMain(&a.loop);
-    a.loop.exitOnTerminationSignals();
-    auto address = busAddress(a.device);
-    if (!address) {
-        std::cerr << "vantrel-settings: the device at " << a.device.root << " is not running (./vantrel device start)\n";
+    platform::deviceState().apply(readDeviceState(device));
+    if (auto joined = session->joinBus(); !joined) {
+        std::cerr << "vantrel-settings: " << joined.error().message << "\n";
         return 1;
     }
-    a.center = std::make_unique<platform::DBusNotificationCenter>(*address, a.loop);
-    if (!a.center->isConnected()) {
-        std::cerr << "vantrel-settings: the device bus cannot be joined\n";
-        return 1;
-    }
-    platform::NotificationCenter::setDistributed(a.center.get());
+    Interpreter commands(device);
     platform::registerPreferencesClasses();
-    platform::setSpringBoardRestartHandler([] {
-        if (!restartSpringBoard(app->device)) NSLog("Settings: no SpringBoard of this device to restart");
+    platform::setSpringBoardRestartHandler([device] {
+        if (!restartSpringBoard(device)) NSLog("Settings: no SpringBoard of this device to restart");
     });
     platform::UIApplication::sharedApplication().setOpenObserver(
         [](const std::string& url) { std::cout << "opened " << url << "\n"; });
 
     int code = 0;
-    if (session || words.empty()) {
-        runSession(words.empty() && !session && ::isatty(STDIN_FILENO));
+    if (sessionMode || words.empty()) {
+        runSession(*session, commands, words.empty() && !sessionMode && ::isatty(STDIN_FILENO));
     } else {
-        auto out = app->commands->command(words);
+        auto out = commands.command(words);
         if (out) std::cout << *out;
         else std::cerr << out.error().message;
         code = out ? 0 : 1;
         // Leaving the page may raise an alert of its own (the icon tester's warning); a dialog
         // still open when the command ends is said, as nobody is left to answer it.
-        app->commands->leavePage();
+        commands.leavePage();
         for (const auto& alert : platform::visibleAlerts()) {
             std::cout << "alert (not answered): " << alert->title();
             if (!alert->message().empty()) std::cout << " — " << alert->message();
             std::cout << "\n";
         }
         // Notifications posted by the page leave before we do.
-        a.loop.runUntil([] { return false; }, 0.0);
+        session->loop().runUntil([] { return false; }, 0.0);
     }
-    app->commands->leavePage();
-    platform::NotificationCenter::setDistributed(nullptr);
+    commands.leavePage();
     std::cout.flush();
-    a.center.reset();
+    session.reset();
     std::fflush(nullptr);
     ::_exit(code);
 }
