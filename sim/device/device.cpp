@@ -26,75 +26,6 @@ namespace fs = std::filesystem;
 namespace vantrel::sim {
 namespace {
 
-bool fail(std::string* error, const std::string& text) {
-    if (error) *error = text;
-    return false;
-}
-
-struct Descriptor {
-    int fd;
-    explicit Descriptor(int f) : fd(f) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
-bool writeAll(int fd, const uint8_t* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n, size -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
-// Copies from into a new file beside to (created exclusively), fsyncs it and renames it over
-// to: a loaded library is never written in place, and a full disk leaves the old file whole.
-bool placeFile(const fs::path& from, const fs::path& to, std::string* digest, std::string* error) {
-    Descriptor in(::open(from.c_str(), O_RDONLY | O_CLOEXEC));
-    struct stat st;
-    if (in.fd < 0 || ::fstat(in.fd, &st) != 0)
-        return fail(error, "cannot read " + from.string() + ": " + std::strerror(errno));
-    std::string tmp = (to.parent_path() / ("." + to.filename().string() + ".XXXXXX")).string();
-    Descriptor out(::mkostemp(tmp.data(), O_CLOEXEC));
-    if (out.fd < 0) return fail(error, "cannot create a file in " + to.parent_path().string() + ": " + std::strerror(errno));
-    Sha256 sha;
-    bool ok = ::fchmod(out.fd, st.st_mode & 0755) == 0;
-    uint8_t buf[1 << 16];
-    for (ssize_t n; ok && (n = ::read(in.fd, buf, sizeof buf)) != 0;) {
-        if (n < 0 && errno == EINTR) continue;
-        ok = n > 0 && writeAll(out.fd, buf, static_cast<size_t>(n));
-        if (ok) sha.update(buf, static_cast<size_t>(n));
-    }
-    ok = ok && ::fsync(out.fd) == 0;
-    int closed = ::close(out.fd);
-    out.fd = -1;
-    ok = ok && closed == 0 && ::rename(tmp.c_str(), to.c_str()) == 0;
-    if (!ok) {
-        int err = errno;
-        ::unlink(tmp.c_str());
-        return fail(error, "cannot write " + to.string() + ": " + std::strerror(err));
-    }
-    Descriptor dir(::open(to.parent_path().c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (dir.fd >= 0) ::fsync(dir.fd);
-    if (digest && (*digest = sha.hex()).empty()) return fail(error, "cannot hash " + to.string());
-    return true;
-}
-
-// Temporaries of an install that was cut off (.NAME.XXXXXX): never loaded, only removed.
-void removeStaleTemporaries(const std::string& folder) {
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(folder, ec)) {
-        std::string name = e.path().filename().string();
-        auto dot = name.rfind('.');
-        if (name.size() > 8 && name[0] == '.' && dot != std::string::npos && name.size() - dot == 7 && e.is_regular_file())
-            fs::remove(e.path(), ec);
-    }
-}
-
 std::string selfExecutable() {
     std::error_code ec;
     auto p = fs::read_symlink("/proc/self/exe", ec);
@@ -128,79 +59,6 @@ DeviceFolder deviceFolder(const std::optional<std::string>& requested) {
     if (!ec) root = abs.lexically_normal().string();
     while (root.size() > 1 && root.back() == '/') root.pop_back();
     return DeviceFolder{root};
-}
-
-bool install(const DeviceFolder& device, bool fresh, std::string* error) {
-    const fs::path build = buildDirectory();
-    const fs::path dylib = build / "lib" / "Vantrel.dylib";
-    const fs::path bundleBinary = build / "Vantrel.bundle" / "Vantrel";
-    if (!fs::exists(dylib)) return fail(error, "the tweak is not built (" + dylib.string() + "); run ./vantrel build");
-    if (!fs::exists(bundleBinary))
-        return fail(error, "the preference bundle is not built (" + bundleBinary.string() + "); run ./vantrel build");
-
-    if (!checkDeviceFolder(device, error)) return false;
-    std::error_code ec;
-    // Fresh: everything but run/, whose control lock the caller holds.
-    if (fresh)
-        for (const auto& e : fs::directory_iterator(device.root, ec))
-            if (e.path().filename() != "run") fs::remove_all(e.path(), ec);
-    for (const std::string& dir : {device.root, device.dynamicLibraries(), device.bundle(), device.preferenceLoaderEntries(),
-                                   device.home() + "/Library/Preferences", device.root + "/var/log", device.run()}) {
-        if (!platform::createDirectories(dir)) return fail(error, "cannot create " + dir);
-    }
-    // The device is this user's alone: its bus socket and preference files live in it.
-    ::chmod(device.root.c_str(), 0700);
-    ::chmod(device.run().c_str(), 0700);
-    if (!checkDeviceFolder(device, error)) return false;
-
-    std::map<std::string, std::string> installed;
-    auto place = [&](const fs::path& from, const std::string& to) {
-        std::string digest;
-        if (!placeFile(from, to, &digest, error)) return false;
-        installed[to.substr(device.root.size() + 1)] = digest;
-        return true;
-    };
-    removeStaleTemporaries(device.dynamicLibraries());
-    removeStaleTemporaries(device.bundle());
-    if (!place(dylib, device.dynamicLibraries() + "/Vantrel.dylib")) return false;
-    platform::Dictionary filter{
-        {"Filter", platform::Dictionary{{"Bundles", platform::Array{platform::Value("com.apple.springboard")}}}}};
-    if (!platform::writeDictionaryFile(device.dynamicLibraries() + "/Vantrel.plist", filter))
-        return fail(error, "cannot write the tweak's filter");
-
-    // The bundle as the build lays it out: the executable beside its resources.
-    for (const auto& file : fs::directory_iterator(bundleBinary.parent_path(), ec)) {
-        if (!file.is_regular_file()) continue;
-        if (!place(file.path(), device.bundle() + "/" + file.path().filename().string())) return false;
-    }
-    const std::string entryPath = device.preferenceLoaderEntries() + "/Vantrel.plist";
-    std::optional<fs::path> entry;
-    for (const fs::path& candidate : {build / "PreferenceLoader" / "Preferences" / "Vantrel.plist",
-                                      fs::path(sourceDirectory()) / "prefs" / "entry" / "Vantrel.plist"})
-        if (!entry && fs::exists(candidate)) entry = candidate;
-    if (entry) {
-        if (!placeFile(*entry, entryPath, nullptr, error)) return false;
-    } else {
-        platform::Dictionary item{{"bundle", "Vantrel"},         {"cell", "PSLinkCell"},
-                                  {"detail", "VantrelListController"}, {"isController", true},
-                                  {"label", "Vantrel"}};
-        if (!platform::writeDictionaryFile(entryPath, platform::Dictionary{{"entry", item}}))
-            return fail(error, "cannot write the Settings entry");
-    }
-    if (!platform::fileExists(device.bundle() + "/Info.plist")) {
-        platform::Dictionary info{{"CFBundleExecutable", "Vantrel"},
-                                  {"CFBundleIdentifier", "com.quennick.vantrel.prefs"},
-                                  {"NSPrincipalClass", "VantrelListController"}};
-        platform::writeDictionaryFile(device.bundle() + "/Info.plist", info);
-    }
-    if (!recordInstalledFiles(device, installed)) return fail(error, "cannot write " + device.installRecord());
-
-    if (fresh || !platform::fileExists(device.devicePlist())) {
-        platform::Dictionary state = platform::DeviceState{}.toDictionary();
-        state.erase("locked");
-        if (!writeDeviceState(device, state)) return fail(error, "cannot write " + device.devicePlist());
-    }
-    return true;
 }
 
 platform::Dictionary readDeviceState(const DeviceFolder& device) {
@@ -261,46 +119,39 @@ bool restartSpringBoard(const DeviceFolder& device) {
     return pid && ::kill(*pid, SIGTERM) == 0;
 }
 
-int claimLaunchd(const DeviceFolder& device, pid_t* holder, std::string* error) {
-    int fd = ::open(device.launchdLockFile().c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd < 0) {
-        fail(error, "cannot open " + device.launchdLockFile() + ": " + std::strerror(errno));
-        return -1;
-    }
+Result<platform::Fd> claimLaunchd(const DeviceFolder& device) {
+    platform::Fd fd(::open(device.launchdLockFile().c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd) return failure("cannot open " + device.launchdLockFile() + ": " + std::strerror(errno));
     // A record lock: unlike flock, whoever asks learns the pid that holds it, and children
     // never inherit it, so it goes with launchd itself.
     struct flock lock{};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_SETLK, &lock) == 0) return fd;
+    if (::fcntl(fd.get(), F_SETLK, &lock) == 0) return fd;
     int err = errno;
-    ::close(fd);
+    fd.reset();
     if (err == EACCES || err == EAGAIN) {
-        std::string ignored;
-        if (auto pid = runningLaunchd(device, &ignored); pid && holder) *holder = *pid;
-        fail(error, "the device at " + device.root + " is already running");
-    } else {
-        fail(error, "cannot lock " + device.launchdLockFile() + ": " + std::strerror(err));
+        auto pid = runningLaunchd(device).valueOr(std::nullopt);
+        return failure("the device at " + device.root + " is already running" +
+                       (pid ? " (pid " + std::to_string(*pid) + ")" : ""));
     }
-    return -1;
+    return failure("cannot lock " + device.launchdLockFile() + ": " + std::strerror(err));
 }
 
-std::optional<pid_t> runningLaunchd(const DeviceFolder& device, std::string* error) {
-    int fd = ::open(device.launchdLockFile().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    if (fd < 0) {
-        if (errno != ENOENT && errno != ENOTDIR) fail(error, "cannot read " + device.launchdLockFile() + ": " + std::strerror(errno));
-        return std::nullopt;
+Result<std::optional<pid_t>> runningLaunchd(const DeviceFolder& device) {
+    platform::Fd fd(::open(device.launchdLockFile().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) {
+        if (errno != ENOENT && errno != ENOTDIR)
+            return failure("cannot read " + device.launchdLockFile() + ": " + std::strerror(errno));
+        return std::optional<pid_t>();
     }
-    Descriptor owned(fd);
     struct flock lock{};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
-    if (::fcntl(fd, F_GETLK, &lock) != 0) {
-        fail(error, "cannot query " + device.launchdLockFile() + ": " + std::strerror(errno));
-        return std::nullopt;
-    }
-    if (lock.l_type == F_UNLCK) return std::nullopt;
-    return lock.l_pid;
+    if (::fcntl(fd.get(), F_GETLK, &lock) != 0)
+        return failure("cannot query " + device.launchdLockFile() + ": " + std::strerror(errno));
+    if (lock.l_type == F_UNLCK) return std::optional<pid_t>();
+    return std::optional<pid_t>(lock.l_pid);
 }
 
 ControlLock::ControlLock(const DeviceFolder& device, bool create) {
@@ -309,12 +160,12 @@ ControlLock::ControlLock(const DeviceFolder& device, bool create) {
         error_ = "cannot create " + device.run();
         return;
     }
-    fd_ = ::open(device.controlLockFile().c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
-    if (fd_ < 0) {
+    fd_.reset(::open(device.controlLockFile().c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!fd_) {
         error_ = "cannot open " + device.controlLockFile() + ": " + std::strerror(errno);
         return;
     }
-    while (::flock(fd_, LOCK_EX) != 0) {
+    while (::flock(fd_.get(), LOCK_EX) != 0) {
         if (errno == EINTR) continue;
         error_ = "cannot lock " + device.controlLockFile() + ": " + std::strerror(errno);
         release();
@@ -322,10 +173,7 @@ ControlLock::ControlLock(const DeviceFolder& device, bool create) {
     }
 }
 
-void ControlLock::release() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-}
+void ControlLock::release() { fd_.reset(); }
 
 std::optional<std::string> busAddress(const DeviceFolder& device) {
     auto bytes = platform::readWholeFile(device.busAddressFile(), 4096);
@@ -364,53 +212,35 @@ platform::Value parseValue(const std::string& text) {
     return text;
 }
 
-ControlReply control(const DeviceFolder& device, const char* method, const ControlArguments& arguments,
-                     double timeoutSeconds, const char* interface) {
-    ControlReply out;
+Result<std::string> control(const DeviceFolder& device, const char* method, const ControlArguments& arguments,
+                            double timeoutSeconds, const char* interface) {
     auto address = busAddress(device);
-    if (!address) {
-        out.message = "the device at " + device.root + " is not running (./vantrel device start)";
-        return out;
-    }
-    sd_bus* bus = nullptr;
-    int r = sd_bus_new(&bus);
-    std::unique_ptr<sd_bus, decltype(&sd_bus_flush_close_unref)> owned(bus, sd_bus_flush_close_unref);
-    if (r >= 0) r = sd_bus_set_address(bus, address->c_str());
-    if (r >= 0) r = sd_bus_set_bus_client(bus, 1);
-    if (r >= 0) r = sd_bus_set_method_call_timeout(bus, static_cast<uint64_t>(timeoutSeconds * 1e6));
-    if (r >= 0) r = sd_bus_start(bus);
-    if (r < 0) {
-        out.message = std::string("the device bus cannot be joined: ") + std::strerror(-r);
-        return out;
-    }
-    sd_bus_message* call = nullptr;
-    r = sd_bus_message_new_method_call(bus, &call, kSpringBoardBusName, kControlObjectPath, interface, method);
-    std::unique_ptr<sd_bus_message, decltype(&sd_bus_message_unref)> callOwned(call, sd_bus_message_unref);
-    if (r >= 0 && arguments) r = arguments(call);
-    if (r < 0) {
-        out.message = std::string("the call cannot be made: ") + std::strerror(-r);
-        return out;
-    }
+    if (!address) return failure("the device at " + device.root + " is not running (./vantrel device start)");
+    platform::BusPtr bus;
+    int r = sd_bus_new(platform::out(bus));
+    if (r >= 0) r = sd_bus_set_address(bus.get(), address->c_str());
+    if (r >= 0) r = sd_bus_set_bus_client(bus.get(), 1);
+    if (r >= 0) r = sd_bus_set_method_call_timeout(bus.get(), static_cast<uint64_t>(timeoutSeconds * 1e6));
+    if (r >= 0) r = sd_bus_start(bus.get());
+    if (r < 0) return failure(std::string("the device bus cannot be joined: ") + std::strerror(-r));
+    platform::MessagePtr call;
+    r = sd_bus_message_new_method_call(bus.get(), platform::out(call), kSpringBoardBusName, kControlObjectPath, interface,
+                                       method);
+    if (r >= 0 && arguments) r = arguments(call.get());
+    if (r < 0) return failure(std::string("the call cannot be made: ") + std::strerror(-r));
     sd_bus_error err = SD_BUS_ERROR_NULL;
-    sd_bus_message* reply = nullptr;
-    r = sd_bus_call(bus, call, 0, &err, &reply);
-    std::unique_ptr<sd_bus_message, decltype(&sd_bus_message_unref)> replyOwned(reply, sd_bus_message_unref);
     std::unique_ptr<sd_bus_error, decltype(&sd_bus_error_free)> errOwned(&err, sd_bus_error_free);
+    platform::MessagePtr reply;
+    r = sd_bus_call(bus.get(), call.get(), 0, &err, platform::out(reply));
     // Errors of our interface are answers; anything else (no owner, timeout) means no answer.
-    if (r < 0 && err.name && std::string_view(err.name).starts_with("com.quennick.vantrel.Error.")) {
-        out.reached = true;
-        out.errorName = err.name;
-        out.message = err.message ? err.message : "";
-        return out;
-    }
-    if (r < 0) {
-        out.message = std::string("SpringBoard does not answer: ") + (err.message ? err.message : std::strerror(-r));
-        return out;
-    }
-    out.reached = true;
-    if (const char* text = nullptr; sd_bus_message_has_signature(reply, "s") && sd_bus_message_read(reply, "s", &text) >= 0 && text)
-        out.text = text;
-    return out;
+    if (r < 0 && err.name && std::string_view(err.name).starts_with("com.quennick.vantrel.Error."))
+        return failure(err.message ? err.message : "", err.name);
+    if (r < 0) return failure(std::string("SpringBoard does not answer: ") + (err.message ? err.message : std::strerror(-r)));
+    std::string text;
+    if (const char* s = nullptr;
+        sd_bus_message_has_signature(reply.get(), "s") && sd_bus_message_read(reply.get(), "s", &s) >= 0 && s)
+        text = s;
+    return text;
 }
 
 namespace {

@@ -1,7 +1,7 @@
 // The simulated device as a folder laid out like a phone, and what every program of the device
 // needs to find in it: the installed deliverables, the home, the hardware state, the log, the
 // bus address and the recorded process ids (in run/, kept to this user alone). Plain functions
-// over paths; failures come back as false or nullopt with a reason, nothing throws.
+// over paths; failures come back as a Result with the reason (result.h), nothing throws.
 #pragma once
 
 #include <functional>
@@ -10,7 +10,9 @@
 #include <sys/types.h>
 #include <vector>
 
+#include "platform/foundation/sd_ptr.h"
 #include "platform/foundation/value.h"
+#include "sim/device/result.h"
 
 struct sd_bus_message;
 
@@ -55,7 +57,7 @@ std::string programPath(const std::string& name);
 // the Settings entry, the home and device.plist (kept when present unless fresh). Each file is
 // written beside its place and renamed over it, so a running SpringBoard keeps the inode it
 // loaded and a failure half-way leaves no half-copied library; the digests go to installRecord.
-bool install(const DeviceFolder& device, bool fresh, std::string* error);
+Result<void> install(const DeviceFolder& device, bool fresh);
 
 // device.plist as a dictionary (empty when missing or unreadable).
 platform::Dictionary readDeviceState(const DeviceFolder& device);
@@ -75,12 +77,12 @@ bool processRunsProgram(pid_t pid, const std::string& programName);
 bool restartSpringBoard(const DeviceFolder& device);
 
 // launchd's claim on the folder: the descriptor holding launchdLockFile's write lock (kept for
-// launchd's life, closed on exec), or -1 with *holder the pid of the launchd that has it.
-int claimLaunchd(const DeviceFolder& device, pid_t* holder, std::string* error);
+// launchd's life, closed on exec); when another launchd has it, the error names its pid.
+Result<platform::Fd> claimLaunchd(const DeviceFolder& device);
 
-// The pid of the launchd holding the folder, nullopt when none does; *error is set when that
-// cannot be known (permission denied), never taken for "not running".
-std::optional<pid_t> runningLaunchd(const DeviceFolder& device, std::string* error);
+// The pid of the launchd holding the folder, nullopt when none does; an error when that cannot
+// be known (permission denied), never taken for "not running".
+Result<std::optional<pid_t>> runningLaunchd(const DeviceFolder& device);
 
 // An exclusive flock on controlLockFile for one start, stop or install: they take turns. With
 // create false a folder without run/ is left alone (held() is then false, error empty).
@@ -90,12 +92,12 @@ public:
     ControlLock(const ControlLock&) = delete;
     ControlLock& operator=(const ControlLock&) = delete;
     ~ControlLock() { release(); }
-    bool held() const { return fd_ >= 0; }
+    bool held() const { return static_cast<bool>(fd_); }
     const std::string& error() const { return error_; }
     void release();
 
 private:
-    int fd_ = -1;
+    platform::Fd fd_;
     std::string error_;
 };
 
@@ -121,21 +123,13 @@ inline constexpr char kSafeModeArgument[] = "--safe-mode";
 // Restart): it comes back with its extensions.
 inline constexpr int kRespringExitStatus = 75;
 
-// One call's outcome: reached false when SpringBoard could not be reached at all (message says
-// why); otherwise errorName is empty on success, else the D-Bus error with its message. text
-// is the reply's string, when the method returns one.
-struct ControlReply {
-    bool reached = false;
-    std::string errorName;
-    std::string message;
-    std::string text;
-    bool ok() const { return reached && errorName.empty(); }
-};
 using ControlArguments = std::function<int(sd_bus_message*)>;
 
 // Calls one method of SpringBoard (kControlInterface unless another is named, for example
-// org.freedesktop.DBus.Peer's Ping) on a connection of its own, within timeoutSeconds.
-ControlReply control(const DeviceFolder& device, const char* method, const ControlArguments& arguments,
+// org.freedesktop.DBus.Peer's Ping) on a connection of its own, within timeoutSeconds. The
+// reply's string when the method returns one (else empty); a refusal of SpringBoard's comes
+// back with its kError* name, a SpringBoard that could not be reached with none.
+Result<std::string> control(const DeviceFolder& device, const char* method, const ControlArguments& arguments,
                      double timeoutSeconds, const char* interface = kControlInterface);
 
 // Appends changes as the a{sv} of SetHardware: booleans b, integers x, reals d, strings s,

@@ -8,7 +8,6 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <deque>
 #include <fstream>
 #include <iostream>
 #include <optional>
@@ -22,10 +21,10 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
-#include "platform/foundation/device_bus.h"
 #include "platform/foundation/file.h"
 #include "platform/foundation/log.h"
 #include "sim/device/device.h"
+#include "sim/device/launchd.h"
 #include "sim/device/safety.h"
 
 using namespace vantrel::sim;
@@ -42,185 +41,24 @@ int usage() {
     return 2;
 }
 
-void sleepFor(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
-
-// The crash loop: this many deaths within the window bring SpringBoard back in safe mode.
-constexpr int kCrashLoopDeaths = 5;
-constexpr double kCrashLoopWindow = 10.0;
-
 bool springBoardAnswers(const DeviceFolder& device, double timeout) {
-    return control(device, "Ping", nullptr, timeout, "org.freedesktop.DBus.Peer").ok();
+    return static_cast<bool>(control(device, "Ping", nullptr, timeout, "org.freedesktop.DBus.Peer"));
 }
 
 bool waitForSpringBoard(const DeviceFolder& device, double timeout) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
     while (std::chrono::steady_clock::now() < end) {
-        std::string ignored;
-        if (!runningLaunchd(device, &ignored)) return false;  // launchd gave up
+        if (!runningLaunchd(device).valueOr(std::nullopt)) return false;  // launchd gave up
         if (springBoardAnswers(device, 1.0)) return true;
         sleepFor(0.05);
     }
     return false;
 }
 
-// Ends a process we recorded, by its pid only, and waits for it to be gone.
-void endProcess(pid_t pid, double timeout) {
-    if (::kill(pid, SIGTERM) < 0) return;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
-    while (std::chrono::steady_clock::now() < end) {
-        int status;
-        if (::waitpid(pid, &status, WNOHANG) == pid) return;
-        if (::kill(pid, 0) < 0) return;
-        sleepFor(0.01);
-    }
-    ::kill(pid, SIGKILL);
-    ::waitpid(pid, nullptr, WNOHANG);
-}
-
-void removeRunFiles(const DeviceFolder& device) {
-    for (const auto& f : {device.springBoardPidFile(), device.busPidFile(), device.busAddressFile(), device.launchdPidFile()})
-        ::unlink(f.c_str());
-}
-
-// ---- launchd
-
-pid_t spawnSpringBoard(const DeviceFolder& device, bool interactive, bool safeMode) {
-    pid_t pid = ::fork();
-    if (pid != 0) return pid;
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    if (!interactive) {
-        int out = ::open((device.run() + "/SpringBoard.out").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
-        if (out >= 0) {
-            ::dup2(out, 1);
-            ::dup2(out, 2);
-        }
-    }
-    std::string program = programPath("vantrel-springboard");
-    std::vector<const char*> argv{program.c_str(), "--device", device.root.c_str()};
-    if (interactive) argv.push_back("--interactive");
-    if (safeMode) argv.push_back(kSafeModeArgument);
-    argv.push_back(nullptr);
-    ::execv(program.c_str(), const_cast<char* const*>(argv.data()));
-    std::fprintf(stderr, "vantrel-device: cannot run %s: %s\n", program.c_str(), std::strerror(errno));
-    _exit(127);
-}
-
-// launchd's lock on the folder, held until launchd returns.
-struct Claim {
-    int fd;
-    explicit Claim(int f) : fd(f) {}
-    Claim(const Claim&) = delete;
-    Claim& operator=(const Claim&) = delete;
-    ~Claim() {
-        if (fd >= 0) ::close(fd);
-    }
-};
-
-// control is the start command's turn, given back once launchd holds the folder.
-int launchd(const DeviceFolder& device, bool interactive, ControlLock* control = nullptr) {
-    pid_t holder = 0;
-    std::string claimError;
-    Claim claim{claimLaunchd(device, &holder, &claimError)};
-    if (claim.fd < 0) {
-        std::cerr << "vantrel-device: " << claimError << (holder > 0 ? " (pid " + std::to_string(holder) + ")" : "") << "\n";
-        return 1;
-    }
-    if (control) control->release();
-    platform::setLogFile(device.log());
-    if (!interactive) platform::setLogToStderr(false);
-    sigset_t set;
-    sigemptyset(&set);
-    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGCHLD}) sigaddset(&set, sig);
-    ::sigprocmask(SIG_BLOCK, &set, nullptr);
-
-    writePid(device.launchdPidFile(), ::getpid());
-    std::string error;
-    auto bus = platform::startDeviceBus(device.run(), 10.0, &error);
-    if (!bus) {
-        NSLog("launchd: the device bus did not start: %s", error.c_str());
-        removeRunFiles(device);
-        return 1;
-    }
-    writePid(device.busPidFile(), bus->pid);
-    platform::writeFileAtomically(device.busAddressFile(),
-                                  std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bus->address.data()), bus->address.size()));
-
-    bool safeMode = false;
-    pid_t springBoard = spawnSpringBoard(device, interactive, safeMode);
-    writePid(device.springBoardPidFile(), springBoard);
-    std::deque<std::chrono::steady_clock::time_point> crashes;  // within the window, oldest first
-    int code = 0;
-    bool running = true;
-    while (running) {
-        siginfo_t info;
-        int sig = ::sigwaitinfo(&set, &info);
-        if (sig < 0) continue;
-        if (sig != SIGCHLD) break;
-        for (;;) {
-            int status = 0;
-            pid_t done = ::waitpid(-1, &status, WNOHANG);
-            if (done <= 0) break;
-            if (done == bus->pid) {
-                NSLog("launchd: the device bus ended; the device stops");
-                bus->pid = -1;
-                running = false;
-                code = 1;
-            } else if (done == springBoard) {
-                springBoard = -1;
-                int exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-                if (interactive && exitStatus == 0) {
-                    running = false;  // the user quit SpringBoard in the terminal
-                    break;
-                }
-                // A respring (asked for, or the device shell's SIGTERM) is no crash, and it
-                // brings the extensions back.
-                bool respring = exitStatus == kRespringExitStatus || exitStatus == 128 + SIGTERM ||
-                                (WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
-                NSLog("launchd: SpringBoard ended (%s %d); starting it again",
-                      WIFSIGNALED(status) ? "signal" : "status", WIFSIGNALED(status) ? WTERMSIG(status) : exitStatus);
-                auto now = std::chrono::steady_clock::now();
-                if (respring) {
-                    if (safeMode) NSLog("launchd: a respring leaves safe mode");
-                    safeMode = false;
-                    crashes.clear();
-                } else {
-                    crashes.push_back(now);
-                    while (std::chrono::duration<double>(now - crashes.front()).count() > kCrashLoopWindow) crashes.pop_front();
-                }
-                if (static_cast<int>(crashes.size()) >= kCrashLoopDeaths) {
-                    crashes.clear();
-                    if (safeMode) {
-                        NSLog("launchd: SpringBoard keeps crashing in safe mode too; the device stops");
-                        running = false;
-                        code = 1;
-                        break;
-                    }
-                    safeMode = true;
-                    NSLog("launchd: SpringBoard crashed %d times within %g s; starting it in safe mode, without "
-                          "extensions",
-                          kCrashLoopDeaths, kCrashLoopWindow);
-                }
-                springBoard = spawnSpringBoard(device, interactive, safeMode);
-                writePid(device.springBoardPidFile(), springBoard);
-            }
-        }
-    }
-    if (springBoard > 0) endProcess(springBoard, 3.0);
-    if (bus->pid > 0) platform::stopDeviceBus(bus->pid);
-    removeRunFiles(device);
-    NSLog("launchd: the device stopped");
-    return code;
-}
-
-// ---- commands
-
 bool ensureInstalled(const DeviceFolder& device, bool fresh) {
     if (!fresh && device.isInstalled()) return true;
-    std::string error;
-    if (!install(device, fresh, &error)) {
-        std::cerr << "vantrel-device: " << error << "\n";
+    if (auto installed = install(device, fresh); !installed) {
+        std::cerr << "vantrel-device: " << installed.error().message << "\n";
         return false;
     }
     return true;
@@ -230,12 +68,12 @@ bool gone(pid_t pid, const char* program) { return pid <= 0 || !processRunsProgr
 
 // Ends the device under the caller's control lock: launchd, then waits for its children.
 int stopHeld(const DeviceFolder& device, bool quiet) {
-    std::string error;
-    auto launchdPid = runningLaunchd(device, &error);
-    if (!error.empty()) {
-        std::cerr << "vantrel-device: " << error << "\n";
+    auto running = runningLaunchd(device);
+    if (!running) {
+        std::cerr << "vantrel-device: " << running.error().message << "\n";
         return 1;
     }
+    std::optional<pid_t> launchdPid = *running;
     pid_t springBoard = readPid(device.springBoardPidFile(), "vantrel-springboard").value_or(-1);
     pid_t bus = readPid(device.busPidFile(), "dbus-daemon").value_or(-1);
     if (launchdPid) {
@@ -246,8 +84,7 @@ int stopHeld(const DeviceFolder& device, bool quiet) {
         }
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
         auto done = [&] {
-            std::string ignored;
-            return !runningLaunchd(device, &ignored) && gone(springBoard, "vantrel-springboard") && gone(bus, "dbus-daemon");
+            return !runningLaunchd(device).valueOr(std::nullopt) && gone(springBoard, "vantrel-springboard") && gone(bus, "dbus-daemon");
         };
         while (!done() && std::chrono::steady_clock::now() < end) sleepFor(0.02);
         if (!done()) {
@@ -282,20 +119,29 @@ int stop(const DeviceFolder& device) {
 }
 
 int start(const DeviceFolder& device, bool fresh, bool interactive) {
-    std::string error;
-    if (!checkSocketPath(device, &error) || !checkDeviceFolder(device, &error)) {
-        std::cerr << "vantrel-device: " << error << "\n";
+    Result<void> safe = checkSocketPath(device);
+    if (safe) safe = checkDeviceFolder(device);
+    if (!safe) {
+        std::cerr << "vantrel-device: " << safe.error().message << "\n";
         return 1;
     }
     // One start at a time: the others wait here, then find the device running.
     ControlLock control(device, true);
-    if (!control.held() || !checkDeviceFolder(device, &error)) {
-        std::cerr << "vantrel-device: " << (control.held() ? error : control.error()) << "\n";
+    if (!control.held()) {
+        std::cerr << "vantrel-device: " << control.error() << "\n";
+        return 1;
+    }
+    if (safe = checkDeviceFolder(device); !safe) {
+        std::cerr << "vantrel-device: " << safe.error().message << "\n";
         return 1;
     }
     if (fresh && stopHeld(device, true) != 0) return 1;
-    std::string lockError;
-    if (auto running = runningLaunchd(device, &lockError)) {
+    auto launchdPid = runningLaunchd(device);
+    if (!launchdPid) {
+        std::cerr << "vantrel-device: " << launchdPid.error().message << "\n";
+        return 1;
+    }
+    if (auto running = *launchdPid) {
         if (interactive) {
             if (stopHeld(device, true) != 0) return 1;  // the terminal takes over the running device
         } else if (waitForSpringBoard(device, kStartTimeout)) {
@@ -306,9 +152,6 @@ int start(const DeviceFolder& device, bool fresh, bool interactive) {
                       << ") but SpringBoard does not answer (./vantrel device log)\n";
             return 1;
         }
-    } else if (!lockError.empty()) {
-        std::cerr << "vantrel-device: " << lockError << "\n";
-        return 1;
     }
     if (stopHeld(device, true) != 0) return 1;  // leftovers of a device that did not stop cleanly
     if (!ensureInstalled(device, fresh)) return 1;
@@ -351,15 +194,14 @@ int start(const DeviceFolder& device, bool fresh, bool interactive) {
 
 int installCommand(const DeviceFolder& device, bool fresh) {
     ControlLock control(device, true);
-    std::string error;
     if (!control.held()) {
         std::cerr << "vantrel-device: " << control.error() << "\n";
         return 1;
     }
-    auto running = runningLaunchd(device, &error);
+    auto running = runningLaunchd(device).valueOr(std::nullopt);
     if (running && fresh && stopHeld(device, true) != 0) return 1;
-    if (!install(device, fresh, &error)) {
-        std::cerr << "vantrel-device: " << error << "\n";
+    if (auto installed = install(device, fresh); !installed) {
+        std::cerr << "vantrel-device: " << installed.error().message << "\n";
         return 1;
     }
     std::cout << "installed " << device.root << "\n";
@@ -386,20 +228,20 @@ int showLog(const DeviceFolder& device, size_t lines) {
 }
 
 // What the names of SpringBoard's errors mean to whoever typed the command.
-std::string explain(const ControlReply& r) {
-    if (r.errorName == kErrorNoSuchAlert) return "no such alert: " + r.message;
-    if (r.errorName == kErrorInvalidArgument) return "invalid argument: " + r.message;
-    if (r.errorName == kErrorNotAllowed) return "not allowed: " + r.message;
-    return r.message;
+std::string explain(const Error& e) {
+    if (e.name == kErrorNoSuchAlert) return "no such alert: " + e.message;
+    if (e.name == kErrorInvalidArgument) return "invalid argument: " + e.message;
+    if (e.name == kErrorNotAllowed) return "not allowed: " + e.message;
+    return e.message;
 }
 
 int call(const DeviceFolder& device, const char* method, const ControlArguments& arguments = nullptr) {
-    ControlReply r = control(device, method, arguments, kControlTimeout);
-    if (!r.ok()) {
-        std::cerr << "vantrel-device: " << explain(r) << "\n";
+    auto text = control(device, method, arguments, kControlTimeout);
+    if (!text) {
+        std::cerr << "vantrel-device: " << explain(text.error()) << "\n";
         return 1;
     }
-    if (!r.text.empty()) std::cout << r.text << "\n";
+    if (!text->empty()) std::cout << *text << "\n";
     return 0;
 }
 
@@ -407,10 +249,10 @@ int call(const DeviceFolder& device, const char* method, const ControlArguments&
 int sendControl(const DeviceFolder& device, const std::vector<std::string>& w, bool json) {
     const std::string& c = w[0];
     if (c == "ping") {
-        ControlReply r = control(device, "Ping", nullptr, kControlTimeout, "org.freedesktop.DBus.Peer");
-        if (!r.ok()) std::cerr << "vantrel-device: " << explain(r) << "\n";
+        auto r = control(device, "Ping", nullptr, kControlTimeout, "org.freedesktop.DBus.Peer");
+        if (!r) std::cerr << "vantrel-device: " << explain(r.error()) << "\n";
         else std::cout << "pong\n";
-        return r.ok() ? 0 : 1;
+        return r ? 0 : 1;
     }
     if (c == "status") return call(device, json ? "Status" : "StatusLine");
     if (c == "tap" && w.size() == 1) return call(device, "Tap");
@@ -468,8 +310,8 @@ int main(int argc, char** argv) {
     };
 
     // Nothing of a folder someone else could have prepared is read, run or written.
-    if (std::string error; !checkDeviceFolder(device, &error)) {
-        std::cerr << "vantrel-device: " << error << "\n";
+    if (auto safe = checkDeviceFolder(device); !safe) {
+        std::cerr << "vantrel-device: " << safe.error().message << "\n";
         return 1;
     }
     if (cmd == "launchd") return launchd(device, false);

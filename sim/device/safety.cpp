@@ -14,22 +14,13 @@
 
 #include "platform/foundation/file.h"
 #include "platform/foundation/plist.h"
+#include "platform/foundation/sd_ptr.h"
 #include "sim/device/sha256.h"
 
 namespace fs = std::filesystem;
 
 namespace vantrel::sim {
 namespace {
-
-struct Descriptor {
-    int fd = -1;
-    explicit Descriptor(int f) : fd(f) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    ~Descriptor() {
-        if (fd >= 0) ::close(fd);
-    }
-};
 
 struct DirectoryStream {
     DIR* dir;
@@ -40,11 +31,6 @@ struct DirectoryStream {
         if (dir) ::closedir(dir);
     }
 };
-
-bool fail(std::string* error, const std::string& text) {
-    if (error) *error = text;
-    return false;
-}
 
 std::string userName(uid_t uid) {
     passwd pw;
@@ -81,41 +67,39 @@ std::vector<std::pair<std::string, bool>> deviceFolders(const DeviceFolder& d) {
 }
 
 // One path of the device: present or not, and if present the caller's alone.
-bool checkOwnEntry(const std::string& path, const struct stat& st, const std::string& prefix, std::string* error) {
+Result<void> checkOwnEntry(const std::string& path, const struct stat& st, const std::string& prefix) {
     uid_t me = ::geteuid();
-    if (S_ISLNK(st.st_mode)) return fail(error, prefix + path + " is a symbolic link");
+    if (S_ISLNK(st.st_mode)) return failure(prefix + path + " is a symbolic link");
     if (st.st_uid != me)
-        return fail(error, prefix + path + " is owned by " + userName(st.st_uid) + ", not by you, " + userName(me));
+        return failure(prefix + path + " is owned by " + userName(st.st_uid) + ", not by you, " + userName(me));
     // A socket's mode says nothing: the folder it lives in keeps others out.
     if (!S_ISSOCK(st.st_mode) && (st.st_mode & (S_IWGRP | S_IWOTH)))
-        return fail(error, prefix + path + " is writable by group or others (mode " + modeText(st.st_mode) + ")");
-    return true;
+        return failure(prefix + path + " is writable by group or others (mode " + modeText(st.st_mode) + ")");
+    return {};
 }
 
-bool inspect(const std::string& path, struct stat* st, bool* exists, const std::string& prefix, std::string* error) {
-    if (::lstat(path.c_str(), st) == 0) return *exists = true;
-    *exists = false;
-    if (errno == ENOENT || errno == ENOTDIR) return true;
-    return fail(error, prefix + "cannot inspect " + path + ": " + std::strerror(errno));
+// Whether path exists, with its lstat in *st.
+Result<bool> inspect(const std::string& path, struct stat* st, const std::string& prefix) {
+    if (::lstat(path.c_str(), st) == 0) return true;
+    if (errno == ENOENT || errno == ENOTDIR) return false;
+    return failure(prefix + "cannot inspect " + path + ": " + std::strerror(errno));
 }
 
 }  // namespace
 
-bool checkDeviceFolder(const DeviceFolder& device, std::string* error) {
+Result<void> checkDeviceFolder(const DeviceFolder& device) {
     const std::string prefix = "refusing the device folder " + device.root + ": ";
     const uid_t me = ::geteuid();
     // The parents: whoever can write one of them can swap the device folder for another.
     fs::path parent = fs::path(device.root).parent_path();
     for (;;) {
         struct stat st;
-        bool exists = false;
-        if (!inspect(parent.string(), &st, &exists, prefix, error)) return false;
-        if (exists) {
-            if (S_ISLNK(st.st_mode)) return fail(error, prefix + parent.string() + " is a symbolic link");
+        if (TRY(inspect(parent.string(), &st, prefix))) {
+            if (S_ISLNK(st.st_mode)) return failure(prefix + parent.string() + " is a symbolic link");
             if (st.st_uid != 0 && st.st_uid != me)
-                return fail(error, prefix + "its parent " + parent.string() + " is owned by " + userName(st.st_uid));
+                return failure(prefix + "its parent " + parent.string() + " is owned by " + userName(st.st_uid));
             if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX))
-                return fail(error, prefix + "its parent " + parent.string() + " is writable by group or others (mode " +
+                return failure(prefix + "its parent " + parent.string() + " is writable by group or others (mode " +
                                        modeText(st.st_mode) + ")");
         }
         if (parent == parent.root_path() || parent.empty()) break;
@@ -123,29 +107,26 @@ bool checkDeviceFolder(const DeviceFolder& device, std::string* error) {
     }
     for (const auto& [folder, entriesToo] : deviceFolders(device)) {
         struct stat st;
-        bool exists = false;
-        if (!inspect(folder, &st, &exists, prefix, error)) return false;
-        if (!exists) continue;
-        if (!checkOwnEntry(folder, st, prefix, error)) return false;
-        if (!S_ISDIR(st.st_mode)) return fail(error, prefix + folder + " is not a folder");
+        if (!TRY(inspect(folder, &st, prefix))) continue;
+        TRY(checkOwnEntry(folder, st, prefix));
+        if (!S_ISDIR(st.st_mode)) return failure(prefix + folder + " is not a folder");
         if (!entriesToo) continue;
         DirectoryStream dir(folder);
-        if (!dir.dir) return fail(error, prefix + "cannot read " + folder + ": " + std::strerror(errno));
+        if (!dir.dir) return failure(prefix + "cannot read " + folder + ": " + std::strerror(errno));
         while (dirent* e = ::readdir(dir.dir)) {
             std::string name = e->d_name;
             if (name == "." || name == "..") continue;
             const std::string path = folder + "/" + name;
-            if (!inspect(path, &st, &exists, prefix, error)) return false;
-            if (exists && !checkOwnEntry(path, st, prefix, error)) return false;
+            if (TRY(inspect(path, &st, prefix))) TRY(checkOwnEntry(path, st, prefix));
         }
     }
-    return true;
+    return {};
 }
 
-bool checkSocketPath(const DeviceFolder& device, std::string* error) {
+Result<void> checkSocketPath(const DeviceFolder& device) {
     const std::string socket = device.run() + "/bus.socket";
-    if (socket.size() < sizeof(sockaddr_un::sun_path)) return true;
-    return fail(error, "the device folder's path is too long: its bus socket " + socket + " would take " +
+    if (socket.size() < sizeof(sockaddr_un::sun_path)) return {};
+    return failure("the device folder's path is too long: its bus socket " + socket + " would take " +
                            std::to_string(socket.size()) + " bytes, more than the " +
                            std::to_string(sizeof(sockaddr_un::sun_path) - 1) +
                            " a unix socket allows; use a shorter folder");
@@ -166,53 +147,39 @@ bool recordInstalledFiles(const DeviceFolder& device, const std::map<std::string
     return platform::writeDictionaryFile(device.installRecord(), record);
 }
 
-void* loadInstalled(const DeviceFolder& device, const std::string& relativePath, bool byDescriptor, std::string* error) {
+Result<void*> loadInstalled(const DeviceFolder& device, const std::string& relativePath, bool byDescriptor) {
     const std::string path = device.root + "/" + relativePath;
     auto files = installedFiles(device);
     auto recorded = files.find(relativePath);
-    if (recorded == files.end()) {
-        fail(error, path + " is not a file the device installed");
-        return nullptr;
-    }
+    if (recorded == files.end()) return failure(path + " is not a file the device installed");
     std::vector<std::string> parts;
     for (const auto& part : fs::path(relativePath)) parts.push_back(part.string());
     for (const auto& part : parts)
-        if (part.empty() || part == "." || part == ".." || part == "/") {
-            fail(error, path + " is not a plain path inside the device");
-            return nullptr;
-        }
+        if (part.empty() || part == "." || part == ".." || part == "/")
+            return failure(path + " is not a plain path inside the device");
     // Component by component from the checked folder: no link is followed on the way.
-    auto dir = std::make_unique<Descriptor>(::open(device.root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    for (size_t i = 0; dir->fd >= 0 && i + 1 < parts.size(); ++i)
-        dir = std::make_unique<Descriptor>(::openat(dir->fd, parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    Descriptor file(dir->fd < 0 ? -1 : ::openat(dir->fd, parts.back().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    platform::Fd dir(::open(device.root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    for (size_t i = 0; dir && i + 1 < parts.size(); ++i)
+        dir = platform::Fd(::openat(dir.get(), parts[i].c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    platform::Fd file(!dir ? -1 : ::openat(dir.get(), parts.back().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
-    if (file.fd < 0 || ::fstat(file.fd, &st) != 0) {
-        fail(error, "cannot open " + path + " without following links: " + std::strerror(errno));
-        return nullptr;
-    }
-    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH))) {
-        fail(error, path + " is not a regular file of yours that only you can write");
-        return nullptr;
-    }
-    auto digest = sha256OfDescriptor(file.fd);
-    if (!digest || *digest != recorded->second) {
-        fail(error, path + " does not match what install recorded");
-        return nullptr;
-    }
-    std::string loadPath = "/proc/self/fd/" + std::to_string(file.fd);
+    if (!file || ::fstat(file.get(), &st) != 0)
+        return failure("cannot open " + path + " without following links: " + std::strerror(errno));
+    if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)))
+        return failure(path + " is not a regular file of yours that only you can write");
+    auto digest = sha256OfDescriptor(file.get());
+    if (!digest || *digest != recorded->second) return failure(path + " does not match what install recorded");
+    std::string loadPath = "/proc/self/fd/" + std::to_string(file.get());
     if (!byDescriptor) {
         struct stat now;
-        if (::stat(path.c_str(), &now) != 0 || now.st_dev != st.st_dev || now.st_ino != st.st_ino) {
-            fail(error, path + " was replaced while it was checked");
-            return nullptr;
-        }
+        if (::stat(path.c_str(), &now) != 0 || now.st_dev != st.st_dev || now.st_ino != st.st_ino)
+            return failure(path + " was replaced while it was checked");
         loadPath = path;
     }
     void* handle = ::dlopen(loadPath.c_str(), RTLD_NOW | RTLD_GLOBAL);
     if (!handle) {
         const char* why = ::dlerror();
-        fail(error, "cannot load " + path + ": " + (why ? why : "unknown error"));
+        return failure("cannot load " + path + ": " + (why ? why : "unknown error"));
     }
     return handle;
 }

@@ -2,7 +2,7 @@
 // it loads, runs, reads or writes anything there, and the one way libraries are loaded from it.
 // A folder is used only when it and everything the device keeps in it belong to the caller and
 // nobody else can write them; libraries load only when install recorded them with this digest.
-// Failures come back as false or nullptr with a sentence naming the path in *error.
+// Failures come back as a Result whose error is a sentence naming the path.
 #pragma once
 
 #include <map>
@@ -17,10 +17,10 @@ namespace vantrel::sim {
 // root and writable by nobody else (a sticky /tmp is fine); the folders the device creates, and
 // what it loads, runs or appends to in them, are the caller's, not writable by group or others,
 // and no symbolic link. A folder that does not exist yet passes when its parents do.
-bool checkDeviceFolder(const DeviceFolder& device, std::string* error);
+Result<void> checkDeviceFolder(const DeviceFolder& device);
 
 // The bus socket lives in run/: its path must fit a unix socket address.
-bool checkSocketPath(const DeviceFolder& device, std::string* error);
+Result<void> checkSocketPath(const DeviceFolder& device);
 
 // The files install put in the device, by path inside the folder, with their SHA-256.
 std::map<std::string, std::string> installedFiles(const DeviceFolder& device);
@@ -30,7 +30,7 @@ bool recordInstalledFiles(const DeviceFolder& device, const std::map<std::string
 // following links, owned by the caller, and hashing to what install recorded. byDescriptor
 // loads the very inode hashed (/proc/self/fd); otherwise the path is loaded after checking it
 // still names that inode (for code that finds its resources next to itself).
-void* loadInstalled(const DeviceFolder& device, const std::string& relativePath, bool byDescriptor, std::string* error);
+Result<void*> loadInstalled(const DeviceFolder& device, const std::string& relativePath, bool byDescriptor);
 
 // Text from a device file made safe for one log line: control characters escaped.
 std::string printable(std::string_view text);

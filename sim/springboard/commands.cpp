@@ -19,15 +19,15 @@ constexpr char kStatusBarTapEvent[] = "libactivator.statusbar.tap.single";
 
 }  // namespace
 
-CommandResult tapStatusBar() {
+Result<void> tapStatusBar() {
     if (!platform::LAActivator::sharedInstance().sendEvent(kStatusBarTapEvent))
-        return CommandError{kErrorNotAllowed, "no listener takes the status bar tap"};
-    return std::nullopt;
+        return failure("no listener takes the status bar tap", kErrorNotAllowed);
+    return {};
 }
 
-CommandResult answerAlert(uint64_t id, const std::string& button) {
+Result<void> answerAlert(uint64_t id, const std::string& button) {
     auto alert = platform::visibleAlert(id);
-    if (!alert) return CommandError{kErrorNoSuchAlert, "no alert " + std::to_string(id) + " is shown"};
+    if (!alert) return failure("no alert " + std::to_string(id) + " is shown", kErrorNoSuchAlert);
     const auto& titles = alert->buttonTitles();
     long index = -1;
     for (size_t i = 0; i < titles.size(); ++i)
@@ -38,13 +38,13 @@ CommandResult answerAlert(uint64_t id, const std::string& button) {
         if (end && *end == '\0' && !button.empty() && n >= 0 && n < static_cast<long>(titles.size())) index = n;
     }
     if (index < 0)
-        return CommandError{kErrorInvalidArgument, "alert " + std::to_string(id) + " has no button " + button};
+        return failure("alert " + std::to_string(id) + " has no button " + button, kErrorInvalidArgument);
     alert->dismissWithClickedButtonIndex(index);
-    return std::nullopt;
+    return {};
 }
 
-CommandResult setHardware(const DeviceFolder& device, const platform::Dictionary& changes) {
-    if (changes.empty()) return CommandError{kErrorInvalidArgument, "no changes given"};
+Result<void> setHardware(const DeviceFolder& device, const platform::Dictionary& changes) {
+    if (changes.empty()) return failure("no changes given", kErrorInvalidArgument);
     // Tried on a copy first: one bad key and the device is left as it was.
     std::vector<std::string> ignored;
     platform::DeviceState trial = platform::deviceState();
@@ -52,7 +52,7 @@ CommandResult setHardware(const DeviceFolder& device, const platform::Dictionary
     if (!ignored.empty()) {
         std::string text = "unknown key or wrong type, nothing applied:";
         for (const auto& k : ignored) text += " " + k;
-        return CommandError{kErrorInvalidArgument, text};
+        return failure(text, kErrorInvalidArgument);
     }
     platform::deviceState().apply(changes);
     platform::Dictionary stored = readDeviceState(device);
@@ -63,7 +63,7 @@ CommandResult setHardware(const DeviceFolder& device, const platform::Dictionary
     // SpringBoard resets its time formatter, and the tweak re-applies the clock mode.
     msgSend<void>(platform::statusBarAggregator(), sel_registerName("_resetTimeItemFormatter"));
     platform::updateAllItems();
-    return std::nullopt;
+    return {};
 }
 
 std::optional<platform::Value> readValue(sd_bus_message* m) {

@@ -1,6 +1,6 @@
 // What SpringBoard can be told to do, for its bus interface and the terminal's keys alike: each
-// command runs on the main thread and either does all it says or refuses with a D-Bus error name
-// (kError* of device.h) and a sentence, leaving everything as it was. readValue turns one D-Bus
+// command runs on the main thread and either does all it says or refuses with an Error named by
+// its D-Bus error name (kError* of device.h), leaving everything as it was. readValue turns one D-Bus
 // value of a call into the property-list value device state keeps.
 #pragma once
 
@@ -10,20 +10,15 @@
 
 #include "platform/foundation/value.h"
 #include "sim/device/device.h"
+#include "sim/device/result.h"
 
 namespace vantrel::sim {
 
-struct CommandError {
-    const char* name;
-    std::string message;
-};
-using CommandResult = std::optional<CommandError>;
-
-CommandResult tapStatusBar();
-CommandResult answerAlert(uint64_t id, const std::string& button);  // a title, or an index as text
+Result<void> tapStatusBar();
+Result<void> answerAlert(uint64_t id, const std::string& button);  // a title, or an index as text
 // All or nothing: one unknown key or wrong type and nothing is applied. What is applied is
 // also kept in device.plist (the hardware survives a respring).
-CommandResult setHardware(const DeviceFolder& device, const platform::Dictionary& changes);
+Result<void> setHardware(const DeviceFolder& device, const platform::Dictionary& changes);
 
 // The value at the message's read position (a basic type, a variant or a list of them);
 // nullopt for anything else, dictionaries included.

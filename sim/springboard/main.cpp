@@ -27,6 +27,7 @@
 #include "platform/uikit/application.h"
 #include "sim/device/device.h"
 #include "sim/device/safety.h"
+#include "sim/host/session.h"
 #include "sim/springboard/service.h"
 #include "sim/springboard/status.h"
 
@@ -38,8 +39,7 @@ struct Host {
     DeviceFolder device;
     bool interactive = false;
     bool safeMode = false;
-    platform::SdEventRunLoop loop;
-    std::unique_ptr<platform::DBusNotificationCenter> center;
+    std::unique_ptr<DeviceSession> session;  // the loop and the bus centre
     std::unique_ptr<DeviceService> service;  // the typed interface and the redraw signal
     std::shared_ptr<platform::UIAlertView> safeModeAlert;
     bool redrawScheduled = false;
@@ -73,30 +73,31 @@ void redraw() {
 void setNeedsDisplay() {
     if (host->redrawScheduled) return;
     host->redrawScheduled = true;
-    host->loop.perform(redraw);
+    host->session->loop().perform(redraw);
 }
 
 void onKey() {
     char key = 0;
     if (::read(STDIN_FILENO, &key, 1) != 1) {
-        host->loop.exit(0);  // the terminal went away
+        host->session->loop().exit(0);  // the terminal went away
         return;
     }
     switch (key) {
-    case 't': tapStatusBar(); break;
+    // A key the device refuses just does nothing on the screen.
+    case 't': (void)tapStatusBar(); break;
     case 'l': platform::deviceState().locked ? platform::unlockDevice() : platform::lockDevice(); break;
     case 'n': {
         auto* nc = platform::notificationCenterViewController();
         nc && nc->open ? platform::closeNotificationCenter() : platform::openNotificationCenter();
         break;
     }
-    case 'q': host->loop.exit(0); return;
+    case 'q': host->session->loop().exit(0); return;
     case 0x03:  // Ctrl-C and Ctrl-\: keys in raw mode, a quit as 'q' is (launchd stops the device)
-    case 0x1c: host->loop.exit(0); return;
+    case 0x1c: host->session->loop().exit(0); return;
     default:
         if (key >= '0' && key <= '9') {
             auto alerts = platform::visibleAlerts();
-            if (!alerts.empty()) answerAlert(alerts.front()->alertId(), std::string(1, key));
+            if (!alerts.empty()) (void)answerAlert(alerts.front()->alertId(), std::string(1, key));
         }
     }
     setNeedsDisplay();
@@ -109,7 +110,7 @@ public:
     void alertView_clickedButtonAtIndex(platform::UIAlertView&, long index) override {
         if (index != 1) return;
         NSLog("SpringBoard: restarting from safe mode");
-        auto respring = [] { host->loop.exit(kRespringExitStatus); };
+        auto respring = [] { host->session->loop().exit(kRespringExitStatus); };
         host->service ? host->service->afterReplies(respring) : respring();
     }
 };
@@ -125,9 +126,8 @@ void injectLibraries() {
     // Only what install put there and recorded, loaded from the very inode that was hashed;
     // global, as the loader does: the tweak's exported symbols are there for others too.
     for (const auto& path : librariesFor(host->device, kSpringBoardBusName)) {
-        std::string error;
-        if (!loadInstalled(host->device, path.substr(host->device.root.size() + 1), true, &error))
-            NSLog("SpringBoard: %s was not injected: %s", printable(path).c_str(), printable(error).c_str());
+        if (auto loaded = loadInstalled(host->device, path.substr(host->device.root.size() + 1), true); !loaded)
+            NSLog("SpringBoard: %s was not injected: %s", printable(path).c_str(), printable(loaded.error().message).c_str());
     }
 }
 
@@ -153,25 +153,18 @@ int main(int argc, char** argv) {
     h.device = deviceFolder(folder);
     h.safeMode = safeMode;
     h.interactive = interactive && ::isatty(STDIN_FILENO) && ::isatty(STDOUT_FILENO);
-    if (std::string error; !checkDeviceFolder(h.device, &error)) {
-        std::cerr << "vantrel-springboard: " << error << "\n";
+    if (auto safe = checkDeviceFolder(h.device); !safe) {
+        std::cerr << "vantrel-springboard: " << safe.error().message << "\n";
         return 1;
     }
 
-    platform::setHomeDirectory(h.device.home());
-    platform::setLogFile(h.device.log());
-    if (h.interactive) platform::setLogToStderr(false);  // the screen is ours
-    platform::RunLoop::setMain(&h.loop);
-    h.loop.exitOnTerminationSignals();
-
-    auto address = busAddress(h.device);
-    if (!address) {
-        NSLog("SpringBoard: the device bus is not running (./vantrel device start)");
+    // On a terminal the screen is ours.
+    h.session = std::make_unique<DeviceSession>(h.device, h.interactive ? DeviceSession::Log::FileOnly
+                                                                        : DeviceSession::Log::ToStderrToo);
+    if (auto joined = h.session->joinBus(); !joined) {
+        if (joined.error().name == kDeviceNotRunning) NSLog("SpringBoard: the device bus is not running (./vantrel device start)");
         return 1;
     }
-    h.center = std::make_unique<platform::DBusNotificationCenter>(*address, h.loop);
-    if (!h.center->isConnected()) return 1;
-    platform::NotificationCenter::setDistributed(h.center.get());
     writePid(h.device.springBoardPidFile(), ::getpid());
 
     platform::registerSpringBoardClasses();
@@ -194,10 +187,12 @@ int main(int argc, char** argv) {
     platform::finishLaunching();
     if (h.safeMode) showSafeModeAlert(safeModeDelegate);
 
-    exitWhenDisconnected(h.center->bus(), "notification");
-    h.service = std::make_unique<DeviceService>(ServiceHost{h.device, &h.loop, h.center.get(), h.safeMode, setNeedsDisplay});
-    h.center->setDeliveredObserver([] { host->service->notificationHandled(); });
-    if (!h.service->open(*address)) {
+    auto* center = h.session->center();
+    exitWhenDisconnected(center->bus(), "notification");
+    h.service =
+        std::make_unique<DeviceService>(ServiceHost{h.device, &h.session->loop(), center, h.safeMode, setNeedsDisplay});
+    center->setDeliveredObserver([] { host->service->notificationHandled(); });
+    if (!h.service->open(h.session->busAddress())) {
         std::fflush(nullptr);
         ::_exit(1);
     }
@@ -215,17 +210,15 @@ int main(int argc, char** argv) {
             ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
             std::fputs("\x1b[?25l", stdout);
         }
-        h.loop.watchInput(STDIN_FILENO, onKey);
+        h.session->loop().watchInput(STDIN_FILENO, onKey);
     }
     setNeedsDisplay();
-    int code = h.loop.run();
+    int code = h.session->loop().run();
     restoreTerminal();
-    platform::NotificationCenter::setDistributed(nullptr);
-    // Exit without running the injected libraries' destructors against a torn-down platform.
-    platform::flushLog();
-    std::fflush(nullptr);
     platform::forgetDelegate(&safeModeDelegate);
     h.service.reset();
-    h.center.reset();
+    h.session.reset();
+    // Exit without running the injected libraries' destructors against a torn-down platform.
+    std::fflush(nullptr);
     ::_exit(code < 0 ? 1 : code);
 }

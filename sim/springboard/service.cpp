@@ -12,6 +12,7 @@
 
 #include "platform/device/device_state.h"
 #include "platform/foundation/log.h"
+#include "platform/foundation/sd_ptr.h"
 #include "platform/springboard/springboard.h"
 #include "platform/uikit/alert.h"
 #include "shared/settings.h"
@@ -25,10 +26,6 @@ namespace {
 // to be queued ahead of the command's own: the reply then goes out at once and the command's
 // notifications follow the queue in order.
 constexpr uint64_t kBacklog = 4;
-
-struct BusCloser {
-    void operator()(sd_bus* b) const { sd_bus_flush_close_unref(b); }
-};
 
 // What the properties showed at the last redraw, to tell which changed.
 struct Alert {
@@ -73,21 +70,18 @@ namespace {
 
 // A reply held back until the round trip on the notification connection has come back.
 struct PendingReply {
-    sd_bus_message* call = nullptr;
+    platform::MessagePtr call;
     std::function<int(sd_bus_message*)> send;
     bool readsState = false;  // Status(), StatusLine(): read after the work already queued
     uint64_t handledAtStart = 0;
     bool answered = false;
-    ~PendingReply() {
-        if (call) sd_bus_message_unref(call);
-    }
 };
 
 }  // namespace
 
 struct DeviceService::State {
     ServiceHost host;
-    std::unique_ptr<sd_bus, BusCloser> bus;
+    platform::BusPtr bus;
     std::vector<std::shared_ptr<PendingReply>> waiting;
     uint64_t notificationsHandled = 0;
     Snapshot last;
@@ -106,7 +100,7 @@ struct DeviceService::State {
         p->answered = true;
         std::erase(waiting, p);
         auto reply = [this, p] {
-            if (int r = p->send(p->call); r < 0) NSLog("SpringBoard: a reply was not sent: %s", std::strerror(-r));
+            if (int r = p->send(p->call.get()); r < 0) NSLog("SpringBoard: a reply was not sent: %s", std::strerror(-r));
             if (host.setNeedsDisplay) host.setNeedsDisplay();
             runAfterReplies();
         };
@@ -122,22 +116,22 @@ struct DeviceService::State {
     int replyAfterRoundTrip(sd_bus_message* m, sd_bus_error* error, std::function<int(sd_bus_message*)> send,
                             bool readsState = false) {
         auto p = std::make_shared<PendingReply>();
-        p->call = sd_bus_message_ref(m);
+        p->call.reset(sd_bus_message_ref(m));
         p->send = std::move(send);
         p->readsState = readsState;
         p->handledAtStart = notificationsHandled;
         auto* held = new Held{this, p};
-        sd_bus_slot* slot = nullptr;
-        int r = sd_bus_call_method_async(host.center->bus(), &slot, "org.freedesktop.DBus", "/org/freedesktop/DBus",
-                                         "org.freedesktop.DBus", "GetId", onBarrier, held, "");
+        platform::SlotPtr slot;
+        int r = sd_bus_call_method_async(host.center->bus(), platform::out(slot), "org.freedesktop.DBus",
+                                         "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId", onBarrier, held, "");
         if (r < 0) {
             delete held;
             return sd_bus_error_set_errno(error, r);
         }
-        // The slot frees what it carries whenever it goes, answered or not.
-        sd_bus_slot_set_destroy_callback(slot, [](void* d) { delete static_cast<Held*>(d); });
-        sd_bus_slot_set_floating(slot, 1);
-        sd_bus_slot_unref(slot);
+        // The slot frees what it carries whenever it goes, answered or not; floating, it goes
+        // with the bus once the reply is in, not with our reference.
+        sd_bus_slot_set_destroy_callback(slot.get(), [](void* d) { delete static_cast<Held*>(d); });
+        sd_bus_slot_set_floating(slot.get(), 1);
         waiting.push_back(p);
         return 1;
     }
@@ -163,32 +157,32 @@ int sendEmpty(sd_bus_message* call) { return sd_bus_reply_method_return(call, ""
 template <typename F>
 int command(sd_bus_message* m, void* userdata, sd_bus_error* error, const char* name, F&& run) {
     auto* s = static_cast<State*>(userdata);
-    CommandResult r;
+    Result<void> r;
     try {
         r = run();
     } catch (...) {
         NSLog("SpringBoard: the command %s failed", name);
         return sd_bus_error_set(error, SD_BUS_ERROR_FAILED, "the command failed");
     }
-    if (r) {
+    if (!r) {
         if (s->host.setNeedsDisplay) s->host.setNeedsDisplay();
-        return sd_bus_error_set(error, r->name, r->message.c_str());
+        return sd_bus_error_set(error, r.error().name.c_str(), r.error().message.c_str());
     }
     return s->replyAfterRoundTrip(m, error, sendEmpty);
 }
 
 int onTap(sd_bus_message* m, void* u, sd_bus_error* e) { return command(m, u, e, "Tap", tapStatusBar); }
 int onLock(sd_bus_message* m, void* u, sd_bus_error* e) {
-    return command(m, u, e, "Lock", [] { return platform::lockDevice(), CommandResult(); });
+    return command(m, u, e, "Lock", [] { return platform::lockDevice(), Result<void>(); });
 }
 int onUnlock(sd_bus_message* m, void* u, sd_bus_error* e) {
-    return command(m, u, e, "Unlock", [] { return platform::unlockDevice(), CommandResult(); });
+    return command(m, u, e, "Unlock", [] { return platform::unlockDevice(), Result<void>(); });
 }
 int onOpenNotificationCenter(sd_bus_message* m, void* u, sd_bus_error* e) {
-    return command(m, u, e, "OpenNotificationCenter", [] { return platform::openNotificationCenter(), CommandResult(); });
+    return command(m, u, e, "OpenNotificationCenter", [] { return platform::openNotificationCenter(), Result<void>(); });
 }
 int onCloseNotificationCenter(sd_bus_message* m, void* u, sd_bus_error* e) {
-    return command(m, u, e, "CloseNotificationCenter", [] { return platform::closeNotificationCenter(), CommandResult(); });
+    return command(m, u, e, "CloseNotificationCenter", [] { return platform::closeNotificationCenter(), Result<void>(); });
 }
 
 int onAnswerAlert(sd_bus_message* m, void* u, sd_bus_error* e) {
@@ -335,9 +329,8 @@ DeviceService::~DeviceService() {
 // name. The name is queued for, never handed over: a client that takes it while we are away
 // gives it back by leaving.
 bool DeviceService::open(const std::string& address) {
-    sd_bus* raw = nullptr;
-    int r = sd_bus_new(&raw);
-    s_->bus.reset(raw);
+    int r = sd_bus_new(platform::out(s_->bus));
+    sd_bus* raw = s_->bus.get();
     if (r >= 0) r = sd_bus_set_address(raw, address.c_str());
     if (r >= 0) r = sd_bus_set_bus_client(raw, 1);
     if (r >= 0) r = sd_bus_start(raw);

@@ -144,11 +144,11 @@ TEST_F(Device, RespringNowRestartsSpringBoardAndTheTweakStartsAgain) {
 }
 
 TEST_F(Device, AUserInfoThatIsNoIntegerGivesToggleErrorAndSpringBoardGoesOn) {
-    auto address = platform::readWholeFile(folder_ + "/run/bus.address", 4096);
-    ASSERT_TRUE(address);
+    std::string address = busAddressOf(folder_);
+    ASSERT_FALSE(address.empty());
     platform::SdEventRunLoop loop;
     {
-        platform::DBusNotificationCenter center(std::string(address->begin(), address->end()), loop);
+        platform::DBusNotificationCenter center(address, loop);
         ASSERT_TRUE(center.isConnected());
         platform::Dictionary bad{{"itemToggled", "ninety-nine"}};
         center.post("vantrel.SettingsChanged", &bad);

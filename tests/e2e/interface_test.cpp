@@ -23,10 +23,6 @@ constexpr char kBusctl[] = "/usr/bin/busctl";
 constexpr char kPath[] = "/com/apple/springboard";
 constexpr char kInterface[] = "com.quennick.vantrel.Device";
 
-struct BusCloser {
-    void operator()(sd_bus* b) const { sd_bus_flush_close_unref(b); }
-};
-
 class Interface : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -36,12 +32,8 @@ protected:
         ASSERT_EQ(device({"start", "--fresh"}).code, 0);
         address_ = busAddressOf(folder_);
         ASSERT_FALSE(address_.empty());
-        sd_bus* raw = nullptr;
-        ASSERT_GE(sd_bus_new(&raw), 0);
-        bus_.reset(raw);
-        sd_bus_set_address(raw, address_.c_str());
-        sd_bus_set_bus_client(raw, 1);
-        ASSERT_GE(sd_bus_start(raw), 0);
+        bus_ = joinBus(address_);
+        ASSERT_TRUE(bus_);
     }
     void TearDown() override {
         bus_.reset();
@@ -66,11 +58,10 @@ protected:
     template <typename... A>
     std::string errorOf(const char* method, const char* types, A... args) {
         sd_bus_error error = SD_BUS_ERROR_NULL;
-        sd_bus_message* reply = nullptr;
-        int r = sd_bus_call_method(bus_.get(), "com.apple.springboard", kPath, kInterface, method, &error, &reply, types,
-                                   args...);
+        platform::MessagePtr reply;
+        int r = sd_bus_call_method(bus_.get(), "com.apple.springboard", kPath, kInterface, method, &error, platform::out(reply),
+                                   types, args...);
         std::string name = r < 0 && error.name ? error.name : "";
-        sd_bus_message_unref(reply);
         sd_bus_error_free(&error);
         return name;
     }
@@ -84,7 +75,7 @@ public:
 
 protected:
     std::string folder_, address_;
-    std::unique_ptr<sd_bus, BusCloser> bus_;
+    platform::BusPtr bus_;
 };
 
 void Interface::introspection() {

@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/foundation/sd_ptr.h"
+
 namespace vantrel::test {
 
 inline constexpr double kReaper = 30.0;
@@ -96,6 +98,16 @@ inline std::string busAddressOf(const std::string& deviceFolder) {
     return address;
 }
 
+// A client connection of the test's own to a device bus, or null when it cannot be joined.
+inline platform::BusPtr joinBus(const std::string& address) {
+    platform::BusPtr bus;
+    int r = sd_bus_new(platform::out(bus));
+    if (r >= 0) r = sd_bus_set_address(bus.get(), address.c_str());
+    if (r >= 0) r = sd_bus_set_bus_client(bus.get(), 1);
+    if (r >= 0) r = sd_bus_start(bus.get());
+    return r >= 0 ? std::move(bus) : nullptr;
+}
+
 // A Settings app that stays open on its main page, reading commands from a pipe; ended by its
 // pid when the session goes away.
 class SettingsSession {
@@ -120,23 +132,23 @@ public:
         }
         ::close(in[0]);
         ::close(out[1]);
-        in_ = in[1];
-        out_ = out[0];
+        in_.reset(in[1]);
+        out_.reset(out[0]);
     }
 
     void close() {
         if (pid_ <= 0) return;
-        ::close(in_);
+        in_.reset();
         ::kill(pid_, SIGTERM);
         ::waitpid(pid_, nullptr, 0);
-        ::close(out_);
+        out_.reset();
         pid_ = -1;
     }
 
     // One command of the session; its output up to the closing "ok" or "error" line.
     std::string ask(const std::string& line) {
         std::string text = line + "\n";
-        EXPECT_EQ(::write(in_, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+        EXPECT_EQ(::write(in_.get(), text.data(), text.size()), static_cast<ssize_t>(text.size()));
         std::string got;
         const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(kReaper);
         while (got.find("\nok\n") == std::string::npos && got.find("\nerror\n") == std::string::npos &&
@@ -146,10 +158,10 @@ public:
                 ADD_FAILURE() << "the Settings session did not answer " << line;
                 break;
             }
-            pollfd p{out_, POLLIN, 0};
+            pollfd p{out_.get(), POLLIN, 0};
             if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
             char buf[4096];
-            ssize_t n = ::read(out_, buf, sizeof buf);
+            ssize_t n = ::read(out_.get(), buf, sizeof buf);
             if (n <= 0) break;
             got.append(buf, static_cast<size_t>(n));
         }
@@ -158,7 +170,7 @@ public:
 
 private:
     pid_t pid_ = -1;
-    int in_ = -1, out_ = -1;
+    platform::Fd in_, out_;
 };
 
 }  // namespace vantrel::test

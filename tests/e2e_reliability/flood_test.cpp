@@ -31,13 +31,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace vantrel::test;
 
-struct BusCloser {
-    void operator()(sd_bus* b) const { sd_bus_flush_close_unref(b); }
-};
-using BusPtr = std::unique_ptr<sd_bus, BusCloser>;
-struct MessageUnref {
-    void operator()(sd_bus_message* m) const { sd_bus_message_unref(m); }
-};
+using platform::BusPtr;
 
 class FloodedDevice : public ::testing::Test {
 protected:
@@ -45,10 +39,8 @@ protected:
         char tmpl[] = "/tmp/vantrel-flood-XXXXXX";
         folder_ = ::mkdtemp(tmpl);
         ASSERT_EQ(run({bin("vantrel-device"), "--device", folder_, "start", "--fresh"}).code, 0);
-        auto address = platform::readWholeFile(folder_ + "/run/bus.address", 4096);
-        ASSERT_TRUE(address);
-        address_.assign(address->begin(), address->end());
-        while (!address_.empty() && (address_.back() == '\n' || address_.back() == ' ')) address_.pop_back();
+        address_ = busAddressOf(folder_);
+        ASSERT_FALSE(address_.empty());
     }
     void TearDown() override {
         run({bin("vantrel-device"), "--device", folder_, "stop"});
@@ -68,14 +60,7 @@ protected:
         ASSERT_TRUE(center.isConnected());
         for (int i = 0; i < times; ++i) center.post("vantrel.SettingsChanged", &info);
     }  // flushed on close
-    BusPtr connect() {
-        sd_bus* raw = nullptr;
-        sd_bus_new(&raw);
-        BusPtr bus(raw);
-        sd_bus_set_address(raw, address_.c_str());
-        sd_bus_set_bus_client(raw, 1);
-        return sd_bus_start(raw) >= 0 ? std::move(bus) : nullptr;
-    }
+    BusPtr connect() { return joinBus(address_); }
     void writeMain(const platform::Dictionary& d) {
         ASSERT_TRUE(platform::writeDictionaryFile(folder_ + "/var/mobile/Library/Preferences/com.quennick.vantrel.plist", d));
     }
@@ -163,19 +148,18 @@ void FloodedDevice::closedConnectionEndsTheHost() {
     std::string pid = springBoardPid();
     ASSERT_FALSE(pid.empty());
     // Cut one of SpringBoard's bus connections from outside, as the daemon does to a client.
-    int pidfd = static_cast<int>(::syscall(SYS_pidfd_open, std::stoi(pid), 0));
+    platform::Fd pidfd(static_cast<int>(::syscall(SYS_pidfd_open, std::stoi(pid), 0)));
     int cut = -1;
     for (const auto& e : fs::directory_iterator("/proc/" + pid + "/fd")) {
         std::error_code ec;
         if (fs::read_symlink(e.path(), ec).string().rfind("socket:", 0) != 0) continue;
-        int fd = pidfd < 0 ? -1 : static_cast<int>(::syscall(SYS_pidfd_getfd, pidfd, std::stoi(e.path().filename()), 0));
-        if (fd >= 0) {
-            cut = ::shutdown(fd, SHUT_RDWR);
-            ::close(fd);
+        platform::Fd fd(!pidfd ? -1 : static_cast<int>(::syscall(SYS_pidfd_getfd, pidfd.get(), std::stoi(e.path().filename()), 0)));
+        if (fd) {
+            cut = ::shutdown(fd.get(), SHUT_RDWR);
             break;
         }
     }
-    if (pidfd >= 0) ::close(pidfd);
+    pidfd.reset();
     if (cut != 0) GTEST_SKIP() << "this machine does not let us reach another process's socket";
     std::string now;
     EXPECT_TRUE(waitFor([&] {
@@ -193,10 +177,10 @@ void FloodedDevice::megabyteSignals() {
     // One signal of about 2 MB whose entries are all of a type notifications do not carry, then
     // more small ones than the log's burst.
     auto send = [&](int entries) {
-        sd_bus_message* raw = nullptr;
-        ASSERT_GE(sd_bus_message_new_signal(bus.get(), &raw, platform::kNotificationObjectPath,
+        platform::MessagePtr m;
+        ASSERT_GE(sd_bus_message_new_signal(bus.get(), platform::out(m), platform::kNotificationObjectPath,
                                             platform::kNotificationInterface, platform::kNotificationMember), 0);
-        std::unique_ptr<sd_bus_message, MessageUnref> m(raw);
+        sd_bus_message* raw = m.get();
         sd_bus_message_append(raw, "sb", "vantrel.SettingsChanged", 1);
         sd_bus_message_open_container(raw, 'a', "{sv}");
         for (int i = 0; i < entries; ++i)

@@ -28,10 +28,8 @@ protected:
         char tmpl[] = "/tmp/vantrel-e2e-reliability-XXXXXX";
         folder_ = ::mkdtemp(tmpl);
         ASSERT_EQ(run({bin("vantrel-device"), "--device", folder_, "start", "--fresh"}).code, 0);
-        auto address = platform::readWholeFile(folder_ + "/run/bus.address", 4096);
-        ASSERT_TRUE(address);
-        address_.assign(address->begin(), address->end());
-        while (!address_.empty() && (address_.back() == '\n' || address_.back() == ' ')) address_.pop_back();
+        address_ = busAddressOf(folder_);
+        ASSERT_FALSE(address_.empty());
     }
     void TearDown() override {
         session_.close();

@@ -60,10 +60,9 @@ protected:
         platform::Dictionary filter{
             {"Filter", platform::Dictionary{{"Bundles", platform::Array{platform::Value("com.apple.springboard")}}}}};
         ASSERT_TRUE(platform::writeDictionaryFile(dev.dynamicLibraries() + "/0Crasher.plist", filter));
-        int fd = ::open((folder_ + "/" + relative).c_str(), O_RDONLY | O_CLOEXEC);
-        ASSERT_GE(fd, 0);
-        auto digest = vantrel::sim::sha256OfDescriptor(fd);
-        ::close(fd);
+        platform::Fd fd(::open((folder_ + "/" + relative).c_str(), O_RDONLY | O_CLOEXEC));
+        ASSERT_TRUE(fd);
+        auto digest = vantrel::sim::sha256OfDescriptor(fd.get());
         ASSERT_TRUE(digest);
         auto files = vantrel::sim::installedFiles(dev);
         files[relative] = *digest;

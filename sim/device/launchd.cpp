@@ -1,0 +1,169 @@
+#include "sim/device/launchd.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+#include <deque>
+#include <iostream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "platform/foundation/device_bus.h"
+#include "platform/foundation/file.h"
+#include "platform/foundation/log.h"
+
+namespace vantrel::sim {
+namespace {
+
+// The crash loop: this many deaths within the window bring SpringBoard back in safe mode.
+constexpr int kCrashLoopDeaths = 5;
+constexpr double kCrashLoopWindow = 10.0;
+
+pid_t spawnSpringBoard(const DeviceFolder& device, bool interactive, bool safeMode) {
+    pid_t pid = ::fork();
+    if (pid != 0) return pid;
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
+    if (!interactive) {
+        int out = ::open((device.run() + "/SpringBoard.out").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
+        if (out >= 0) {
+            ::dup2(out, 1);
+            ::dup2(out, 2);
+        }
+    }
+    std::string program = programPath("vantrel-springboard");
+    std::vector<const char*> argv{program.c_str(), "--device", device.root.c_str()};
+    if (interactive) argv.push_back("--interactive");
+    if (safeMode) argv.push_back(kSafeModeArgument);
+    argv.push_back(nullptr);
+    ::execv(program.c_str(), const_cast<char* const*>(argv.data()));
+    std::fprintf(stderr, "vantrel-device: cannot run %s: %s\n", program.c_str(), std::strerror(errno));
+    _exit(127);
+}
+
+}  // namespace
+
+void sleepFor(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
+
+// Ends a process we recorded, by its pid only, and waits for it to be gone.
+void endProcess(pid_t pid, double timeout) {
+    if (::kill(pid, SIGTERM) < 0) return;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
+    while (std::chrono::steady_clock::now() < end) {
+        int status;
+        if (::waitpid(pid, &status, WNOHANG) == pid) return;
+        if (::kill(pid, 0) < 0) return;
+        sleepFor(0.01);
+    }
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, WNOHANG);
+}
+
+void removeRunFiles(const DeviceFolder& device) {
+    for (const auto& f : {device.springBoardPidFile(), device.busPidFile(), device.busAddressFile(), device.launchdPidFile()})
+        ::unlink(f.c_str());
+}
+
+int launchd(const DeviceFolder& device, bool interactive, ControlLock* control) {
+    // Held until launchd returns.
+    auto claim = claimLaunchd(device);
+    if (!claim) {
+        std::cerr << "vantrel-device: " << claim.error().message << "\n";
+        return 1;
+    }
+    if (control) control->release();
+    platform::setLogFile(device.log());
+    if (!interactive) platform::setLogToStderr(false);
+    sigset_t set;
+    sigemptyset(&set);
+    for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGCHLD}) sigaddset(&set, sig);
+    ::sigprocmask(SIG_BLOCK, &set, nullptr);
+
+    writePid(device.launchdPidFile(), ::getpid());
+    std::string error;
+    auto bus = platform::startDeviceBus(device.run(), 10.0, &error);
+    if (!bus) {
+        NSLog("launchd: the device bus did not start: %s", error.c_str());
+        removeRunFiles(device);
+        return 1;
+    }
+    writePid(device.busPidFile(), bus->pid);
+    platform::writeFileAtomically(device.busAddressFile(),
+                                  std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bus->address.data()), bus->address.size()));
+
+    bool safeMode = false;
+    pid_t springBoard = spawnSpringBoard(device, interactive, safeMode);
+    writePid(device.springBoardPidFile(), springBoard);
+    std::deque<std::chrono::steady_clock::time_point> crashes;  // within the window, oldest first
+    int code = 0;
+    bool running = true;
+    while (running) {
+        siginfo_t info;
+        int sig = ::sigwaitinfo(&set, &info);
+        if (sig < 0) continue;
+        if (sig != SIGCHLD) break;
+        for (;;) {
+            int status = 0;
+            pid_t done = ::waitpid(-1, &status, WNOHANG);
+            if (done <= 0) break;
+            if (done == bus->pid) {
+                NSLog("launchd: the device bus ended; the device stops");
+                bus->pid = -1;
+                running = false;
+                code = 1;
+            } else if (done == springBoard) {
+                springBoard = -1;
+                int exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+                if (interactive && exitStatus == 0) {
+                    running = false;  // the user quit SpringBoard in the terminal
+                    break;
+                }
+                // A respring (asked for, or the device shell's SIGTERM) is no crash, and it
+                // brings the extensions back.
+                bool respring = exitStatus == kRespringExitStatus || exitStatus == 128 + SIGTERM ||
+                                (WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+                NSLog("launchd: SpringBoard ended (%s %d); starting it again",
+                      WIFSIGNALED(status) ? "signal" : "status", WIFSIGNALED(status) ? WTERMSIG(status) : exitStatus);
+                auto now = std::chrono::steady_clock::now();
+                if (respring) {
+                    if (safeMode) NSLog("launchd: a respring leaves safe mode");
+                    safeMode = false;
+                    crashes.clear();
+                } else {
+                    crashes.push_back(now);
+                    while (std::chrono::duration<double>(now - crashes.front()).count() > kCrashLoopWindow) crashes.pop_front();
+                }
+                if (static_cast<int>(crashes.size()) >= kCrashLoopDeaths) {
+                    crashes.clear();
+                    if (safeMode) {
+                        NSLog("launchd: SpringBoard keeps crashing in safe mode too; the device stops");
+                        running = false;
+                        code = 1;
+                        break;
+                    }
+                    safeMode = true;
+                    NSLog("launchd: SpringBoard crashed %d times within %g s; starting it in safe mode, without "
+                          "extensions",
+                          kCrashLoopDeaths, kCrashLoopWindow);
+                }
+                springBoard = spawnSpringBoard(device, interactive, safeMode);
+                writePid(device.springBoardPidFile(), springBoard);
+            }
+        }
+    }
+    if (springBoard > 0) endProcess(springBoard, 3.0);
+    if (bus->pid > 0) platform::stopDeviceBus(bus->pid);
+    removeRunFiles(device);
+    NSLog("launchd: the device stopped");
+    return code;
+}
+
+}  // namespace vantrel::sim
