@@ -1,12 +1,12 @@
 #include "platform/foundation/dbus_notifications.h"
 
 #include <cstring>
-#include <limits>
 #include <thread>
 #include <vector>
 
 #include <systemd/sd-bus.h>
 
+#include "platform/foundation/dbus_userinfo.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/sd_ptr.h"
 
@@ -25,108 +25,7 @@ std::string quoted(const std::string& text) {
     return out + "'";
 }
 
-bool appendValue(sd_bus_message* m, const Value& v) {
-    int r = 0;
-    if (auto b = v.boolean()) {
-        int flag = *b ? 1 : 0;
-        r = sd_bus_message_append(m, "v", "b", flag);
-    } else if (auto i = v.integer()) {
-        // int32 when it fits, so receivers that read 32 bits see what a phone would send.
-        if (*i >= std::numeric_limits<int32_t>::min() && *i <= std::numeric_limits<int32_t>::max())
-            r = sd_bus_message_append(m, "v", "i", static_cast<int32_t>(*i));
-        else
-            r = sd_bus_message_append(m, "v", "x", *i);
-    } else if (auto d = v.real()) {
-        r = sd_bus_message_append(m, "v", "d", *d);
-    } else if (auto s = v.string()) {
-        r = sd_bus_message_append(m, "v", "s", s->c_str());
-    } else {
-        return false;
-    }
-    return r >= 0;
-}
-
 }  // namespace
-
-bool appendUserInfo(sd_bus_message* m, const Dictionary& userInfo) {
-    if (sd_bus_message_open_container(m, 'a', "{sv}") < 0) return false;
-    for (const auto& [key, value] : userInfo) {
-        if (!value.isBoolean() && !value.isNumber() && !value.isString()) {
-            NSLog("userInfo entry %s is of a kind notifications do not carry; left out", key.c_str());
-            continue;
-        }
-        if (sd_bus_message_open_container(m, 'e', "sv") < 0) return false;
-        if (sd_bus_message_append(m, "s", key.c_str()) < 0) return false;
-        if (!appendValue(m, value)) return false;
-        if (sd_bus_message_close_container(m) < 0) return false;
-    }
-    return sd_bus_message_close_container(m) >= 0;
-}
-
-bool readUserInfo(sd_bus_message* m, Dictionary& userInfo) {
-    if (sd_bus_message_enter_container(m, 'a', "{sv}") <= 0) return false;
-    // One line for all skipped entries: a large signal must not become a line per entry.
-    size_t skipped = 0;
-    std::string firstSkipped;
-    struct ReportSkipped {
-        size_t& n;
-        std::string& first;
-        ~ReportSkipped() {
-            if (n) NSLog("%zu userInfo entries of types notifications do not carry left out (first: %s)", n, first.c_str());
-        }
-    } report{skipped, firstSkipped};
-    for (;;) {
-        int r = sd_bus_message_enter_container(m, 'e', "sv");
-        if (r < 0) return false;
-        if (r == 0) break;
-        const char* key = nullptr;
-        if (sd_bus_message_read(m, "s", &key) < 0) return false;
-        const char* contents = nullptr;
-        char type = 0;
-        if (sd_bus_message_peek_type(m, &type, &contents) < 0 || type != 'v' || !contents) return false;
-        if (sd_bus_message_enter_container(m, 'v', contents) < 0) return false;
-        std::string sig = contents;
-        std::optional<Value> value;
-        if (sig == "b") {
-            int b = 0;
-            if (sd_bus_message_read(m, "b", &b) >= 0) value = Value(b != 0);
-        } else if (sig == "i") {
-            int32_t i = 0;
-            if (sd_bus_message_read(m, "i", &i) >= 0) value = Value(static_cast<long long>(i));
-        } else if (sig == "x") {
-            int64_t i = 0;
-            if (sd_bus_message_read(m, "x", &i) >= 0) value = Value(static_cast<long long>(i));
-        } else if (sig == "u") {
-            uint32_t i = 0;
-            if (sd_bus_message_read(m, "u", &i) >= 0) value = Value(static_cast<long long>(i));
-        } else if (sig == "t") {
-            uint64_t i = 0;
-            if (sd_bus_message_read(m, "t", &i) >= 0) value = Value(static_cast<long long>(i));
-        } else if (sig == "n") {
-            int16_t i = 0;
-            if (sd_bus_message_read(m, "n", &i) >= 0) value = Value(static_cast<long long>(i));
-        } else if (sig == "q") {
-            uint16_t i = 0;
-            if (sd_bus_message_read(m, "q", &i) >= 0) value = Value(static_cast<long long>(i));
-        } else if (sig == "y") {
-            uint8_t i = 0;
-            if (sd_bus_message_read(m, "y", &i) >= 0) value = Value(static_cast<long long>(i));
-        } else if (sig == "d") {
-            double d = 0;
-            if (sd_bus_message_read(m, "d", &d) >= 0) value = Value(d);
-        } else if (sig == "s") {
-            const char* s = nullptr;
-            if (sd_bus_message_read(m, "s", &s) >= 0 && s) value = Value(std::string(s));
-        } else {
-            if (sd_bus_message_skip(m, contents) < 0) return false;
-            if (skipped++ == 0) firstSkipped = std::string(key) + " of type " + contents;
-        }
-        if (sd_bus_message_exit_container(m) < 0) return false;  // variant
-        if (sd_bus_message_exit_container(m) < 0) return false;  // entry
-        if (value) userInfo[key] = std::move(*value);
-    }
-    return sd_bus_message_exit_container(m) >= 0;
-}
 
 struct DBusNotificationCenter::State {
     SdEventRunLoop* loop = nullptr;

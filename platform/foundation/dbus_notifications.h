@@ -1,15 +1,16 @@
 // The distributed notification centre of the hosts: one D-Bus signal per post on the device's
 // own bus, carrying the name as its first argument (observers match it with arg0) and the
-// userInfo as a{sv} (integers as int32 when they fit, else int64; reals as double; strings;
-// booleans). Every process on the bus with an observer of the name receives it, the poster
-// included, on the observer's run loop after post() has returned. The connection is owned here
-// and attached to the given sd-event loop; post() and addObserver() may be called from any
-// thread. A broken bus or a malformed signal is logged and dropped, never thrown.
+// userInfo as a{sv} of every property-list type (codec: dbus_userinfo.h). Every process on the
+// bus with an observer of the name receives it, the poster included, on the observer's run loop
+// after post() has returned. The connection is owned here and attached to the given sd-event
+// loop; post() and addObserver() may be called from any thread. A broken bus or a malformed
+// signal is logged and dropped, never thrown.
 #pragma once
 
 #include <memory>
 #include <string>
 
+#include "platform/foundation/dbus_userinfo.h"
 #include "platform/foundation/notifications.h"
 #include "platform/foundation/sdevent_runloop.h"
 
@@ -47,12 +48,5 @@ private:
     struct State;
     std::shared_ptr<State> s_;
 };
-
-// The userInfo codec of the signal. appendUserInfo writes an a{sv} into an open message (false
-// when the message refused a value). readUserInfo reads an a{sv} at the message's position;
-// entries of types the signal does not carry are skipped (one log line per message says how
-// many), false when it is no a{sv} at all.
-bool appendUserInfo(sd_bus_message* message, const Dictionary& userInfo);
-bool readUserInfo(sd_bus_message* message, Dictionary& userInfo);
 
 }  // namespace platform

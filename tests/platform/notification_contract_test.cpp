@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <functional>
+#include <limits>
 #include <memory>
 #include <string>
 #include <thread>
@@ -25,6 +26,14 @@ namespace platform {
 namespace {
 
 constexpr double kReaper = 5.0;  // no asynchronous wait here lasts longer
+
+// An integer inside `levels` arrays; the bus carries this many around a userInfo entry's variant.
+constexpr int kDeepestArrays = (kMaxUserInfoNesting - 3) / 2;
+Value nestedArrays(int levels) {
+    Value v = 1;
+    for (int i = 0; i < levels; ++i) v = Value(Array{std::move(v)});
+    return v;
+}
 
 class Harness {
 public:
@@ -163,13 +172,24 @@ TEST_P(CentreAndLoopContract, KeepsTheUserInfoAsPostedAndAbsentStaysAbsent) {
     auto r = observe(h_->otherProcess(), "vantrel.Kinds");
     h_->settle();
 
+    // Every property-list type, nested containers included, as deep as the bus carries them.
     const Dictionary kinds{{"int32", 26},
                            {"negative", -7},
                            {"int64", 5000000000LL},
+                           {"int64min", std::numeric_limits<long long>::min()},
+                           {"unsigned", Value::unsignedInteger(18446744073709551615ULL)},
                            {"real", 2.5},
                            {"text", "26"},
                            {"yes", true},
-                           {"no", false}};
+                           {"no", false},
+                           {"date", Date{-978307200.5}},
+                           {"data", Data{{0, 1, 0xff}}},
+                           {"noData", Data{}},
+                           {"array", Array{1, "two", Array{3.0, Data{{4}}}, Dictionary{{"five", Date{5}}}}},
+                           {"noArray", Array{}},
+                           {"dictionary", Dictionary{{"inner", Dictionary{{"itemToggled", 9991}}}, {"list", Array{true}}}},
+                           {"noDictionary", Dictionary{}},
+                           {"deepest", nestedArrays(kDeepestArrays)}};
     const Dictionary empty;
     h_->center().post("vantrel.Kinds", &kinds);
     h_->center().post("vantrel.Kinds", &empty);
@@ -185,6 +205,7 @@ TEST_P(CentreAndLoopContract, KeepsTheUserInfoAsPostedAndAbsentStaysAbsent) {
     EXPECT_EQ(readInt32(lookup(got, "int64")), std::nullopt);
     EXPECT_TRUE(lookup(got, "real")->isReal());
     EXPECT_TRUE(lookup(got, "text")->isString());
+    EXPECT_TRUE(lookup(got, "unsigned")->isLargeUnsigned());
     ASSERT_TRUE(r->infos[1]);
     EXPECT_TRUE(r->infos[1]->empty());
     EXPECT_FALSE(r->infos[2]);
@@ -286,11 +307,17 @@ TEST(DBusNotificationCenter, DropsMalformedSignalsAndSkipsUnknownEntries) {
         };
         emit("s", "vantrel.SettingsChanged");                            // no userInfo at all
         emit("si", "vantrel.SettingsChanged", 5);                        // wrong shape
-        emit("sba{sv}", "vantrel.SettingsChanged", 1, 2, "itemToggled", "i", 7, "odd", "ai", 2, 1, 2);  // an array entry
-        ASSERT_TRUE(loop.runUntil([&] { return !got.empty(); }, kReaper));
+        // Entries of types we do not send, at the top and inside an array, are left out whole.
+        emit("sba{sv}", "vantrel.SettingsChanged", 1, 3, "itemToggled", "i", 7, "odd", "ai", 2, 1, 2, "inner", "av", 2,
+             "i", 1, "o", "/a");
+        // Deeper than the bus carries: left out by the sender, so the rest still arrives.
+        Dictionary tooDeep{{"itemToggled", 8}, {"deep", nestedArrays(kDeepestArrays + 1)}};
+        center.post("vantrel.SettingsChanged", &tooDeep);
+        ASSERT_TRUE(loop.runUntil([&] { return got.size() >= 2; }, kReaper));
         loop.runUntil([] { return false; }, 0.05);
-        ASSERT_EQ(got.size(), 1u);
+        ASSERT_EQ(got.size(), 2u);
         EXPECT_EQ(got[0], (Dictionary{{"itemToggled", 7}}));
+        EXPECT_EQ(got[1], (Dictionary{{"itemToggled", 8}}));
     }
     stopDeviceBus(bus->pid);
     std::system(("rm -rf '" + folder + "'").c_str());
