@@ -26,18 +26,15 @@ std::string valueText(const platform::PSValue& v) {
 }
 
 Json alertsJson() {
-    Json alerts = Json::list();
+    Json alerts = Json::array();
     for (const auto& a : platform::visibleAlerts()) {
-        Json buttons = Json::list();
-        for (const auto& b : a->buttonTitles()) buttons.add(b);
-        Json fields = Json::list();
-        for (size_t i = 0; auto* f = a->textFieldAtIndex(i); ++i) fields.add(f->text);
-        alerts.add(Json::object()
-                       .set("id", static_cast<long long>(a->alertId()))
-                       .set("title", a->title())
-                       .set("message", a->message())
-                       .set("buttons", std::move(buttons))
-                       .set("textFields", std::move(fields)));
+        Json fields = Json::array();
+        for (size_t i = 0; auto* f = a->textFieldAtIndex(i); ++i) fields.push_back(f->text);
+        alerts.push_back({{"id", static_cast<long long>(a->alertId())},
+                          {"title", a->title()},
+                          {"message", a->message()},
+                          {"buttons", a->buttonTitles()},
+                          {"textFields", std::move(fields)}});
     }
     return alerts;
 }
@@ -58,23 +55,21 @@ std::string alertsText() {
 std::string show(id page, const std::string& name, bool json) {
     auto rows = platform::controllerRows(page);
     if (json) {
-        Json list = Json::list();
+        Json list = Json::array();
         for (const auto& r : rows) {
-            Json titles = Json::list();
-            for (const auto& t : r.validTitles) titles.add(t);
-            Json values = Json::list();
-            for (const auto& v : r.validValues) values.add(Json::from(v));
-            list.add(Json::object()
-                         .set("label", r.label)
-                         .set("cell", r.cell)
-                         .set("key", r.key)
-                         .set("value", r.value ? Json::from(*r.value) : Json())
-                         .set("action", r.action)
-                         .set("detail", r.detail)
-                         .set("validValues", std::move(values))
-                         .set("validTitles", std::move(titles)));
+            Json values = Json::array();
+            for (const auto& v : r.validValues) values.push_back(jsonFrom(v));
+            list.push_back({{"label", r.label},
+                            {"cell", r.cell},
+                            {"key", r.key},
+                            {"value", r.value ? jsonFrom(*r.value) : Json()},
+                            {"action", r.action},
+                            {"detail", r.detail},
+                            {"validValues", std::move(values)},
+                            {"validTitles", r.validTitles}});
         }
-        return Json::object().set("page", name).set("rows", std::move(list)).set("alerts", alertsJson()).dump() + "\n";
+        Json page = {{"page", name}, {"rows", std::move(list)}, {"alerts", alertsJson()}};
+        return jsonDump(page) + "\n";
     }
     std::string out = "== " + name + " ==\n";
     for (const auto& r : rows) {
@@ -89,7 +84,7 @@ std::string show(id page, const std::string& name, bool json) {
             out += "  {";
             for (size_t i = 0; i < r.validTitles.size(); ++i) {
                 if (i) out += ", ";
-                out += (i < r.validValues.size() ? Json::from(r.validValues[i]).dump() : "?") + ": " + r.validTitles[i];
+                out += (i < r.validValues.size() ? jsonDump(jsonFrom(r.validValues[i])) : "?") + ": " + r.validTitles[i];
             }
             out += "}";
         }
@@ -212,7 +207,7 @@ Result<std::string> Interpreter::command(std::vector<std::string> w) {
         return std::string();
     }
     if (words[0] == "alerts") {
-        return json ? alertsJson().dump() + "\n" : alertsText();
+        return json ? jsonDump(alertsJson()) + "\n" : alertsText();
     }
     if (words[0] == "answer") {  // the dialog on screen, without touching the page
         takeSaveFailure(page_);
@@ -254,7 +249,7 @@ Result<std::string> Interpreter::command(std::vector<std::string> w) {
         return failure(answered.error().message + "\n" + alertsText());
     // Exit 0 only for a change that is in the file: anything else the user must hear of.
     if (auto unsaved = takeSaveFailure(page); !unsaved.empty()) return failure("not saved: " + unsaved + "\n" + alertsText());
-    return json ? alertsJson().dump() + "\n" : alertsText();
+    return json ? jsonDump(alertsJson()) + "\n" : alertsText();
 }
 
 std::vector<std::string> splitWords(const std::string& line) {

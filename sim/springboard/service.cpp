@@ -217,7 +217,7 @@ int onStatus(sd_bus_message* m, void* u, sd_bus_error* e) {
     return s->replyAfterRoundTrip(
         m, e,
         [safeMode](sd_bus_message* call) {
-            return sd_bus_reply_method_return(call, "s", statusJson(::getpid(), safeMode).dump().c_str());
+            return sd_bus_reply_method_return(call, "s", jsonDump(statusJson(::getpid(), safeMode)).c_str());
         },
         true);
 }

@@ -74,45 +74,46 @@ std::string statusLine(bool safeMode) {
 }
 
 Json statusJson(pid_t springBoardPid, bool safeMode) {
-    Json o = Json::object();
+    const auto& d = platform::deviceState();
     auto* a = platform::statusBarAggregator();
-    o.set("locked", platform::deviceState().locked);
-    o.set("springboardPid", static_cast<long>(springBoardPid));
-    o.set("safeMode", safeMode);
-    Json items = Json::list();
+    Json o = Json::object();
+    o["schema"] = 1;  // raised only when a field changes meaning or goes away
+    o["locked"] = d.locked;
+    o["springboardPid"] = static_cast<long>(springBoardPid);
+    o["safeMode"] = safeMode;
+    Json items = Json::array();
     for (int i = 0; i < platform::kStatusBarItemCount; ++i) {
-        items.add(Json::object()
-                      .set("index", i)
-                      .set("name", kItemHideKeys[static_cast<size_t>(i)])
-                      .set("enabled", a ? a->itemEnabled[static_cast<size_t>(i)] : false));
+        items.push_back({{"index", i},
+                         {"name", kItemHideKeys[static_cast<size_t>(i)]},
+                         {"enabled", a ? a->itemEnabled[static_cast<size_t>(i)] : false}});
     }
-    o.set("items", std::move(items));
-    o.set("time", Json::object().set("pattern", a ? timePattern(*a) : "").set("text", a ? a->timeItemText : ""));
-    Json service = Json::object();
-    service.set("text", a && a->serviceText ? Json(*a->serviceText) : Json());
-    service.set("emergencyOnly", a ? a->emergencyOnly : false);
-    o.set("service", std::move(service));
+    o["items"] = std::move(items);
+    o["time"] = {{"pattern", a ? timePattern(*a) : ""}, {"text", a ? a->timeItemText : ""}};
+    o["service"] = {{"text", a && a->serviceText ? Json(*a->serviceText) : Json()},
+                    {"emergencyOnly", a ? a->emergencyOnly : false}};
     int type = a ? a->dataNetworkType : 0;
-    o.set("dataNetwork", Json::object().set("type", type).set("label", platform::dataNetworkLabel(type)));
-    o.set("tethering", Json::object().set("active", a ? a->tethering : false).set("devices", a ? a->tetheredDevices : 0));
-    o.set("syncIndicator", a ? a->showsSyncActivityIndicator : false);
+    o["dataNetwork"] = {{"type", type}, {"label", platform::dataNetworkLabel(type)}};
+    o["tethering"] = {{"active", a ? a->tethering : false}, {"devices", a ? a->tetheredDevices : 0}};
+    o["syncIndicator"] = a ? a->showsSyncActivityIndicator : false;
     auto lock = platform::lockScreenStatusBar();
-    o.set("lockScreen", Json::object().set("showsTime", lock.showsTime).set("style", lock.style));
+    o["lockScreen"] = {{"showsTime", lock.showsTime}, {"style", lock.style}};
     auto* nc = platform::notificationCenterViewController();
-    o.set("notificationCenter",
-          Json::object().set("open", nc ? nc->open : false).set("statusBar", nc ? nc->statusBarLoaded : false));
-    Json alerts = Json::list();
+    o["notificationCenter"] = {{"open", nc ? nc->open : false}, {"statusBar", nc ? nc->statusBarLoaded : false}};
+    Json alerts = Json::array();
     for (const auto& alert : platform::visibleAlerts()) {
-        Json buttons = Json::list();
-        for (const auto& b : alert->buttonTitles()) buttons.add(b);
-        alerts.add(Json::object()
-                       .set("id", static_cast<long long>(alert->alertId()))
-                       .set("title", alert->title())
-                       .set("message", alert->message())
-                       .set("buttons", std::move(buttons))
-                       .set("count", static_cast<long long>(alert->count())));
+        alerts.push_back({{"id", static_cast<long long>(alert->alertId())},
+                          {"title", alert->title()},
+                          {"message", alert->message()},
+                          {"buttons", alert->buttonTitles()},
+                          {"count", static_cast<long long>(alert->count())}});
     }
-    o.set("alerts", std::move(alerts));
+    o["alerts"] = std::move(alerts);
+    // The hardware the line's items are drawn from.
+    o["battery"] = {{"level", d.batteryLevel}, {"charging", d.charging}};
+    o["signal"] = {{"bars", d.signalBars}};
+    o["wifi"] = {{"bars", d.wifiBars}, {"network", d.wifiNetwork ? Json(*d.wifiNetwork) : Json()}};
+    o["bluetooth"] = {{"on", d.bluetooth},
+                      {"batteryLevel", d.bluetoothBatteryLevel ? Json(*d.bluetoothBatteryLevel) : Json()}};
     return o;
 }
 

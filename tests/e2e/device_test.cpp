@@ -6,6 +6,7 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
 #include <optional>
 #include <regex>
@@ -50,10 +51,23 @@ protected:
         words.insert(words.begin(), {bin("vantrel-settings"), "--device", folder_});
         return run(words);
     }
-    std::string status() { return device({"status", "--json"}).out; }
-    size_t enabledItems() { return count(status(), "\"enabled\":true"); }
-    std::string timeText() { return field(status(), "\"time\":\\{\"pattern\":\"(?:[^\"\\\\]|\\\\.)*\",\"text\":\"((?:[^\"\\\\]|\\\\.)*)\""); }
-    std::string springBoardPid() { return field(status(), "\"springboardPid\":(\\d+)"); }
+    nlohmann::json status() { return parseJson(device({"status", "--json"}).out); }
+    size_t enabledItems() {
+        size_t n = 0;
+        for (const auto& item : jsonAt(status(), "/items")) n += item.value("enabled", false);
+        return n;
+    }
+    std::string text(const std::string& pointer) {
+        auto v = jsonAt(status(), pointer);
+        return v.is_string() ? v.get<std::string>() : v.is_null() ? std::string() : v.dump();
+    }
+    std::string timeText() { return text("/time/text"); }
+    std::string springBoardPid() { return text("/springboardPid"); }
+    size_t alertsTitled(const nlohmann::json& s, const std::string& prefix) {
+        size_t n = 0;
+        for (const auto& a : jsonAt(s, "/alerts")) n += a.value("title", "").rfind(prefix, 0) == 0;
+        return n;
+    }
 
     void openSession() { session_.open(folder_); }
     std::string ask(const std::string& line) { return session_.ask(line); }
@@ -104,7 +118,7 @@ TEST_F(Device, TapsCycleTheClockModeThroughAllSixAndBack) {
     for (int i = 0; i < 6; ++i) {
         ASSERT_EQ(device({"tap"}).code, 0);
         EXPECT_EQ(clockMode(), (i + 1) % 6);
-        patterns.push_back(field(status(), "\"pattern\":\"((?:[^\"\\\\]|\\\\.)*)\""));
+        patterns.push_back(text("/time/pattern"));
     }
     EXPECT_EQ(clockMode(), 0);
     EXPECT_NE(patterns[0], patterns[5]);
@@ -115,16 +129,16 @@ TEST_F(Device, LockScreenHideAllAndTheFirstUnlockNoticeShownOnce) {
     size_t full = enabledItems();
     ASSERT_EQ(device({"lock"}).code, 0);
     EXPECT_EQ(enabledItems(), 0u);
-    EXPECT_NE(status().find("\"locked\":true"), std::string::npos);
+    EXPECT_EQ(jsonAt(status(), "/locked"), true);
     ASSERT_EQ(device({"unlock"}).code, 0);
     EXPECT_EQ(enabledItems(), full);
-    std::string s = status();
-    ASSERT_EQ(count(s, "\"title\":\"Thank you"), 1u) << s;
-    ASSERT_EQ(device({"alert", field(s, "\"alerts\":\\[\\{\"id\":(\\d+)"), "OK"}).code, 0);
+    auto s = status();
+    ASSERT_EQ(alertsTitled(s, "Thank you"), 1u) << s;
+    ASSERT_EQ(device({"alert", jsonAt(s, "/alerts/0/id").dump(), "OK"}).code, 0);
 
     ASSERT_EQ(device({"lock"}).code, 0);
     ASSERT_EQ(device({"unlock"}).code, 0);
-    EXPECT_EQ(count(status(), "\"title\""), 0u);
+    EXPECT_EQ(jsonAt(status(), "/alerts").size(), 0u);
 }
 
 TEST_F(Device, RespringNowRestartsSpringBoardAndTheTweakStartsAgain) {
@@ -156,10 +170,42 @@ TEST_F(Device, AUserInfoThatIsNoIntegerGivesToggleErrorAndSpringBoardGoesOn) {
         center.post("vantrel.SettingsChanged", &tooWide);
     }  // flushed on close
     // Both are shown, as one alert that counts them.
-    EXPECT_TRUE(waitFor([&] { return field(status(), "\"count\":(\\d+)") == "2"; }, 5.0)) << status();
-    EXPECT_EQ(count(status(), "\"title\":\"Toggle Error\""), 1u);
+    EXPECT_TRUE(waitFor([&] { return jsonAt(status(), "/alerts/0/count") == 2; }, 5.0)) << status();
+    EXPECT_EQ(alertsTitled(status(), "Toggle Error"), 1u);
     ASSERT_EQ(settings({"set", "hideall", "true"}).code, 0);
     EXPECT_TRUE(waitFor([&] { return enabledItems() == 0; }, 5.0));
+}
+
+// The fields of `status --json` as the command-line document lists them, as JSON pointers
+// ("alerts[].id" is "/alerts/0/id").
+std::vector<std::string> documentedStatusFields() {
+    std::ifstream doc(std::string(VANTREL_SOURCE_DIR) + "/docs/cli.md");
+    std::vector<std::string> fields;
+    bool inSection = false;
+    for (std::string line; std::getline(doc, line);) {
+        if (line.rfind("## ", 0) == 0) inSection = line == "## `status --json`";
+        if (!inSection || line.rfind("| `", 0) != 0) continue;
+        std::string name = line.substr(3, line.find('`', 3) - 3), pointer = "/";
+        for (char c : name) pointer += c == '.' ? "/" : c == '[' ? "/0" : c == ']' ? "" : std::string(1, c);
+        fields.push_back(pointer);
+    }
+    return fields;
+}
+
+TEST_F(Device, StatusJsonHasEveryDocumentedFieldAndTheHardware) {
+    auto fields = documentedStatusFields();
+    ASSERT_GT(fields.size(), 10u) << "docs/cli.md lists no status fields";
+    // An alert on screen, so the fields of its entries are there to check.
+    ASSERT_EQ(device({"lock"}).code, 0);
+    ASSERT_EQ(device({"unlock"}).code, 0);
+    ASSERT_EQ(device({"set", "batteryLevel=20", "charging=true", "wifiNetwork=Caf\xc3\xa9"}).code, 0);
+    auto s = status();
+    ASSERT_FALSE(s.is_discarded());
+    for (const auto& f : fields) EXPECT_TRUE(s.contains(nlohmann::json::json_pointer(f))) << f << " missing in " << s;
+    EXPECT_EQ(jsonAt(s, "/schema"), 1);
+    EXPECT_EQ(jsonAt(s, "/battery/level"), 20);
+    EXPECT_EQ(jsonAt(s, "/battery/charging"), true);
+    EXPECT_EQ(jsonAt(s, "/wifi/network"), "Caf\xc3\xa9");
 }
 
 }  // namespace

@@ -18,6 +18,8 @@
 #include <thread>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "platform/foundation/sd_ptr.h"
 
 namespace vantrel::test {
@@ -72,6 +74,16 @@ inline Result run(const std::vector<std::string>& argv, double timeout = kReaper
 inline std::string field(const std::string& json, const std::string& pattern) {
     std::smatch m;
     return std::regex_search(json, m, std::regex(pattern)) ? m[1].str() : std::string();
+}
+
+// A JSON text parsed; a discarded value when it is no JSON, so a broken reply fails the check
+// that reads it rather than the whole test program.
+inline nlohmann::json parseJson(const std::string& text) { return nlohmann::json::parse(text, nullptr, false); }
+
+// The value at a JSON pointer such as "/alerts/0/id", or null when there is none.
+inline nlohmann::json jsonAt(const nlohmann::json& j, const std::string& pointer) {
+    nlohmann::json::json_pointer p(pointer);
+    return j.contains(p) ? j[p] : nlohmann::json();
 }
 
 inline size_t count(const std::string& text, const std::string& what) {

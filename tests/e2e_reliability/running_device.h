@@ -42,8 +42,15 @@ protected:
         return run(words);
     }
     std::string status() { return device({"status", "--json"}).out; }
-    size_t enabledItems() { return count(status(), "\"enabled\":true"); }
-    std::string springBoardPid() { return field(status(), "\"springboardPid\":(\\d+)"); }
+    size_t enabledItems() {
+        size_t n = 0;
+        for (const auto& item : jsonAt(parseJson(status()), "/items")) n += item.value("enabled", false);
+        return n;
+    }
+    std::string springBoardPid() {
+        auto pid = jsonAt(parseJson(status()), "/springboardPid");
+        return pid.is_number() ? pid.dump() : std::string();
+    }
     std::string mainPreferences() { return folder_ + "/var/mobile/Library/Preferences/com.quennick.vantrel.plist"; }
 
     bool waitFor(const std::function<bool()>& done, double timeout = kReaper) {
