@@ -7,7 +7,12 @@ BUILD="${VANTREL_BUILD_DIR:-$ROOT/build}"
 DEVICE="${VANTREL_DEMO_DEVICE:-$BUILD/demo-device}"
 BIN="$BUILD/bin"
 
-bold() { printf '\n\033[1m%s\033[0m\n' "$*"; }
+# Bold headings only on a terminal, and never when NO_COLOR is set.
+if [ -t 1 ] && [ -z "${NO_COLOR:-}" ]; then
+    bold() { printf '\n\033[1m%s\033[0m\n' "$*"; }
+else
+    bold() { printf '\n%s\n' "$*"; }
+fi
 dev() { "$BIN/vantrel-device" --device "$DEVICE" "$@"; }
 set_() { "$BIN/vantrel-settings" --device "$DEVICE" "$@" >/dev/null; }
 bar() { printf '   %s\n' "$(dev status)"; }
@@ -17,8 +22,7 @@ trap stop_device EXIT
 
 bold "Building and installing"
 "$ROOT/vantrel" setup
-[ -f "$BUILD/build.ninja" ] || cmake -S "$ROOT" -B "$BUILD" -G Ninja >/dev/null
-cmake --build "$BUILD" --target vantrel-device vantrel-springboard vantrel-settings Vantrel VantrelPrefs -j "$(nproc)" >/dev/null
+"$ROOT/sim/vantrel-commands.sh" ensure-built
 dev start --fresh
 echo "   device: $DEVICE (SpringBoard pid $(cat "$DEVICE/run/SpringBoard.pid"))"
 bar
@@ -123,5 +127,6 @@ cat <<EOF
      ./vantrel springboard                 SpringBoard in this terminal (t tap, l lock, n Notification Centre, q quit)
      ./vantrel settings                    the Settings app at a prompt (in another terminal)
      ./vantrel settings show               the main page;  ./vantrel settings set hideall true
-     ./vantrel device start | status [--json] | tap | lock | unlock | set carrier=Quennick | log | stop
+     ./vantrel device start                start the device; likewise status [--json], tap, lock, unlock,
+                                           set carrier=Quennick, log, stop
 EOF
