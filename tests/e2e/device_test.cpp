@@ -9,7 +9,6 @@
 #include <fstream>
 #include <functional>
 #include <optional>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>

@@ -13,7 +13,6 @@
 #include <csignal>
 #include <fstream>
 #include <functional>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -68,12 +67,6 @@ inline Result run(const std::vector<std::string>& argv, double timeout = kReaper
     ::waitpid(pid, &status, 0);
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
-}
-
-// The first group of a pattern in a JSON text, or empty.
-inline std::string field(const std::string& json, const std::string& pattern) {
-    std::smatch m;
-    return std::regex_search(json, m, std::regex(pattern)) ? m[1].str() : std::string();
 }
 
 // A JSON text parsed; a discarded value when it is no JSON, so a broken reply fails the check

@@ -192,9 +192,9 @@ TEST_F(Folder, ThreeStartsAtOnceMakeOneDeviceThatStopEndsWhole) {
 
 TEST_F(Folder, InstallUnderARunningSpringBoardLeavesItRunning) {
     ASSERT_EQ(device(folder_, {"start"}).code, 0);
-    auto springBoard = [&] { return field(device(folder_, {"status", "--json"}).out, "\"springboardPid\":(\\d+)"); };
-    const std::string before = springBoard();
-    ASSERT_FALSE(before.empty());
+    auto springBoard = [&] { return jsonAt(parseJson(device(folder_, {"status", "--json"}).out), "/springboardPid"); };
+    const auto before = springBoard();
+    ASSERT_TRUE(before.is_number());
     Result installed = device(folder_, {"install"});
     EXPECT_EQ(installed.code, 0);
     EXPECT_NE(installed.out.find("respring"), std::string::npos) << installed.out;

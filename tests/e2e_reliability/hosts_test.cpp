@@ -17,7 +17,6 @@
 #include <fstream>
 #include <functional>
 #include <random>
-#include <regex>
 #include <string>
 #include <thread>
 #include <vector>

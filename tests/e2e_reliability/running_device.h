@@ -42,6 +42,14 @@ protected:
         return run(words);
     }
     std::string status() { return device({"status", "--json"}).out; }
+    nlohmann::json statusJson() { return parseJson(status()); }
+    std::string log() { return device({"log", "-n", "1000000"}).out; }
+    // The alerts on SpringBoard's screen, and the count of the first (0 when none).
+    nlohmann::json alerts() { return jsonAt(statusJson(), "/alerts"); }
+    long long firstAlertCount() {
+        auto n = jsonAt(alerts(), "/0/count");
+        return n.is_number() ? n.get<long long>() : 0;
+    }
     size_t enabledItems() {
         size_t n = 0;
         for (const auto& item : jsonAt(parseJson(status()), "/items")) n += item.value("enabled", false);
@@ -51,6 +59,7 @@ protected:
         auto pid = jsonAt(parseJson(status()), "/springboardPid");
         return pid.is_number() ? pid.dump() : std::string();
     }
+    void writeMain(const platform::Dictionary& d) { ASSERT_TRUE(platform::writeDictionaryFile(mainPreferences(), d)); }
     std::string mainPreferences() { return folder_ + "/var/mobile/Library/Preferences/com.quennick.vantrel.plist"; }
 
     bool waitFor(const std::function<bool()>& done, double timeout = kReaper) {
@@ -62,14 +71,15 @@ protected:
         return done();
     }
 
-    // Posts {"itemToggled": code} `times` times on the device bus; returns when all are sent.
-    void post(int code, int times = 1) {
+    // Posts info (by default {"itemToggled": code}) `times` times on the device bus; returns
+    // when all are sent.
+    void post(const platform::Dictionary& info, int times) {
         platform::SdEventRunLoop loop;
         platform::DBusNotificationCenter center(address_, loop);
         ASSERT_TRUE(center.isConnected());
-        platform::Dictionary info{{"itemToggled", code}};
         for (int i = 0; i < times; ++i) center.post("vantrel.SettingsChanged", &info);
     }  // flushed on close
+    void post(int code, int times = 1) { post({{"itemToggled", code}}, times); }
 
     long residentKiB(const std::string& pid) {
         std::ifstream in("/proc/" + pid + "/status");

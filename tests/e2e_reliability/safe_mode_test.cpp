@@ -17,31 +17,15 @@
 #include "sim/device/device.h"
 #include "sim/device/safety.h"
 #include "sim/device/sha256.h"
-#include "tests/e2e/process.h"
+#include "tests/e2e_reliability/running_device.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using namespace vantrel::test;
 
-class SafeMode : public ::testing::Test {
+class SafeMode : public RunningDevice {
 protected:
-    void SetUp() override {
-        char tmpl[] = "/tmp/vantrel-safe-mode-XXXXXX";
-        folder_ = ::mkdtemp(tmpl);
-        ASSERT_EQ(device({"start", "--fresh"}).code, 0);
-    }
-    void TearDown() override {
-        device({"stop"});
-        fs::remove_all(folder_);
-    }
-
-    Result device(std::vector<std::string> words) {
-        words.insert(words.begin(), {bin("vantrel-device"), "--device", folder_});
-        return run(words);
-    }
-    std::string status() { return device({"status", "--json"}).out; }
-    std::string log() { return device({"log", "-n", "100000"}).out; }
     std::string safeModeProperty() {
         std::string out = run({"/usr/bin/busctl", "--address=" + busAddressOf(folder_), "get-property",
                                "com.apple.springboard", "/com/apple/springboard", "com.quennick.vantrel.Device", "SafeMode"})
@@ -68,20 +52,19 @@ protected:
         files[relative] = *digest;
         ASSERT_TRUE(vantrel::sim::recordInstalledFiles(dev, files));
     }
-
-    std::string folder_;
 };
 
 TEST_F(SafeMode, ACrashLoopBringsSafeModeAndRestartWithoutTheExtensionBringsTheTweakBack) {
-    std::string pid = field(status(), "\"springboardPid\":(\\d+)");
+    std::string pid = springBoardPid();
     ASSERT_FALSE(pid.empty());
     installCrasher();
     ::kill(std::stoi(pid), SIGTERM);  // a respring: the next SpringBoard loads the extension
 
-    ASSERT_TRUE(waitFor([&] { return status().find("\"safeMode\":true") != std::string::npos; })) << log();
-    std::string s = status();
-    EXPECT_EQ(count(s, "\"title\":\"Safe Mode\""), 1u) << s;
-    EXPECT_NE(s.find("\"buttons\":[\"OK\",\"Restart\"]"), std::string::npos) << s;
+    ASSERT_TRUE(waitFor([&] { return jsonAt(statusJson(), "/safeMode") == true; })) << log();
+    auto s = statusJson();
+    ASSERT_EQ(s["alerts"].size(), 1u) << s;
+    EXPECT_EQ(jsonAt(s, "/alerts/0/title"), "Safe Mode");
+    EXPECT_EQ(jsonAt(s, "/alerts/0/buttons"), nlohmann::json::array({"OK", "Restart"}));
     EXPECT_EQ(safeModeProperty(), "b true");
     EXPECT_NE(device({"status"}).out.find("[safe mode]"), std::string::npos);
     std::string l = log();
@@ -92,19 +75,19 @@ TEST_F(SafeMode, ACrashLoopBringsSafeModeAndRestartWithoutTheExtensionBringsTheT
     EXPECT_EQ(device({"tap"}).code, 1);
 
     // OK keeps safe mode; Restart, with the extension gone, brings the tweak back.
-    std::string safePid = field(s, "\"springboardPid\":(\\d+)");
+    auto safePid = jsonAt(s, "/springboardPid");
     fs::remove(folder_ + "/Library/MobileSubstrate/DynamicLibraries/0Crasher.dylib");
-    ASSERT_EQ(device({"alert", field(s, "\"alerts\":\\[\\{\"id\":(\\d+)"), "Restart"}).code, 0);
+    ASSERT_EQ(device({"alert", jsonAt(s, "/alerts/0/id").dump(), "Restart"}).code, 0);
     ASSERT_TRUE(waitFor([&] {
-        std::string now = status();
-        std::string p = field(now, "\"springboardPid\":(\\d+)");
-        return !p.empty() && p != safePid && now.find("\"safeMode\":false") != std::string::npos;
+        auto now = statusJson();
+        auto p = jsonAt(now, "/springboardPid");
+        return p.is_number() && p != safePid && jsonAt(now, "/safeMode") == false;
     })) << log();
     EXPECT_EQ(safeModeProperty(), "b false");
     l = log();
     EXPECT_EQ(count(l, "Vantrel by Quennick Loaded."), 2u) << l;
     EXPECT_NE(l.find("a respring leaves safe mode"), std::string::npos);
-    EXPECT_EQ(count(status(), "\"title\""), 0u);
+    EXPECT_TRUE(alerts().empty());
     EXPECT_EQ(device({"tap"}).code, 0);
 }
 
