@@ -164,6 +164,32 @@ bool SdEventRunLoop::watchInput(int fd, std::function<void()> onReadable) {
     return true;
 }
 
+bool SdEventRunLoop::watchSignal(int sig, std::function<void()> onSignal) {
+    if (!s_->event) return false;
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, sig);
+    pthread_sigmask(SIG_BLOCK, &set, nullptr);
+    auto onArrival = +[](sd_event_source*, const signalfd_siginfo*, void* userdata) -> int {
+        auto* handler = static_cast<State::Input*>(userdata);
+        try {
+            if (handler->onReadable) handler->onReadable();
+        } catch (...) {
+            NSLog("A signal handler threw");
+        }
+        return 0;
+    };
+    auto handler = std::make_unique<State::Input>();
+    handler->onReadable = std::move(onSignal);
+    int r = sd_event_add_signal(s_->event.get(), out(handler->source), sig, onArrival, handler.get());
+    if (r < 0) {
+        NSLog("Signal %d cannot be watched: %s", sig, std::strerror(-r));
+        return false;
+    }
+    s_->inputs.push_back(std::move(handler));
+    return true;
+}
+
 void SdEventRunLoop::exit(int code) {
     perform([this, code] {
         if (s_->event) sd_event_exit(s_->event.get(), code);

@@ -28,6 +28,9 @@ public:
     // Calls onReadable on this loop whenever fd has input or hangs up. The fd is not owned.
     // Returns false when sd-event refused it.
     bool watchInput(int fd, std::function<void()> onReadable);
+    // Calls onSignal on this loop each time sig arrives (blocked for every thread of the
+    // process from here on). Returns false when sd-event refused it.
+    bool watchSignal(int sig, std::function<void()> onSignal);
     // Ends run() with the given code after the current callback. Thread-safe.
     void exit(int code = 0);
     // Ends run() on SIGTERM, SIGINT or SIGHUP (blocked for every thread of the process) with

@@ -5,9 +5,11 @@
 // every command runs on the main thread like any other event. A host that loses either
 // connection exits non-zero, so launchd starts it again. In safe mode (launchd's answer to a
 // crash loop) nothing is injected and an alert offers a respring with extensions back.
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <memory>
@@ -62,7 +64,9 @@ void redraw() {
     host->redrawScheduled = false;
     ++host->redraws;
     if (host->interactive) {
-        std::string screen = statusScreen(host->device.root, host->safeMode);
+        winsize size{};
+        size_t columns = ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
+        std::string screen = statusScreen(host->device.root, host->safeMode, columns);
         std::fwrite(screen.data(), 1, screen.size(), stdout);
         std::fflush(stdout);
     }
@@ -211,6 +215,8 @@ int main(int argc, char** argv) {
             std::fputs("\x1b[?25l", stdout);
         }
         h.session->loop().watchInput(STDIN_FILENO, onKey);
+        // A resized terminal gets the screen drawn again to its new width.
+        h.session->loop().watchSignal(SIGWINCH, setNeedsDisplay);
     }
     setNeedsDisplay();
     int code = h.session->loop().run();

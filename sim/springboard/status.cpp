@@ -1,5 +1,9 @@
 #include "sim/springboard/status.h"
 
+#include <algorithm>
+#include <string_view>
+#include <vector>
+
 #include "platform/device/device_state.h"
 #include "platform/springboard/springboard.h"
 #include "platform/uikit/alert.h"
@@ -117,32 +121,88 @@ Json statusJson(pid_t springBoardPid, bool safeMode) {
     return o;
 }
 
-std::string statusScreen(const std::string& deviceRoot, bool safeMode) {
-    std::string s = "\x1b[H\x1b[2J";  // home, clear
-    s += "Vantrel SpringBoard  (" + deviceRoot + ")\r\n\r\n";
-    s += "  " + statusLine(safeMode) + "\r\n\r\n";
-    if (auto* a = platform::statusBarAggregator()) s += "  time pattern: " + timePattern(*a) + "\r\n";
+namespace {
+
+// The columns a UTF-8 text takes, counting a code point as one (what our glyphs take).
+size_t columnsOf(std::string_view text) {
+    size_t n = 0;
+    for (unsigned char c : text) n += (c & 0xC0) != 0x80;
+    return n;
+}
+
+// The byte where the column `column` of text starts.
+size_t byteAtColumn(std::string_view text, size_t column) {
+    size_t n = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) == 0x80) continue;
+        if (n++ == column) return i;
+    }
+    return text.size();
+}
+
+// One line of the screen broken at blanks into lines of at most `columns`, each continuation
+// indented as the first; a word longer than a line is cut. Never wider than the terminal, so
+// a narrow one does not wrap it for us and scroll the screen away.
+std::string fit(std::string_view line, size_t columns) {
+    size_t indent = line.find_first_not_of(' ');
+    if (indent == std::string_view::npos) return "\r\n";
+    if (columns < indent + 8) indent = 0;  // too narrow to keep the indent
+    const std::string pad(indent, ' ');
+    std::string out;
+    std::string_view rest = line.substr(line.find_first_not_of(' '));
+    const size_t width = columns > indent ? columns - indent : 1;
+    while (!rest.empty()) {
+        size_t cut = rest.size();
+        if (columnsOf(rest) > width) {
+            cut = byteAtColumn(rest, width);
+            size_t blank = rest.rfind(' ', cut);
+            if (blank != std::string_view::npos && blank > 0) cut = blank;
+        }
+        std::string_view piece = rest.substr(0, cut);
+        while (!piece.empty() && piece.back() == ' ') piece.remove_suffix(1);
+        out += pad;
+        out += piece;
+        out += "\r\n";
+        rest.remove_prefix(cut);
+        while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string statusScreen(const std::string& deviceRoot, bool safeMode, size_t columns) {
+    std::vector<std::string> lines;
+    lines.push_back("Vantrel SpringBoard  (" + deviceRoot + ")");
+    lines.push_back("");
+    lines.push_back("  " + statusLine(safeMode));
+    lines.push_back("");
+    if (auto* a = platform::statusBarAggregator()) lines.push_back("  time pattern: " + timePattern(*a));
     auto lock = platform::lockScreenStatusBar();
-    s += std::string("  lock screen:  ") + (platform::deviceState().locked ? "shown" : "hidden") +
-         ", its bar shows the time: " + (lock.showsTime ? "yes" : "no") + ", style " + std::to_string(lock.style) + "\r\n";
+    lines.push_back(std::string("  lock screen:  ") + (platform::deviceState().locked ? "shown" : "hidden") +
+                    ", its bar shows the time: " + (lock.showsTime ? "yes" : "no") + ", style " + std::to_string(lock.style));
     auto* nc = platform::notificationCenterViewController();
-    s += std::string("  Notification Centre: ") + (nc && nc->open ? "open" : "closed");
-    if (nc && nc->open) s += nc->statusBarLoaded ? ", with its own status bar" : ", without its own status bar";
-    s += "\r\n";
+    std::string ncLine = std::string("  Notification Centre: ") + (nc && nc->open ? "open" : "closed");
+    if (nc && nc->open) ncLine += nc->statusBarLoaded ? ", with its own status bar" : ", without its own status bar";
+    lines.push_back(ncLine);
     auto alerts = platform::visibleAlerts();
     if (!alerts.empty()) {
-        s += "\r\n";
+        lines.push_back("");
         for (const auto& alert : alerts) {
-            s += "  ┌ alert " + std::to_string(alert->alertId()) + ": " + alert->title() +
-                 (alert->count() > 1 ? " (x" + std::to_string(alert->count()) + ")" : "") + "\r\n";
-            if (!alert->message().empty()) s += "  │ " + alert->message() + "\r\n";
+            lines.push_back("  ┌ alert " + std::to_string(alert->alertId()) + ": " + alert->title() +
+                            (alert->count() > 1 ? " (x" + std::to_string(alert->count()) + ")" : ""));
+            if (!alert->message().empty()) lines.push_back("  │ " + alert->message());
             std::string buttons;
             for (size_t i = 0; i < alert->buttonTitles().size(); ++i)
                 buttons += " [" + std::to_string(i) + "] " + alert->buttonTitles()[i];
-            s += "  └" + buttons + "\r\n";
+            lines.push_back("  └" + buttons);
         }
     }
-    s += "\r\n  keys: t tap the status bar   l lock/unlock   n Notification Centre   0-9 answer the first alert   q quit\r\n";
+    lines.push_back("");
+    lines.push_back("  keys: t tap the status bar   l lock/unlock   n Notification Centre   0-9 answer the first alert   "
+                    "q quit (stops the device)");
+    std::string s = "\x1b[H\x1b[2J";  // home, clear
+    for (const auto& line : lines) s += fit(line, std::max<size_t>(columns, 20));
     return s;
 }
 

@@ -13,7 +13,8 @@ namespace vantrel::sim {
 // In safe mode (no extensions loaded) the line and the screen say so first.
 std::string statusLine(bool safeMode);
 Json statusJson(pid_t springBoardPid, bool safeMode);
-// The terminal screen: the bar, the lock screen and Notification Centre, the alerts, the keys.
-std::string statusScreen(const std::string& deviceRoot, bool safeMode);
+// The terminal screen: the bar, the lock screen and Notification Centre, the alerts, the keys;
+// each line broken to fit a terminal `columns` wide.
+std::string statusScreen(const std::string& deviceRoot, bool safeMode, size_t columns = 80);
 
 }  // namespace vantrel::sim
