@@ -47,57 +47,77 @@ ensure_built() {
     mv -f "$started" "$STAMP"
 }
 
-# --device DIR may come anywhere; the programs take it the same way.
-device_args=()
-rest=()
-while [ $# -gt 0 ]; do
-    case "$1" in
-        --device) [ $# -ge 2 ] || die "--device needs a folder"; device_args=(--device "$2"); shift 2 ;;
-        --device=*) device_args=(--device "${1#--device=}"); shift ;;
-        *) rest+=("$1"); shift ;;
-    esac
-done
-set -- "${rest[@]+"${rest[@]}"}"
+demo_usage="usage: ./vantrel demo
+Starts a fresh simulated device in build/demo-device, walks it through every feature printing the
+status bar after each step, and stops it."
+bench_usage="usage: ./vantrel bench [NAME...]
+Builds the benchmarks in build-bench/ (Release) and runs them all, or those NAMEd.
+Figures and targets: bench/README.md"
+
+# The word after the device's options: which program a device command belongs to.
+device_command() {
+    while [ $# -gt 0 ]; do
+        case "$1" in
+            --device) shift 2 || return 0 ;;
+            --device=*) shift ;;
+            *) echo "$1"; return 0 ;;
+        esac
+    done
+}
 
 cmd="${1:-}"
 shift || true
 
-dev() { "$BIN/vantrel-device" "${device_args[@]+"${device_args[@]}"}" "$@"; }
-settings() { "$BIN/vantrel-settings" "${device_args[@]+"${device_args[@]}"}" "$@"; }
-
 case "$cmd" in
     device)
+        # The programs parse their own words (and --device); this only picks the program.
         ensure_built
-        sub="${1:-}"
-        [ -n "$sub" ] || die "usage: ./vantrel device start|stop|restart|install|log|status [--json]|tap|lock|unlock|nc open|nc close|alert ID BUTTON|set KEY=VALUE... [--device DIR] [--fresh]"
-        exec "$BIN/vantrel-device" "${device_args[@]+"${device_args[@]}"}" "$@" ;;
+        case "$(device_command "$@")" in
+            view|screenshot)
+                [ -x "$BIN/vantrel-view" ] || die "the view is not built"
+                exec "$BIN/vantrel-view" "$@" ;;
+        esac
+        exec "$BIN/vantrel-device" "$@" ;;
     settings)
         ensure_built
-        dev start >/dev/null  # its errors still reach the terminal
-        if [ $# -eq 0 ]; then
-            settings
-        else
-            settings "$@"
-        fi ;;
+        exec "$BIN/vantrel-settings" "$@" ;;
     springboard)
         ensure_built
         # The terminal takes the device over: SpringBoard draws here and quits with q.
-        dev start --interactive "$@" ;;
+        exec "$BIN/vantrel-device" springboard "$@" ;;
     ensure-built)
         # The demo builds through the same check.
         ensure_built ;;
     demo)
-        exec "$ROOT/sim/demo.sh" "$@" ;;
+        for a in "$@"; do
+            case "$a" in
+                -h|--help) echo "$demo_usage"; exit 0 ;;
+                *) echo "vantrel: 'demo' takes no '$a'" >&2; echo "$demo_usage" >&2; exit 2 ;;
+            esac
+        done
+        exec "$ROOT/sim/demo.sh" ;;
     bench)
-        # A Release tree of its own; every benchmark program, or those named.
         bench_dir="$ROOT/build-bench"
+        for a in "$@"; do
+            case "$a" in
+                -h|--help) echo "$bench_usage"; exit 0 ;;
+                -*) echo "vantrel: 'bench' takes no '$a'" >&2; echo "$bench_usage" >&2; exit 2 ;;
+            esac
+        done
+        # A Release tree of its own; every benchmark program, or those named.
         "$ROOT/vantrel" setup
         [ -f "$bench_dir/build.ninja" ] || cmake -S "$ROOT" -B "$bench_dir" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVANTREL_BENCH=ON >/dev/null
         cmake --build "$bench_dir" -j "$(nproc)" >/dev/null || die "the benchmark build failed"
+        for name in "$@"; do
+            [ -x "$bench_dir/bin/$name" ] || { echo "vantrel: no benchmark '$name' (they are: $(cd "$bench_dir/bin" && echo *_bench))" >&2; exit 2; }
+        done
         for b in "$bench_dir"/bin/*_bench; do
             name="$(basename "$b")"
             if [ $# -eq 0 ] || printf '%s\n' "$@" | grep -qx "$name"; then "$b"; fi
         done ;;
     *)
-        die "unknown command '$cmd' (commands: setup build test fuzz device settings springboard demo bench)" ;;
+        # ./vantrel's own, with "did you mean"; run on its own, this file just says no.
+        if declare -F usage_error >/dev/null; then usage_error "unknown command '$cmd'" "$cmd" "" "${COMMANDS[@]}"; fi
+        echo "vantrel: unknown command '$cmd'" >&2
+        exit 2 ;;
 esac
