@@ -12,7 +12,7 @@ namespace vantrel::sim {
 
 // One command of the Settings app, as the interpreter runs it.
 struct SettingsCommand {
-    std::string page = "main";      // main, icontester or datafaker
+    std::string page;               // main, icontester, datafaker; empty: none given (main, or every file for keys)
     std::string verb;               // show, get, set, reset, press, keys, list, alerts, answer, suspend, leave
     std::vector<std::string> args;  // set: KEY VALUE; get, reset: KEY; press: ACTION
     std::optional<std::string> text, button;

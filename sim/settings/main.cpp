@@ -153,7 +153,7 @@ int main(int argc, char** argv) {
     } else {
         auto out = commands.command(*parsed.command);
         if (out) std::cout << *out;
-        else std::cerr << line(out.error().message);
+        else std::cerr << "vantrel-settings: " << line(out.error().message);
         code = out ? 0 : 1;
         // Leaving the page may raise an alert of its own (the icon tester's warning); a dialog
         // still open when the command ends is said, as nobody is left to answer it.

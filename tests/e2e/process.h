@@ -93,7 +93,9 @@ inline Captured runCaptured(const std::vector<std::string>& argv, const std::str
     }
     for (int fd : {in[0], out[1], err[1]}) ::close(fd);
     // The input is small: it fits the pipe, so writing it all first cannot block on the child.
-    if (!input.empty()) EXPECT_EQ(::write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    if (!input.empty()) {
+        EXPECT_EQ(::write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    }
     ::close(in[1]);
     Captured r;
     pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
