@@ -53,7 +53,7 @@ CLI::App* addCommand(CLI::App& parent, const CommandSpec& spec, SettingsCommand&
         sub->add_option("KEY", positional[0], "the preference key (settings keys lists them)")->required();
         sub->add_option("VALUE", positional[1], "the value its control takes")->required();
         sub->footer("VALUE: a switch takes true/false/on/off/yes/no/1/0, a list one of its values or titles, a text key "
-                    "any text up to " + std::to_string(kMaxTextBytes) + " bytes.");
+                    "any text up to " + std::to_string(kMaxTextBytes) + " bytes. A VALUE beginning with - follows --.");
         sub->add_option("--button", c.button, "then presses the button TITLE of the dialog the change brings up (the respring prompt)")
             ->type_name("TITLE");
         json();

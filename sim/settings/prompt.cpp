@@ -25,6 +25,7 @@ PromptState* activePrompt = nullptr;
 void lineEntered(char* raw) {
     std::unique_ptr<char, decltype(&std::free)> text(raw, &std::free);
     if (!text) {  // Ctrl-D
+        rl_callback_handler_remove();
         std::cout << "\n";
         activePrompt->loop->exit(0);
         return;
@@ -32,7 +33,10 @@ void lineEntered(char* raw) {
     if (*text) add_history(text.get());
     bool goOn = (*activePrompt->handle)(text.get());
     std::cout.flush();
-    if (!goOn) activePrompt->loop->exit(0);
+    if (!goOn) {
+        rl_callback_handler_remove();  // no prompt again after the last line
+        activePrompt->loop->exit(0);
+    }
 }
 
 // Installs readline's handler for the prompt's life, and takes it away (restoring the terminal).
