@@ -45,4 +45,25 @@ const char* fileName(PreferenceFile file) {
     return "main";
 }
 
+std::optional<PreferenceFile> fileNamed(std::string_view name) {
+    for (PreferenceFile file : kPreferenceFiles)
+        if (name == fileName(file)) return file;
+    return std::nullopt;
+}
+
+const char* controlName(Control control) {
+    switch (control) {
+    case Control::Switch: return "switch";
+    case Control::List: return "list";
+    case Control::TextDialog: return "text dialog";
+    case Control::None: break;
+    }
+    return "none";
+}
+
+std::optional<int> postedCode(PreferenceFile file, const KeySchema& row) {
+    if (row.control == Control::TextDialog) return row.dialogCode;
+    return itemCodeForKey(file, row.key);
+}
+
 }  // namespace vantrel

@@ -1,6 +1,7 @@
 // The one table of every key of the three preference files: its type, its default, the item
 // code a settings page posts when it changes, the status bar item it belongs to, its valid
-// values and a line that says what it does. Defaults, item hide keys, icon tester keys, page
+// values, the control its page changes it with (and whether that control is negated) and a
+// line that says what it does. Defaults, item hide keys, icon tester keys, page
 // codes and typed reads (shared/settings.h) all come from here. Constant data, any thread;
 // a key that is not in a table looks up as nullptr, an item without a key as nullptr.
 #pragma once
@@ -52,6 +53,10 @@ struct ValidValues {
     std::span<const char* const> titles;  // one per value from min, or none
 };
 
+// The control a page changes a key with: a switch, a list of validValues, a text dialog its
+// button opens, or none (a key no page row changes).
+enum class Control { Switch, List, TextDialog, None };
+
 struct KeySchema {
     int id;  // the key's enumerator (MainKey, DataFakerKey or IconTesterKey)
     const char* key;
@@ -61,6 +66,10 @@ struct KeySchema {
     int item;                 // the status bar item it hides (main) or shows (icon tester); -1: none
     const char* description;
     ValidValues valid;
+    Control control = Control::Switch;
+    bool negate = false;                        // the switch shows the opposite of the stored value
+    const char* dialog = nullptr;               // the action opening a text dialog
+    std::optional<int> dialogCode = std::nullopt;  // posted by that dialog's Save
 };
 
 // Enumerators in table order; the item keys come first, so their value is their item index.
@@ -96,7 +105,25 @@ constexpr KeyDefault text(const char* s, Absent absent) {
 template <class K>
 constexpr KeySchema row(K k, const char* key, KeyType type, KeyDefault def, std::optional<int> code,
                         int item, const char* description, ValidValues valid = {}) {
-    return {static_cast<int>(k), key, type, def, code, item, description, valid};
+    return {static_cast<int>(k), key, type, def, code, item, description, valid,
+            valid.max >= valid.min ? Control::List : Control::Switch};
+}
+// A switch that shows the opposite of what it stores.
+constexpr KeySchema negated(KeySchema r) {
+    r.negate = true;
+    return r;
+}
+// A text typed in the dialog `action` opens; its Save posts `code`.
+constexpr KeySchema typedIn(KeySchema r, const char* action, std::optional<int> code) {
+    r.control = Control::TextDialog;
+    r.dialog = action;
+    r.dialogCode = code;
+    return r;
+}
+// A key no control of the page changes.
+constexpr KeySchema noControl(KeySchema r) {
+    r.control = Control::None;
+    return r;
 }
 // A hide key of the main file: a switch, off by default, posting its item's index.
 constexpr KeySchema hides(MainKey k, const char* key, const char* description) {
@@ -150,12 +177,14 @@ inline constexpr auto kMain = std::to_array<KeySchema>({
     row(timeandram, "timeandram", Bool, off, noCode, noItem, "kept for the panel; nothing reads it"),
     row(hideall, "hideall", Bool, off, ItemCode::AllItems, noItem, "hides every status bar item"),
     row(sos, "sos", Bool, off, ItemCode::EmergencyOnly, 27, "shows the emergency-only status"),
-    row(ncstatus, "ncstatus", Bool, off, noCode, noItem,
-        "Notification Centre without its own status bar (after a respring)"),
-    row(carrierText, "carrierText", String, text("CustomText", Absent::NoText), noCode, noItem,
-        "custom carrier text (its dialog posts 29); absent: no text"),
-    row(timeText, "timeText", String, text("'_Quennick_'", Absent::ReadsDefault), noCode, noItem,
-        "custom time text, a date-format pattern (its dialog posts 26)"),
+    negated(row(ncstatus, "ncstatus", Bool, off, noCode, noItem,
+                "Notification Centre without its own status bar (after a respring)")),
+    typedIn(row(carrierText, "carrierText", String, text("CustomText", Absent::NoText), noCode, noItem,
+                "custom carrier text (its dialog posts 29); absent: no text"),
+            "carrierText:", ItemCode::Carrier),
+    typedIn(row(timeText, "timeText", String, text("'_Quennick_'", Absent::ReadsDefault), noCode, noItem,
+                "custom time text, a date-format pattern (its dialog posts 26)"),
+            "timeText:", ItemCode::ClockMode),
     row(lockclock, "lockclock", Bool, off, noCode, noItem, "shows the time in the lock screen status bar"),
     row(nowplaying, "nowplaying", Bool, off, ItemCode::ClockMode, noItem, "custom text mode shows the track now playing"),
     row(samelockstatusbar, "samelockstatusbar", Bool, off, noCode, noItem,
@@ -167,12 +196,13 @@ inline constexpr auto kMain = std::to_array<KeySchema>({
     row(hideallls, "hideallls", Bool, off, noCode, noItem, "hides every item while the lock screen is up"),
     row(animatedcustomtime, "animatedcustomtime", Bool, off, ItemCode::ClockMode, noItem,
         "custom text mode animates between the two texts"),
-    row(reverseString, "reverseString", String, text("'Vantrel'", Absent::ReadsDefault), noCode, noItem,
-        "second text of the animation, a date-format pattern"),
+    typedIn(row(reverseString, "reverseString", String, text("'Vantrel'", Absent::ReadsDefault), noCode, noItem,
+                "second text of the animation, a date-format pattern"),
+            "reverseString:", std::nullopt),
     row(hidetethering, "hidetethering", Bool, off, ItemCode::Tethering, noItem, "hides the tethering indication"),
-    row(intromessageshown, "intromessageshown", Bool, none, noCode, noItem,
-        "set once the first-run notice has been shown"),
-    row(enabled, "enabled", Any, none, noCode, noItem, "stored by the main page's enabled/setEnabled: pair"),
+    noControl(row(intromessageshown, "intromessageshown", Bool, none, noCode, noItem,
+                  "set once the first-run notice has been shown")),
+    noControl(row(enabled, "enabled", Any, none, noCode, noItem, "stored by the main page's enabled/setEnabled: pair")),
 });
 
 using enum DataFakerKey;
@@ -253,5 +283,12 @@ std::optional<platform::Value> defaultValue(const KeySchema& row);
 const char* typeName(KeyType type);
 // "main", "datafaker", "icontester": the names the pages and the command line use.
 const char* fileName(PreferenceFile file);
+// The file of a page name fileName gives; nullopt for any other name.
+std::optional<PreferenceFile> fileNamed(std::string_view name);
+// "switch", "list", "text dialog", "none".
+const char* controlName(Control control);
+// The code the page posts after the user changed `row` with its control: the text dialog's
+// code for a text, else the key's own (itemCodeForKey).
+std::optional<int> postedCode(PreferenceFile file, const KeySchema& row);
 
 }  // namespace vantrel

@@ -212,6 +212,10 @@ platform::Value parseValue(const std::string& text) {
     return text;
 }
 
+bool springBoardRuns(const DeviceFolder& device, double timeoutSeconds) {
+    return static_cast<bool>(control(device, "Ping", nullptr, timeoutSeconds, "org.freedesktop.DBus.Peer"));
+}
+
 Result<std::string> control(const DeviceFolder& device, const char* method, const ControlArguments& arguments,
                             double timeoutSeconds, const char* interface) {
     auto address = busAddress(device);

@@ -132,6 +132,10 @@ using ControlArguments = std::function<int(sd_bus_message*)>;
 Result<std::string> control(const DeviceFolder& device, const char* method, const ControlArguments& arguments,
                      double timeoutSeconds, const char* interface = kControlInterface);
 
+// Whether the device's SpringBoard answers a D-Bus Ping on the device bus within timeoutSeconds:
+// the device runs. Nothing is started or written.
+bool springBoardRuns(const DeviceFolder& device, double timeoutSeconds);
+
 // Appends changes as the a{sv} of SetHardware: booleans b, integers x, reals d, strings s,
 // lists av (what parseValue makes of the command line's words).
 int appendHardwareChanges(sd_bus_message* message, const platform::Dictionary& changes);

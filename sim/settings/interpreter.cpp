@@ -3,97 +3,22 @@
 #include <algorithm>
 #include <filesystem>
 
-#include "platform/foundation/log.h"
 #include "platform/foundation/file.h"
+#include "platform/foundation/log.h"
 #include "platform/preferences/settings_app.h"
 #include "platform/uikit/alert.h"
 #include "prefs/pages.h"
-#include "sim/device/json.h"
+#include "shared/settings.h"
 #include "sim/device/safety.h"
+#include "sim/settings/output.h"
+#include "sim/settings/values.h"
 
 namespace fs = std::filesystem;
 
 namespace vantrel::sim {
 namespace {
 
-std::string valueText(const platform::PSValue& v) {
-    if (!v) return "(none)";
-    if (auto b = v->boolean()) return *b ? "true" : "false";
-    if (auto i = v->integer()) return std::to_string(*i);
-    if (auto d = v->real()) return std::to_string(*d);
-    if (auto s = v->string()) return "\"" + *s + "\"";
-    return "(value)";
-}
-
-Json alertsJson() {
-    Json alerts = Json::array();
-    for (const auto& a : platform::visibleAlerts()) {
-        Json fields = Json::array();
-        for (size_t i = 0; auto* f = a->textFieldAtIndex(i); ++i) fields.push_back(f->text);
-        alerts.push_back({{"id", static_cast<long long>(a->alertId())},
-                          {"title", a->title()},
-                          {"message", a->message()},
-                          {"buttons", a->buttonTitles()},
-                          {"textFields", std::move(fields)}});
-    }
-    return alerts;
-}
-
-std::string alertsText() {
-    std::string out;
-    for (const auto& a : platform::visibleAlerts()) {
-        out += "alert: " + a->title();
-        if (!a->message().empty()) out += " | " + a->message();
-        for (size_t i = 0; auto* f = a->textFieldAtIndex(i); ++i) out += " | text: \"" + f->text + "\"";
-        out += " |";
-        for (const auto& b : a->buttonTitles()) out += " [" + b + "]";
-        out += "\n";
-    }
-    return out;
-}
-
-std::string show(id page, const std::string& name, bool json) {
-    auto rows = platform::controllerRows(page);
-    if (json) {
-        Json list = Json::array();
-        for (const auto& r : rows) {
-            Json values = Json::array();
-            for (const auto& v : r.validValues) values.push_back(jsonFrom(v));
-            list.push_back({{"label", r.label},
-                            {"cell", r.cell},
-                            {"key", r.key},
-                            {"value", r.value ? jsonFrom(*r.value) : Json()},
-                            {"action", r.action},
-                            {"detail", r.detail},
-                            {"validValues", std::move(values)},
-                            {"validTitles", r.validTitles}});
-        }
-        Json page = {{"page", name}, {"rows", std::move(list)}, {"alerts", alertsJson()}};
-        return jsonDump(page) + "\n";
-    }
-    std::string out = "== " + name + " ==\n";
-    for (const auto& r : rows) {
-        std::string kind = r.cell;
-        if (kind.rfind("PS", 0) == 0) kind = kind.substr(2);
-        if (kind.size() > 4 && kind.substr(kind.size() - 4) == "Cell") kind.resize(kind.size() - 4);
-        out += "  [" + kind + "] " + r.label;
-        if (!r.key.empty()) out += "  " + r.key + " = " + valueText(r.value);
-        if (!r.action.empty()) out += "  (press " + r.action + ")";
-        if (!r.detail.empty()) out += "  (opens " + r.detail + ")";
-        if (!r.validTitles.empty()) {
-            out += "  {";
-            for (size_t i = 0; i < r.validTitles.size(); ++i) {
-                if (i) out += ", ";
-                out += (i < r.validValues.size() ? jsonDump(jsonFrom(r.validValues[i])) : "?") + ": " + r.validTitles[i];
-            }
-            out += "}";
-        }
-        out += "\n";
-    }
-    return out + alertsText();
-}
-
-// Fills the first visible alert's text field and presses one of its buttons, as the user would.
+// Fills the newest visible alert's text field and presses one of its buttons, as the user would.
 Result<void> answerDialog(const std::optional<std::string>& text, const std::optional<std::string>& button) {
     if (!text && !button) return {};
     auto alerts = platform::visibleAlerts();
@@ -101,7 +26,7 @@ Result<void> answerDialog(const std::optional<std::string>& text, const std::opt
     auto alert = alerts.back();
     if (text) {
         if (auto* f = alert->textField()) f->text = *text;
-        else return failure("the dialog has no text field");
+        else return failure("the dialog " + alert->title() + " has no text field");
     }
     if (button) {
         const auto& titles = alert->buttonTitles();
@@ -111,24 +36,28 @@ Result<void> answerDialog(const std::optional<std::string>& text, const std::opt
                 return {};
             }
         }
-        return failure("the dialog has no button " + *button);
+        std::string known;
+        for (const auto& t : titles) known += (known.empty() ? "" : ", ") + t;
+        return failure("the dialog " + alert->title() + " has no button " + *button + " (its buttons: " + known + ")");
     }
     return {};
 }
 
-platform::PSValue settingValue(const std::string& text) {
-    if (text == "null" || text == "none") return std::nullopt;
-    if (text == "true" || text == "false") return platform::Value(text == "true");
-    return parseValue(text);
+bool textDialogOpen() {
+    for (const auto& a : platform::visibleAlerts())
+        if (a->textField()) return true;
+    return false;
 }
 
 // Why a save of the page did not happen since the last ask ("" when every save wrote): the
 // file and the reason, as the page saw them.
 std::string takeSaveFailure(id page) { return page ? msgSend<std::string>(page, sel_registerName("takeSaveFailure")) : ""; }
 
+PreferenceFile fileOf(const std::string& page) { return fileNamed(page).value_or(PreferenceFile::Main); }
+
 }  // namespace
 
-Interpreter::Interpreter(DeviceFolder device) : device_(std::move(device)) {}
+Interpreter::Interpreter(DeviceFolder device, bool dialogsWait) : device_(std::move(device)), dialogsWait_(dialogsWait) {}
 
 std::vector<Interpreter::Entry> Interpreter::entries() const {
     std::vector<Entry> entries;
@@ -180,76 +109,116 @@ id Interpreter::openPage(const std::string& name) {
     return page_;
 }
 
-Result<std::string> Interpreter::command(std::vector<std::string> w) {
-    std::optional<std::string> text, button;
-    bool json = false;
-    std::vector<std::string> words;
-    for (size_t i = 0; i < w.size(); ++i) {
-        if (w[i] == "--json") json = true;
-        else if (w[i] == "--text" && i + 1 < w.size()) text = w[++i];
-        else if (w[i] == "--button" && i + 1 < w.size()) button = w[++i];
-        else words.push_back(w[i]);
+Result<id> Interpreter::page(const std::string& name) {
+    id p = openPage(name);
+    if (!p) return failure("the page " + name + " cannot be opened (is the bundle installed?)");
+    takeSaveFailure(p);  // what failed before this command is not its failure
+    return p;
+}
+
+Result<void> Interpreter::press(id page, const std::string& name, const std::string& action) {
+    platform::PSSpecifier* s = platform::specifierForAction(page, action);
+    if (!s && !action.empty() && action.back() != ':') s = platform::specifierForAction(page, action + ":");
+    std::vector<std::string> known;
+    for (const auto& r : platform::controllerRows(page)) {
+        if (r.action.empty()) continue;
+        if (!s && r.label == action) s = r.specifier;
+        known.push_back(r.action.back() == ':' ? r.action.substr(0, r.action.size() - 1) : r.action);
     }
-    if (words.empty()) {
-        return failure("expected [PAGE] show|set|press ...\n");
+    if (!s) {
+        std::string said = "the page " + name + " has no button " + action;
+        if (auto close = nearest(action, known)) said += " (did you mean " + *close + "?)";
+        std::string all;
+        for (const auto& k : known) all += (all.empty() ? "" : ", ") + k;
+        return failure(said + (all.empty() ? "" : "; its buttons: " + all));
     }
-    if (words[0] == "list") {
+    if (!platform::performAction(page, s)) return failure("the button " + action + " does nothing here");
+    return {};
+}
+
+Result<void> Interpreter::typeInDialog(id page, const std::string& name, const KeySchema& row, const std::string& text) {
+    TRY(press(page, name, row.dialog));
+    // A refusal (a warning while the clock text animates) has no text field to type in.
+    if (!textDialogOpen()) return failure(std::string(row.key) + " cannot be changed now:\n" + alertsText());
+    return answerDialog(text, "Save");
+}
+
+Result<void> Interpreter::setKey(id page, const std::string& name, const KeySchema& row, const platform::PSValue& value,
+                                 const SettingsCommand& c) {
+    if (row.control == Control::TextDialog) {
+        TRY(typeInDialog(page, name, row, value && value->string() ? *value->string() : std::string()));
+    } else {
+        platform::PSSpecifier* s = platform::specifierForKey(page, row.key);
+        if (!s) return failure("the page " + name + " has no control for " + row.key);
+        platform::setControllerValue(page, s, value);
+    }
+    // The change may bring up a dialog of its own (the respring prompt).
+    if (auto answered = answerDialog(c.text, c.button); !answered) return failure(answered.error().message + "\n" + alertsText());
+    return {};
+}
+
+Result<std::string> Interpreter::command(const SettingsCommand& c) {
+    const std::string& verb = c.verb;
+    const std::string name = c.page.empty() ? "main" : c.page;
+    const PreferenceFile file = fileOf(name);
+    if (verb == "keys") return keyTable(c.page.empty() ? std::nullopt : fileNamed(c.page), c.json);
+    if (verb == "list") {
         std::string out;
         for (const auto& e : entries()) out += e.label + "  (bundle " + e.bundle + ", page " + e.detail + ")\n";
         return out;
     }
-    if (words[0] == "leave") return leavePage(), std::string();
-    if (words[0] == "suspend") {
+    if (verb == "leave") return leavePage(), std::string();
+    if (verb == "suspend") {
         if (!page_) return std::string();
         takeSaveFailure(page_);
         platform::suspendController(page_);
         if (auto unsaved = takeSaveFailure(page_); !unsaved.empty()) return failure("not saved: " + unsaved + "\n");
         return std::string();
     }
-    if (words[0] == "alerts") {
-        return json ? jsonDump(alertsJson()) + "\n" : alertsText();
-    }
-    if (words[0] == "answer") {  // the dialog on screen, without touching the page
+    if (verb == "alerts") return c.json ? jsonDump(alertsJson()) + "\n" : alertsText();
+    if (verb == "answer") {  // the dialog on screen, without touching the page
+        if (c.text) TRY(checkText(*c.text));
         takeSaveFailure(page_);
-        if (auto answered = answerDialog(text, button); !answered) return failure(answered.error().message + "\n");
+        if (auto answered = answerDialog(c.text, c.button); !answered) return failure(answered.error().message + "\n");
         if (auto unsaved = takeSaveFailure(page_); !unsaved.empty()) return failure("not saved: " + unsaved + "\n");
         return alertsText();
     }
-    std::string pageName = "main";
-    if (vantrel::prefs::pageClassName(words[0])) {
-        pageName = words[0];
-        words.erase(words.begin());
+    if (verb == "get") {
+        // The file as it is: reading it opens no page, so nothing is written.
+        const KeySchema* row = TRY(settingKey(file, c.args.at(0)));
+        auto prefs = readPreferences(file);
+        const platform::Value* v = prefs ? platform::lookup(*prefs, row->key) : nullptr;
+        return storedValue(file, *row, v ? std::optional<platform::Value>(*v) : std::nullopt, c.json);
     }
-    if (words.empty()) words.push_back("show");
-    id page = openPage(pageName);
-    if (!page) {
-        return failure("the page " + pageName + " cannot be opened (is the bundle installed?)\n");
+
+    // Everything the page will be handed is checked before it opens.
+    const KeySchema* row = nullptr;
+    platform::PSValue value;
+    if (verb == "set" || verb == "reset") {
+        row = TRY(settingKey(file, c.args.at(0)));
+        if (row->control == Control::None)
+            return failure(std::string(row->key) + " is not set from the page " + name + ": no control of it changes the key");
+        if (verb == "set") value = TRY(controlValue(*row, c.args.at(1)));
+        else if (auto def = defaultValue(*row); row->negate) value = platform::Value(!boolValue(def ? &*def : nullptr));
+        // A negated switch stores a null value as true, so its reset sets it back to its default instead.
     }
-    const std::string& verb = words[0];
-    if (verb == "show") return show(page, pageName, json);
-    takeSaveFailure(page);  // what failed before this command is not its failure
-    if (verb == "set" && words.size() == 3) {
-        platform::PSSpecifier* s = platform::specifierForKey(page, words[1]);
-        if (!s) return failure("the page " + pageName + " has no setting " + words[1] + "\n");
-        platform::setControllerValue(page, s, settingValue(words[2]));
-    } else if (verb == "press" && words.size() == 2) {
-        std::string action = words[1];
-        platform::PSSpecifier* s = platform::specifierForAction(page, action);
-        if (!s && action.back() != ':') s = platform::specifierForAction(page, action + ":");
-        if (!s) {
-            for (const auto& r : platform::controllerRows(page))
-                if (r.label == action && !r.action.empty()) s = r.specifier;
-        }
-        if (!s) return failure("the page " + pageName + " has no button " + action + "\n");
-        if (!platform::performAction(page, s)) return failure("the button " + action + " does nothing here\n");
+    if (c.text) TRY(checkText(*c.text));
+
+    id p = TRY(page(name));
+    if (verb == "show") return showPage(name, file, platform::controllerRows(p), msgSend<platform::Dictionary>(p, sel_registerName("settings")), c.json);
+    if (verb == "set" || verb == "reset") {
+        TRY(setKey(p, name, *row, value, c));
+    } else if (verb == "press") {
+        TRY(press(p, name, c.args.at(0)));
+        if (auto answered = answerDialog(c.text, c.button); !answered) return failure(answered.error().message + "\n" + alertsText());
+        if (!c.button && !dialogsWait_ && textDialogOpen())
+            return failure("the dialog is still open; nothing was saved (give --button TITLE)\n" + alertsText());
     } else {
-        return failure("expected [PAGE] show [--json] | set KEY VALUE | press ACTION [--text T] [--button TITLE]\n");
+        return failure("unknown command " + verb);
     }
-    if (auto answered = answerDialog(text, button); !answered)
-        return failure(answered.error().message + "\n" + alertsText());
     // Exit 0 only for a change that is in the file: anything else the user must hear of.
-    if (auto unsaved = takeSaveFailure(page); !unsaved.empty()) return failure("not saved: " + unsaved + "\n" + alertsText());
-    return json ? jsonDump(alertsJson()) + "\n" : alertsText();
+    if (auto unsaved = takeSaveFailure(p); !unsaved.empty()) return failure("not saved: " + unsaved + "\n" + alertsText());
+    return c.json ? jsonDump(alertsJson()) + "\n" : alertsText();
 }
 
 std::vector<std::string> splitWords(const std::string& line) {

@@ -1,15 +1,20 @@
 // The Settings application's commands: the root page's PreferenceLoader entries, and the pages
 // of the bundle they name, opened, shown, changed, pressed, suspended and left through the
-// Preferences framework. One Interpreter per app, on the main thread; a page stays open between
-// commands on it. Failures come back as text for whoever typed the command.
+// Preferences framework. A value is checked against the key table before any page opens, then
+// handed to the page's own control path (so negate and codes stay the page's). One Interpreter
+// per app, on the main thread; a page stays open between commands on it. Failures come back as
+// text for whoever typed the command.
 #pragma once
 
 #include <string>
 #include <vector>
 
+#include "platform/preferences/preferences.h"
 #include "platform/runtime/runtime.h"
+#include "shared/schema.h"
 #include "sim/device/device.h"
 #include "sim/device/result.h"
+#include "sim/settings/command_line.h"
 
 namespace vantrel::sim {
 
@@ -19,20 +24,26 @@ public:
         std::string label, bundle, detail;
     };
 
-    explicit Interpreter(DeviceFolder device);
+    // dialogsWait: a text dialog left open by a command waits for the next one (a session);
+    // otherwise such a command fails, as nobody is left to answer it.
+    Interpreter(DeviceFolder device, bool dialogsWait);
 
-    // One command: [PAGE] show [--json] | [PAGE] set KEY VALUE | [PAGE] press ACTION, with
-    // [--text T] [--button TITLE] answering the dialog it brings up; list, leave, suspend,
-    // alerts, answer. The output, or the error to show in its place.
-    Result<std::string> command(std::vector<std::string> words);
+    // One command (command_line.h). The output, or the error to show in its place.
+    Result<std::string> command(const SettingsCommand& c);
     void leavePage();
     std::vector<Entry> entries() const;
 
 private:
     bool loadBundle();
     id openPage(const std::string& name);
+    Result<id> page(const std::string& name);
+    Result<void> setKey(id page, const std::string& name, const KeySchema& row, const platform::PSValue& value,
+                        const SettingsCommand& c);
+    Result<void> press(id page, const std::string& name, const std::string& action);
+    Result<void> typeInDialog(id page, const std::string& name, const KeySchema& row, const std::string& text);
 
     DeviceFolder device_;
+    bool dialogsWait_;
     bool bundleLoaded_ = false;
     std::string openPageName_;
     id page_ = nullptr;

@@ -1,10 +1,13 @@
 // vantrel-settings: the simulated Settings application of a device folder. The root page lists
 // the PreferenceLoader entries; opening Vantrel loads the bundle, whose pages are opened, read,
 // changed, pressed, suspended and left through the Preferences framework as the Settings app
-// does. One command per call (`[PAGE] show|set|press ...`), a session reading commands from
-// standard input (a page stays open between commands on it, as while the user looks at it),
-// or a prompt in a terminal. It joins the device bus; its shell's "killall SpringBoard" ends
-// the device's recorded SpringBoard, which launchd starts again.
+// does. One command per call (`[PAGE] show|get|set|reset|press|keys ...`), a session reading
+// commands from standard input (a page stays open between commands on it, as while the user
+// looks at it), or a prompt with line editing in a terminal. Every command but `keys` needs the
+// device running; only commands that act start it, and only when asked (--start). It joins the
+// device bus; its shell's "killall SpringBoard" ends the device's recorded SpringBoard, which
+// launchd starts again.
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -13,11 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/foundation/dbus_notifications.h"
-#include "platform/foundation/file.h"
-#include "platform/foundation/home.h"
 #include "platform/foundation/log.h"
-#include "platform/foundation/sdevent_runloop.h"
 #include "platform/preferences/settings_app.h"
 #include "platform/device/device_state.h"
 #include "platform/system/shell.h"
@@ -26,83 +25,96 @@
 #include "sim/device/device.h"
 #include "sim/device/safety.h"
 #include "sim/host/session.h"
+#include "sim/settings/command_line.h"
 #include "sim/settings/interpreter.h"
+#include "sim/settings/prompt.h"
 
 using namespace vantrel::sim;
 
 namespace {
 
-// A session: one command per line; each answer ends with a line holding "ok" or "error".
-void runSession(DeviceSession& session, Interpreter& commands, bool prompt) {
-    // A line longer than this is read on in chunks and thrown away up to its newline; the
-    // session answers "error" for it, so a peer without newlines cannot grow the host.
-    constexpr size_t kMaxLine = 64 * 1024;
-    auto buffer = std::make_shared<std::string>();
-    auto discarding = std::make_shared<bool>(false);
-    auto promptNow = [prompt] {
-        if (!prompt) return;
-        std::fputs("settings> ", stdout);
-        std::fflush(stdout);
-    };
-    if (prompt) {
-        std::cout << "Settings\n" << commands.command({"list"}).valueOr({})
-                  << "commands: [main|icontester|datafaker] show | set KEY VALUE | press ACTION [--text T] "
-                     "[--button TITLE]; answer --button TITLE; suspend; leave; quit\n";
+constexpr double kPingTimeout = 1.0;
+
+std::string line(std::string text) {
+    if (!text.empty() && text.back() != '\n') text += '\n';
+    return text;
+}
+
+// Commands that only read: they never start a device.
+bool readOnly(const std::optional<SettingsCommand>& c) {
+    if (!c) return false;  // a session acts
+    for (const char* verb : {"show", "get", "keys", "list", "alerts"})
+        if (c->verb == verb) return true;
+    return false;
+}
+
+// `vantrel-device --device DIR start`, the program next to this one; its words go to stderr,
+// so standard output stays this command's own.
+bool startDevice(const DeviceFolder& device) {
+    std::string program = programPath("vantrel-device");
+    pid_t pid = ::fork();
+    if (pid < 0) return false;
+    if (pid == 0) {
+        ::dup2(STDERR_FILENO, STDOUT_FILENO);
+        ::execl(program.c_str(), program.c_str(), "--device", device.root.c_str(), "start", static_cast<char*>(nullptr));
+        _exit(127);
     }
-    promptNow();
-    session.loop().watchInput(STDIN_FILENO, [&session, &commands, buffer, discarding, prompt, promptNow] {
-        char chunk[4096];
-        ssize_t n = ::read(STDIN_FILENO, chunk, sizeof chunk);
-        if (n <= 0) {
-            session.loop().exit(0);
-            return;
-        }
-        buffer->append(chunk, static_cast<size_t>(n));
-        size_t nl;
-        while ((nl = buffer->find('\n')) != std::string::npos) {
-            std::string line = buffer->substr(0, nl);
-            buffer->erase(0, nl + 1);
-            if (*discarding || line.size() > kMaxLine) {
-                *discarding = false;
-                std::cout << "the line is longer than " << kMaxLine << " bytes\nerror\n";
-                std::cout.flush();
-                continue;
-            }
-            auto words = splitWords(line);
-            if (words.empty()) continue;
-            if (words[0] == "quit" || words[0] == "exit") {
-                session.loop().exit(0);
-                return;
-            }
-            auto out = commands.command(words);
-            std::cout << (out ? *out : out.error().message) << (out ? "ok" : "error") << "\n";
-            std::cout.flush();
-        }
-        if (buffer->size() > kMaxLine) {
-            buffer->clear();
-            *discarding = true;
-        }
-        promptNow();
-    });
-    session.loop().run();
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+// One session line through the same parser as the command line; false when it failed.
+bool sessionLine(Interpreter& commands, const std::string& text, bool prompt, bool& quit) {
+    auto words = splitWords(text);
+    if (words.empty()) return true;
+    ParsedLine parsed = parseSettingsLine(words, true);
+    if (parsed.then == ParsedLine::Then::Exit) {
+        std::cout << parsed.out << parsed.err << (prompt ? "" : parsed.code == 0 ? "ok\n" : "error\n");
+        return parsed.code == 0;
+    }
+    if (parsed.quit) {
+        quit = true;
+        return true;
+    }
+    if (!parsed.command) return true;
+    auto out = commands.command(*parsed.command);
+    if (prompt) std::cout << (out ? *out : "error: " + line(out.error().message));
+    else std::cout << (out ? *out : line(out.error().message)) << (out ? "ok" : "error") << "\n";
+    std::cout.flush();
+    return static_cast<bool>(out);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::optional<std::string> folder;
-    std::vector<std::string> words;
-    bool sessionMode = false;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--device" && i + 1 < argc) folder = argv[++i];
-        else if (a == "--session") sessionMode = true;
-        else words.push_back(a);
+    ParsedLine parsed = parseSettingsLine(std::vector<std::string>(argv + 1, argv + argc), false);
+    if (parsed.then == ParsedLine::Then::Exit) {
+        std::cout << parsed.out;
+        std::cerr << parsed.err;
+        return parsed.code;
     }
-    DeviceFolder device = deviceFolder(folder);
+    if (parsed.command && parsed.command->verb == "keys") {  // the key table: no device at all
+        Interpreter schema(DeviceFolder{}, false);
+        std::cout << *schema.command(*parsed.command);
+        return 0;
+    }
+    DeviceFolder device = deviceFolder(parsed.device);
     if (auto safe = checkDeviceFolder(device); !safe) {
         std::cerr << "vantrel-settings: " << safe.error().message << "\n";
         return 1;
+    }
+    if (!springBoardRuns(device, kPingTimeout)) {
+        if (!parsed.start || readOnly(parsed.command)) {
+            std::cerr << "vantrel-settings: not running: " << device.root
+                      << (readOnly(parsed.command) ? "\n" : " (--start starts it)\n");
+            return 1;
+        }
+        if (!startDevice(device)) {
+            std::cerr << "vantrel-settings: the device did not start: " << device.root << "\n";
+            return 1;
+        }
     }
     auto session = std::make_unique<DeviceSession>(device, DeviceSession::Log::FileOnly);
     // The Settings app runs on the same hardware: installed apps, Core Foundation version.
@@ -111,7 +123,8 @@ int main(int argc, char** argv) {
         std::cerr << "vantrel-settings: " << joined.error().message << "\n";
         return 1;
     }
-    Interpreter commands(device);
+    const bool sessionMode = parsed.session || !parsed.command;
+    Interpreter commands(device, sessionMode);
     platform::registerPreferencesClasses();
     platform::setSpringBoardRestartHandler([device] {
         if (!restartSpringBoard(device)) NSLog("Settings: no SpringBoard of this device to restart");
@@ -120,12 +133,27 @@ int main(int argc, char** argv) {
         [](const std::string& url) { std::cout << "opened " << url << "\n"; });
 
     int code = 0;
-    if (sessionMode || words.empty()) {
-        runSession(*session, commands, words.empty() && !sessionMode && ::isatty(STDIN_FILENO));
+    if (sessionMode) {
+        const bool prompt = !parsed.session && ::isatty(STDIN_FILENO);
+        bool failed = false;
+        auto run = [&](const std::string& text) {
+            bool quit = false;
+            if (!sessionLine(commands, text, prompt, quit)) failed = true;
+            return !quit;
+        };
+        if (prompt) {
+            std::cout << "Settings\n";
+            for (const auto& e : commands.entries()) std::cout << e.label << "  (bundle " << e.bundle << ", page " << e.detail << ")\n";
+            std::cout << "help lists the commands; quit or Ctrl-D ends.\n";
+            runPrompt(session->loop(), "settings> ", run);
+        } else {
+            runLines(session->loop(), run, [&] { failed = true; });
+        }
+        code = failed && !prompt ? 1 : 0;
     } else {
-        auto out = commands.command(words);
+        auto out = commands.command(*parsed.command);
         if (out) std::cout << *out;
-        else std::cerr << out.error().message;
+        else std::cerr << "vantrel-settings: " << line(out.error().message);
         code = out ? 0 : 1;
         // Leaving the page may raise an alert of its own (the icon tester's warning); a dialog
         // still open when the command ends is said, as nobody is left to answer it.

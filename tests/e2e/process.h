@@ -69,6 +69,67 @@ inline Result run(const std::vector<std::string>& argv, double timeout = kReaper
     return r;
 }
 
+struct Captured {
+    int code = -1;
+    std::string out, err;
+};
+
+// Runs a program with `input` on its standard input and both outputs kept apart, to its end or
+// killed (by its pid) when the reaper timeout passes.
+inline Captured runCaptured(const std::vector<std::string>& argv, const std::string& input = "", double timeout = kReaper) {
+    int in[2], out[2], err[2];
+    if (::pipe2(in, O_CLOEXEC) < 0 || ::pipe2(out, O_CLOEXEC) < 0 || ::pipe2(err, O_CLOEXEC) < 0) return {};
+    pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(in[0], 0);
+        ::dup2(out[1], 1);
+        ::dup2(err[1], 2);
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execv(args[0], args.data());
+        _exit(127);
+    }
+    for (int fd : {in[0], out[1], err[1]}) ::close(fd);
+    // The input is small: it fits the pipe, so writing it all first cannot block on the child.
+    if (!input.empty()) {
+        EXPECT_EQ(::write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
+    }
+    ::close(in[1]);
+    Captured r;
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* sinks[2] = {&r.out, &r.err};
+    int open = 2;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
+    while (open > 0) {
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+        if (left <= 0) {
+            ::kill(pid, SIGKILL);
+            ADD_FAILURE() << argv[0] << " timed out";
+            break;
+        }
+        if (::poll(fds, 2, static_cast<int>(left)) <= 0) continue;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
+            char buf[4096];
+            ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
+            if (n > 0) {
+                sinks[i]->append(buf, static_cast<size_t>(n));
+            } else {
+                ::close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    for (const auto& f : fds)
+        if (f.fd >= 0) ::close(f.fd);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
 // A JSON text parsed; a discarded value when it is no JSON, so a broken reply fails the check
 // that reads it rather than the whole test program.
 inline nlohmann::json parseJson(const std::string& text) { return nlohmann::json::parse(text, nullptr, false); }
