@@ -164,7 +164,7 @@ void readPax(const std::string& records, std::string* path, std::string* linkpat
 
 Result<std::vector<DebMember>> readTarMembers(const std::string& tar) {
     std::vector<DebMember> members;
-    std::set<std::string> seen, links;
+    std::set<std::string> seen, folders;  // every path so far, and those that are folders
     std::string longName, longLink;
     std::optional<uint64_t> paxSize;
     size_t at = 0;
@@ -222,11 +222,25 @@ Result<std::vector<DebMember>> readTarMembers(const std::string& tar) {
         }
         if (member.path.empty() && member.type != DebMember::Type::Directory)
             return failure("its member " + name + " would replace the device root");
-        if (!seen.insert(member.path).second) return failure("its member " + member.path + " comes twice");
+        if (!seen.insert(member.path).second) {
+            if (member.type == DebMember::Type::Directory && folders.count(member.path)) continue;
+            return failure("its member " + member.path + " comes twice");
+        }
+        if (member.type == DebMember::Type::Directory) folders.insert(member.path);
+        // A folder the archive implies without listing it is made, and owned, all the same; a
+        // link or file is never a folder to place things through.
+        std::vector<std::string> above;
+        if (!member.path.empty()) above.emplace_back();
         for (size_t slash = member.path.find('/'); slash != std::string::npos; slash = member.path.find('/', slash + 1))
-            if (links.count(member.path.substr(0, slash)))
-                return failure("its member " + member.path + " lies beneath the link " + member.path.substr(0, slash));
-        if (member.type == DebMember::Type::Symlink) links.insert(member.path);
+            above.push_back(member.path.substr(0, slash));
+        for (auto& folder : above) {
+            if (seen.insert(folder).second) {
+                folders.insert(folder);
+                members.push_back({std::move(folder), DebMember::Type::Directory, 0755, {}, {}});
+            } else if (!folders.count(folder)) {
+                return failure("its member " + member.path + " lies beneath " + folder + ", which is no folder");
+            }
+        }
         members.push_back(std::move(member));
     }
     return members;

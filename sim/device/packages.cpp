@@ -74,8 +74,13 @@ Result<void> checkAgainstDevice(const DeviceFolder& device, const DebPackage& de
                 return failure(name + " depends on " + names + ", which is not installed on the device");
             }
     auto owners = TRY(ownersOfPaths(device, packages, name));
+    // The device's own records and run state are no package's to replace.
+    const std::string reserved[] = {"Library/Installed.plist", "device.plist", "var/lib/dpkg", "run", "var/log"};
     for (const auto& member : deb.members) {
         if (member.path.empty()) continue;
+        for (const std::string& own : reserved)
+            if (member.path.rfind(own + "/", 0) == 0 || (member.path == own && member.type != DebMember::Type::Directory))
+                return failure(name + " would place /" + member.path + ", which is the device's own");
         bool folder = member.type == DebMember::Type::Directory;
         auto owner = owners.find(member.path);
         if (!folder && owner != owners.end())
