@@ -22,7 +22,7 @@ ensure_built() {
         local f was_globstar=0
         shopt -q globstar && was_globstar=1
         shopt -s globstar
-        for f in "$ROOT/CMakeLists.txt" "$BUILD/CMakeCache.txt" "$ROOT"/{platform,shared,tweak,prefs,sim}/**; do
+        for f in "$ROOT/CMakeLists.txt" "$BUILD/CMakeCache.txt" "$ROOT"/{platform,shared,tweak,prefs,packaging,sim}/**; do
             [ "$f" -nt "$STAMP" ] && { fresh=0; break; }
         done
         [ $was_globstar -eq 1 ] || shopt -u globstar

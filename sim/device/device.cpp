@@ -18,6 +18,7 @@
 #include "platform/foundation/file.h"
 #include "platform/foundation/plist.h"
 #include "platform/device/device_state.h"
+#include "sim/device/dpkg_database.h"
 #include "sim/device/safety.h"
 #include "sim/device/sha256.h"
 
@@ -35,8 +36,8 @@ std::string selfExecutable() {
 }  // namespace
 
 bool DeviceFolder::isInstalled() const {
-    return platform::fileExists(dynamicLibraries() + "/Vantrel.dylib") && platform::fileExists(bundle() + "/Vantrel") &&
-           platform::fileExists(devicePlist()) && platform::fileExists(installRecord());
+    // Laid out once: a device whose packages were removed since stays as it is.
+    return hasDatabase(*this) && platform::fileExists(devicePlist());
 }
 
 std::string buildDirectory() {

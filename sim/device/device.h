@@ -37,7 +37,7 @@ struct DeviceFolder {
     std::string launchdLockFile() const { return run() + "/launchd.lock"; }
     // start, stop and install take turns on this one.
     std::string controlLockFile() const { return run() + "/control.lock"; }
-    // What install put in the folder, with the SHA-256 of each file.
+    // The files of the installed packages, with the SHA-256 of each (what loadInstalled checks).
     std::string installRecord() const { return root + "/Library/Installed.plist"; }
 
     bool isInstalled() const;
@@ -53,10 +53,9 @@ std::string sourceDirectory();
 // A program of the device, next to the running one.
 std::string programPath(const std::string& name);
 
-// Lays the folder out from the build: the tweak and its filter, the bundle with its resources,
-// the Settings entry, the home and device.plist (kept when present unless fresh). Each file is
-// written beside its place and renamed over it, so a running SpringBoard keeps the inode it
-// loaded and a failure half-way leaves no half-copied library; the digests go to installRecord.
+// Lays the folder out (the home, the package database with the substrate and the preference
+// loader, device.plist, kept when present unless fresh) and installs the build's package into
+// it without its postinst: a running SpringBoard keeps what it loaded (packages.h).
 Result<void> install(const DeviceFolder& device, bool fresh);
 
 // device.plist as a dictionary (empty when missing or unreadable).

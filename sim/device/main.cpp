@@ -25,6 +25,7 @@
 #include "platform/foundation/log.h"
 #include "sim/device/device.h"
 #include "sim/device/launchd.h"
+#include "sim/device/packages.h"
 #include "sim/device/safety.h"
 
 using namespace vantrel::sim;
@@ -35,7 +36,8 @@ constexpr double kStartTimeout = 20.0;
 constexpr double kControlTimeout = 5.0;
 
 int usage() {
-    std::cerr << "usage: vantrel-device [--device DIR] install [--fresh] | start [--fresh] [--interactive] | stop |\n"
+    std::cerr << "usage: vantrel-device [--device DIR] install [--fresh] | install PACKAGE.deb | remove PACKAGE |\n"
+                 "       packages [--json] | start [--fresh] [--interactive] | stop |\n"
                  "       restart | log [-n LINES] | status [--json] | tap | lock | unlock | nc open|close |\n"
                  "       alert ID BUTTON | set KEY=VALUE...\n";
     return 2;
@@ -315,7 +317,10 @@ int main(int argc, char** argv) {
         return 1;
     }
     if (cmd == "launchd") return launchd(device, false);
+    if (cmd == "install" && words.size() == 2 && words[1] != "--fresh") return installPackageCommand(device, words[1]);
     if (cmd == "install") return installCommand(device, has("--fresh"));
+    if (cmd == "remove" && words.size() == 2) return removePackageCommand(device, words[1]);
+    if (cmd == "packages") return packagesCommand(device, has("--json"));
     if (cmd == "start") return start(device, has("--fresh"), has("--interactive"));
     if (cmd == "stop") return stop(device);
     if (cmd == "restart") {

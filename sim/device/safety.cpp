@@ -63,6 +63,9 @@ std::vector<std::pair<std::string, bool>> deviceFolders(const DeviceFolder& d) {
             {d.home() + "/Library", false},
             {d.home() + "/Library/Preferences", false},
             {d.root + "/var/log", true},
+            {d.root + "/var/lib", true},
+            {d.root + "/var/lib/dpkg", true},
+            {d.root + "/var/lib/dpkg/info", true},
             {d.run(), true}};
 }
 
