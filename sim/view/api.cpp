@@ -143,7 +143,11 @@ Reply SettingsApp::action(const std::string& action, const Json& body) {
         return body[key].get<std::string>();
     };
     if (action == "open") {
+        // By name, or by the page class a link row names.
         auto page = text("page");
+        if (auto detail = text("detail"))
+            for (const char* p : kPages)
+                if (*detail == prefs::pageClassName(p)) page = p;
         if (!page || !prefs::pageClassName(*page)) return errorReply(422, "no such page; the pages are main, icontester, datafaker");
         page_ = *page;
         return show(page_);

@@ -104,7 +104,8 @@ std::string statusBar(const Json& s, double top, Bar kind) {
         rightWidth += g.width + (right.empty() ? 0 : kItemGap);
         right.emplace_back(index, std::move(g));
     }
-    x = kScreenX + kScreenWidth - 7 - rightWidth;
+    const double leftEnd = x - kItemGap, rightStart = kScreenX + kScreenWidth - 7 - rightWidth;
+    x = rightStart;
     for (auto& [index, g] : right) {
         out += index < 0 ? "<g data-item=\"tethering\" transform=\"translate(" + num(x) + "," + num(glyphTop) + ")\">" +
                                g.svg + "</g>"
@@ -115,7 +116,10 @@ std::string statusBar(const Json& s, double top, Bar kind) {
     bool time = itemEnabled(s, 0) && (kind != Bar::LockScreen || flag(s, "/lockScreen/showsTime"));
     if (time) {
         Glyph g = itemGlyph(0, s, colour);
-        if (g.width > 0) out += placed(g, kScreenX + (kScreenWidth - g.width) / 2, glyphTop, 0);
+        // Centred, unless the items crowd it: then in the middle of the room they leave.
+        double at = kScreenX + (kScreenWidth - g.width) / 2;
+        if (at < leftEnd + 8 || at + g.width > rightStart - 8) at = (leftEnd + rightStart - g.width) / 2;
+        if (g.width > 0) out += placed(g, at, glyphTop, 0);
     }
     return out + "</g>";
 }
@@ -203,7 +207,9 @@ std::string alertDialog(const Json& alert) {
         double top = sideBySide ? by : by + i * 44.0;
         out += "<g class=\"alert-button\" data-alert=\"" + id + "\" data-button=\"" + xmlEscape(buttons[i]) +
                "\"><rect x=\"" + num(bx) + "\" y=\"" + num(top) + "\" width=\"" + num(bw) + "\" height=\"44\" fill=\"#000\" "
-               "fill-opacity=\"0\" stroke=\"#c8c7cc\" stroke-width=\"0.6\"/>" +
+               "fill-opacity=\"0\"/><path d=\"M" + num(bx) + " " + num(top) + " h" + num(bw) +
+               (sideBySide && i == 1 ? " M" + num(bx) + " " + num(top) + " v44" : std::string()) +
+               "\" stroke=\"#c8c7cc\" stroke-width=\"0.6\"/>" +
                textAt(bx + bw / 2, top + 27, 15, buttons[i], "#007aff", "middle", i + 1 == buttons.size() ? 600 : 400) + "</g>";
     }
     return out + "</g>";
