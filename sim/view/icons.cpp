@@ -10,7 +10,6 @@
 namespace vantrel::sim::view {
 namespace {
 
-constexpr double kFont = 11.5;  // the bar's text size
 constexpr double kPi = 3.14159265358979323846;
 
 // A value of the Status JSON at a pointer, or the fallback when absent or of another type.
@@ -24,7 +23,7 @@ T at(const Json& status, const char* pointer, T fallback) {
     else return v.is_number() ? v.get<T>() : fallback;
 }
 
-Glyph text(const std::string& s, const std::string& c, double size = kFont) {
+Glyph text(const std::string& s, const std::string& c, double size = kBarFont) {
     if (s.empty()) return {};
     return {"<text x=\"0\" y=\"10\" font-size=\"" + num(size) + "\" font-weight=\"600\" fill=\"" + c + "\">" +
                 xmlEscape(s) + "</text>",
@@ -118,6 +117,14 @@ std::string num(double value) {
     return s;
 }
 
+Glyph textGlyph(const std::string& s, const std::string& c) { return text(s, c); }
+
+std::string carrierText(const Json& s) {
+    std::string carrier = at(s, "/service/text", std::string("No Service"));
+    if (at(s, "/service/emergencyOnly", false)) carrier += " SOS";
+    return carrier;
+}
+
 Glyph tetheringGlyph(const Json& s, const std::string& c) {
     std::string out = "<circle cx=\"4.5\" cy=\"6\" r=\"3.3\" fill=\"none\" stroke=\"" + c +
                       "\" stroke-width=\"1.4\"/><circle cx=\"9.5\" cy=\"6\" r=\"3.3\" fill=\"none\" stroke=\"" + c +
@@ -142,11 +149,7 @@ Glyph itemGlyph(int index, const Json& s, const std::string& c) {
                           c),
                      13);
     case 3: return signal(s, c);
-    case 4: {
-        std::string carrier = at(s, "/service/text", std::string("No Service"));
-        if (at(s, "/service/emergencyOnly", false)) carrier += " SOS";
-        return text(carrier, c);
-    }
+    case 4: return text(carrierText(s), c);
     case 5: return dataNetwork(s, c);
     case 6: return shape(path("M6 0.8 L10.6 3.4 L10.6 8.6 L6 11.2 L1.4 8.6 L1.4 3.4 Z", c, false), 12);
     case 7: return battery(s, c);

@@ -17,6 +17,12 @@ struct Glyph {
 
 // Item `index` as the status bar draws it from `status`.
 Glyph itemGlyph(int index, const Json& status, const std::string& colour);
+// The bar's text size, and a text drawn as the bar draws its texts.
+inline constexpr double kBarFont = 11.5;
+Glyph textGlyph(const std::string& text, const std::string& colour);
+// The carrier item's text: the service text, or "No Service", marked SOS when emergency only.
+std::string carrierText(const Json& status);
+
 // Personal hotspot with its device count.
 Glyph tetheringGlyph(const Json& status, const std::string& colour);
 

@@ -81,28 +81,48 @@ std::string statusBar(const Json& s, double top, Bar kind) {
     out += "<rect x=\"" + num(kScreenX) + "\" y=\"" + num(top) + "\" width=\"" + num(kScreenWidth) + "\" height=\"" +
            num(kBarHeight) + "\" fill=\"#000\" fill-opacity=\"" + (kind == Bar::Home ? "0.28" : "0") + "\"/>";
     const double glyphTop = top + (kBarHeight - 12) / 2;
+    std::vector<std::pair<int, Glyph>> left, right;
+    double leftWidth = 0, rightWidth = 0;
+    auto add = [](std::vector<std::pair<int, Glyph>>& side, double& width, int index, Glyph g) {
+        if (g.width <= 0) return;
+        width += g.width + (side.empty() ? 0 : kItemGap);
+        side.emplace_back(index, std::move(g));
+    };
+    for (int index : kLeftItems)
+        if (itemEnabled(s, index)) add(left, leftWidth, index, itemGlyph(index, s, colour));
+    for (int index : kRightItems) {
+        if (index < 0 && flag(s, "/tethering/active")) add(right, rightWidth, index, tetheringGlyph(s, colour));
+        else if (index >= 0 && itemEnabled(s, index)) add(right, rightWidth, index, itemGlyph(index, s, colour));
+    }
+    // The lock screen's bar shows the time only when asked to.
+    Glyph time;
+    if (itemEnabled(s, 0) && (kind != Bar::LockScreen || flag(s, "/lockScreen/showsTime"))) time = itemGlyph(0, s, colour);
+    // A long time text takes its room from the carrier name, which is shortened (or dropped) as
+    // the phone does.
+    double room = kScreenWidth - 14 - leftWidth - rightWidth - (time.width > 0 ? time.width + 16 : 0);
+    for (auto it = left.begin(); room < 0 && it != left.end(); ++it) {
+        if (it->first != 4) continue;
+        std::string carrier = carrierText(s);
+        double fits = it->second.width + room;
+        while (!carrier.empty() && textWidth(carrier + "…", kBarFont) > fits) {
+            carrier.pop_back();
+            while (!carrier.empty() && (static_cast<unsigned char>(carrier.back()) & 0xC0) == 0x80) carrier.pop_back();
+            if (!carrier.empty() && static_cast<unsigned char>(carrier.back()) >= 0xC0) carrier.pop_back();
+        }
+        double before = it->second.width;
+        if (carrier.empty()) {
+            leftWidth -= before + (left.size() > 1 ? kItemGap : 0);
+            left.erase(it);
+        } else {
+            it->second = textGlyph(carrier + "…", colour);
+            leftWidth -= before - it->second.width;
+        }
+        break;
+    }
     double x = kScreenX + 7;
-    for (int index : kLeftItems) {
-        if (!itemEnabled(s, index)) continue;
-        Glyph g = itemGlyph(index, s, colour);
-        if (g.width <= 0) continue;
+    for (auto& [index, g] : left) {
         out += placed(g, x, glyphTop, index);
         x += g.width + kItemGap;
-    }
-    std::vector<std::pair<int, Glyph>> right;
-    double rightWidth = 0;
-    for (int index : kRightItems) {
-        Glyph g;
-        if (index < 0) {
-            if (!flag(s, "/tethering/active")) continue;
-            g = tetheringGlyph(s, colour);
-        } else {
-            if (!itemEnabled(s, index)) continue;
-            g = itemGlyph(index, s, colour);
-        }
-        if (g.width <= 0) continue;
-        rightWidth += g.width + (right.empty() ? 0 : kItemGap);
-        right.emplace_back(index, std::move(g));
     }
     const double leftEnd = x - kItemGap, rightStart = kScreenX + kScreenWidth - 7 - rightWidth;
     x = rightStart;
@@ -112,14 +132,11 @@ std::string statusBar(const Json& s, double top, Bar kind) {
                          : placed(g, x, glyphTop, index);
         x += g.width + kItemGap;
     }
-    // The lock screen's bar shows the time only when asked to.
-    bool time = itemEnabled(s, 0) && (kind != Bar::LockScreen || flag(s, "/lockScreen/showsTime"));
-    if (time) {
-        Glyph g = itemGlyph(0, s, colour);
+    if (time.width > 0) {
         // Centred, unless the items crowd it: then in the middle of the room they leave.
-        double at = kScreenX + (kScreenWidth - g.width) / 2;
-        if (at < leftEnd + 8 || at + g.width > rightStart - 8) at = (leftEnd + rightStart - g.width) / 2;
-        if (g.width > 0) out += placed(g, at, glyphTop, 0);
+        double at = kScreenX + (kScreenWidth - time.width) / 2;
+        if (at < leftEnd + 8 || at + time.width > rightStart - 8) at = (leftEnd + rightStart - time.width) / 2;
+        out += placed(time, at, glyphTop, 0);
     }
     return out + "</g>";
 }
