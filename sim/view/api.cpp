@@ -128,6 +128,7 @@ Reply SettingsApp::show(const std::string& page) {
     if (!shown) return refused(shown.error());
     Json body = Json::parse(*shown, nullptr, false);
     if (!body.is_object()) return errorReply(502, "the Settings app's page is not JSON");
+    rows_ = body.contains("rows") ? body["rows"] : Json::array();
     return {200, std::move(body)};
 }
 
@@ -143,6 +144,7 @@ Reply SettingsApp::action(const std::string& action, const Json& body) {
         return body[key].get<std::string>();
     };
     if (action == "open") {
+        rows_ = Json();
         // By name, or by the page class a link row names.
         auto page = text("page");
         if (auto detail = text("detail"))
@@ -153,6 +155,7 @@ Reply SettingsApp::action(const std::string& action, const Json& body) {
         return show(page_);
     }
     if (action == "leave") {
+        rows_ = Json();
         if (auto left = session_.command({"leave"}); !left) return refused(left.error());
         page_ = page_.empty() || page_ == "main" ? "" : "main";
         return show(page_);
@@ -174,10 +177,13 @@ Reply SettingsApp::action(const std::string& action, const Json& body) {
         return show(page_);
     }
     if (page_.empty()) return errorReply(409, "no page is open");
-    // set and press: only what a control of the open page can produce.
-    Reply page = show(page_);
-    if (page.status != 200) return page;
-    const Json& rows = page.body["rows"];
+    // set and press: only what a control of the open page can produce. The page's rows are
+    // those last shown (every answer shows the page), read again only when there are none.
+    if (!rows_.is_array() || rows_.empty()) {
+        Reply page = show(page_);
+        if (page.status != 200) return page;
+    }
+    const Json rows = rows_;
     if (action == "set") {
         auto key = text("key");
         if (!key || !body.contains("value")) return errorReply(400, "expected {\"key\": KEY, \"value\": VALUE}");

@@ -42,6 +42,8 @@ private:
     SettingsSession& session_;
     std::mutex mutex_;
     std::string page_;
+    // The rows of page_ as last shown: what its controls can produce (values aside).
+    Json rows_;
 };
 
 }  // namespace vantrel::sim::view
