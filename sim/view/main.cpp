@@ -58,7 +58,6 @@ int serve(const DeviceFolder& device, int port, bool open) {
     sigemptyset(&signals);
     for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, s);
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-    std::signal(SIGPIPE, SIG_IGN);
 
     auto token = newToken();
     if (!token) {
@@ -107,7 +106,10 @@ int main(int argc, char** argv) {
                                                   "an alert when shown) as SVG or PNG");
     std::string file;
     int width = 0;
-    shot->add_option("FILE", file, "FILE.svg or FILE.png")->required();
+    shot->add_option("FILE", file, "FILE.svg or FILE.png")->required()->check([](const std::string& name) {
+        auto ends = [&](const char* tail) { return name.size() > 4 && name.ends_with(tail); };
+        return ends(".svg") || ends(".png") ? std::string() : "the picture's name must end in .svg or .png: " + name;
+    });
     shot->add_option("--width", width, "Width in pixels")->check(CLI::Range(16, 8192));
     shot->add_option("--device", folder, "The device folder (default: build/device)");
 
@@ -118,6 +120,9 @@ int main(int argc, char** argv) {
         return code == 0 ? 0 : 2;  // help and version are answers; anything else is a usage error
     }
 
+    // A peer that goes away (a browser, the Settings app, rsvg-convert) is an error to handle,
+    // not a reason to die.
+    std::signal(SIGPIPE, SIG_IGN);
     DeviceFolder device = deviceFolder(folder);
     if (auto safe = checkDeviceFolder(device); !safe) {
         std::cerr << "vantrel-view: " << safe.error().message << "\n";
