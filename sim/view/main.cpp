@@ -1,0 +1,140 @@
+// vantrel-view: the device in a browser. A process of its own beside SpringBoard and the
+// Settings app: it follows SpringBoard through its typed D-Bus interface and signals, drives the
+// Settings app through a session child, and serves one page on 127.0.0.1 with a token. Ending
+// the view leaves the device as it was. `vantrel-view screenshot` draws the same phone to a file.
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include <CLI/CLI.hpp>
+#include <pthread.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+#include "sim/device/device.h"
+#include "sim/device/safety.h"
+#include "sim/view/api.h"
+#include "sim/view/device_link.h"
+#include "sim/view/screenshot.h"
+#include "sim/view/server.h"
+#include "sim/view/settings_session.h"
+#include "vantrel/version.h"
+
+extern char** environ;
+
+using namespace vantrel::sim;
+using namespace vantrel::sim::view;
+
+namespace {
+
+// A browser for the address, when the desktop has its opener; the view serves either way.
+void openInBrowser(const std::string& url) {
+    auto opener = trustedProgram("xdg-open");
+    if (!opener) {
+        std::cerr << "vantrel-view: xdg-open is not installed; open the address above by hand\n";
+        return;
+    }
+    std::string program = *opener, address = url;
+    char* argv[] = {program.data(), address.data(), nullptr};
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    pid_t pid = -1;
+    int r = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (r != 0) {
+        std::cerr << "vantrel-view: cannot run " << program << "; open the address above by hand\n";
+        return;
+    }
+    std::thread([pid] { ::waitpid(pid, nullptr, 0); }).detach();
+}
+
+int serve(const DeviceFolder& device, int port, bool open) {
+    // Termination signals are taken by sigwait below, never by a thread of the server.
+    sigset_t signals;
+    sigemptyset(&signals);
+    for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&signals, s);
+    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+    auto token = newToken();
+    if (!token) {
+        std::cerr << "vantrel-view: " << token.error().message << "\n";
+        return 1;
+    }
+    DeviceLink link(device);
+    SettingsSession session(device, programPath("vantrel-settings"));
+    SettingsApp settings(session);
+    ViewServer server(link, settings, *token);
+    auto bound = server.bind(port);
+    if (!bound) {
+        std::cerr << "vantrel-view: " << bound.error().message << "\n";
+        return 1;
+    }
+    link.start();
+    std::thread http([&server] { server.run(); });
+    std::string url = "http://127.0.0.1:" + std::to_string(*bound) + "/?token=" + *token;
+    std::cerr << "vantrel-view: serving the device at " << device.root << "; open this address (Ctrl-C ends the view):\n";
+    std::cout << url << std::endl;
+    if (open) openInBrowser(url);
+
+    int received = 0;
+    sigwait(&signals, &received);
+    std::cerr << "vantrel-view: stopping; the device keeps running\n";
+    link.stop();  // wakes the event streams, which then end
+    server.stop();
+    http.join();
+    session.close();
+    return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    CLI::App app{"vantrel-view: the simulated device in a browser, and pictures of its status bar", "vantrel-view"};
+    app.set_version_flag("--version", VANTREL_VERSION);
+    std::optional<std::string> folder;
+    int port = 0;
+    bool open = false;
+    app.add_option("--device", folder, "The device folder (default: build/device)");
+    app.add_option("--port", port, "The port on 127.0.0.1 (default 0: any free port)")->check(CLI::Range(0, 65535));
+    app.add_flag("--open", open, "Open the address with xdg-open when it is installed");
+
+    auto* shot = app.add_subcommand("screenshot", "Write the status bar (with the lock screen, Notification Centre or "
+                                                  "an alert when shown) as SVG or PNG");
+    std::string file;
+    int width = 0;
+    shot->add_option("FILE", file, "FILE.svg or FILE.png")->required()->check([](const std::string& name) {
+        auto ends = [&](const char* tail) { return name.size() > 4 && name.ends_with(tail); };
+        return ends(".svg") || ends(".png") ? std::string() : "the picture's name must end in .svg or .png: " + name;
+    });
+    shot->add_option("--width", width, "Width in pixels")->check(CLI::Range(16, 8192));
+    shot->add_option("--device", folder, "The device folder (default: build/device)");
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::ParseError& e) {
+        int code = app.exit(e);
+        return code == 0 ? 0 : 2;  // help and version are answers; anything else is a usage error
+    }
+
+    // A peer that goes away (a browser, the Settings app, rsvg-convert) is an error to handle,
+    // not a reason to die.
+    std::signal(SIGPIPE, SIG_IGN);
+    DeviceFolder device = deviceFolder(folder);
+    if (auto safe = checkDeviceFolder(device); !safe) {
+        std::cerr << "vantrel-view: " << safe.error().message << "\n";
+        return 1;
+    }
+    if (shot->parsed()) {
+        if (auto done = screenshot(device, file, width); !done) {
+            std::cerr << "vantrel-view: " << done.error().message << "\n";
+            return 1;
+        }
+        std::cout << "wrote " << file << "\n";
+        return 0;
+    }
+    return serve(device, port, open);
+}

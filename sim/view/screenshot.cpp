@@ -1,0 +1,157 @@
+#include "sim/view/screenshot.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <sstream>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include "sim/view/svg.h"
+
+extern char** environ;
+
+namespace vantrel::sim::view {
+namespace {
+
+bool rootOnly(const struct stat& st) { return st.st_uid == 0 && (st.st_mode & (S_IWGRP | S_IWOTH)) == 0; }
+
+bool endsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+}  // namespace
+
+std::optional<std::string> trustedProgram(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::istringstream dirs(path ? path : "/usr/bin:/bin");
+    for (std::string dir; std::getline(dirs, dir, ':');) {
+        if (dir.empty() || dir.front() != '/') continue;  // a relative folder depends on where we stand
+        struct stat d {};
+        if (::stat(dir.c_str(), &d) != 0 || !S_ISDIR(d.st_mode) || !rootOnly(d)) continue;
+        std::string candidate = dir + "/" + name;
+        struct stat f {};
+        if (::stat(candidate.c_str(), &f) != 0 || !S_ISREG(f.st_mode) || !rootOnly(f) || !(f.st_mode & S_IXUSR)) continue;
+        return candidate;
+    }
+    return std::nullopt;
+}
+
+Result<std::string> runFilter(const std::string& program, const std::vector<std::string>& args, const std::string& input,
+                              double timeoutSeconds) {
+    int in[2], out[2];
+    if (::pipe2(in, O_CLOEXEC) != 0) return failure(std::string("pipe: ") + std::strerror(errno));
+    if (::pipe2(out, O_CLOEXEC) != 0) {
+        ::close(in[0]), ::close(in[1]);
+        return failure(std::string("pipe: ") + std::strerror(errno));
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    std::vector<std::string> all = {program};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    int r = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    ::close(out[1]);
+    if (r != 0) {
+        ::close(in[1]), ::close(out[0]);
+        return failure("cannot run " + program + ": " + std::strerror(r));
+    }
+    ::fcntl(in[1], F_SETFL, O_NONBLOCK);
+    std::string output;
+    size_t written = 0;
+    bool timedOut = false;
+    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    int writer = in[1];
+    for (;;) {
+        if (writer >= 0 && written == input.size()) ::close(writer), writer = -1;
+        pollfd fds[2] = {{out[0], POLLIN, 0}, {writer, POLLOUT, 0}};
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
+        if (left <= 0) {
+            timedOut = true;
+            break;
+        }
+        if (::poll(fds, writer >= 0 ? 2 : 1, static_cast<int>(left)) < 0 && errno != EINTR) break;
+        if (writer >= 0 && (fds[1].revents & (POLLOUT | POLLERR | POLLHUP))) {
+            ssize_t n = ::write(writer, input.data() + written, input.size() - written);
+            if (n > 0) written += static_cast<size_t>(n);
+            else if (n < 0 && errno != EAGAIN && errno != EINTR) ::close(writer), writer = -1;
+        }
+        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
+            char chunk[65536];
+            ssize_t n = ::read(out[0], chunk, sizeof chunk);
+            if (n > 0) output.append(chunk, static_cast<size_t>(n));
+            else if (n == 0 || errno != EINTR) break;
+        }
+    }
+    if (writer >= 0) ::close(writer);
+    ::close(out[0]);
+    if (timedOut) ::kill(pid, SIGKILL);
+    int status = 0;
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+    if (timedOut) return failure(program + " took longer than " + std::to_string(static_cast<int>(timeoutSeconds)) + " s");
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return failure(program + " failed");
+    return output;
+}
+
+Result<void> writeReplacing(const std::string& path, const std::string& data) {
+    std::string dir = ".", base = path;
+    if (auto slash = path.rfind('/'); slash != std::string::npos) {
+        dir = slash == 0 ? "/" : path.substr(0, slash);
+        base = path.substr(slash + 1);
+    }
+    if (base.empty()) return failure(path + " names a folder, not a file");
+    std::string temp = dir + "/." + base + ".XXXXXX";
+    int fd = ::mkstemp(temp.data());  // O_EXCL: a new file, never one a link points at
+    if (fd < 0) return failure("cannot write in " + dir + ": " + std::strerror(errno));
+    bool ok = ::fchmod(fd, 0644) == 0;
+    for (size_t done = 0; ok && done < data.size();) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        ok = n > 0;
+        if (ok) done += static_cast<size_t>(n);
+    }
+    ok = ::close(fd) == 0 && ok;
+    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+        std::string why = std::strerror(errno);
+        ::unlink(temp.c_str());
+        return failure("cannot write " + path + ": " + why);
+    }
+    return {};
+}
+
+Result<void> screenshot(const DeviceFolder& device, const std::string& file, int width) {
+    bool png = endsWith(file, ".png");
+    if (!png && !endsWith(file, ".svg")) return failure("the picture's name must end in .svg or .png: " + file);
+    auto text = control(device, "Status", nullptr, 5.0);
+    if (!text) return failure(text.error().message);
+    Json status = Json::parse(*text, nullptr, false);
+    if (!status.is_object()) return failure("SpringBoard's status is not JSON");
+    std::string svg = renderPhone(status, "", {width, Framing::StatusBar});
+    if (!png) return writeReplacing(file, svg);
+    auto converter = trustedProgram("rsvg-convert");
+    if (!converter) return failure("rsvg-convert is not installed in a folder of root's (apt-get install librsvg2-bin)");
+    std::vector<std::string> args = {"--format=png"};
+    if (width > 0) args.push_back("--width=" + std::to_string(width));
+    auto bytes = runFilter(*converter, args, svg, 30.0);
+    if (!bytes) return bytes.error();
+    if (bytes->empty()) return failure(*converter + " gave no picture");
+    return writeReplacing(file, *bytes);
+}
+
+}  // namespace vantrel::sim::view

@@ -1,0 +1,51 @@
+// The view's HTTP server on 127.0.0.1: the page, its script and style, the phone as SVG, the
+// redraws as Server-Sent Events and the actions of api.h as JSON POSTs. Every request needs the
+// token (query on the first GET, then the HttpOnly cookie or the X-Vantrel-Token header, which
+// POSTs must carry) and a Host of 127.0.0.1:PORT or localhost:PORT. Handlers run on the
+// server's thread pool; run() blocks until stop(), which any thread may call.
+#pragma once
+
+#include <atomic>
+#include <memory>
+#include <string>
+
+#include "sim/device/result.h"
+#include "sim/view/api.h"
+#include "sim/view/device_link.h"
+
+namespace httplib {
+class Server;
+}
+
+namespace vantrel::sim::view {
+
+inline constexpr size_t kMaxBody = 16 * 1024;
+inline constexpr int kMaxEventStreams = 6;
+
+class ViewServer {
+public:
+    ViewServer(DeviceLink& link, SettingsApp& settings, std::string token);
+    ViewServer(const ViewServer&) = delete;
+    ViewServer& operator=(const ViewServer&) = delete;
+    ~ViewServer();
+
+    // Binds 127.0.0.1:port (0: a free one) and gives the port.
+    Result<int> bind(int port);
+    void run();
+    void stop();
+
+private:
+    void routes();
+
+    DeviceLink& link_;
+    SettingsApp& settings_;
+    std::string token_;
+    int port_ = 0;
+    std::atomic<int> streams_{0};
+    std::unique_ptr<httplib::Server> server_;
+};
+
+// 128 random bits from getrandom, as hex.
+Result<std::string> newToken();
+
+}  // namespace vantrel::sim::view

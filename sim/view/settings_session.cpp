@@ -1,0 +1,160 @@
+#include "sim/view/settings_session.h"
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <thread>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace vantrel::sim::view {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr char kTimedOut[] = "SettingsTimedOut";
+
+bool writeAll(int fd, const std::string& data) {
+    size_t done = 0;
+    while (done < data.size()) {
+        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<size_t>(n);
+    }
+    return true;
+}
+
+}  // namespace
+
+SettingsSession::SettingsSession(DeviceFolder device, std::string program)
+    : device_(std::move(device)), program_(std::move(program)) {}
+
+SettingsSession::~SettingsSession() { close(); }
+
+Result<void> SettingsSession::spawn() {
+    if (!busAddress(device_)) return failure("the device at " + device_.root + " is not running", kSettingsUnavailable);
+    int in[2], out[2];
+    if (::pipe2(in, O_CLOEXEC) != 0) return failure(std::string("pipe: ") + std::strerror(errno), kSettingsUnavailable);
+    if (::pipe2(out, O_CLOEXEC) != 0) {
+        ::close(in[0]), ::close(in[1]);
+        return failure(std::string("pipe: ") + std::strerror(errno), kSettingsUnavailable);
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    // Nothing else of ours (the listening socket, clients) reaches the app.
+    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
+    std::vector<std::string> args = {program_, "--device", device_.root, "--session"};
+    std::vector<char*> argv;
+    for (auto& a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    int r = ::posix_spawn(&pid, program_.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(in[0]);
+    ::close(out[1]);
+    if (r != 0) {
+        ::close(in[1]), ::close(out[0]);
+        return failure("cannot start " + program_ + ": " + std::strerror(r), kSettingsUnavailable);
+    }
+    pid_ = pid;
+    input_ = in[1];
+    output_ = out[0];
+    buffered_.clear();
+    return {};
+}
+
+void SettingsSession::close() {
+    std::lock_guard lock(mutex_);
+    if (input_ >= 0) ::close(input_);
+    input_ = -1;
+    if (pid_ > 0) {
+        // Given its input's end, the app leaves its page (saving it) and exits.
+        const auto end = Clock::now() + std::chrono::seconds(3);
+        int status = 0;
+        while (::waitpid(pid_, &status, WNOHANG) == 0) {
+            if (Clock::now() > end) {
+                ::kill(pid_, SIGKILL);
+                ::waitpid(pid_, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        }
+    }
+    pid_ = -1;
+    if (output_ >= 0) ::close(output_);
+    output_ = -1;
+}
+
+Result<std::string> SettingsSession::exchange(const std::string& line, double timeoutSeconds) {
+    if (!writeAll(input_, line)) return failure("the Settings app ended", kSettingsUnavailable);
+    const auto end = Clock::now() + std::chrono::duration<double>(timeoutSeconds);
+    std::string answer;
+    for (;;) {
+        size_t nl;
+        while ((nl = buffered_.find('\n')) != std::string::npos) {
+            std::string l = buffered_.substr(0, nl);
+            buffered_.erase(0, nl + 1);
+            if (l == "ok") return answer;
+            if (l == "error") {
+                while (!answer.empty() && answer.back() == '\n') answer.pop_back();
+                return failure(answer, kSettingsRefused);
+            }
+            answer += l + "\n";
+        }
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
+        if (left <= 0) return failure("the Settings app did not answer in time", kTimedOut);
+        pollfd p{output_, POLLIN, 0};
+        int n = ::poll(&p, 1, static_cast<int>(left));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) continue;
+        char chunk[8192];
+        ssize_t got = ::read(output_, chunk, sizeof chunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) return failure("the Settings app ended", kSettingsUnavailable);
+        buffered_.append(chunk, static_cast<size_t>(got));
+    }
+}
+
+Result<std::string> SettingsSession::command(const std::vector<std::string>& words, double timeoutSeconds) {
+    // The session splits at blanks and takes double quotes as quoting, without escapes.
+    std::string line;
+    for (const auto& w : words) {
+        for (char c : w)
+            if (c == '"' || c == '\n' || c == '\r')
+                return failure("a double quote or a line break cannot be typed into the Settings app", kSettingsBadText);
+        line += (line.empty() ? "\"" : " \"") + w + "\"";
+    }
+    line += "\n";
+    std::lock_guard lock(mutex_);
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) != 0) {
+            // It ended on its own (its device stopped): start another.
+            ::close(input_), ::close(output_);
+            pid_ = -1, input_ = output_ = -1;
+        }
+        if (pid_ <= 0)
+            if (auto started = spawn(); !started) return started.error();
+        auto answer = exchange(line, timeoutSeconds);
+        if (answer || (answer.error().name != kSettingsUnavailable && answer.error().name != kTimedOut)) return answer;
+        // No answer: the app is gone or stuck; end it by its pid. One that ended before reading
+        // the command gets a fresh one; one that hung may have done it, so it is not sent again.
+        ::kill(pid_, SIGKILL);
+        ::waitpid(pid_, nullptr, 0);
+        ::close(input_), ::close(output_);
+        pid_ = -1, input_ = output_ = -1;
+        if (answer.error().name == kTimedOut) return failure(answer.error().message, kSettingsUnavailable);
+        if (attempt == 1 || !busAddress(device_)) return answer;
+    }
+    return failure("the Settings app cannot be reached", kSettingsUnavailable);
+}
+
+}  // namespace vantrel::sim::view

@@ -1,0 +1,35 @@
+// The phone as the view draws it: one SVG from SpringBoard's Status JSON (docs/cli.md), used
+// by the page and by `vantrel-view screenshot`, so the two always agree. Pure functions of
+// their input (the lock screen's own clock reads the host's time); every text that reaches
+// the drawing is XML-escaped, as carrier, track and custom texts are user input. Nothing throws.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "sim/device/json.h"
+
+namespace vantrel::sim::view {
+
+enum class Framing {
+    Phone,      // the whole phone
+    StatusBar,  // the status bar alone, unless the lock screen, Notification Centre or an alert is up
+};
+
+struct SvgOptions {
+    int width = 0;  // pixels of the <svg> element; 0 keeps the drawing's own size
+    Framing framing = Framing::Phone;
+};
+
+// status: the object Status() returned, or null when the device is not running; reason says
+// why (shown on the dark screen).
+std::string renderPhone(const Json& status, const std::string& reason, const SvgOptions& options = {});
+
+// Text safe inside an XML element or a quoted attribute: & < > " ' escaped, control
+// characters other than tab and newline dropped.
+std::string xmlEscape(std::string_view text);
+
+// Width of a text in our sans-serif face at a size, as the layout estimates it.
+double textWidth(std::string_view text, double fontSize);
+
+}  // namespace vantrel::sim::view

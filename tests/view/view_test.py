@@ -1,0 +1,228 @@
+"""vantrel-view against a device of its own: `view_test.py SUITE --bin BUILD/bin`.
+
+http:       the server's safety rules, as plain HTTP (token, Host, methods, sizes, refusals).
+browser:    the page in headless Chromium, driven as a person would, one table row per task.
+screenshot: PNGs of the status bar with and without hide-all differ there and are not blank.
+"""
+import argparse
+import json
+import os
+import struct
+import sys
+import tempfile
+import zlib
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from harness import Device, View, end_all, reaper, wait_for  # noqa: E402
+
+
+def check(condition, message):
+    if not condition:
+        raise AssertionError(message)
+
+
+# ---- plain HTTP
+
+def http_suite(device, view):
+    big = json.dumps({"changes": {"carrier": "x" * 20000}})
+    cases = [
+        # (what, method, path, body, headers, token, expected status)
+        ("no token", "GET", "/api/status", None, {}, False, 403),
+        ("wrong token", "GET", "/api/status", None, {"X-Vantrel-Token": "0" * 32}, False, 403),
+        ("token in the query of an API call", "GET", f"/api/status?token={view.token}", None, {}, False, 403),
+        ("a POST with the cookie alone", "POST", "/api/device/tap", {}, {"Cookie": f"vantrel_token={view.token}"}, False, 403),
+        ("another Host", "GET", "/api/status", None, {"Host": f"vantrel.example:{view.port}"}, True, 421),
+        ("another port in Host", "GET", "/api/status", None, {"Host": f"127.0.0.1:{view.port + 1}"}, True, 421),
+        ("GET on an action", "GET", "/api/device/tap", None, {}, True, 405),
+        ("POST on a page", "POST", "/api/status", {}, {}, True, 405),
+        ("oversize body", "POST", "/api/device/hardware", big, {}, True, 413),
+        ("unknown path", "GET", "/nowhere", None, {}, True, 404),
+        ("not JSON", "POST", "/api/device/tap", "{oops", {}, True, 400),
+        ("not a JSON type", "POST", "/api/device/tap", b"{}", {"Content-Type": "text/plain"}, True, 415),
+        ("unknown hardware key", "POST", "/api/device/hardware", {"changes": {"bogus": 1}}, {}, True, 422),
+        ("no such alert", "POST", "/api/device/alert", {"id": 999999, "button": "OK"}, {}, True, 422),
+        ("token query on the page", "GET", f"/?token={view.token}", None, {}, False, 303),
+        ("the page with the cookie", "GET", "/", None, {"Cookie": f"vantrel_token={view.token}"}, False, 200),
+    ]
+    for what, method, path, body, headers, token, expected in cases:
+        status, data = view.http(method, path, body, headers, token)
+        check(status == expected, f"{what}: {method} {path} gave {status}, expected {expected}: {data[:200]!r}")
+        check(b"Access-Control" not in data, f"{what}: CORS in the body")
+    # Settings: what no control can produce is refused with the app's words, and nothing changes.
+    status, data = view.http("POST", "/api/settings/open", {"page": "main"})
+    check(status == 200, f"open main gave {status}")
+    before = device.settings("show", "--json")
+    for body in ({"key": "hideall", "value": "yes"}, {"key": "nosuchkey", "value": True},
+                 {"key": "clockformat", "value": 9}, {"key": "hideall"}):
+        status, data = view.http("POST", "/api/settings/set", body)
+        check(400 <= status < 500 and b"error" in data, f"set {body} gave {status}: {data[:200]!r}")
+    status, data = view.http("POST", "/api/settings/press", {"action": "rm -rf:"})
+    check(status == 422, f"an unknown button gave {status}")
+    check(device.settings("show", "--json") == before, "a refused change changed the settings")
+    print("http: all cases passed")
+
+
+# ---- the browser
+
+def text_of(browser, item):
+    return browser.js("const e = document.querySelector('#phone [data-item=\"' + arguments[0] + '\"]');"
+                      "return e ? e.textContent : null;", str(item))
+
+
+def shown_items(browser):
+    return browser.js("return document.querySelectorAll('#phone .statusbar [data-item]').length;")
+
+
+def hide_all(browser, device):
+    browser.click('input[data-key="hideall"]')
+    wait_for(lambda: shown_items(browser) == 0, what="an empty status bar")
+    browser.click('input[data-key="hideall"]')
+    wait_for(lambda: shown_items(browser) > 0, what="the items back")
+
+
+def clock_mode_3(browser, device):
+    browser.js("const s = document.querySelector('select[data-key=\"clockformat\"]');"
+               "s.value = '3'; s.dispatchEvent(new Event('change'));")
+    network = device.status()["wifi"]["network"]
+    wait_for(lambda: text_of(browser, 0) == network, what=f"the network name {network!r} as the time")
+
+
+def carrier_dialog(browser, device):
+    browser.click('input[data-key="customcarrier"]')
+    wait_for(lambda: browser.js("return document.querySelector('input[data-key=\"customcarrier\"]').checked;"))
+    browser.click('button[data-action="carrierText:"]')
+    wait_for(lambda: browser.js("return !document.getElementById('settings-dialog').hidden;"), what="the dialog")
+    # Short enough to be drawn whole beside the time; markup in it must come out as text.
+    browser.type("#settings-dialog input", "<b>Q&A")
+    browser.click('#settings-dialog button[data-button="Save"]')
+    wait_for(lambda: text_of(browser, 4) == "<b>Q&A", what="the typed carrier in the bar")
+
+
+def tap_moves_mode(browser, device):
+    before = device.settings("show", "--json")
+    mode = next(r["value"] for r in json.loads(before)["rows"] if r["key"] == "clockformat")
+    browser.click("#phone .statusbar")
+    wait_for(lambda: next(r["value"] for r in json.loads(device.settings("show", "--json"))["rows"]
+                          if r["key"] == "clockformat") == (mode + 1) % 6, what="the next clock mode")
+    if mode == 3:  # from the network name to free memory
+        wait_for(lambda: (text_of(browser, 0) or "").endswith("MB RAM"), what="free memory as the time")
+
+
+def answer_alert(browser, device):
+    browser.click("#lock")
+    wait_for(lambda: browser.js("return window.vantrel.status && window.vantrel.status.locked;"), what="the lock screen")
+    browser.click("#lock")  # the first unlock thanks the user with an alert
+    wait_for(lambda: browser.js("return document.querySelectorAll('#phone .alert').length;") > 0, what="an alert")
+    browser.click('#phone .alert-button[data-button="OK"]')
+    wait_for(lambda: browser.js("return document.querySelectorAll('#phone .alert').length;") == 0, what="no alert")
+    check(device.status()["alerts"] == [], "SpringBoard still shows the alert")
+
+
+BROWSER_TASKS = [
+    ("flip Hide All and see the status bar empty", hide_all),
+    ("open the carrier dialog, type, save, read the carrier", carrier_dialog),
+    ("choose clock mode 3 and read the network name in the bar", clock_mode_3),
+    ("tap the bar and see the mode move on", tap_moves_mode),
+    ("answer an alert", answer_alert),
+]
+
+
+def browser_suite(device, view):
+    from webdriver import Browser  # fails with its message when Chromium is missing
+    with tempfile.TemporaryDirectory(prefix="vantrel-chromium-") as profile:
+        browser = Browser(profile)
+        try:
+            browser.get(view.url)
+            wait_for(lambda: browser.js("return window.vantrel && window.vantrel.running;"), what="the phone")
+            browser.click('#settings-rows button[data-page="main"]')
+            wait_for(lambda: browser.js("return document.getElementById('settings-rows').dataset.page;") == "main")
+            for name, task in BROWSER_TASKS:
+                wait_for(lambda: browser.js("return window.vantrel.pending;") == 0, what="the page's requests")
+                task(browser, device)
+                print(f"browser: {name}: passed", flush=True)
+        finally:
+            browser.quit()
+
+
+# ---- screenshots
+
+def png_rows(path):
+    """The rows of an 8-bit RGB or RGBA PNG as bytes (filters undone), with the pixel size."""
+    data = open(path, "rb").read()
+    check(data[:8] == b"\x89PNG\r\n\x1a\n", f"{path} is not a PNG")
+    pos, idat, width = 8, b"", 0
+    while pos < len(data):
+        length, kind = struct.unpack(">I4s", data[pos:pos + 8])
+        chunk = data[pos + 8:pos + 8 + length]
+        if kind == b"IHDR":
+            width, height, depth, colour = struct.unpack(">IIBB", chunk[:10])
+            check(depth == 8 and colour in (2, 6), f"{path}: unexpected PNG format")
+            size = 4 if colour == 6 else 3
+        elif kind == b"IDAT":
+            idat += chunk
+        pos += 12 + length
+    raw = zlib.decompress(idat)
+    stride = width * size
+    rows, prev = [], bytearray(stride)
+    for y in range(height):
+        f, line = raw[y * (stride + 1)], bytearray(raw[y * (stride + 1) + 1:(y + 1) * (stride + 1)])
+        for i in range(stride):
+            a = line[i - size] if i >= size else 0
+            b, c = prev[i], prev[i - size] if i >= size else 0
+            if f == 1: line[i] = (line[i] + a) & 255
+            elif f == 2: line[i] = (line[i] + b) & 255
+            elif f == 3: line[i] = (line[i] + (a + b) // 2) & 255
+            elif f == 4:
+                p = a + b - c
+                pa, pb, pc = abs(p - a), abs(p - b), abs(p - c)
+                line[i] = (line[i] + (a if pa <= pb and pa <= pc else b if pb <= pc else c)) & 255
+        rows.append(bytes(line))
+        prev = line
+    return rows, size
+
+
+def screenshot_suite(device, view):
+    with tempfile.TemporaryDirectory(prefix="vantrel-shots-") as out:
+        shown, hidden = os.path.join(out, "shown.png"), os.path.join(out, "hidden.png")
+        device.run("vantrel-view", "screenshot", shown, "--width", "720")
+        device.settings("set", "hideall", "true")
+        device.run("vantrel-view", "screenshot", hidden, "--width", "720")
+        device.settings("set", "hideall", "false")
+        a, size = png_rows(shown)
+        b, _ = png_rows(hidden)
+        check(len(a) == len(b) and len(a) > 10, "the two pictures differ in size")
+        colours = {a[y][x:x + size] for y in range(0, len(a), 3) for x in range(0, len(a[0]), size * 3)}
+        check(len(colours) > 20, f"the picture looks blank ({len(colours)} colours)")
+        differing = sum(1 for y in range(len(a)) for x in range(0, len(a[0]), size) if a[y][x:x + 3] != b[y][x:x + 3])
+        check(differing > 500, f"hide-all changed only {differing} pixels of the status bar")
+        print(f"screenshot: {differing} pixels differ, {len(colours)} colours", flush=True)
+
+
+SUITES = {"http": http_suite, "browser": browser_suite, "screenshot": screenshot_suite}
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("suite", choices=sorted(SUITES))
+    parser.add_argument("--bin", required=True)
+    parser.add_argument("--timeout", type=float, default=150)
+    args = parser.parse_args()
+    reaper(args.timeout)
+    device = Device(args.bin)
+    view = None
+    try:
+        view = View(args.bin, device.folder)
+        SUITES[args.suite](device, view)
+    except AssertionError as e:
+        print(f"FAIL: {e}", file=sys.stderr)
+        return 1
+    finally:
+        if view:
+            view.stop()
+        end_all()
+        device.stop()
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
