@@ -12,11 +12,11 @@ die() { echo "vantrel: $*" >&2; exit 1; }
 # last good build stands in for asking CMake, which costs ~200 ms a call: anything newer under
 # the source folders (a changed folder too, so added and removed files count) means rebuild.
 STAMP="$BUILD/vantrel-built.stamp"
-DEVICE_TARGETS=(vantrel-device vantrel-springboard vantrel-settings Vantrel VantrelPrefs)
+DEVICE_TARGETS=(vantrel-device vantrel-springboard vantrel-settings vantrel-view Vantrel VantrelPrefs)
 ensure_built() {
     local t fresh=1
     [ -f "$STAMP" ] && [ -f "$BUILD/CMakeCache.txt" ] || fresh=0
-    for t in vantrel-device vantrel-springboard vantrel-settings; do [ -x "$BIN/$t" ] || fresh=0; done
+    for t in vantrel-device vantrel-springboard vantrel-settings vantrel-view; do [ -x "$BIN/$t" ] || fresh=0; done
     if [ $fresh -eq 1 ]; then
         # Bash's own globbing and test, not find: no process to start.
         local f was_globstar=0
@@ -73,9 +73,19 @@ case "$cmd" in
         # The programs parse their own words (and --device); this only picks the program.
         ensure_built
         case "$(device_command "$@")" in
-            view|screenshot)
-                [ -x "$BIN/vantrel-view" ] || die "the view is not built"
-                exec "$BIN/vantrel-view" "$@" ;;
+            view)
+                # vantrel-view is the view itself: its words without "view".
+                words=()
+                dropped=0
+                while [ $# -gt 0 ]; do
+                    case "$1" in
+                        --device) words+=("$1" "${2-}"); shift 2 || shift ;;
+                        view) [ $dropped -eq 1 ] && words+=("$1") || dropped=1; shift ;;
+                        *) words+=("$1"); shift ;;
+                    esac
+                done
+                exec "$BIN/vantrel-view" "${words[@]+"${words[@]}"}" ;;
+            screenshot) exec "$BIN/vantrel-view" "$@" ;;
         esac
         exec "$BIN/vantrel-device" "$@" ;;
     settings)
