@@ -202,6 +202,7 @@ const Field kFields[] = {
     DEVICE_FIELD(Text, "nowPlayingArtist", nowPlayingArtist),
     DEVICE_FIELD(Text, "nowPlayingTitle", nowPlayingTitle),
     DEVICE_FIELD(Truth, "locked", locked),
+    DEVICE_FIELD(Real, "clockOffset", clockOffset),
     DEVICE_FIELD(Interfaces, "interfaces", interfaces),
     DEVICE_FIELD(Truth, "interfacesReadable", interfacesReadable),
     DEVICE_FIELD(Count, "memoryPageSize", memory.pageSize),

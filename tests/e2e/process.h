@@ -31,15 +31,19 @@ inline std::string bin(const std::string& name) { return std::string(VANTREL_BIN
 struct Result {
     int code = -1;
     std::string out;
+    std::string err;  // with runCapturingErrors only; run leaves stderr to the test's
 };
 
-// Runs a program to its end, or kills it (by its pid) when the reaper timeout passes.
-inline Result run(const std::vector<std::string>& argv, double timeout = kReaper) {
-    int fds[2];
+// Runs a program to its end, or kills it (by its pid) when the reaper timeout passes; stderr is
+// read too when captureErrors.
+inline Result runProgram(const std::vector<std::string>& argv, double timeout, bool captureErrors) {
+    int fds[2], errs[2] = {-1, -1};
     if (::pipe2(fds, O_CLOEXEC) < 0) return {};
+    if (captureErrors && ::pipe2(errs, O_CLOEXEC) < 0) return {};
     pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(fds[1], 1);
+        if (captureErrors) ::dup2(errs[1], 2);
         std::vector<char*> args;
         for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
@@ -47,27 +51,38 @@ inline Result run(const std::vector<std::string>& argv, double timeout = kReaper
         _exit(127);
     }
     ::close(fds[1]);
+    if (captureErrors) ::close(errs[1]);
     Result r;
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
-    for (;;) {
+    pollfd p[2] = {{fds[0], POLLIN, 0}, {errs[0], POLLIN, 0}};
+    std::string* into[2] = {&r.out, &r.err};
+    while (p[0].fd >= 0 || p[1].fd >= 0) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
         if (left <= 0) {
             ::kill(pid, SIGKILL);
             ADD_FAILURE() << argv[0] << " " << (argv.size() > 3 ? argv[3] : "") << " timed out";
             break;
         }
-        pollfd p{fds[0], POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
-        char buf[4096];
-        ssize_t n = ::read(fds[0], buf, sizeof buf);
-        if (n <= 0) break;
-        r.out.append(buf, static_cast<size_t>(n));
+        if (::poll(p, 2, static_cast<int>(left)) <= 0) continue;
+        for (int i = 0; i < 2; ++i) {
+            if (p[i].fd < 0 || !p[i].revents) continue;
+            char buf[4096];
+            ssize_t n = ::read(p[i].fd, buf, sizeof buf);
+            if (n <= 0) p[i].fd = -1;
+            else into[i]->append(buf, static_cast<size_t>(n));
+        }
     }
     ::close(fds[0]);
+    if (captureErrors) ::close(errs[0]);
     int status = 0;
     ::waitpid(pid, &status, 0);
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
+}
+
+inline Result run(const std::vector<std::string>& argv, double timeout = kReaper) { return runProgram(argv, timeout, false); }
+inline Result runCapturingErrors(const std::vector<std::string>& argv, double timeout = kReaper) {
+    return runProgram(argv, timeout, true);
 }
 
 // The first group of a pattern in a JSON text, or empty.
