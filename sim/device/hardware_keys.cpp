@@ -21,8 +21,7 @@ constexpr HardwareKey kKeys[] = {
     {"simInserted", T::Bool, 0, 0, "a SIM card is in (false: \"No SIM\")", "simInserted"},
     {"emergencyOnly", T::Bool, 0, 0, "the network grants emergency calls only", "emergencyOnly"},
     {"signalBars", T::Int, 0, 5, "cellular signal bars", "signalBars"},
-    {"cellularDataType", T::Int, 0, 8,
-     "data connection: 0 No Data, 1 GPRS, 2 EDGE, 3 3G, 4 4G, 5 1x, 6 LTE, 7 Wi-Fi, 8 Personal Hotspot",
+    {"cellularDataType", T::Int, 0, 8, "data connection: 0 none, 1 GPRS, 2 EDGE, 3 3G, 4 4G, 5 1x, 6 LTE, 7 Wi-Fi, 8 Hotspot",
      "cellularDataType"},
     {"airplaneMode", T::Bool, 0, 0, "airplane mode", "airplaneMode"},
     {"wifiNetwork", T::OptionalString, 0, 0, "the Wi-Fi network joined", "wifiNetwork"},
@@ -30,7 +29,7 @@ constexpr HardwareKey kKeys[] = {
     {"wifiAddress", T::Ipv4, 0, 0, "the Wi-Fi IPv4 address (en0)", "interfaces: en0 ipv4"},
     {"wifiAddress6", T::Ipv6, 0, 0, "the Wi-Fi IPv6 address (en0)", "interfaces: en0 ipv6"},
     {"cellularAddress", T::Ipv4, 0, 0, "the cellular data IPv4 address (pdp_ip0)", "interfaces: pdp_ip0 ipv4"},
-    {"interfacesReadable", T::Bool, 0, 0, "false: listing the interfaces (getifaddrs) fails", "interfacesReadable"},
+    {"interfacesReadable", T::Bool, 0, 0, "false: getifaddrs fails", "interfacesReadable"},
     {"tethering", T::Bool, 0, 0, "personal hotspot is on", "tethering"},
     {"tetheredDevices", T::Int, 0, 2147483647, "devices connected to the hotspot", "tetheredDevices"},
     {"batteryLevel", T::Int, 0, 100, "battery charge in percent", "batteryLevel"},
@@ -56,9 +55,8 @@ constexpr HardwareKey kKeys[] = {
     {"memoryReadable", T::Bool, 0, 0, "false: reading the memory statistics fails", "memoryReadable"},
     {"coreFoundationVersionNumber", T::Real, 0, 0, "kCFCoreFoundationVersionNumber (847.20 is iOS 7.0)",
      "coreFoundationVersionNumber"},
-    {"installedApps", T::StringList, 0, 0, "bundle identifiers of the apps that answer URL schemes", "installedApps"},
-    {"clock", T::Clock, 0, 0,
-     "the device's wall clock: starts at the time given and runs on from it; live: the machine's clock",
+    {"installedApps", T::StringList, 0, 0, "apps that answer URL schemes (bundle identifiers)", "installedApps"},
+    {"clock", T::Clock, 0, 0, "the wall clock: set to this time (today for HH:MM), it runs on from it; live: the machine's",
      "clockOffset (seconds from the machine's clock)"},
 };
 
@@ -239,16 +237,16 @@ std::string validValues(const HardwareKey& key) {
         return std::to_string(key.min) + "-" + std::to_string(key.max);
     };
     switch (key.type) {
-    case T::Bool: return "true/false (on/off, yes/no, 1/0)";
+    case T::Bool: return "true/false";
     case T::Int: return range();
     case T::OptionalInt: return range() + " or none";
-    case T::String: return "any text";
-    case T::OptionalString: return "any text, or none";
-    case T::Real: return "a number >= " + std::to_string(key.min);
+    case T::String: return "text";
+    case T::OptionalString: return "text or none";
+    case T::Real: return "number >= " + std::to_string(key.min);
     case T::StringList: return "[a,b,...]";
-    case T::Ipv4: return "an IPv4 address such as 192.0.2.7, or none";
-    case T::Ipv6: return "an IPv6 address such as 2001:db8::7, or none";
-    case T::Clock: return "HH:MM[:SS] (today), YYYY-MM-DDTHH:MM[:SS], or live";
+    case T::Ipv4: return "IPv4 address or none";
+    case T::Ipv6: return "IPv6 address or none";
+    case T::Clock: return "HH:MM[:SS], YYYY-MM-DDTHH:MM[:SS], live";
     }
     return "";
 }

@@ -101,7 +101,9 @@ struct DeviceService::State {
         std::erase(waiting, p);
         auto reply = [this, p] {
             if (int r = p->send(p->call.get()); r < 0) NSLog("SpringBoard: a reply was not sent: %s", std::strerror(-r));
-            if (host.setNeedsDisplay) host.setNeedsDisplay();
+            // A read changes nothing to draw: a redraw per Status would make every watcher of
+            // StatusBarRedrawn that reads the status on it redraw forever.
+            if (host.setNeedsDisplay && !p->readsState) host.setNeedsDisplay();
             runAfterReplies();
         };
         if (p->readsState)
