@@ -6,6 +6,8 @@
 
 #include <cctype>
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -230,6 +232,93 @@ TEST_F(Cli, SetTypesItsValuesAndTheAddressesAndTheClockReachTheStatus) {
     EXPECT_TRUE(waitFor([&] { return jsonAt(status(running), "/time/text") == "09:41 PM"; }, 10.0)) << status(running);
     ASSERT_EQ(device(running, {"set", "clock=live"}).code, 0);
     EXPECT_NE(jsonAt(status(running), "/time/text"), "09:41 PM");
+}
+
+// ---- watch and log -f: what comes, as it comes, until SIGTERM
+
+// A program read as it writes, ended by its pid with SIGTERM; its exit code.
+class Follower {
+public:
+    explicit Follower(const std::vector<std::string>& argv) {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) < 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(fds[1], 1);
+            std::vector<char*> args;
+            for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+            args.push_back(nullptr);
+            ::execv(args[0], args.data());
+            _exit(127);
+        }
+        ::close(fds[1]);
+        out_.reset(fds[0]);
+    }
+    ~Follower() { terminate(); }
+
+    // Reads until done(text so far) holds or the timeout passes.
+    bool readUntil(const std::function<bool(const std::string&)>& done, double timeout = kReaper) {
+        return waitFor([&] {
+            pollfd p{out_.get(), POLLIN, 0};
+            while (::poll(&p, 1, 0) > 0) {
+                char buf[65536];
+                ssize_t n = ::read(out_.get(), buf, sizeof buf);
+                if (n <= 0) break;
+                text_.append(buf, static_cast<size_t>(n));
+            }
+            return done(text_);
+        }, timeout);
+    }
+    const std::string& text() const { return text_; }
+
+    int terminate() {
+        if (pid_ <= 0) return code_;
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        if (!waitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 10.0)) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
+        }
+        pid_ = -1;
+        return code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    platform::Fd out_;
+    std::string text_;
+    int code_ = -1;
+};
+
+TEST_F(Cli, WatchAndLogFollowPrintWhatComesAndEndWithZeroOnSigterm) {
+    Follower watch({bin("vantrel-device"), "watch", "--json", "--device", running});
+    ASSERT_TRUE(watch.readUntil([](const std::string& t) { return count(t, "\n") >= 1; })) << "no status at start";
+    ASSERT_EQ(device(running, {"set", "batteryLevel=33"}).code, 0);
+    auto lastLevel = [](const std::string& t) {
+        auto lines = t.substr(0, t.rfind('\n'));
+        return jsonAt(parseJson(lines.substr(lines.rfind('\n') + 1)), "/battery/level");
+    };
+    EXPECT_TRUE(watch.readUntil([&](const std::string& t) { return count(t, "\n") >= 2 && lastLevel(t) == 33; }))
+        << watch.text();
+    // Reading the status on each redraw must not cause the next: the output comes to rest.
+    size_t lines = 0;
+    EXPECT_TRUE(watch.readUntil([&](const std::string& t) {
+        bool still = count(t, "\n") == lines;
+        lines = count(t, "\n");
+        return still && lines < 20;
+    }, 10.0)) << lines << " lines";
+    EXPECT_EQ(watch.terminate(), 0);
+
+    const std::string log = running + "/var/log/syslog";
+    Follower follow({bin("vantrel-device"), "--device=" + running, "log", "-n", "1", "-f"});
+    ASSERT_TRUE(follow.readUntil([](const std::string& t) { return count(t, "\n") == 1; }));
+    std::ofstream(log, std::ios::app) << "appended by the test\n";
+    EXPECT_TRUE(follow.readUntil([](const std::string& t) { return t.find("appended by the test\n") != std::string::npos; }));
+    fs::rename(log, log + ".old");  // replaced, as a rotation does
+    std::ofstream(log) << "in the new file\n";
+    EXPECT_TRUE(follow.readUntil([](const std::string& t) { return t.find("in the new file\n") != std::string::npos; }))
+        << follow.text();
+    EXPECT_EQ(follow.terminate(), 0);
 }
 
 }  // namespace
