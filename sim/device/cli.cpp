@@ -112,7 +112,7 @@ int usageError(CLI::App& app, const CLI::ParseError& e, const std::vector<std::s
     const CLI::App* chosen = nullptr;
     for (const CLI::App* sub : app.get_subcommands()) chosen = sub;
     std::string where = chosen ? "vantrel-device " + chosen->get_name() + " --help" : "vantrel-device --help";
-    std::cerr << "usage: " << where << " shows the usage\n";
+    std::cerr << "Run '" << where << "' for the usage.\n";
     return 2;
 }
 

@@ -26,9 +26,9 @@ constexpr HardwareKey kKeys[] = {
     {"airplaneMode", T::Bool, 0, 0, "airplane mode", "airplaneMode"},
     {"wifiNetwork", T::OptionalString, 0, 0, "the Wi-Fi network joined", "wifiNetwork"},
     {"wifiBars", T::Int, 0, 3, "Wi-Fi bars", "wifiBars"},
-    {"wifiAddress", T::Ipv4, 0, 0, "the Wi-Fi IPv4 address (en0)", "interfaces: en0 ipv4"},
-    {"wifiAddress6", T::Ipv6, 0, 0, "the Wi-Fi IPv6 address (en0)", "interfaces: en0 ipv6"},
-    {"cellularAddress", T::Ipv4, 0, 0, "the cellular data IPv4 address (pdp_ip0)", "interfaces: pdp_ip0 ipv4"},
+    {"wifiAddress", T::Ipv4, 0, 0, "the Wi-Fi IPv4 address (en0)", "interfaces (en0 ipv4 row)"},
+    {"wifiAddress6", T::Ipv6, 0, 0, "the Wi-Fi IPv6 address (en0)", "interfaces (en0 ipv6 row)"},
+    {"cellularAddress", T::Ipv4, 0, 0, "the cellular data IPv4 address (pdp_ip0)", "interfaces (pdp_ip0 ipv4 row)"},
     {"interfacesReadable", T::Bool, 0, 0, "false: getifaddrs fails", "interfacesReadable"},
     {"tethering", T::Bool, 0, 0, "personal hotspot is on", "tethering"},
     {"tetheredDevices", T::Int, 0, 2147483647, "devices connected to the hotspot", "tetheredDevices"},
@@ -57,7 +57,7 @@ constexpr HardwareKey kKeys[] = {
      "coreFoundationVersionNumber"},
     {"installedApps", T::StringList, 0, 0, "apps that answer URL schemes (bundle identifiers)", "installedApps"},
     {"clock", T::Clock, 0, 0, "the wall clock: set to this time (today for HH:MM), it runs on from it; live: the machine's",
-     "clockOffset (seconds from the machine's clock)"},
+     "clockOffset"},
 };
 
 bool isNone(const platform::Value& v) {
