@@ -128,6 +128,8 @@ std::string nearest(const std::string& word, const std::vector<std::string>& nam
     size_t bestDistance = 3;
     for (const auto& n : names) {
         size_t d = distance(word, n);
+        // A misspelt start of a longer name: "batery" for batteryLevel.
+        if (word.size() >= 4 && n.size() > word.size() + 1) d = std::min(d, distance(word, n.substr(0, word.size() + 1)) + 1);
         // "-d": the first letter of a long option.
         if (word.size() == 2 && word[0] == '-' && word[1] != '-' && n.size() > 3 && n.rfind(std::string("--") + word[1], 0) == 0)
             d = std::min<size_t>(d, 2);
@@ -158,7 +160,13 @@ int run(int argc, char** argv) {
     auto* restart = app.add_subcommand("restart", "stop, then start: a respring");
     restart->add_flag("--fresh", w.fresh, "Install from an empty folder in between");
     auto* log = app.add_subcommand("log", "Print the last lines of the device log");
-    log->add_option("-n", w.lines, "How many lines (default 50)")->type_name("LINES")->check(CLI::PositiveNumber);
+    const CLI::Validator positive(
+        [](std::string& text) {
+            bool digits = !text.empty() && text.size() < 19 && text.find_first_not_of("0123456789") == std::string::npos;
+            return digits && std::stoll(text) > 0 ? std::string() : "LINES is a positive whole number, not " + text;
+        },
+        "LINES > 0");
+    log->add_option("-n", w.lines, "How many lines (default 50)")->type_name("LINES")->check(positive);
     log->add_flag("-f,--follow", w.follow, "Go on printing lines as they are appended, until interrupted");
     auto* status = app.add_subcommand("status", "Print the status bar as one line");
     status->add_flag("--json", w.json, "One JSON object instead (docs/cli.md)");

@@ -111,14 +111,12 @@ int set(const DeviceFolder& device, const std::vector<std::string>& words) {
         changes[w.substr(0, eq)] = platform::Value(w.substr(eq + 1));
     }
     if (auto checked = hardwareEntries(changes, platform::DeviceState{}, machineNow()); !checked) {
-        std::string message = checked.error().message;
-        for (const auto& [key, value] : changes) {
-            if (findHardwareKey(key)) continue;
-            std::vector<std::string> names;
-            for (const auto& k : hardwareKeys()) names.emplace_back(k.name);
-            if (auto near = nearest(key, names); !near.empty()) message += "\ndid you mean " + near + "?";
-        }
-        std::cerr << "vantrel-device: " << message << "\n";
+        std::cerr << "vantrel-device: " << checked.error().message << "\n";
+        std::vector<std::string> names;
+        for (const auto& k : hardwareKeys()) names.emplace_back(k.name);
+        for (const auto& [key, value] : changes)
+            if (auto near = findHardwareKey(key) ? "" : nearest(key, names); !near.empty())
+                std::cerr << "vantrel-device: " << key << ": did you mean " << near << "?\n";
         return 1;
     }
     return callPrinting(device, "SetHardware", [&](sd_bus_message* m) { return appendHardwareChanges(m, changes); });
