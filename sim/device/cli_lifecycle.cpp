@@ -69,8 +69,10 @@ int stopHeld(const DeviceFolder& device, bool quiet) {
             return 1;
         }
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);
+        // launchd lets go of its lock a moment before it exits: stopped means the process is gone too.
         auto done = [&] {
-            return !runningLaunchd(device).valueOr(std::nullopt) && gone(springBoard, "vantrel-springboard") && gone(bus, "dbus-daemon");
+            return !runningLaunchd(device).valueOr(std::nullopt) && gone(*launchdPid, "vantrel-device") &&
+                   gone(springBoard, "vantrel-springboard") && gone(bus, "dbus-daemon");
         };
         while (!done() && std::chrono::steady_clock::now() < end) sleepFor(0.02);
         if (!done()) {
