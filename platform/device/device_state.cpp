@@ -101,9 +101,10 @@ struct Text {  // absent: written as nothing, read back from false
 };
 struct OptionalInteger {
     static bool read(const Value& v, std::optional<int>& out) {
+        // false is none, not the 0 integer() would make of it.
+        if (auto b = v.boolean(); b && !*b) return out.reset(), true;
         int level = 0;
         if (integer(v, level)) return out = level, true;
-        if (auto b = v.boolean(); b && !*b) return out.reset(), true;
         return false;
     }
     static std::optional<Value> write(const std::optional<int>& i) {
@@ -202,6 +203,7 @@ const Field kFields[] = {
     DEVICE_FIELD(Text, "nowPlayingArtist", nowPlayingArtist),
     DEVICE_FIELD(Text, "nowPlayingTitle", nowPlayingTitle),
     DEVICE_FIELD(Truth, "locked", locked),
+    DEVICE_FIELD(Real, "clockOffset", clockOffset),
     DEVICE_FIELD(Interfaces, "interfaces", interfaces),
     DEVICE_FIELD(Truth, "interfacesReadable", interfacesReadable),
     DEVICE_FIELD(Count, "memoryPageSize", memory.pageSize),

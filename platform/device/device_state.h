@@ -77,6 +77,9 @@ struct DeviceState {
     std::optional<std::string> nowPlayingTitle = std::string("Status Bar Blues");
     // Lock state.
     bool locked = false;
+    // The wall clock's offset from the machine's in seconds (0: the machine's clock); the
+    // device's clock runs on from whatever time it was set to.
+    double clockOffset = 0;
     // Network interfaces (what getifaddrs lists) and memory, read through platform/system.
     std::vector<DeviceInterface> interfaces = defaultInterfaces();
     bool interfacesReadable = true;  // false: getifaddrs fails

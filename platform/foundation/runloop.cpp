@@ -29,6 +29,12 @@ RunLoop& RunLoop::main() {
 
 void RunLoop::setMain(RunLoop* loop) { mainLoop.store(loop); }
 
+void RunLoop::setClockOffset(double seconds) {
+    const double delta = seconds - clockOffset_;
+    clockOffset_ = seconds;
+    for (auto& t : scheduledTimers()) t->setFireDate(t->fireDate() + delta);
+}
+
 Timer::Timer(RunLoop& loop, double interval, Repeats repeats, Callback cb, Dictionary userInfo)
     : loop_(loop), interval_(interval), repeats_(repeats), callback_(std::move(cb)),
       userInfo_(std::move(userInfo)), sequence_(nextSequence++) {}
@@ -109,7 +115,8 @@ void ManualRunLoop::runPending() {
 
 void ManualRunLoop::advance(double seconds) {
     runPending();
-    const double end = now_ + seconds;
+    // Timers' fire dates are on now(), the offset included; now_ is the loop's own clock.
+    const double end = now_ + clockOffset_ + seconds;
     for (;;) {
         std::shared_ptr<Timer> next;
         {
@@ -122,11 +129,11 @@ void ManualRunLoop::advance(double seconds) {
             }
         }
         if (!next) break;
-        now_ = std::max(now_, next->fireDate());
+        now_ = std::max(now_, next->fireDate() - clockOffset_);
         next->fire();
         runPending();
     }
-    now_ = end;
+    now_ = end - clockOffset_;
 }
 
 size_t ManualRunLoop::timerCount() const {
@@ -137,6 +144,11 @@ size_t ManualRunLoop::timerCount() const {
 void ManualRunLoop::addTimer(const std::shared_ptr<Timer>& timer) {
     std::lock_guard lock(s_->m);
     s_->timers.push_back(timer);
+}
+
+std::vector<std::shared_ptr<Timer>> ManualRunLoop::scheduledTimers() const {
+    std::lock_guard lock(s_->m);
+    return s_->timers;
 }
 
 void ManualRunLoop::removeTimer(Timer* timer) {

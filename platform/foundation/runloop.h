@@ -4,6 +4,7 @@
 // invalidated (or, one-shot, has fired): a timer nobody keeps a handle to still fires.
 // Two implementations: ManualRunLoop (tests step its clock by hand) and the sd-event loop of
 // the hosts. now() is the clock the time item shows, so stepping it fixes the displayed time.
+// A device clock set to another time is an offset on now(): timers keep their pace through it.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 #include "platform/foundation/value.h"
 
@@ -26,6 +28,11 @@ public:
     // Runs fn on this loop after the current callback returns. Thread-safe.
     virtual void perform(std::function<void()> fn) = 0;
 
+    // Moves now() by seconds from the loop's own clock (0: the machine's). Scheduled timers'
+    // fire dates move with it, so each still fires after the interval it was given.
+    void setClockOffset(double seconds);
+    double clockOffset() const { return clockOffset_; }
+
     // The process's main run loop; hosts and tests install one first. Asking before one is
     // installed is a programming error: it is said on stderr and in the log, then the process aborts.
     static RunLoop& main();
@@ -35,6 +42,9 @@ protected:
     friend class Timer;
     virtual void addTimer(const std::shared_ptr<Timer>& timer) = 0;
     virtual void removeTimer(Timer* timer) = 0;
+    // The scheduled timers, for moving their fire dates with the clock.
+    virtual std::vector<std::shared_ptr<Timer>> scheduledTimers() const = 0;
+    double clockOffset_ = 0;
 };
 
 class Timer : public std::enable_shared_from_this<Timer> {
@@ -91,7 +101,7 @@ class ManualRunLoop : public RunLoop {
 public:
     explicit ManualRunLoop(double start = 1796636460.0);  // 2026-12-07 09:41:00 UTC
     ~ManualRunLoop() override;
-    double now() const override { return now_; }
+    double now() const override { return now_ + clockOffset_; }
     void perform(std::function<void()> fn) override;
 
     // Runs performed work, then fires every timer that falls due within the next `seconds`, in
@@ -104,6 +114,7 @@ public:
 protected:
     void addTimer(const std::shared_ptr<Timer>& timer) override;
     void removeTimer(Timer* timer) override;
+    std::vector<std::shared_ptr<Timer>> scheduledTimers() const override;
 
 private:
     struct State;

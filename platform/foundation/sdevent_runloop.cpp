@@ -92,7 +92,14 @@ sd_event* SdEventRunLoop::event() const { return s_->event.get(); }
 double SdEventRunLoop::now() const {
     timespec ts;
     ::clock_gettime(CLOCK_REALTIME, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9 + clockOffset_;
+}
+
+// The sd-event sources keep their monotonic deadlines: only the fire dates move with the clock.
+std::vector<std::shared_ptr<Timer>> SdEventRunLoop::scheduledTimers() const {
+    std::vector<std::shared_ptr<Timer>> all;
+    for (const auto& [timer, scheduled] : s_->timers) all.push_back(scheduled.timer);
+    return all;
 }
 
 void SdEventRunLoop::perform(std::function<void()> fn) {

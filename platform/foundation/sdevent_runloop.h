@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "platform/foundation/runloop.h"
 
@@ -50,6 +51,7 @@ public:
 protected:
     void addTimer(const std::shared_ptr<Timer>& timer) override;
     void removeTimer(Timer* timer) override;
+    std::vector<std::shared_ptr<Timer>> scheduledTimers() const override;
 
 private:
     struct State;

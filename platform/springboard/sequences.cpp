@@ -2,6 +2,7 @@
 // device state, and around the lock screen and Notification Centre, every step sent through
 // the runtime so the tweak's replacements see them.
 #include "platform/device/device_state.h"
+#include "platform/foundation/runloop.h"
 #include "platform/springboard/item_updaters.h"
 #include "platform/springboard/springboard.h"
 
@@ -27,10 +28,18 @@ void updateAllItems() {
 
 void finishLaunching() {
     id a = aggId();
+    RunLoop::main().setClockOffset(deviceState().clockOffset);
     msgSend<void>(a, S("_resetTimeItemFormatter"));
     msgSend<void>(a, S("_restartTimeItemTimer"));
     updateAllItems();
     msgSend<void>(sharedInstance("SpringBoard"), S("applicationDidFinishLaunching:"), sharedInstance("SpringBoard"));
+}
+
+void deviceClockChanged() {
+    RunLoop::main().setClockOffset(deviceState().clockOffset);
+    // The minute tick was due on the old clock: it is set again for the new one's next minute.
+    msgSend<void>(aggId(), S("_restartTimeItemTimer"));
+    msgSend<void>(aggId(), S("_updateTimeItems"));
 }
 
 void lockDevice() {

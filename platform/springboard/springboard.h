@@ -61,6 +61,7 @@ void notifyStatusBarObserver(int item);
 // SpringBoard's own sequences, every step sent through the runtime.
 void finishLaunching();      // -[SpringBoard applicationDidFinishLaunching:], then all items
 void updateAllItems();       // what SpringBoard does when the device state changed
+void deviceClockChanged();   // the device state's clock offset onto the main loop; the time item at once
 void lockDevice();           // activate
 void unlockDevice();         // prepareForUIUnlock, deactivate, _finishUIUnlockFromSource:withOptions:
 void dismissLockScreen();    // deactivate alone: the lock screen goes away without an unlock

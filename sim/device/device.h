@@ -136,7 +136,7 @@ Result<std::string> control(const DeviceFolder& device, const char* method, cons
 bool springBoardRuns(const DeviceFolder& device, double timeoutSeconds);
 
 // Appends changes as the a{sv} of SetHardware: booleans b, integers x, reals d, strings s,
-// lists av (what parseValue makes of the command line's words).
+// lists av (`device set` sends its words as the strings typed; SpringBoard parses them by key).
 int appendHardwareChanges(sd_bus_message* message, const platform::Dictionary& changes);
 
 }  // namespace vantrel::sim

@@ -10,6 +10,8 @@
 #include "platform/foundation/log.h"
 #include "platform/springboard/springboard.h"
 #include "platform/uikit/alert.h"
+#include "platform/foundation/runloop.h"
+#include "sim/device/hardware_keys.h"
 #include "sim/device/safety.h"
 
 namespace vantrel::sim {
@@ -44,21 +46,19 @@ Result<void> answerAlert(uint64_t id, const std::string& button) {
 }
 
 Result<void> setHardware(const DeviceFolder& device, const platform::Dictionary& changes) {
-    if (changes.empty()) return failure("no changes given", kErrorInvalidArgument);
-    // Tried on a copy first: one bad key and the device is left as it was.
+    // The table the command line checks against: one bad key and the device is left as it was.
+    auto& loop = platform::RunLoop::main();
+    auto entries = hardwareEntries(changes, platform::deviceState(), loop.now() - loop.clockOffset());
+    if (!entries) return entries.error();
     std::vector<std::string> ignored;
     platform::DeviceState trial = platform::deviceState();
-    trial.apply(changes, &ignored);
-    if (!ignored.empty()) {
-        std::string text = "unknown key or wrong type, nothing applied:";
-        for (const auto& k : ignored) text += " " + k;
-        return failure(text, kErrorInvalidArgument);
-    }
-    platform::deviceState().apply(changes);
+    trial.apply(*entries, &ignored);
+    if (!ignored.empty()) return failure("the device keeps no " + ignored.front() + ", nothing applied", kErrorInvalidArgument);
+    platform::deviceState().apply(*entries);
     platform::Dictionary stored = readDeviceState(device);
-    for (const auto& [k, v] : changes)
-        if (k != "locked") stored[k] = v;
+    for (const auto& [k, v] : *entries) stored[k] = v;
     if (!writeDeviceState(device, stored)) NSLog("SpringBoard: %s was not written", printable(device.devicePlist()).c_str());
+    if (entries->contains("clockOffset")) platform::deviceClockChanged();
     // The clock may show a fact of the hardware (network name, addresses, memory, track):
     // SpringBoard resets its time formatter, and the tweak re-applies the clock mode.
     msgSend<void>(platform::statusBarAggregator(), sel_registerName("_resetTimeItemFormatter"));

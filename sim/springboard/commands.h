@@ -16,8 +16,9 @@ namespace vantrel::sim {
 
 Result<void> tapStatusBar();
 Result<void> answerAlert(uint64_t id, const std::string& button);  // a title, or an index as text
-// All or nothing: one unknown key or wrong type and nothing is applied. What is applied is
-// also kept in device.plist (the hardware survives a respring).
+// Checked against the hardware table (hardware_keys.h), all or nothing: one unknown key, wrong
+// type or value out of range and nothing is applied. What is applied is also kept in
+// device.plist (the hardware survives a respring); a clock change reaches the time item at once.
 Result<void> setHardware(const DeviceFolder& device, const platform::Dictionary& changes);
 
 // The value at the message's read position (a basic type, a variant or a list of them);

@@ -118,6 +118,11 @@ void Interface::badHardwareKey() {
               "com.quennick.vantrel.Error.InvalidArgument");
     EXPECT_EQ(errorOf("SetHardware", "a{sv}", 2, "batteryLevel", "i", 5, "wifiNetwork", "d", 1.5),
               "com.quennick.vantrel.Error.InvalidArgument");
+    // The command line's table holds on the bus too: out of range, or no address.
+    EXPECT_EQ(errorOf("SetHardware", "a{sv}", 2, "charging", "b", 1, "batteryLevel", "i", 500),
+              "com.quennick.vantrel.Error.InvalidArgument");
+    EXPECT_EQ(errorOf("SetHardware", "a{sv}", 1, "wifiAddress", "s", "1.2.3"), "com.quennick.vantrel.Error.InvalidArgument");
+    EXPECT_EQ(jsonAt(parseJson(device({"status", "--json"}).out), "/battery/charging"), false);
     EXPECT_NE(busctl({"call", "com.apple.springboard", kPath, kInterface, "SetHardware", "a{sv}", "2", "batteryLevel",
                       "i", "5", "noSuchKey", "s", "x"})
                   .code,

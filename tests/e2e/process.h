@@ -13,6 +13,7 @@
 #include <csignal>
 #include <fstream>
 #include <functional>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -30,15 +31,22 @@ inline std::string bin(const std::string& name) { return std::string(VANTREL_BIN
 struct Result {
     int code = -1;
     std::string out;
+    std::string err;  // with runCapturingErrors only; run leaves stderr to the test's
 };
 
-// Runs a program to its end, or kills it (by its pid) when the reaper timeout passes.
-inline Result run(const std::vector<std::string>& argv, double timeout = kReaper) {
-    int fds[2];
+// Runs a program to its end, or kills it (by its pid) when the reaper timeout passes; stderr is
+// read too when captureErrors. With input, that is its standard input.
+inline Result runProgram(const std::vector<std::string>& argv, double timeout, bool captureErrors,
+                         const std::optional<std::string>& input = std::nullopt) {
+    int fds[2], errs[2] = {-1, -1}, in[2] = {-1, -1};
     if (::pipe2(fds, O_CLOEXEC) < 0) return {};
+    if (captureErrors && ::pipe2(errs, O_CLOEXEC) < 0) return {};
+    if (input && ::pipe2(in, O_CLOEXEC) < 0) return {};
     pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(fds[1], 1);
+        if (captureErrors) ::dup2(errs[1], 2);
+        if (input) ::dup2(in[0], 0);
         std::vector<char*> args;
         for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
         args.push_back(nullptr);
@@ -46,88 +54,49 @@ inline Result run(const std::vector<std::string>& argv, double timeout = kReaper
         _exit(127);
     }
     ::close(fds[1]);
+    if (captureErrors) ::close(errs[1]);
+    if (input) {
+        ::close(in[0]);
+        // The input is small: it fits the pipe, so writing it all first cannot block on the child.
+        if (!input->empty()) EXPECT_EQ(::write(in[1], input->data(), input->size()), static_cast<ssize_t>(input->size()));
+        ::close(in[1]);
+    }
     Result r;
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
-    for (;;) {
+    pollfd p[2] = {{fds[0], POLLIN, 0}, {errs[0], POLLIN, 0}};
+    std::string* into[2] = {&r.out, &r.err};
+    while (p[0].fd >= 0 || p[1].fd >= 0) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
         if (left <= 0) {
             ::kill(pid, SIGKILL);
             ADD_FAILURE() << argv[0] << " " << (argv.size() > 3 ? argv[3] : "") << " timed out";
             break;
         }
-        pollfd p{fds[0], POLLIN, 0};
-        if (::poll(&p, 1, static_cast<int>(left)) <= 0) continue;
-        char buf[4096];
-        ssize_t n = ::read(fds[0], buf, sizeof buf);
-        if (n <= 0) break;
-        r.out.append(buf, static_cast<size_t>(n));
+        if (::poll(p, 2, static_cast<int>(left)) <= 0) continue;
+        for (int i = 0; i < 2; ++i) {
+            if (p[i].fd < 0 || !p[i].revents) continue;
+            char buf[4096];
+            ssize_t n = ::read(p[i].fd, buf, sizeof buf);
+            if (n <= 0) p[i].fd = -1;
+            else into[i]->append(buf, static_cast<size_t>(n));
+        }
     }
     ::close(fds[0]);
+    if (captureErrors) ::close(errs[0]);
     int status = 0;
     ::waitpid(pid, &status, 0);
     r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return r;
 }
 
-struct Captured {
-    int code = -1;
-    std::string out, err;
-};
-
-// Runs a program with `input` on its standard input and both outputs kept apart, to its end or
-// killed (by its pid) when the reaper timeout passes.
+inline Result run(const std::vector<std::string>& argv, double timeout = kReaper) { return runProgram(argv, timeout, false); }
+inline Result runCapturingErrors(const std::vector<std::string>& argv, double timeout = kReaper) {
+    return runProgram(argv, timeout, true);
+}
+// Both outputs kept apart, with `input` on the program's standard input.
+using Captured = Result;
 inline Captured runCaptured(const std::vector<std::string>& argv, const std::string& input = "", double timeout = kReaper) {
-    int in[2], out[2], err[2];
-    if (::pipe2(in, O_CLOEXEC) < 0 || ::pipe2(out, O_CLOEXEC) < 0 || ::pipe2(err, O_CLOEXEC) < 0) return {};
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(in[0], 0);
-        ::dup2(out[1], 1);
-        ::dup2(err[1], 2);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        _exit(127);
-    }
-    for (int fd : {in[0], out[1], err[1]}) ::close(fd);
-    // The input is small: it fits the pipe, so writing it all first cannot block on the child.
-    if (!input.empty()) {
-        EXPECT_EQ(::write(in[1], input.data(), input.size()), static_cast<ssize_t>(input.size()));
-    }
-    ::close(in[1]);
-    Captured r;
-    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    std::string* sinks[2] = {&r.out, &r.err};
-    int open = 2;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);
-    while (open > 0) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
-        if (left <= 0) {
-            ::kill(pid, SIGKILL);
-            ADD_FAILURE() << argv[0] << " timed out";
-            break;
-        }
-        if (::poll(fds, 2, static_cast<int>(left)) <= 0) continue;
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !(fds[i].revents & (POLLIN | POLLHUP))) continue;
-            char buf[4096];
-            ssize_t n = ::read(fds[i].fd, buf, sizeof buf);
-            if (n > 0) {
-                sinks[i]->append(buf, static_cast<size_t>(n));
-            } else {
-                ::close(fds[i].fd);
-                fds[i].fd = -1;
-                --open;
-            }
-        }
-    }
-    for (const auto& f : fds)
-        if (f.fd >= 0) ::close(f.fd);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    return runProgram(argv, timeout, true, input);
 }
 
 // A JSON text parsed; a discarded value when it is no JSON, so a broken reply fails the check

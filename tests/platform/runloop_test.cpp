@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "platform/foundation/runloop.h"
+#include "platform/foundation/sdevent_runloop.h"
 
 using platform::ManualRunLoop;
 using platform::Timer;
@@ -59,4 +60,22 @@ TEST(RunLoopDeathTest, MainWithoutALoopSaysSoAndStops) {
     platform::RunLoop::setMain(nullptr);
     EXPECT_DEATH(platform::RunLoop::main(), "called before a main run loop was set");
     EXPECT_DEATH(Timer::scheduled(1.0, Timer::Repeats::No, [](Timer&) {}), "called before a main run loop was set");
+}
+
+// The device clock set back an hour from a timer's own callback: now() moves with it, and the
+// timer (and the reaper) still fire after their intervals rather than an hour later.
+TEST(SdEventRunLoop, AClockOffsetMovesNowAndTimersKeepTheirPace) {
+    platform::SdEventRunLoop loop;
+    ASSERT_TRUE(loop.isValid());
+    const double before = loop.now();
+    int fired = 0;
+    auto timer = platform::Timer::scheduled(loop, 0.02, platform::Timer::Repeats::Yes, [&](platform::Timer&) {
+        if (++fired == 1) loop.setClockOffset(-3600);
+        if (fired == 3) loop.exit(0);
+    });
+    auto reaper = platform::Timer::scheduled(loop, 10.0, platform::Timer::Repeats::No, [&](platform::Timer&) { loop.exit(1); });
+    EXPECT_EQ(loop.run(), 0) << "the timer stalled when the clock moved";
+    EXPECT_NEAR(loop.now() - before, -3600.0, 60.0);
+    timer->invalidate();
+    reaper->invalidate();
 }

@@ -1,0 +1,317 @@
+#include "sim/device/hardware_keys.h"
+
+#include <arpa/inet.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <ctime>
+#include <optional>
+
+#include "sim/device/device.h"
+
+namespace vantrel::sim {
+namespace {
+
+using T = HardwareType;
+
+constexpr HardwareKey kKeys[] = {
+    {"carrier", T::OptionalString, 0, 0, "the carrier name of the service item", "carrier"},
+    {"simInserted", T::Bool, 0, 0, "a SIM card is in (false: \"No SIM\")", "simInserted"},
+    {"emergencyOnly", T::Bool, 0, 0, "the network grants emergency calls only", "emergencyOnly"},
+    {"signalBars", T::Int, 0, 5, "cellular signal bars", "signalBars"},
+    {"cellularDataType", T::Int, 0, 8, "data connection: 0 none, 1 GPRS, 2 EDGE, 3 3G, 4 4G, 5 1x, 6 LTE, 7 Wi-Fi, 8 Hotspot",
+     "cellularDataType"},
+    {"airplaneMode", T::Bool, 0, 0, "airplane mode", "airplaneMode"},
+    {"wifiNetwork", T::OptionalString, 0, 0, "the Wi-Fi network joined", "wifiNetwork"},
+    {"wifiBars", T::Int, 0, 3, "Wi-Fi bars", "wifiBars"},
+    {"wifiAddress", T::Ipv4, 0, 0, "the Wi-Fi IPv4 address (en0)", "interfaces (en0 ipv4 row)"},
+    {"wifiAddress6", T::Ipv6, 0, 0, "the Wi-Fi IPv6 address (en0)", "interfaces (en0 ipv6 row)"},
+    {"cellularAddress", T::Ipv4, 0, 0, "the cellular data IPv4 address (pdp_ip0)", "interfaces (pdp_ip0 ipv4 row)"},
+    {"interfacesReadable", T::Bool, 0, 0, "false: getifaddrs fails", "interfacesReadable"},
+    {"tethering", T::Bool, 0, 0, "personal hotspot is on", "tethering"},
+    {"tetheredDevices", T::Int, 0, 2147483647, "devices connected to the hotspot", "tetheredDevices"},
+    {"batteryLevel", T::Int, 0, 100, "battery charge in percent", "batteryLevel"},
+    {"charging", T::Bool, 0, 0, "the battery is charging", "charging"},
+    {"bluetooth", T::Bool, 0, 0, "Bluetooth is on", "bluetooth"},
+    {"bluetoothBatteryLevel", T::OptionalInt, 0, 100, "a connected headset's battery in percent", "bluetoothBatteryLevel"},
+    {"doNotDisturb", T::Bool, 0, 0, "Do Not Disturb", "doNotDisturb"},
+    {"tty", T::Bool, 0, 0, "TTY", "tty"},
+    {"alarm", T::Bool, 0, 0, "an alarm is set", "alarm"},
+    {"location", T::Bool, 0, 0, "location services are in use", "location"},
+    {"rotationLock", T::Bool, 0, 0, "portrait orientation lock", "rotationLock"},
+    {"airplay", T::Bool, 0, 0, "AirPlay", "airplay"},
+    {"assistant", T::Bool, 0, 0, "Siri", "assistant"},
+    {"vpn", T::Bool, 0, 0, "VPN", "vpn"},
+    {"callForwarding", T::Bool, 0, 0, "call forwarding", "callForwarding"},
+    {"networkActivity", T::Bool, 0, 0, "the network activity spinner", "networkActivity"},
+    {"mediaPlaying", T::Bool, 0, 0, "music is playing", "mediaPlaying"},
+    {"nowPlayingArtist", T::OptionalString, 0, 0, "the artist of the track playing", "nowPlayingArtist"},
+    {"nowPlayingTitle", T::OptionalString, 0, 0, "the title of the track playing", "nowPlayingTitle"},
+    {"memoryPageSize", T::Int, 1, kNoUpperBound, "the memory page size in bytes", "memoryPageSize"},
+    {"memoryFreePages", T::Int, 0, kNoUpperBound, "free memory pages", "memoryFreePages"},
+    {"memoryInactivePages", T::Int, 0, kNoUpperBound, "inactive memory pages", "memoryInactivePages"},
+    {"memoryReadable", T::Bool, 0, 0, "false: reading the memory statistics fails", "memoryReadable"},
+    {"coreFoundationVersionNumber", T::Real, 0, 0, "kCFCoreFoundationVersionNumber (847.20 is iOS 7.0)",
+     "coreFoundationVersionNumber"},
+    {"installedApps", T::StringList, 0, 0, "apps that answer URL schemes (bundle identifiers)", "installedApps"},
+    {"clock", T::Clock, 0, 0, "the wall clock: set to this time (today for HH:MM), it runs on from it; live: the machine's",
+     "clockOffset"},
+};
+
+bool isNone(const platform::Value& v) {
+    if (auto b = v.boolean()) return !*b;  // false: the bus's "absent"
+    return v.string() && *v.string() == "none";
+}
+
+std::optional<long long> wholeNumber(std::string_view text) {
+    long long n = 0;
+    auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), n);
+    if (text.empty() || ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
+    return n;
+}
+
+std::optional<bool> truth(const platform::Value& v) {
+    if (auto b = v.boolean()) return *b;
+    if (auto i = v.integer(); i && (*i == 0 || *i == 1)) return *i == 1;
+    if (!v.string()) return std::nullopt;
+    const std::string& s = *v.string();
+    if (s == "true" || s == "on" || s == "yes" || s == "1") return true;
+    if (s == "false" || s == "off" || s == "no" || s == "0") return false;
+    return std::nullopt;
+}
+
+std::optional<long long> integer(const HardwareKey& key, const platform::Value& v) {
+    std::optional<long long> n;
+    if (auto i = v.integer(); i && !v.isLargeUnsigned()) n = *i;
+    else if (v.string()) n = wholeNumber(*v.string());
+    if (!n || *n < key.min || *n > key.max) return std::nullopt;
+    return n;
+}
+
+std::optional<double> real(const HardwareKey& key, const platform::Value& v) {
+    std::optional<double> d;
+    if (auto r = v.real()) d = *r;
+    else if (auto i = v.integer()) d = static_cast<double>(*i);
+    else if (auto s = v.string(); s && !s->empty()) {
+        double parsed = 0;
+        auto [end, ec] = std::from_chars(s->data(), s->data() + s->size(), parsed);
+        if (ec == std::errc() && end == s->data() + s->size()) d = parsed;
+    }
+    if (!d || !std::isfinite(*d) || *d < static_cast<double>(key.min)) return std::nullopt;
+    return d;
+}
+
+// [a,b,c] (or a,b,c) as typed, or a list of strings from the bus.
+std::optional<platform::Value> stringList(const platform::Value& v) {
+    platform::Array items;
+    if (auto a = v.array()) {
+        for (const auto& item : *a) {
+            if (!item.string()) return std::nullopt;
+            items.push_back(item);
+        }
+        return platform::Value(std::move(items));
+    }
+    if (!v.string()) return std::nullopt;
+    std::string text = *v.string();
+    if (text.size() >= 2 && text.front() == '[' && text.back() == ']') text = text.substr(1, text.size() - 2);
+    for (size_t at = 0; at <= text.size();) {
+        size_t comma = std::min(text.find(',', at), text.size());
+        std::string item = text.substr(at, comma - at);
+        item.erase(0, item.find_first_not_of(' '));
+        item.erase(item.find_last_not_of(' ') + 1);
+        if (!item.empty()) items.push_back(item);
+        at = comma + 1;
+    }
+    return platform::Value(std::move(items));
+}
+
+std::optional<std::string> address(int family, const platform::Value& v) {
+    if (!v.string()) return std::nullopt;
+    unsigned char bytes[16];
+    if (::inet_pton(family, v.string()->c_str(), bytes) != 1) return std::nullopt;
+    char text[INET6_ADDRSTRLEN];
+    if (!::inet_ntop(family, bytes, text, sizeof text)) return std::nullopt;
+    return std::string(text);
+}
+
+// The clock's offset from machineNow, or nullopt when the text is no time. "live" is 0.
+std::optional<double> clockOffset(const platform::Value& v, double machineNow) {
+    if (!v.string()) return std::nullopt;
+    const std::string& s = *v.string();
+    if (s == "live") return 0.0;
+    std::time_t now = static_cast<std::time_t>(machineNow);
+    std::tm tm{};
+    if (!::localtime_r(&now, &tm)) return std::nullopt;
+    int year = tm.tm_year + 1900, month = tm.tm_mon + 1, day = tm.tm_mday, hour = 0, minute = 0, second = 0;
+    auto digits = [&](size_t at, size_t n, int& out) {
+        if (at + n > s.size()) return false;
+        auto parsed = wholeNumber(std::string_view(s).substr(at, n));
+        if (!parsed || !std::all_of(s.begin() + static_cast<long>(at), s.begin() + static_cast<long>(at + n), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }))
+            return false;
+        out = static_cast<int>(*parsed);
+        return true;
+    };
+    size_t at = 0;
+    if (s.size() >= 11 && s[4] == '-') {
+        if (!digits(0, 4, year) || s[4] != '-' || !digits(5, 2, month) || s[7] != '-' || !digits(8, 2, day) || s[10] != 'T')
+            return std::nullopt;
+        at = 11;
+    }
+    if (!digits(at, 2, hour) || at + 2 >= s.size() || s[at + 2] != ':' || !digits(at + 3, 2, minute)) return std::nullopt;
+    size_t end = at + 5;
+    if (end < s.size()) {
+        if (s[end] != ':' || !digits(end + 1, 2, second)) return std::nullopt;
+        end += 3;
+    }
+    if (end != s.size() || hour > 23 || minute > 59 || second > 59 || month < 1 || month > 12 || day < 1 || day > 31)
+        return std::nullopt;
+    std::tm want{};
+    want.tm_year = year - 1900;
+    want.tm_mon = month - 1;
+    want.tm_mday = day;
+    want.tm_hour = hour;
+    want.tm_min = minute;
+    want.tm_sec = second;
+    want.tm_isdst = -1;
+    std::time_t target = ::mktime(&want);
+    // mktime moves an impossible date (February 30) on: that is no date.
+    if (target == static_cast<std::time_t>(-1) || want.tm_mday != day || want.tm_mon != month - 1) return std::nullopt;
+    return static_cast<double>(target) - machineNow;
+}
+
+// The interface table with one row of (name, family) set to text, or removed when none.
+void setAddress(std::vector<platform::DeviceInterface>& table, const char* name, const char* family,
+                const std::optional<std::string>& text) {
+    auto row = [&](const platform::DeviceInterface& i) { return i.name == name && i.family == family; };
+    auto first = std::find_if(table.begin(), table.end(), row);
+    if (text && first != table.end()) {
+        first->address = *text;
+        first->up = true;
+        table.erase(std::remove_if(first + 1, table.end(), row), table.end());
+    } else if (text) {
+        // After the interface's other rows, as the system lists an address added to it.
+        auto last = std::find_if(table.rbegin(), table.rend(), [&](const auto& i) { return i.name == name; });
+        table.insert(last.base(), platform::DeviceInterface{name, family, *text, true, false});
+    } else {
+        table.erase(std::remove_if(table.begin(), table.end(), row), table.end());
+    }
+}
+
+platform::Value interfaceRows(const std::vector<platform::DeviceInterface>& table) {
+    platform::DeviceState s;
+    s.interfaces = table;
+    return *platform::lookup(s.toDictionary(), "interfaces");
+}
+
+}  // namespace
+
+std::span<const HardwareKey> hardwareKeys() { return kKeys; }
+
+const HardwareKey* findHardwareKey(std::string_view name) {
+    for (const auto& k : kKeys)
+        if (k.name == name) return &k;
+    return nullptr;
+}
+
+std::string_view typeName(HardwareType type) {
+    switch (type) {
+    case T::Bool: return "bool";
+    case T::Int: return "int";
+    case T::OptionalInt: return "int or none";
+    case T::String: return "string";
+    case T::OptionalString: return "string or none";
+    case T::Real: return "real";
+    case T::StringList: return "list";
+    case T::Ipv4: return "ipv4";
+    case T::Ipv6: return "ipv6";
+    case T::Clock: return "clock";
+    }
+    return "?";
+}
+
+std::string validValues(const HardwareKey& key) {
+    auto range = [&] {
+        if (key.max == kNoUpperBound) return ">= " + std::to_string(key.min);
+        return std::to_string(key.min) + "-" + std::to_string(key.max);
+    };
+    switch (key.type) {
+    case T::Bool: return "true/false";
+    case T::Int: return range();
+    case T::OptionalInt: return range() + " or none";
+    case T::String: return "text";
+    case T::OptionalString: return "text or none";
+    case T::Real: return "number >= " + std::to_string(key.min);
+    case T::StringList: return "[a,b,...]";
+    case T::Ipv4: return "IPv4 address or none";
+    case T::Ipv6: return "IPv6 address or none";
+    case T::Clock: return "HH:MM[:SS], YYYY-MM-DDTHH:MM[:SS], live";
+    }
+    return "";
+}
+
+Result<platform::Dictionary> hardwareEntries(const platform::Dictionary& changes, const platform::DeviceState& base,
+                                             double machineNow) {
+    platform::Dictionary entries;
+    std::vector<platform::DeviceInterface> interfaces = base.interfaces;
+    bool interfacesChanged = false;
+    std::string bad;
+    for (const auto& [name, value] : changes) {
+        const HardwareKey* key = findHardwareKey(name);
+        std::optional<platform::Value> entry;
+        if (key) switch (key->type) {
+            case T::Bool:
+                if (auto b = truth(value)) entry = *b;
+                break;
+            case T::Int:
+                if (auto i = integer(*key, value)) entry = *i;
+                break;
+            case T::OptionalInt:
+                if (isNone(value)) entry = false;
+                else if (auto i = integer(*key, value)) entry = *i;
+                break;
+            case T::String:
+                if (value.string()) entry = value;
+                break;
+            case T::OptionalString:
+                if (isNone(value)) entry = false;
+                else if (value.string()) entry = value;
+                break;
+            case T::Real:
+                if (auto d = real(*key, value)) entry = *d;
+                break;
+            case T::StringList: entry = stringList(value); break;
+            case T::Ipv4:
+            case T::Ipv6: {
+                int family = key->type == T::Ipv4 ? AF_INET : AF_INET6;
+                std::optional<std::string> text;
+                if (!isNone(value) && !(text = address(family, value))) break;
+                const char* interface = name == "cellularAddress" ? "pdp_ip0" : "en0";
+                setAddress(interfaces, interface, family == AF_INET ? "ipv4" : "ipv6", text);
+                interfacesChanged = true;
+                entry = true;  // the table is the entry, made once below
+                break;
+            }
+            case T::Clock:
+                if (auto offset = clockOffset(value, machineNow)) entry = std::round(*offset * 1000.0) / 1000.0;
+                break;
+            }
+        if (!entry) {
+            if (!bad.empty()) bad += "; ";
+            std::string got = value.string() ? " (not " + *value.string() + ")" : "";
+            bad += key ? name + " takes " + validValues(*key) + got
+                       : name + " is not a hardware key" + (name == "locked" ? " (lock and unlock set it)" : "") +
+                             " (vantrel-device keys lists them)";
+            continue;
+        }
+        if (key->type == T::Clock) entries["clockOffset"] = std::move(*entry);
+        else if (key->type != T::Ipv4 && key->type != T::Ipv6) entries[name] = std::move(*entry);
+    }
+    if (!bad.empty()) return failure(bad + "; nothing applied", kErrorInvalidArgument);
+    if (changes.empty()) return failure("no changes given", kErrorInvalidArgument);
+    if (interfacesChanged) entries["interfaces"] = interfaceRows(interfaces);
+    return entries;
+}
+
+}  // namespace vantrel::sim

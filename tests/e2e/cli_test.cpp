@@ -1,0 +1,325 @@
+// vantrel-device's command line against real devices: one running for the whole suite and one
+// folder that was never started. A line that does not parse, a bad value and every --help must
+// leave both exactly as they were; `set` reaches the status with typed values, addresses and a
+// device clock. Status is read as JSON, never by pattern.
+#include <gtest/gtest.h>
+
+#include <cctype>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/foundation/file.h"
+#include "tests/e2e/process.h"
+
+namespace {
+
+using namespace vantrel::test;
+namespace fs = std::filesystem;
+
+std::string running;  // the suite's running device
+std::string stopped;  // a folder that was never installed or started
+
+std::string fileBytes(const std::string& path) {
+    auto bytes = platform::readWholeFile(path, 1 << 20);
+    return bytes ? std::string(bytes->begin(), bytes->end()) : std::string("<none>");
+}
+
+Result device(const std::string& folder, std::vector<std::string> words) {
+    words.insert(words.begin(), {bin("vantrel-device"), "--device", folder});
+    return runCapturingErrors(words);
+}
+
+nlohmann::json status(const std::string& folder) { return parseJson(device(folder, {"status", "--json"}).out); }
+
+// The running device's state: device.plist and the status, the minute's text aside.
+struct Snapshot {
+    std::string plist;
+    nlohmann::json status;
+    bool operator==(const Snapshot&) const = default;
+};
+Snapshot snapshot() {
+    auto s = status(running);
+    if (s.is_object() && s.contains("time")) s["time"].erase("text");
+    return {fileBytes(running + "/device.plist"), s};
+}
+
+bool lower(const std::string& text, const std::string& what) {
+    std::string t = text;
+    for (auto& c : t) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return t.find(what) != std::string::npos;
+}
+
+class Cli : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        char a[] = "/tmp/vantrel-cli-XXXXXX", b[] = "/tmp/vantrel-cli-stopped-XXXXXX";
+        running = ::mkdtemp(a);
+        stopped = std::string(::mkdtemp(b)) + "/device";
+        ASSERT_EQ(device(running, {"start", "--fresh"}).code, 0);
+    }
+    static void TearDownTestSuite() {
+        device(running, {"stop"});
+        device(stopped, {"stop"});
+        fs::remove_all(running);
+        fs::remove_all(fs::path(stopped).parent_path());
+    }
+    void SetUp() override { ASSERT_TRUE(status(running).is_object()) << "the suite's device is not running"; }
+    // The clock set by a case goes with it.
+    void TearDown() override { device(running, {"set", "clock=live"}); }
+};
+
+// ---- lines that must be refused, acting on nothing
+
+struct BadLine {
+    std::vector<std::string> argv;  // D stands for the folder; without D, --device FOLDER goes first
+    bool onRunning;
+    int code;
+    std::string stderrHas;  // F stands for the folder
+};
+
+void PrintTo(const BadLine& b, std::ostream* os) {
+    for (const auto& a : b.argv) *os << a << " ";
+}
+
+const BadLine kBadLines[] = {
+    {{"--devcie", "D", "status"}, true, 2, "did you mean --device?"},
+    {{"status", "--devcie", "D"}, true, 2, "did you mean --device?"},
+    {{"-d", "D", "status"}, true, 2, "did you mean --device?"},
+    {{"stauts"}, true, 2, "did you mean status?"},
+    {{"unlcok"}, true, 2, "did you mean unlock?"},
+    {{"status", "--jsno"}, true, 2, "did you mean --json?"},
+    {{"log", "--folow"}, true, 2, "did you mean --follow?"},
+    {{"status", "extra"}, true, 2, "extra"},
+    {{"tap", "twice"}, true, 2, "twice"},
+    {{"log", "-n", "abc"}, true, 2, "positive whole number, not abc"},
+    {{"log", "-n", "0"}, true, 2, "positive whole number, not 0"},
+    {{"nc", "opne"}, true, 2, "open"},
+    {{"alert", "x", "OK"}, true, 2, "alert id is a number"},
+    {{"alert", "1"}, true, 2, "BUTTON"},
+    {{}, true, 2, "Usage"},
+    {{"--device"}, true, 2, "--device"},
+    {{"set"}, true, 2, "KEY=VALUE"},
+    {{"set", "batteryLevel"}, true, 2, "KEY=VALUE"},
+    {{"set", "batteryLevel=500"}, true, 1, "batteryLevel takes 0-100"},
+    {{"set", "batteryLevel=-5"}, true, 1, "batteryLevel takes 0-100"},
+    {{"set", "batteryLevel=33", "bogus=1"}, true, 1, "bogus is not a hardware key"},
+    {{"set", "batteryLevl=33"}, true, 1, "did you mean batteryLevel?"},
+    {{"set", "batery=33"}, true, 1, "did you mean batteryLevel?"},
+    {{"set", "signalBars=6"}, true, 1, "signalBars takes 0-5"},
+    {{"set", "charging=maybe"}, true, 1, "charging takes true/false"},
+    {{"set", "bluetoothBatteryLevel=101"}, true, 1, "bluetoothBatteryLevel takes 0-100 or none"},
+    {{"set", "locked=true"}, true, 1, "lock and unlock"},
+    {{"set", "wifiAddress=1.2.3"}, true, 1, "wifiAddress takes IPv4 address or none"},
+    {{"set", "wifiAddress6=192.0.2.7"}, true, 1, "wifiAddress6 takes IPv6 address or none"},
+    {{"set", "clock=25:00"}, true, 1, "clock takes"},
+    {{"set", "clock=2026-02-30T09:41:00"}, true, 1, "clock takes"},
+    {{"status"}, false, 1, "not running: F"},
+    {{"ping"}, false, 1, "not running: F"},
+    {{"watch"}, false, 1, "not running: F"},
+    {{"log"}, false, 1, "not running: F"},
+    {{"tap"}, false, 1, "not running: F"},
+    {{"set", "batteryLevel=5"}, false, 1, "not running: F"},
+    {{"set", "batteryLevel=500"}, false, 1, "batteryLevel takes 0-100"},
+    {{"stauts"}, false, 2, "did you mean status?"},
+};
+
+// Each row on its own line of the output; the one device serves them all (a start per row
+// would cost more than the rows).
+TEST_F(Cli, BadLinesExitWithTheirCodeSayWhyAndChangeNothing) {
+    for (const BadLine& row : kBadLines) {
+        std::ostringstream name;
+        PrintTo(row, &name);
+        SCOPED_TRACE(name.str());
+        const std::string& folder = row.onRunning ? running : stopped;
+        std::vector<std::string> argv = {bin("vantrel-device")};
+        bool folderNamed = false;
+        for (const auto& a : row.argv) argv.push_back(a == "D" ? (folderNamed = true, folder) : a);
+        if (!folderNamed) argv.insert(argv.begin() + 1, {"--device", folder});
+        const Snapshot before = snapshot();
+        Result r = runCapturingErrors(argv);
+        EXPECT_EQ(r.code, row.code) << r.err;
+        std::string expected = row.stderrHas;
+        if (expected == "not running: F") expected = "not running: " + folder;
+        EXPECT_NE(r.err.find(expected), std::string::npos) << "stderr: " << r.err;
+        EXPECT_EQ(r.out, "");
+        EXPECT_TRUE(snapshot() == before) << "the running device changed";
+        EXPECT_FALSE(fs::exists(stopped + "/device.plist")) << "the stopped folder was installed";
+        EXPECT_FALSE(fs::exists(stopped + "/run/launchd.lock")) << "the stopped folder was started";
+    }
+}
+
+// ---- every --help and -h: usage on stdout, exit 0, nothing done
+
+struct HelpLine {
+    std::vector<std::string> argv;
+    std::string shows;
+};
+
+void PrintTo(const HelpLine& h, std::ostream* os) {
+    for (const auto& a : h.argv) *os << a << " ";
+}
+
+const HelpLine kHelpLines[] = {
+    {{"--help"}, "springboard"},
+    {{"-h"}, "status"},
+    {{"start", "--help"}, "start"},
+    {{"start", "-h"}, "--interactive"},
+    {{"install", "--help"}, "install"},
+    {{"restart", "-h"}, "restart"},
+    {{"springboard", "--help"}, "springboard"},
+    {{"stop", "--help"}, "stop"},
+    {{"stop", "-h"}, "stop"},
+    {{"log", "--help"}, "LINES"},
+    {{"status", "-h"}, "--json"},
+    {{"watch", "--help"}, "watch"},
+    {{"keys", "--help"}, "keys"},
+    {{"set", "--help"}, "KEY=VALUE"},
+    {{"ping", "-h"}, "ping"},
+    {{"tap", "--help"}, "tap"},
+    {{"lock", "-h"}, "lock"},
+    {{"unlock", "--help"}, "unlock"},
+    {{"nc", "--help"}, "close"},
+    {{"alert", "--help"}, "BUTTON"},
+    {{"set", "batteryLevel=500", "--help"}, "KEY=VALUE"},
+};
+
+TEST_F(Cli, EveryHelpPrintsTheUsageExitsZeroAndActsOnNothing) {
+    std::string pid = jsonAt(status(running), "/springboardPid").dump();
+    for (const HelpLine& row : kHelpLines) {
+        std::ostringstream name;
+        PrintTo(row, &name);
+        SCOPED_TRACE(name.str());
+        for (const std::string& folder : {stopped, running}) {
+            Result r = device(folder, row.argv);
+            EXPECT_EQ(r.code, 0) << r.err;
+            EXPECT_TRUE(lower(r.out, "usage")) << r.out;
+            EXPECT_NE(r.out.find(row.shows), std::string::npos) << r.out;
+        }
+        EXPECT_FALSE(fs::exists(stopped + "/device.plist")) << "the stopped folder was installed";
+        EXPECT_FALSE(fs::exists(stopped + "/run/launchd.lock")) << "the stopped folder was started";
+        EXPECT_EQ(jsonAt(status(running), "/springboardPid").dump(), pid) << "the running device was restarted or stopped";
+    }
+}
+
+// ---- set: typed values, addresses and the device clock reach the status
+
+TEST_F(Cli, SetTypesItsValuesAndTheAddressesAndTheClockReachTheStatus) {
+    Result r = device(running, {"set", "carrier=123", "bluetoothBatteryLevel=none", "charging=on", "batteryLevel=42",
+                                "clock=09:41", "wifiAddress=192.0.2.7", "wifiAddress6=2001:db8::7"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    auto s = status(running);
+    EXPECT_EQ(jsonAt(s, "/service/text"), "123") << "a string key keeps digits as text";
+    EXPECT_TRUE(jsonAt(s, "/bluetooth/batteryLevel").is_null());
+    EXPECT_EQ(jsonAt(s, "/battery/charging"), true);
+    EXPECT_EQ(jsonAt(s, "/battery/level"), 42);
+    EXPECT_NE(jsonAt(s, "/time/text").get<std::string>().find("09:41"), std::string::npos) << s;
+
+    // The IP clock modes read the interface table the addresses changed.
+    ASSERT_EQ(run({bin("vantrel-settings"), "--device", running, "set", "clockformat", "1"}).code, 0);
+    EXPECT_TRUE(waitFor([&] { return jsonAt(status(running), "/time/text") == "192.0.2.7"; }, 10.0)) << status(running);
+    ASSERT_EQ(device(running, {"set", "wifiAddress=none"}).code, 0);
+    EXPECT_TRUE(waitFor([&] { return jsonAt(status(running), "/time/text") == "2001:db8::7"; }, 10.0)) << status(running);
+    ASSERT_EQ(device(running, {"set", "cellularAddress=198.51.100.9"}).code, 0);
+    ASSERT_EQ(run({bin("vantrel-settings"), "--device", running, "set", "clockformat", "2"}).code, 0);
+    EXPECT_TRUE(waitFor([&] { return jsonAt(status(running), "/time/text") == "198.51.100.9"; }, 10.0)) << status(running);
+
+    // A full date, then the machine's clock again.
+    ASSERT_EQ(run({bin("vantrel-settings"), "--device", running, "set", "clockformat", "0"}).code, 0);
+    ASSERT_EQ(device(running, {"set", "clock=2026-12-07T21:41:00"}).code, 0);
+    EXPECT_TRUE(waitFor([&] { return jsonAt(status(running), "/time/text") == "09:41 PM"; }, 10.0)) << status(running);
+    ASSERT_EQ(device(running, {"set", "clock=live"}).code, 0);
+    EXPECT_NE(jsonAt(status(running), "/time/text"), "09:41 PM");
+}
+
+// ---- watch and log -f: what comes, as it comes, until SIGTERM
+
+// A program read as it writes, ended by its pid with SIGTERM; its exit code.
+class Follower {
+public:
+    explicit Follower(const std::vector<std::string>& argv) {
+        int fds[2];
+        if (::pipe2(fds, O_CLOEXEC) < 0) return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(fds[1], 1);
+            std::vector<char*> args;
+            for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+            args.push_back(nullptr);
+            ::execv(args[0], args.data());
+            _exit(127);
+        }
+        ::close(fds[1]);
+        out_.reset(fds[0]);
+    }
+    ~Follower() { terminate(); }
+
+    // Reads until done(text so far) holds or the timeout passes.
+    bool readUntil(const std::function<bool(const std::string&)>& done, double timeout = kReaper) {
+        return waitFor([&] {
+            pollfd p{out_.get(), POLLIN, 0};
+            while (::poll(&p, 1, 0) > 0) {
+                char buf[65536];
+                ssize_t n = ::read(out_.get(), buf, sizeof buf);
+                if (n <= 0) break;
+                text_.append(buf, static_cast<size_t>(n));
+            }
+            return done(text_);
+        }, timeout);
+    }
+    const std::string& text() const { return text_; }
+
+    int terminate() {
+        if (pid_ <= 0) return code_;
+        ::kill(pid_, SIGTERM);
+        int status = 0;
+        if (!waitFor([&] { return ::waitpid(pid_, &status, WNOHANG) == pid_; }, 10.0)) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
+        }
+        pid_ = -1;
+        return code_ = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    pid_t pid_ = -1;
+    platform::Fd out_;
+    std::string text_;
+    int code_ = -1;
+};
+
+TEST_F(Cli, WatchAndLogFollowPrintWhatComesAndEndWithZeroOnSigterm) {
+    Follower watch({bin("vantrel-device"), "watch", "--json", "--device", running});
+    ASSERT_TRUE(watch.readUntil([](const std::string& t) { return count(t, "\n") >= 1; })) << "no status at start";
+    ASSERT_EQ(device(running, {"set", "batteryLevel=33"}).code, 0);
+    auto lastLevel = [](const std::string& t) {
+        auto lines = t.substr(0, t.rfind('\n'));
+        return jsonAt(parseJson(lines.substr(lines.rfind('\n') + 1)), "/battery/level");
+    };
+    EXPECT_TRUE(watch.readUntil([&](const std::string& t) { return count(t, "\n") >= 2 && lastLevel(t) == 33; }))
+        << watch.text();
+    // Reading the status on each redraw must not cause the next: the output comes to rest.
+    size_t lines = 0;
+    EXPECT_TRUE(watch.readUntil([&](const std::string& t) {
+        bool still = count(t, "\n") == lines;
+        lines = count(t, "\n");
+        return still && lines < 20;
+    }, 10.0)) << lines << " lines";
+    EXPECT_EQ(watch.terminate(), 0);
+
+    const std::string log = running + "/var/log/syslog";
+    Follower follow({bin("vantrel-device"), "--device=" + running, "log", "-n", "1", "-f"});
+    ASSERT_TRUE(follow.readUntil([](const std::string& t) { return count(t, "\n") == 1; }));
+    std::ofstream(log, std::ios::app) << "appended by the test\n";
+    EXPECT_TRUE(follow.readUntil([](const std::string& t) { return t.find("appended by the test\n") != std::string::npos; }));
+    fs::rename(log, log + ".old");  // replaced, as a rotation does
+    std::ofstream(log) << "in the new file\n";
+    EXPECT_TRUE(follow.readUntil([](const std::string& t) { return t.find("in the new file\n") != std::string::npos; }))
+        << follow.text();
+    EXPECT_EQ(follow.terminate(), 0);
+}
+
+}  // namespace
