@@ -15,6 +15,7 @@
 #include "sim/device/launchd.h"
 #include "sim/device/packages.h"
 #include "sim/device/safety.h"
+#include "sim/device/usage.h"
 #include "vantrel/version.h"
 
 namespace vantrel::sim::cli {
@@ -28,116 +29,12 @@ struct Words {
     std::vector<std::string> changes;
 };
 
-// Optimal string alignment distance: a swap of two neighbours counts one, as in "stauts".
-size_t distance(const std::string& a, const std::string& b) {
-    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
-    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
-    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
-    for (size_t i = 1; i <= a.size(); ++i)
-        for (size_t j = 1; j <= b.size(); ++j) {
-            size_t cost = a[i - 1] == b[j - 1] ? 0 : 1;
-            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
-            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-        }
-    return d[a.size()][b.size()];
-}
-
-// Every spelling of the options of app and, through fallthrough, of its parents.
-std::vector<std::string> optionNames(const CLI::App* app) {
-    std::vector<std::string> names;
-    for (; app; app = app->get_parent())
-        for (const CLI::Option* o : app->get_options()) {
-            for (const auto& l : o->get_lnames()) names.push_back("--" + l);
-            for (const auto& s : o->get_snames()) names.push_back("-" + s);
-        }
-    return names;
-}
-
-std::vector<std::string> commandNames(const CLI::App& app) {
-    std::vector<std::string> names;
-    for (const CLI::App* sub : app.get_subcommands([](const CLI::App* s) { return !s->get_group().empty(); }))
-        names.push_back(sub->get_name());
-    return names;
-}
-
-// What was wrong with a line CLI11 refused, in words: the command or option nobody knows, and
-// the nearest known one. Empty when CLI11's own message says it best.
-std::vector<std::string> diagnose(CLI::App& app, const std::vector<std::string>& args) {
-    std::vector<std::string> lines;
-    const CLI::App* command = nullptr;
-    bool valueNext = false, maybeValue = false;
-    for (const auto& word : args) {
-        if (valueNext) {
-            valueNext = false;
-            continue;
-        }
-        bool unknownsValue = std::exchange(maybeValue, false);
-        if (word.size() > 1 && word[0] == '-') {
-            std::string name = word.substr(0, word.find('='));
-            auto known = optionNames(command ? command : &app);
-            if (std::find(known.begin(), known.end(), name) != known.end()) {
-                valueNext = name == "--device" && word.find('=') == std::string::npos;
-                continue;
-            }
-            std::string near = nearest(name, known);
-            lines.push_back("unknown option " + name + (near.empty() ? "" : "; did you mean " + near + "?"));
-            maybeValue = word.find('=') == std::string::npos;
-            continue;
-        }
-        if (command) continue;
-        CLI::App* sub = nullptr;
-        try {
-            sub = app.get_subcommand(word);
-        } catch (const CLI::OptionNotFound&) {
-        }
-        if (sub) {
-            command = sub;
-            continue;
-        }
-        if (unknownsValue) continue;  // taken for the unknown option's value
-        std::string near = nearest(word, commandNames(app));
-        lines.push_back("unknown command " + word + (near.empty() ? "" : "; did you mean " + near + "?"));
-        break;
-    }
-    return lines;
-}
-
-int usageError(CLI::App& app, const CLI::ParseError& e, const std::vector<std::string>& args) {
-    auto diagnosis = diagnose(app, args);
-    if (app.get_subcommands().empty() && diagnosis.empty()) {  // no command at all: the whole usage
-        std::cerr << app.help();
-        return 2;
-    }
-    if (diagnosis.empty()) diagnosis.push_back(e.what());
-    for (const auto& l : diagnosis) std::cerr << "vantrel-device: " << l << "\n";
-    const CLI::App* chosen = nullptr;
-    for (const CLI::App* sub : app.get_subcommands()) chosen = sub;
-    std::string where = chosen ? "vantrel-device " + chosen->get_name() + " --help" : "vantrel-device --help";
-    std::cerr << "Run '" << where << "' for the usage.\n";
-    return 2;
-}
-
 void addDevice(CLI::App& app, Words& w) {
     app.add_option("--device", w.folder, "The device folder (default: build/device); before or after the command")
         ->type_name("DIR");
 }
 
 }  // namespace
-
-std::string nearest(const std::string& word, const std::vector<std::string>& names) {
-    std::string best;
-    size_t bestDistance = 3;
-    for (const auto& n : names) {
-        size_t d = distance(word, n);
-        // A misspelt start of a longer name: "batery" for batteryLevel.
-        if (word.size() >= 4 && n.size() > word.size() + 1) d = std::min(d, distance(word, n.substr(0, word.size() + 1)) + 1);
-        // "-d": the first letter of a long option.
-        if (word.size() == 2 && word[0] == '-' && word[1] != '-' && n.size() > 3 && n.rfind(std::string("--") + word[1], 0) == 0)
-            d = std::min<size_t>(d, 2);
-        if (d < bestDistance && d < std::max<size_t>(n.size(), 2) - 1) best = n, bestDistance = d;
-    }
-    return best;
-}
 
 int run(int argc, char** argv) {
     Words w;
@@ -195,18 +92,7 @@ int run(int argc, char** argv) {
     auto* launchdCommand = app.add_subcommand("launchd", "The device's launchd (what start runs)")->group("");
     for (CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) addDevice(*sub, w);
 
-    std::vector<std::string> args(argv + 1, argv + argc);
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForAllHelp& e) {
-        return app.exit(e);
-    } catch (const CLI::CallForVersion& e) {
-        return app.exit(e);
-    } catch (const CLI::ParseError& e) {
-        return usageError(app, e, args);
-    }
+    if (auto done = parseCommandLine(app, argc, argv)) return *done;
 
     if (keys->parsed()) return cli::keys(w.json);
     DeviceFolder device = deviceFolder(w.folder);

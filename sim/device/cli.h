@@ -16,8 +16,6 @@ namespace vantrel::sim::cli {
 // Parses argv and runs the command.
 int run(int argc, char** argv);
 
-// "did you mean": the nearest of names to word, or empty when none is near enough.
-std::string nearest(const std::string& word, const std::vector<std::string>& names);
 
 int install(const DeviceFolder& device, bool fresh);
 int start(const DeviceFolder& device, bool fresh, bool interactive);

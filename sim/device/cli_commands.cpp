@@ -12,6 +12,7 @@
 #include <time.h>
 
 #include "sim/device/cli.h"
+#include "sim/device/usage.h"
 #include "sim/device/hardware_keys.h"
 #include "sim/device/json.h"
 
@@ -68,7 +69,7 @@ bool running(const DeviceFolder& device) {
         std::cerr << "vantrel-device: " << launchd.error().message << "\n";
         return false;
     }
-    if (!*launchd) std::cerr << "not running: " << device.root << "\n";
+    if (!*launchd) std::cerr << "vantrel-device: not running: " << device.root << "\n";
     return launchd->has_value();
 }
 
@@ -115,7 +116,7 @@ int set(const DeviceFolder& device, const std::vector<std::string>& words) {
         std::vector<std::string> names;
         for (const auto& k : hardwareKeys()) names.emplace_back(k.name);
         for (const auto& [key, value] : changes)
-            if (auto near = findHardwareKey(key) ? "" : nearest(key, names); !near.empty())
+            if (auto near = findHardwareKey(key) ? "" : nearest(key, names).value_or(""); !near.empty())
                 std::cerr << "vantrel-device: " << key << ": did you mean " << near << "?\n";
         return 1;
     }

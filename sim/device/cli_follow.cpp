@@ -174,7 +174,7 @@ int watch(const DeviceFolder& device, bool json) {
         if (::poll(p, 2, -1) < 0 && errno != EINTR) break;
         if (p[0].revents & POLLIN) return 0;
     }
-    std::cerr << "not running: " << device.root << "\n";
+    std::cerr << "vantrel-device: not running: " << device.root << "\n";
     return 1;
 }
 

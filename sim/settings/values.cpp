@@ -8,26 +8,6 @@
 namespace vantrel::sim {
 namespace {
 
-std::string lower(std::string_view s) {
-    std::string out(s);
-    for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return out;
-}
-
-// Edits between a and b, a swap of two neighbours counting as one (the usual slip).
-size_t editDistance(std::string_view a, std::string_view b) {
-    std::vector<std::vector<size_t>> d(a.size() + 1, std::vector<size_t>(b.size() + 1));
-    for (size_t i = 0; i <= a.size(); ++i) d[i][0] = i;
-    for (size_t j = 0; j <= b.size(); ++j) d[0][j] = j;
-    for (size_t i = 1; i <= a.size(); ++i) {
-        for (size_t j = 1; j <= b.size(); ++j) {
-            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
-        }
-    }
-    return d[a.size()][b.size()];
-}
-
 // What a value is in an error: long input cut, so the error stays one readable line.
 std::string quoted(std::string_view text) {
     constexpr size_t kShown = 40;
@@ -76,7 +56,7 @@ Result<platform::Value> controlValue(const KeySchema& row, std::string_view text
     };
     switch (row.control) {
     case Control::Switch: {
-        std::string word = lower(text);
+        std::string word = lowercase(text);
         for (const char* yes : {"true", "on", "yes", "1"})
             if (word == yes) return platform::Value(true);
         for (const char* no : {"false", "off", "no", "0"})
@@ -92,7 +72,7 @@ Result<platform::Value> controlValue(const KeySchema& row, std::string_view text
         }
         if (ec == std::errc::result_out_of_range) return refused(" (out of range)");
         for (size_t i = 0; i < row.valid.titles.size(); ++i)
-            if (lower(row.valid.titles[i]) == lower(text))
+            if (lowercase(row.valid.titles[i]) == lowercase(text))
                 return platform::Value(static_cast<long long>(row.valid.min + static_cast<int64_t>(i)));
         return refused("");
     }
@@ -102,21 +82,6 @@ Result<platform::Value> controlValue(const KeySchema& row, std::string_view text
     case Control::None: break;
     }
     return failure(std::string(row.key) + " is not set from its page (no control of the page changes it)");
-}
-
-std::optional<std::string> nearest(std::string_view word, std::span<const std::string> candidates) {
-    if (word.size() > 64) return std::nullopt;  // no name is that long; no quadratic work for it
-    std::optional<std::string> best;
-    size_t bestDistance = 0;
-    for (const auto& c : candidates) {
-        size_t d = editDistance(lower(word), lower(c));
-        if (!best || d < bestDistance) best = c, bestDistance = d;
-    }
-    // A slip is a letter or two; anything further is another word.
-    size_t allowed = std::max<size_t>(1, std::min<size_t>(2, word.size() / 3));
-    if (best && bestDistance > 0 && bestDistance <= allowed) return best;
-    if (best && bestDistance == 0 && *best != word) return best;  // only the case differs
-    return std::nullopt;
 }
 
 }  // namespace vantrel::sim

@@ -13,6 +13,7 @@
 #include "platform/preferences/preferences.h"
 #include "shared/schema.h"
 #include "sim/device/result.h"
+#include "sim/device/usage.h"
 
 namespace vantrel::sim {
 
@@ -32,7 +33,5 @@ Result<void> checkText(std::string_view text);
 // (0: Time, ...)", "a text of up to 4096 bytes".
 std::string validValuesText(const KeySchema& row);
 
-// The candidate nearest to `word` by edit distance, when it is close enough to be a slip.
-std::optional<std::string> nearest(std::string_view word, std::span<const std::string> candidates);
 
 }  // namespace vantrel::sim

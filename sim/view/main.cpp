@@ -16,6 +16,7 @@
 
 #include "sim/device/device.h"
 #include "sim/device/safety.h"
+#include "sim/device/usage.h"
 #include "sim/view/api.h"
 #include "sim/view/device_link.h"
 #include "sim/view/screenshot.h"
@@ -113,12 +114,7 @@ int main(int argc, char** argv) {
     shot->add_option("--width", width, "Width in pixels")->check(CLI::Range(16, 8192));
     shot->add_option("--device", folder, "The device folder (default: build/device)");
 
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::ParseError& e) {
-        int code = app.exit(e);
-        return code == 0 ? 0 : 2;  // help and version are answers; anything else is a usage error
-    }
+    if (auto done = parseCommandLine(app, argc, argv)) return *done;
 
     // A peer that goes away (a browser, the Settings app, rsvg-convert) is an error to handle,
     // not a reason to die.

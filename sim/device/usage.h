@@ -1,0 +1,35 @@
+// Usage errors of the device's programs, alike in each: the reason, a "did you mean" for a near
+// miss of a command, an option or a key, and where the usage is; exit status 2. The command
+// lines themselves are CLI11's; this only words what CLI11 refused.
+#pragma once
+
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace CLI {
+class App;
+class ParseError;
+}  // namespace CLI
+
+namespace vantrel::sim {
+
+// The name nearest to word when it is close enough to be a slip (a letter or two, a swap of
+// neighbours, a misspelt start of a longer name, "-d" for "--device"); case does not count.
+std::optional<std::string> nearest(std::string_view word, std::span<const std::string> names);
+
+// Parses argv with app. nullopt when the command line parsed; otherwise the exit status, after
+// the help or the version was printed (0) or the usage error was said (2, as usageError).
+std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv);
+
+// The text in lower case (ASCII), for matching what people type.
+std::string lowercase(std::string_view text);
+
+// Writes why args did not parse to stderr, prefixed with the program's name (app's), with the
+// nearest known command or option, and the --help to run; with no command at all, the whole
+// usage. Returns 2.
+int usageError(CLI::App& app, const CLI::ParseError& error, const std::vector<std::string>& args);
+
+}  // namespace vantrel::sim
