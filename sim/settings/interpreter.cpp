@@ -157,6 +157,24 @@ Result<void> Interpreter::setKey(id page, const std::string& name, const KeySche
     return {};
 }
 
+Result<CheckedChange> checkChange(const SettingsCommand& c) {
+    const std::string name = c.page.empty() ? "main" : c.page;
+    const PreferenceFile file = fileOf(name);
+    CheckedChange checked;
+    if (c.verb == "get") TRY(settingKey(file, c.args.at(0)));
+    if (c.verb == "set" || c.verb == "reset") {
+        const KeySchema* row = TRY(settingKey(file, c.args.at(0)));
+        if (row->control == Control::None)
+            return failure(std::string(row->key) + " is not set from the page " + name + ": no control of it changes the key");
+        checked.row = row;
+        if (c.verb == "set") checked.value = TRY(controlValue(*row, c.args.at(1)));
+        else if (auto def = defaultValue(*row); row->negate) checked.value = platform::Value(!boolValue(def ? &*def : nullptr));
+        // A negated switch stores a null value as true, so its reset sets it back to its default instead.
+    }
+    if (c.text) TRY(checkText(*c.text));
+    return checked;
+}
+
 Result<std::string> Interpreter::command(const SettingsCommand& c) {
     const std::string& verb = c.verb;
     const std::string name = c.page.empty() ? "main" : c.page;
@@ -192,17 +210,9 @@ Result<std::string> Interpreter::command(const SettingsCommand& c) {
     }
 
     // Everything the page will be handed is checked before it opens.
-    const KeySchema* row = nullptr;
-    platform::PSValue value;
-    if (verb == "set" || verb == "reset") {
-        row = TRY(settingKey(file, c.args.at(0)));
-        if (row->control == Control::None)
-            return failure(std::string(row->key) + " is not set from the page " + name + ": no control of it changes the key");
-        if (verb == "set") value = TRY(controlValue(*row, c.args.at(1)));
-        else if (auto def = defaultValue(*row); row->negate) value = platform::Value(!boolValue(def ? &*def : nullptr));
-        // A negated switch stores a null value as true, so its reset sets it back to its default instead.
-    }
-    if (c.text) TRY(checkText(*c.text));
+    const CheckedChange checked = TRY(checkChange(c));
+    const KeySchema* row = checked.row;
+    const platform::PSValue& value = checked.value;
 
     id p = TRY(page(name));
     if (verb == "show") return showPage(name, file, platform::controllerRows(p), msgSend<platform::Dictionary>(p, sel_registerName("settings")), c.json);
@@ -222,12 +232,17 @@ Result<std::string> Interpreter::command(const SettingsCommand& c) {
 }
 
 std::vector<std::string> splitWords(const std::string& line) {
-    // Words separated by blanks; "double quotes" keep blanks inside one word.
+    // Words separated by blanks; "double quotes" keep blanks inside one word; \" and \\ are a
+    // quote and a backslash of the text, any other backslash is itself.
     std::vector<std::string> words;
     std::string cur;
     bool quoted = false, any = false;
-    for (char c : line) {
-        if (c == '"') {
+    for (size_t i = 0; i < line.size(); ++i) {
+        char c = line[i];
+        if (c == '\\' && i + 1 < line.size() && (line[i + 1] == '"' || line[i + 1] == '\\')) {
+            cur += line[++i];
+            any = true;
+        } else if (c == '"') {
             quoted = !quoted;
             any = true;
         } else if ((c == ' ' || c == '\t') && !quoted) {

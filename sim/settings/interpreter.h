@@ -49,7 +49,16 @@ private:
     id page_ = nullptr;
 };
 
-// Words separated by blanks; "double quotes" keep blanks inside one word.
+// What a set or reset will hand the page, checked against the key table before any page opens
+// (and before any device is needed): the key's row and the value; an error names what is valid.
+struct CheckedChange {
+    const KeySchema* row = nullptr;
+    platform::PSValue value;
+};
+Result<CheckedChange> checkChange(const SettingsCommand& command);
+
+// Words separated by blanks; "double quotes" keep blanks inside one word; \" and \\ stand for
+// a quote and a backslash.
 std::vector<std::string> splitWords(const std::string& line);
 
 }  // namespace vantrel::sim

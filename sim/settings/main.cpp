@@ -105,6 +105,13 @@ int main(int argc, char** argv) {
         std::cerr << "vantrel-settings: " << safe.error().message << "\n";
         return 1;
     }
+    // A value no control could produce is refused whether or not the device runs.
+    if (parsed.command) {
+        if (auto checked = checkChange(*parsed.command); !checked) {
+            std::cerr << "vantrel-settings: " << line(checked.error().message);
+            return 1;
+        }
+    }
     if (!springBoardRuns(device, kPingTimeout)) {
         if (!parsed.start || readOnly(parsed.command)) {
             std::cerr << "vantrel-settings: not running: " << device.root

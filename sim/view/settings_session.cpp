@@ -125,13 +125,17 @@ Result<std::string> SettingsSession::exchange(const std::string& line, double ti
 }
 
 Result<std::string> SettingsSession::command(const std::vector<std::string>& words, double timeoutSeconds) {
-    // The session splits at blanks and takes double quotes as quoting, without escapes.
+    // The session reads a line of words: each is quoted, its quotes and backslashes escaped. A
+    // text field holds one line, so a line break has no way in.
     std::string line;
     for (const auto& w : words) {
-        for (char c : w)
-            if (c == '"' || c == '\n' || c == '\r')
-                return failure("a double quote or a line break cannot be typed into the Settings app", kSettingsBadText);
-        line += (line.empty() ? "\"" : " \"") + w + "\"";
+        line += line.empty() ? "\"" : " \"";
+        for (char c : w) {
+            if (c == '\n' || c == '\r') return failure("a line break cannot be typed into the Settings app", kSettingsBadText);
+            if (c == '"' || c == '\\') line += '\\';
+            line += c;
+        }
+        line += '"';
     }
     line += "\n";
     std::lock_guard lock(mutex_);

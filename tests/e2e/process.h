@@ -58,7 +58,9 @@ inline Result runProgram(const std::vector<std::string>& argv, double timeout, b
     if (input) {
         ::close(in[0]);
         // The input is small: it fits the pipe, so writing it all first cannot block on the child.
-        if (!input->empty()) EXPECT_EQ(::write(in[1], input->data(), input->size()), static_cast<ssize_t>(input->size()));
+        if (!input->empty()) {
+            EXPECT_EQ(::write(in[1], input->data(), input->size()), static_cast<ssize_t>(input->size()));
+        }
         ::close(in[1]);
     }
     Result r;

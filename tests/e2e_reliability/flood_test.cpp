@@ -178,6 +178,8 @@ struct FloodCase {
     void (FloodedDevice::*run)();
 };
 
+void PrintTo(const FloodCase& c, std::ostream* os) { *os << c.name; }
+
 class Flood : public FloodedDevice, public ::testing::WithParamInterface<FloodCase> {};
 
 TEST_P(Flood, SpringBoardStaysBoundedAnsweringAndOnItsBus) { (this->*GetParam().run)(); }

@@ -92,10 +92,10 @@ def carrier_dialog(browser, device):
     wait_for(lambda: browser.js("return document.querySelector('input[data-key=\"customcarrier\"]').checked;"))
     browser.click('button[data-action="carrierText:"]')
     wait_for(lambda: browser.js("return !document.getElementById('settings-dialog').hidden;"), what="the dialog")
-    # Short enough to be drawn whole beside the time; markup in it must come out as text.
-    browser.type("#settings-dialog input", "<b>Q&A")
+    # Short enough to be drawn whole beside the time; markup and quotes in it come out as text.
+    browser.type("#settings-dialog input", '<b>"Q&A\\')
     browser.click('#settings-dialog button[data-button="Save"]')
-    wait_for(lambda: text_of(browser, 4) == "<b>Q&A", what="the typed carrier in the bar")
+    wait_for(lambda: text_of(browser, 4) == '<b>"Q&A\\', what="the typed carrier in the bar")
 
 
 def tap_moves_mode(browser, device):
