@@ -54,13 +54,15 @@ bench_usage="usage: ./vantrel bench [NAME...]
 Builds the benchmarks in build-bench/ (Release) and runs them all, or those NAMEd.
 Figures and targets: bench/README.md"
 
-# The word after the device's options: which program a device command belongs to.
+# The word after the device's options, in $device_word: which program a device command belongs
+# to. A variable, not an echo: a command substitution would fork.
 device_command() {
+    device_word=
     while [ $# -gt 0 ]; do
         case "$1" in
             --device) shift 2 || return 0 ;;
             --device=*) shift ;;
-            *) echo "$1"; return 0 ;;
+            *) device_word="$1"; return 0 ;;
         esac
     done
 }
@@ -72,7 +74,8 @@ case "$cmd" in
     device)
         # The programs parse their own words (and --device); this only picks the program.
         ensure_built
-        case "$(device_command "$@")" in
+        device_command "$@"
+        case "$device_word" in
             view)
                 # vantrel-view is the view itself: its words without "view".
                 words=()
