@@ -65,6 +65,9 @@ def main():
                 browser.cmd("POST", "/timeouts", {"script": 600000})
                 browser.get(view.url)
                 wait_for(lambda: browser.js("return window.vantrel && window.vantrel.running;"), what="the phone")
+                # The Settings list comes from its own request, after the phone.
+                wait_for(lambda: browser.js("return !!document.querySelector('#settings-rows button[data-page=\"main\"]');"),
+                         what="the Settings app's list")
                 browser.click('#settings-rows button[data-page="main"]')
                 wait_for(lambda: browser.js("return document.getElementById('settings-rows').dataset.page;") == "main")
                 times = browser.js_async(CLICKS, args.clicks)
