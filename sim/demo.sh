@@ -142,10 +142,10 @@ trap - EXIT
 cat <<EOF
    Pictures of each step: $PICTURES
    The device is stopped. Explore by hand:
-     ./vantrel springboard                 SpringBoard in this terminal (t tap, l lock, n Notification Centre, q quit)
-     ./vantrel settings                    the Settings app at a prompt (in another terminal)
+     ./vantrel device start                start it; then status [--json], tap, lock, unlock, watch,
+                                           set carrier=Quennick (device keys lists the keys), log, stop
      ./vantrel settings show               the main page;  ./vantrel settings set hideall true
-     ./vantrel device start                start the device; likewise status [--json], tap, lock, unlock,
-                                           set carrier=Quennick, log, stop
-     build/bin/vantrel-view                the running device in a browser: open the address it prints
+     ./vantrel settings                    the Settings app at a prompt (help lists its commands)
+     ./vantrel device view                 the running device in a browser: open the address it prints
+     ./vantrel springboard                 SpringBoard in this terminal (t tap, l lock, n Notification Centre, q quit)
 EOF
