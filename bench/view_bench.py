@@ -14,7 +14,7 @@ import time
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "view"))
-from harness import Device, View, end_all, reaper, wait_for  # noqa: E402
+from harness import Device, View, end_all, open_main_page, reaper, wait_for  # noqa: E402
 from webdriver import Browser  # noqa: E402
 
 CLICKS = """
@@ -63,13 +63,7 @@ def main():
             browser = Browser(profile)
             try:
                 browser.cmd("POST", "/timeouts", {"script": 600000})
-                browser.get(view.url)
-                wait_for(lambda: browser.js("return window.vantrel && window.vantrel.running;"), what="the phone")
-                # The Settings list comes from its own request, after the phone.
-                wait_for(lambda: browser.js("return !!document.querySelector('#settings-rows button[data-page=\"main\"]');"),
-                         what="the Settings app's list")
-                browser.click('#settings-rows button[data-page="main"]')
-                wait_for(lambda: browser.js("return document.getElementById('settings-rows').dataset.page;") == "main")
+                open_main_page(browser, view.url)
                 times = browser.js_async(CLICKS, args.clicks)
                 print(f"click to redrawn bar, {len(times)} clicks: p50 {percentile(times, 50):.1f} ms, "
                       f"p95 {percentile(times, 95):.1f} ms, max {max(times):.1f} ms")

@@ -246,11 +246,7 @@ public:
         pid_ = ::fork();
         if (pid_ == 0) {
             ::dup2(fds[1], 1);
-            std::vector<char*> args;
-            for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-            args.push_back(nullptr);
-            ::execv(args[0], args.data());
-            _exit(127);
+            execArgv(argv);
         }
         ::close(fds[1]);
         out_.reset(fds[0]);

@@ -34,6 +34,15 @@ struct Result {
     std::string err;  // with runCapturingErrors only; run leaves stderr to the test's
 };
 
+// In a forked child: becomes the program argv names (argv[0] a path), or exits 127.
+[[noreturn]] inline void execArgv(const std::vector<std::string>& argv) {
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    ::execv(args[0], args.data());
+    _exit(127);
+}
+
 // Runs a program to its end, or kills it (by its pid) when the reaper timeout passes; stderr is
 // read too when captureErrors. With input, that is its standard input.
 inline Result runProgram(const std::vector<std::string>& argv, double timeout, bool captureErrors,
@@ -47,11 +56,7 @@ inline Result runProgram(const std::vector<std::string>& argv, double timeout, b
         ::dup2(fds[1], 1);
         if (captureErrors) ::dup2(errs[1], 2);
         if (input) ::dup2(in[0], 0);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execv(args[0], args.data());
-        _exit(127);
+        execArgv(argv);
     }
     ::close(fds[1]);
     if (captureErrors) ::close(errs[1]);

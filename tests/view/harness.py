@@ -70,6 +70,17 @@ def wait_for(check, timeout=10.0, what="the condition"):
     raise AssertionError(f"timed out waiting for {what} (last: {last!r})")
 
 
+def open_main_page(browser, url):
+    """Loads the view and opens the Settings app's main page, as a person would."""
+    browser.get(url)
+    wait_for(lambda: browser.js("return window.vantrel && window.vantrel.running;"), what="the phone")
+    # The Settings list comes from its own request, after the phone.
+    wait_for(lambda: browser.js("return !!document.querySelector('#settings-rows button[data-page=\"main\"]');"),
+             what="the Settings app's list")
+    browser.click('#settings-rows button[data-page="main"]')
+    wait_for(lambda: browser.js("return document.getElementById('settings-rows').dataset.page;") == "main")
+
+
 class Device:
     """A fresh device folder with the device running, and its command-line programs."""
 

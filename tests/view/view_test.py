@@ -13,7 +13,7 @@ import tempfile
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Device, View, end_all, reaper, wait_for  # noqa: E402
+from harness import Device, View, end_all, open_main_page, reaper, wait_for  # noqa: E402
 
 
 def check(condition, message):
@@ -132,13 +132,7 @@ def browser_suite(device, view):
     with tempfile.TemporaryDirectory(prefix="vantrel-chromium-") as profile:
         browser = Browser(profile)
         try:
-            browser.get(view.url)
-            wait_for(lambda: browser.js("return window.vantrel && window.vantrel.running;"), what="the phone")
-            # The Settings list comes from its own request, after the phone.
-            wait_for(lambda: browser.js("return !!document.querySelector('#settings-rows button[data-page=\"main\"]');"),
-                     what="the Settings app's list")
-            browser.click('#settings-rows button[data-page="main"]')
-            wait_for(lambda: browser.js("return document.getElementById('settings-rows').dataset.page;") == "main")
+            open_main_page(browser, view.url)
             for name, task in BROWSER_TASKS:
                 wait_for(lambda: browser.js("return window.vantrel.pending;") == 0, what="the page's requests")
                 task(browser, device)
