@@ -9,14 +9,12 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "sim/view/child.h"
 #include "sim/view/svg.h"
-
-extern char** environ;
 
 namespace vantrel::sim::view {
 namespace {
@@ -46,40 +44,17 @@ std::optional<std::string> trustedProgram(const std::string& name) {
 
 Result<std::string> runFilter(const std::string& program, const std::vector<std::string>& args, const std::string& input,
                               double timeoutSeconds) {
-    int in[2], out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0) return failure(std::string("pipe: ") + std::strerror(errno));
-    if (::pipe2(out, O_CLOEXEC) != 0) {
-        ::close(in[0]), ::close(in[1]);
-        return failure(std::string("pipe: ") + std::strerror(errno));
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    std::vector<std::string> all = {program};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char*> argv;
-    for (auto& a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    int r = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
-    if (r != 0) {
-        ::close(in[1]), ::close(out[0]);
-        return failure("cannot run " + program + ": " + std::strerror(r));
-    }
-    ::fcntl(in[1], F_SETFL, O_NONBLOCK);
+    const PipedChild child = TRY(spawnPiped(program, args));
+    const pid_t pid = child.pid;
+    ::fcntl(child.input, F_SETFL, O_NONBLOCK);
     std::string output;
     size_t written = 0;
     bool timedOut = false;
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
-    int writer = in[1];
+    int writer = child.input;
     for (;;) {
         if (writer >= 0 && written == input.size()) ::close(writer), writer = -1;
-        pollfd fds[2] = {{out[0], POLLIN, 0}, {writer, POLLOUT, 0}};
+        pollfd fds[2] = {{child.output, POLLIN, 0}, {writer, POLLOUT, 0}};
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
         if (left <= 0) {
             timedOut = true;
@@ -93,13 +68,13 @@ Result<std::string> runFilter(const std::string& program, const std::vector<std:
         }
         if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
             char chunk[65536];
-            ssize_t n = ::read(out[0], chunk, sizeof chunk);
+            ssize_t n = ::read(child.output, chunk, sizeof chunk);
             if (n > 0) output.append(chunk, static_cast<size_t>(n));
             else if (n == 0 || errno != EINTR) break;
         }
     }
     if (writer >= 0) ::close(writer);
-    ::close(out[0]);
+    ::close(child.output);
     if (timedOut) ::kill(pid, SIGKILL);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {

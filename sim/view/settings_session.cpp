@@ -1,5 +1,7 @@
 #include "sim/view/settings_session.h"
 
+#include "sim/view/child.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -8,11 +10,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
-extern char** environ;
 
 namespace vantrel::sim::view {
 namespace {
@@ -40,34 +40,12 @@ SettingsSession::~SettingsSession() { close(); }
 
 Result<void> SettingsSession::spawn() {
     if (!busAddress(device_)) return failure("the device at " + device_.root + " is not running", kSettingsUnavailable);
-    int in[2], out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0) return failure(std::string("pipe: ") + std::strerror(errno), kSettingsUnavailable);
-    if (::pipe2(out, O_CLOEXEC) != 0) {
-        ::close(in[0]), ::close(in[1]);
-        return failure(std::string("pipe: ") + std::strerror(errno), kSettingsUnavailable);
-    }
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, in[0], STDIN_FILENO);
-    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
     // Nothing else of ours (the listening socket, clients) reaches the app.
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    std::vector<std::string> args = {program_, "--device", device_.root, "--session"};
-    std::vector<char*> argv;
-    for (auto& a : args) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    int r = ::posix_spawn(&pid, program_.c_str(), &actions, nullptr, argv.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    ::close(in[0]);
-    ::close(out[1]);
-    if (r != 0) {
-        ::close(in[1]), ::close(out[0]);
-        return failure("cannot start " + program_ + ": " + std::strerror(r), kSettingsUnavailable);
-    }
-    pid_ = pid;
-    input_ = in[1];
-    output_ = out[0];
+    auto child = spawnPiped(program_, {"--device", device_.root, "--session"});
+    if (!child) return failure(child.error().message, kSettingsUnavailable);
+    pid_ = child->pid;
+    input_ = child->input;
+    output_ = child->output;
     buffered_.clear();
     return {};
 }
