@@ -117,6 +117,11 @@ Saved saveSettings(SettingsPage* page) {
 
 std::string takeSaveFailure(SettingsPage* page) { return std::exchange(page->saveFailure, {}); }
 
+void discardUnsaved(SettingsPage* page) {
+    page->saveFailure.clear();
+    loadSettings(page, *page->info);
+}
+
 void notifySettings(const Dictionary& userInfo) { postNotification(kSettingsChangedNotification, userInfo); }
 
 void registerPageClasses(const std::string& bundlePath) {

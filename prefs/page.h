@@ -81,6 +81,9 @@ Saved saveSettings(SettingsPage* page);
 // The first failure of a save since the last call, or "" when every save wrote. The pages
 // answer it as the method "takeSaveFailure", which the Settings host asks after a change.
 std::string takeSaveFailure(SettingsPage* page);
+// For a host that told its user a change was not saved: the page forgets its unsaved changes
+// and shows the file as it is, so that no later save writes what the user was told was dropped.
+void discardUnsaved(SettingsPage* page);
 // notifySettings: "vantrel.SettingsChanged" with the given userInfo.
 void notifySettings(const Dictionary& userInfo);
 

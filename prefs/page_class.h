@@ -82,6 +82,7 @@ inline bool sendSettings(id self, SEL) { return msgSend<bool>(self, S("writeSett
 inline void notifySettings_(id, SEL, Dictionary userInfo) { notifySettings(userInfo); }
 inline PSValue readPreferenceValue_(id self, SEL, PSSpecifier* specifier) { return readValue(settingsPage(self), specifier); }
 inline std::string takeSaveFailure_(id self, SEL) { return takeSaveFailure(settingsPage(self)); }
+inline void discardUnsavedChanges(id self, SEL) { discardUnsaved(settingsPage(self)); }
 inline Dictionary settings(id self, SEL) { return settingsPage(self)->_settings; }
 inline void setSettings_(id self, SEL, Dictionary settings) { settingsPage(self)->_settings = std::move(settings); }
 
@@ -109,6 +110,7 @@ void registerPage(Class cls) {
     class_addMethod(cls, S("sendSettings"), imp<bool>(m::sendSettings), "c@:");
     class_addMethod(cls, S("suspend"), imp<void>(m::suspend<P>), "v@:");
     class_addMethod(cls, S("takeSaveFailure"), imp<std::string>(m::takeSaveFailure_), "@@:");
+    class_addMethod(cls, S("discardUnsavedChanges"), imp<void>(m::discardUnsavedChanges), "v@:");
     class_addMethod(cls, S("dealloc"), imp<void>(m::dealloc), "v@:");
     class_addMethod(cls, S("settings"), imp<Dictionary>(m::settings), "@@:");
     class_addMethod(cls, S("setSettings:"), imp<void, Dictionary>(m::setSettings_), "v@:@");

@@ -15,6 +15,7 @@
 #include "sim/device/usage.h"
 #include "sim/device/hardware_keys.h"
 #include "sim/device/json.h"
+#include "sim/device/safety.h"
 
 namespace vantrel::sim::cli {
 namespace {
@@ -23,10 +24,11 @@ constexpr double kControlTimeout = 5.0;
 
 // What the names of SpringBoard's errors mean to whoever typed the command.
 std::string explain(const Error& e) {
-    if (e.name == kErrorNoSuchAlert) return "no such alert: " + e.message;
-    if (e.name == kErrorInvalidArgument) return "invalid argument: " + e.message;
-    if (e.name == kErrorNotAllowed) return "not allowed: " + e.message;
-    return e.message;
+    const std::string message = displayable(e.message);
+    if (e.name == kErrorNoSuchAlert) return "no such alert: " + message;
+    if (e.name == kErrorInvalidArgument) return "invalid argument: " + message;
+    if (e.name == kErrorNotAllowed) return "not allowed: " + message;
+    return message;
 }
 
 int callPrinting(const DeviceFolder& device, const char* method, const ControlArguments& arguments = nullptr) {
@@ -36,7 +38,7 @@ int callPrinting(const DeviceFolder& device, const char* method, const ControlAr
         std::cerr << "vantrel-device: " << explain(text.error()) << "\n";
         return 1;
     }
-    if (!text->empty()) std::cout << *text << "\n";
+    if (!text->empty()) std::cout << displayable(*text) << "\n";
     return 0;
 }
 

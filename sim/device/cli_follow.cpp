@@ -21,6 +21,7 @@
 
 #include "platform/foundation/sd_ptr.h"
 #include "sim/device/cli.h"
+#include "sim/device/safety.h"
 
 namespace vantrel::sim::cli {
 namespace {
@@ -157,7 +158,7 @@ int watch(const DeviceFolder& device, bool json) {
     const char* method = json ? "Status" : "StatusLine";
     auto show = [&] {
         std::string why;
-        if (auto text = callString(bus.get(), method, why)) std::cout << *text << "\n" << std::flush;
+        if (auto text = callString(bus.get(), method, why)) std::cout << displayable(*text) << "\n" << std::flush;
         // No answer while SpringBoard is respringing: the new one's first redraw is shown.
     };
     show();

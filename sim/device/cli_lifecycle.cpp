@@ -56,8 +56,8 @@ int stopHeld(const DeviceFolder& device, bool quiet) {
         return 1;
     }
     std::optional<pid_t> launchdPid = *running;
-    pid_t springBoard = readPid(device.springBoardPidFile(), "vantrel-springboard").value_or(-1);
-    pid_t bus = readPid(device.busPidFile(), "dbus-daemon").value_or(-1);
+    pid_t springBoard = readPid(device, device.springBoardPidFile(), "vantrel-springboard").value_or(-1);
+    pid_t bus = readPid(device, device.busPidFile(), "dbus-daemon").value_or(-1);
     if (launchdPid) {
         if (::kill(*launchdPid, SIGTERM) != 0) {
             std::cerr << "vantrel-device: cannot stop launchd (pid " << *launchdPid << ") of " << device.root << ": "

@@ -55,15 +55,31 @@ std::string programPath(const std::string& name) { return buildDirectory() + "/b
 
 DeviceFolder deviceFolder(const std::optional<std::string>& requested) {
     std::string root = requested ? *requested : buildDirectory() + "/device";
+    auto trimmed = [](std::string path) {
+        while (path.size() > 1 && path.back() == '/') path.pop_back();
+        return path;
+    };
     std::error_code ec;
-    fs::path abs = fs::weakly_canonical(fs::absolute(root, ec), ec);
-    if (!ec) root = abs.lexically_normal().string();
-    while (root.size() > 1 && root.back() == '/') root.pop_back();
-    return DeviceFolder{root};
+    fs::path absolute = fs::absolute(root, ec);
+    std::string given = trimmed(ec ? root : absolute.string());
+    fs::path resolved = fs::weakly_canonical(absolute, ec);
+    if (!ec) root = resolved.lexically_normal().string();
+    return DeviceFolder{trimmed(root), given};
 }
 
 platform::Dictionary readDeviceState(const DeviceFolder& device) {
     return platform::readDictionaryFile(device.devicePlist()).value_or(platform::Dictionary{});
+}
+
+Result<platform::Dictionary> readDeviceStateForUpdate(const DeviceFolder& device) {
+    struct stat st;
+    if (::lstat(device.devicePlist().c_str(), &st) != 0 && errno == ENOENT) return platform::Dictionary{};
+    auto state = platform::readDictionaryFile(device.devicePlist());
+    // Written back over, a file we could not read would lose every key we did not change.
+    if (!state)
+        return failure("cannot read " + device.devicePlist() +
+                       " (damaged, or over the 1 MiB a device file may take): left as it is, nothing applied");
+    return *state;
 }
 
 bool writeDeviceState(const DeviceFolder& device, const platform::Dictionary& state) {
@@ -104,19 +120,35 @@ bool processRunsProgram(pid_t pid, const std::string& programName) {
     return name == programName || name == programName + " (deleted)";
 }
 
-std::optional<pid_t> readPid(const std::string& path, const std::string& programName) {
+// Whether the process's command line names the folder: an argument that is the folder, or an
+// option's value inside it (dbus-daemon's --config-file=DIR/run/...).
+bool commandLineNames(pid_t pid, const std::string& root) {
+    auto bytes = platform::readWholeFile("/proc/" + std::to_string(pid) + "/cmdline", 64 * 1024);
+    if (!bytes) return false;
+    std::string_view all(reinterpret_cast<const char*>(bytes->data()), bytes->size());
+    const std::string inside = root + "/";
+    while (!all.empty()) {
+        std::string_view arg = all.substr(0, all.find('\0'));
+        all.remove_prefix(std::min(all.size(), arg.size() + 1));
+        if (arg == root) return true;
+        if (size_t eq = arg.find('='); eq != std::string_view::npos && arg.substr(eq + 1).starts_with(inside)) return true;
+    }
+    return false;
+}
+
+std::optional<pid_t> readPid(const DeviceFolder& device, const std::string& path, const std::string& programName) {
     auto bytes = platform::readWholeFile(path, 64);
     if (!bytes) return std::nullopt;
     std::string text(bytes->begin(), bytes->end());
     pid_t pid = 0;
     auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), pid);
     if (ec != std::errc() || pid <= 0) return std::nullopt;
-    if (!processRunsProgram(pid, programName)) return std::nullopt;
+    if (!processRunsProgram(pid, programName) || !commandLineNames(pid, device.root)) return std::nullopt;
     return pid;
 }
 
 bool restartSpringBoard(const DeviceFolder& device) {
-    auto pid = readPid(device.springBoardPidFile(), "vantrel-springboard");
+    auto pid = readPid(device, device.springBoardPidFile(), "vantrel-springboard");
     return pid && ::kill(*pid, SIGTERM) == 0;
 }
 

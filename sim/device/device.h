@@ -19,7 +19,10 @@ struct sd_bus_message;
 namespace vantrel::sim {
 
 struct DeviceFolder {
+    // The folder with the links of its existing part resolved: what every later use names.
     std::string root;
+    // The path as the user gave it (made absolute, nothing resolved): its links are checked as such.
+    std::string given;
 
     std::string dynamicLibraries() const { return root + "/Library/MobileSubstrate/DynamicLibraries"; }
     std::string preferenceBundles() const { return root + "/Library/PreferenceBundles"; }
@@ -44,7 +47,8 @@ struct DeviceFolder {
 };
 
 // The device folder of --device DIR, else <build>/device, with the links of its existing part
-// resolved once so that every later use names the folder that was checked.
+// resolved once so that every later use names the folder that was checked; the path as given is
+// kept beside it for checkDeviceFolder.
 DeviceFolder deviceFolder(const std::optional<std::string>& requested);
 // The build tree the running program belongs to (the folder above its bin/).
 std::string buildDirectory();
@@ -60,15 +64,19 @@ Result<void> install(const DeviceFolder& device, bool fresh);
 
 // device.plist as a dictionary (empty when missing or unreadable).
 platform::Dictionary readDeviceState(const DeviceFolder& device);
+// For a read-modify-write: missing is empty, but a file that exists and cannot be read is an
+// error, so that it is never replaced by what little we know.
+Result<platform::Dictionary> readDeviceStateForUpdate(const DeviceFolder& device);
 bool writeDeviceState(const DeviceFolder& device, const platform::Dictionary& state);
 
 // The dylibs of DynamicLibraries whose filter plist names the bundle identifier, sorted.
 std::vector<std::string> librariesFor(const DeviceFolder& device, const std::string& bundleIdentifier);
 
-// Pid files. readPid gives the pid only while that process still runs the named program, so a
-// recycled pid is never taken for ours.
+// Pid files. readPid gives the pid only while that process still runs the named program for
+// this device (its command line names the folder), so neither a recycled pid nor one copied
+// from another device's run/ is ever taken for ours.
 bool writePid(const std::string& path, pid_t pid);
-std::optional<pid_t> readPid(const std::string& path, const std::string& programName);
+std::optional<pid_t> readPid(const DeviceFolder& device, const std::string& path, const std::string& programName);
 bool processRunsProgram(pid_t pid, const std::string& programName);
 
 // The device shell's "killall SpringBoard": ends the recorded SpringBoard process, that pid
@@ -121,6 +129,9 @@ inline constexpr char kSafeModeArgument[] = "--safe-mode";
 // SpringBoard's exit status when it asks launchd for a respring (the safe-mode alert's
 // Restart): it comes back with its extensions.
 inline constexpr int kRespringExitStatus = 75;
+// SpringBoard's exit status when the device bus closed one of its connections: launchd starts
+// it again, but a peer that gets it dropped (a reply too large for the bus) makes no crash loop.
+inline constexpr int kLostBusExitStatus = 69;
 
 using ControlArguments = std::function<int(sd_bus_message*)>;
 

@@ -10,6 +10,7 @@
 #include <optional>
 
 #include "sim/device/device.h"
+#include "sim/device/safety.h"
 
 namespace vantrel::sim {
 namespace {
@@ -103,17 +104,27 @@ std::optional<double> real(const HardwareKey& key, const platform::Value& v) {
     return d;
 }
 
+bool boundedText(const platform::Value& v) { return v.string() && v.string()->size() <= kMaxHardwareText; }
+
+// A value quoted back in a refusal: enough to recognise it, never the whole of a flood.
+std::string echo(std::string_view text) {
+    constexpr size_t kShown = 64;
+    std::string shown = printable(text.substr(0, kShown));
+    return text.size() > kShown ? shown + "... (" + std::to_string(text.size()) + " bytes)" : shown;
+}
+
 // [a,b,c] (or a,b,c) as typed, or a list of strings from the bus.
 std::optional<platform::Value> stringList(const platform::Value& v) {
     platform::Array items;
     if (auto a = v.array()) {
+        if (a->size() > kMaxHardwareListItems) return std::nullopt;
         for (const auto& item : *a) {
-            if (!item.string()) return std::nullopt;
+            if (!boundedText(item)) return std::nullopt;
             items.push_back(item);
         }
         return platform::Value(std::move(items));
     }
-    if (!v.string()) return std::nullopt;
+    if (!v.string() || v.string()->size() > kMaxHardwareText * kMaxHardwareListItems) return std::nullopt;
     std::string text = *v.string();
     if (text.size() >= 2 && text.front() == '[' && text.back() == ']') text = text.substr(1, text.size() - 2);
     for (size_t at = 0; at <= text.size();) {
@@ -121,6 +132,7 @@ std::optional<platform::Value> stringList(const platform::Value& v) {
         std::string item = text.substr(at, comma - at);
         item.erase(0, item.find_first_not_of(' '));
         item.erase(item.find_last_not_of(' ') + 1);
+        if (item.size() > kMaxHardwareText || items.size() == kMaxHardwareListItems) return std::nullopt;
         if (!item.empty()) items.push_back(item);
         at = comma + 1;
     }
@@ -240,10 +252,12 @@ std::string validValues(const HardwareKey& key) {
     case T::Bool: return "true/false";
     case T::Int: return range();
     case T::OptionalInt: return range() + " or none";
-    case T::String: return "text";
-    case T::OptionalString: return "text or none";
+    case T::String: return "text of up to " + std::to_string(kMaxHardwareText) + " bytes";
+    case T::OptionalString: return "text of up to " + std::to_string(kMaxHardwareText) + " bytes, or none";
     case T::Real: return "number >= " + std::to_string(key.min);
-    case T::StringList: return "[a,b,...]";
+    case T::StringList:
+        return "[a,b,...] of up to " + std::to_string(kMaxHardwareListItems) + " texts of " +
+               std::to_string(kMaxHardwareText) + " bytes";
     case T::Ipv4: return "IPv4 address or none";
     case T::Ipv6: return "IPv6 address or none";
     case T::Clock: return "HH:MM[:SS], YYYY-MM-DDTHH:MM[:SS], live";
@@ -257,6 +271,8 @@ Result<platform::Dictionary> hardwareEntries(const platform::Dictionary& changes
     std::vector<platform::DeviceInterface> interfaces = base.interfaces;
     bool interfacesChanged = false;
     std::string bad;
+    size_t badCount = 0;
+    constexpr size_t kNamedRefusals = 10;
     for (const auto& [name, value] : changes) {
         const HardwareKey* key = findHardwareKey(name);
         std::optional<platform::Value> entry;
@@ -272,11 +288,11 @@ Result<platform::Dictionary> hardwareEntries(const platform::Dictionary& changes
                 else if (auto i = integer(*key, value)) entry = *i;
                 break;
             case T::String:
-                if (value.string()) entry = value;
+                if (boundedText(value)) entry = value;
                 break;
             case T::OptionalString:
                 if (isNone(value)) entry = false;
-                else if (value.string()) entry = value;
+                else if (boundedText(value)) entry = value;
                 break;
             case T::Real:
                 if (auto d = real(*key, value)) entry = *d;
@@ -298,16 +314,19 @@ Result<platform::Dictionary> hardwareEntries(const platform::Dictionary& changes
                 break;
             }
         if (!entry) {
+            // The refusal stays a few lines however many keys a peer sends.
+            if (++badCount > kNamedRefusals) continue;
             if (!bad.empty()) bad += "; ";
-            std::string got = value.string() ? " (not " + *value.string() + ")" : "";
+            std::string got = value.string() ? " (not " + echo(*value.string()) + ")" : "";
             bad += key ? name + " takes " + validValues(*key) + got
-                       : name + " is not a hardware key" + (name == "locked" ? " (lock and unlock set it)" : "") +
+                       : echo(name) + " is not a hardware key" + (name == "locked" ? " (lock and unlock set it)" : "") +
                              " (vantrel-device keys lists them)";
             continue;
         }
         if (key->type == T::Clock) entries["clockOffset"] = std::move(*entry);
         else if (key->type != T::Ipv4 && key->type != T::Ipv6) entries[name] = std::move(*entry);
     }
+    if (badCount > kNamedRefusals) bad += "; and " + std::to_string(badCount - kNamedRefusals) + " more";
     if (!bad.empty()) return failure(bad + "; nothing applied", kErrorInvalidArgument);
     if (changes.empty()) return failure("no changes given", kErrorInvalidArgument);
     if (interfacesChanged) entries["interfaces"] = interfaceRows(interfaces);

@@ -31,6 +31,10 @@ enum class HardwareType {
 };
 
 inline constexpr long long kNoUpperBound = std::numeric_limits<long long>::max();
+// What a text key (and each item of a list) may hold: device.plist, the status reply and the
+// pictures all carry it, so no peer can make them unreadable or slow.
+inline constexpr size_t kMaxHardwareText = 4096;
+inline constexpr size_t kMaxHardwareListItems = 256;
 
 struct HardwareKey {
     std::string_view name;

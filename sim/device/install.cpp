@@ -1,7 +1,12 @@
 // install: lays a device folder out and installs the build's package into it (see device.h).
+#include <cerrno>
+#include <cstring>
 #include <filesystem>
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/device/device_state.h"
 #include "platform/foundation/file.h"
@@ -13,17 +18,79 @@
 namespace fs = std::filesystem;
 
 namespace vantrel::sim {
+namespace {
+
+constexpr int kDeepest = 64;  // no device keeps folders deeper than this
+
+// Removes the entry name of the open folder dir, and what a folder holds, each relative to the
+// folder opened before it: a link is removed as a link, never followed.
+Result<void> removeAt(int dir, const std::string& name, const std::string& shown, int depth) {
+    struct stat st;
+    if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno == ENOENT ? Result<void>{} : failure("cannot inspect " + shown + ": " + std::strerror(errno));
+    if (S_ISDIR(st.st_mode)) {
+        if (depth >= kDeepest) return failure("cannot remove " + shown + ": folders nested too deep");
+        platform::Fd sub(::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!sub) return failure("cannot open " + shown + ": " + std::strerror(errno));
+        std::vector<std::string> names;
+        {
+            DIR* stream = ::fdopendir(::dup(sub.get()));
+            if (!stream) return failure("cannot read " + shown + ": " + std::strerror(errno));
+            while (dirent* e = ::readdir(stream))
+                if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+            ::closedir(stream);
+        }
+        for (const auto& entry : names) TRY(removeAt(sub.get(), entry, shown + "/" + entry, depth + 1));
+        if (::unlinkat(dir, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
+            return failure("cannot remove " + shown + ": " + std::strerror(errno));
+        return {};
+    }
+    if (::unlinkat(dir, name.c_str(), 0) != 0 && errno != ENOENT)
+        return failure("cannot remove " + shown + ": " + std::strerror(errno));
+    return {};
+}
+
+// --fresh: everything but run/ (whose control lock the caller holds), and only from a folder
+// that is provably a device of the caller's: opened without following a link, owned by the
+// caller, with its device.plist and run/. A folder holding nothing else is left as it is.
+Result<void> emptyDeviceFolder(const DeviceFolder& device) {
+    platform::Fd root(::open(device.root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!root) {
+        if (errno == ENOENT) return {};
+        return failure("cannot open " + device.root + " without following links: " + std::strerror(errno));
+    }
+    struct stat st;
+    if (::fstat(root.get(), &st) != 0 || st.st_uid != ::geteuid())
+        return failure("--fresh empties only a folder of yours: " + device.root);
+    std::vector<std::string> names;
+    {
+        DIR* stream = ::fdopendir(::dup(root.get()));
+        if (!stream) return failure("cannot read " + device.root + ": " + std::strerror(errno));
+        while (dirent* e = ::readdir(stream)) {
+            std::string name = e->d_name;
+            if (name != "." && name != ".." && name != "run") names.push_back(name);
+        }
+        ::closedir(stream);
+    }
+    if (names.empty()) return {};
+    struct stat plist, run;
+    const bool isDevice = ::fstatat(root.get(), "device.plist", &plist, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(plist.st_mode) &&
+                          ::fstatat(root.get(), "run", &run, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(run.st_mode);
+    if (!isDevice)
+        return failure("--fresh empties only a device folder, and " + device.root +
+                       " has no device.plist and run/: nothing was removed; name an empty or new folder");
+    for (const auto& name : names) TRY(removeAt(root.get(), name, device.root + "/" + name, 0));
+    return {};
+}
+
+}  // namespace
 
 Result<void> install(const DeviceFolder& device, bool fresh) {
     const std::string package = buildPackagePath();
     if (!fs::exists(package)) return failure("the package is not built (" + package + "); run ./vantrel build");
 
     TRY(checkDeviceFolder(device));
-    std::error_code ec;
-    // Fresh: everything but run/, whose control lock the caller holds.
-    if (fresh)
-        for (const auto& e : fs::directory_iterator(device.root, ec))
-            if (e.path().filename() != "run") fs::remove_all(e.path(), ec);
+    if (fresh) TRY(emptyDeviceFolder(device));
     for (const std::string& dir : {device.root, device.home() + "/Library/Preferences", device.root + "/var/log", device.run()}) {
         if (!platform::createDirectories(dir)) return failure("cannot create " + dir);
     }

@@ -22,10 +22,6 @@
 namespace vantrel::sim {
 namespace {
 
-// The crash loop: this many deaths within the window bring SpringBoard back in safe mode.
-constexpr int kCrashLoopDeaths = 5;
-constexpr double kCrashLoopWindow = 10.0;
-
 pid_t spawnSpringBoard(const DeviceFolder& device, bool interactive, bool safeMode) {
     pid_t pid = ::fork();
     if (pid != 0) return pid;
@@ -50,6 +46,26 @@ pid_t spawnSpringBoard(const DeviceFolder& device, bool interactive, bool safeMo
 }
 
 }  // namespace
+
+CrashLoop::Next CrashLoop::ended(int waitStatus, double now) {
+    const int exitStatus = WIFEXITED(waitStatus) ? WEXITSTATUS(waitStatus) : -1;
+    const bool respring = exitStatus == kRespringExitStatus || exitStatus == 128 + SIGTERM ||
+                          (WIFSIGNALED(waitStatus) && WTERMSIG(waitStatus) == SIGTERM);
+    if (respring) {
+        const bool left = safeMode_;
+        safeMode_ = false;
+        crashes_.clear();
+        return left ? Next::LeaveSafeMode : Next::Restart;
+    }
+    if (exitStatus == kLostBusExitStatus) return Next::Restart;
+    crashes_.push_back(now);
+    while (now - crashes_.front() > kCrashLoopWindow) crashes_.pop_front();
+    if (static_cast<int>(crashes_.size()) < kCrashLoopDeaths) return Next::Restart;
+    crashes_.clear();
+    if (safeMode_) return Next::Stop;
+    safeMode_ = true;
+    return Next::EnterSafeMode;
+}
 
 void sleepFor(double seconds) { std::this_thread::sleep_for(std::chrono::duration<double>(seconds)); }
 
@@ -99,10 +115,10 @@ int launchd(const DeviceFolder& device, bool interactive, ControlLock* control) 
     platform::writeFileAtomically(device.busAddressFile(),
                                   std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bus->address.data()), bus->address.size()));
 
-    bool safeMode = false;
-    pid_t springBoard = spawnSpringBoard(device, interactive, safeMode);
+    CrashLoop crashLoop;
+    const auto started = std::chrono::steady_clock::now();
+    pid_t springBoard = spawnSpringBoard(device, interactive, false);
     writePid(device.springBoardPidFile(), springBoard);
-    std::deque<std::chrono::steady_clock::time_point> crashes;  // within the window, oldest first
     int code = 0;
     bool running = true;
     while (running) {
@@ -126,35 +142,25 @@ int launchd(const DeviceFolder& device, bool interactive, ControlLock* control) 
                     running = false;  // the user quit SpringBoard in the terminal
                     break;
                 }
-                // A respring (asked for, or the device shell's SIGTERM) is no crash, and it
-                // brings the extensions back.
-                bool respring = exitStatus == kRespringExitStatus || exitStatus == 128 + SIGTERM ||
-                                (WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
                 NSLog("launchd: SpringBoard ended (%s %d); starting it again",
                       WIFSIGNALED(status) ? "signal" : "status", WIFSIGNALED(status) ? WTERMSIG(status) : exitStatus);
-                auto now = std::chrono::steady_clock::now();
-                if (respring) {
-                    if (safeMode) NSLog("launchd: a respring leaves safe mode");
-                    safeMode = false;
-                    crashes.clear();
-                } else {
-                    crashes.push_back(now);
-                    while (std::chrono::duration<double>(now - crashes.front()).count() > kCrashLoopWindow) crashes.pop_front();
-                }
-                if (static_cast<int>(crashes.size()) >= kCrashLoopDeaths) {
-                    crashes.clear();
-                    if (safeMode) {
-                        NSLog("launchd: SpringBoard keeps crashing in safe mode too; the device stops");
-                        running = false;
-                        code = 1;
-                        break;
-                    }
-                    safeMode = true;
+                const double now = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+                switch (crashLoop.ended(status, now)) {
+                case CrashLoop::Next::Restart: break;
+                case CrashLoop::Next::LeaveSafeMode: NSLog("launchd: a respring leaves safe mode"); break;
+                case CrashLoop::Next::EnterSafeMode:
                     NSLog("launchd: SpringBoard crashed %d times within %g s; starting it in safe mode, without "
                           "extensions",
-                          kCrashLoopDeaths, kCrashLoopWindow);
+                          CrashLoop::kCrashLoopDeaths, CrashLoop::kCrashLoopWindow);
+                    break;
+                case CrashLoop::Next::Stop:
+                    NSLog("launchd: SpringBoard keeps crashing in safe mode too; the device stops");
+                    running = false;
+                    code = 1;
+                    break;
                 }
-                springBoard = spawnSpringBoard(device, interactive, safeMode);
+                if (!running) break;
+                springBoard = spawnSpringBoard(device, interactive, crashLoop.safeMode());
                 writePid(device.springBoardPidFile(), springBoard);
             }
         }

@@ -6,6 +6,8 @@
 
 #include <sys/types.h>
 
+#include <deque>
+
 #include "sim/device/device.h"
 
 namespace vantrel::sim {
@@ -21,5 +23,24 @@ void endProcess(pid_t pid, double timeout);
 void removeRunFiles(const DeviceFolder& device);
 
 void sleepFor(double seconds);
+
+// What launchd makes of SpringBoard's end. A respring (asked for, or the device shell's SIGTERM)
+// starts it again with its extensions; a lost bus starts it again as it was; anything else is a
+// crash, and kCrashLoopDeaths crashes within kCrashLoopWindow seconds bring it back in safe mode,
+// or, when it crashes so in safe mode too, stop the device.
+class CrashLoop {
+public:
+    static constexpr int kCrashLoopDeaths = 5;
+    static constexpr double kCrashLoopWindow = 10.0;
+    enum class Next { Restart, LeaveSafeMode, EnterSafeMode, Stop };
+
+    // waitStatus as waitpid gives it; now in seconds on any steady clock.
+    Next ended(int waitStatus, double now);
+    bool safeMode() const { return safeMode_; }
+
+private:
+    std::deque<double> crashes_;  // within the window, oldest first
+    bool safeMode_ = false;
+};
 
 }  // namespace vantrel::sim

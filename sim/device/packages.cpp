@@ -148,7 +148,7 @@ void removePaths(const DeviceFolder& device, const std::vector<std::string>& pat
 
 // The running SpringBoard's pid, if any.
 std::optional<pid_t> springBoardPid(const DeviceFolder& device) {
-    return readPid(device.springBoardPidFile(), "vantrel-springboard");
+    return readPid(device, device.springBoardPidFile(), "vantrel-springboard");
 }
 
 // After a respring: a new SpringBoard that answers on the device bus, within the timeout.

@@ -88,11 +88,46 @@ Result<bool> inspect(const std::string& path, struct stat* st, const std::string
     return failure(prefix + "cannot inspect " + path + ": " + std::strerror(errno));
 }
 
+bool writableByOthers(const struct stat& st) { return st.st_mode & (S_IWGRP | S_IWOTH); }
+
+// The path as the user gave it, component by component, before anything resolves it: a link on
+// the way is trusted only when nobody else could have made or swapped it.
+Result<void> checkGivenPath(const std::string& given, const std::string& prefix) {
+    const uid_t me = ::geteuid();
+    std::string path;
+    size_t at = 0;
+    while (at < given.size()) {
+        size_t slash = given.find('/', at);
+        std::string part = given.substr(at, slash == std::string::npos ? std::string::npos : slash - at);
+        at = slash == std::string::npos ? given.size() : slash + 1;
+        if (part.empty() || part == ".") continue;
+        const std::string folder = path.empty() ? "/" : path;
+        path += "/" + part;
+        struct stat st;
+        if (!TRY(inspect(path, &st, prefix))) return {};  // the rest is still to be made
+        if (!S_ISLNK(st.st_mode)) continue;
+        if (st.st_uid != 0 && st.st_uid != me)
+            return failure(prefix + path + " is a symbolic link owned by " + userName(st.st_uid) +
+                           ", neither by you nor by root");
+        struct stat in;
+        if (::stat(folder.c_str(), &in) != 0)
+            return failure(prefix + "cannot inspect " + folder + ": " + std::strerror(errno));
+        if (writableByOthers(in) && !(in.st_mode & S_ISVTX))
+            return failure(prefix + path + " is a symbolic link in " + folder +
+                           ", which others can write (mode " + modeText(in.st_mode) + ")");
+        if (writableByOthers(in) && st.st_uid != me)
+            return failure(prefix + path + " is a symbolic link in the shared folder " + folder + " owned by " +
+                           userName(st.st_uid) + ", not by you");
+    }
+    return {};
+}
+
 }  // namespace
 
 Result<void> checkDeviceFolder(const DeviceFolder& device) {
     const std::string prefix = "refusing the device folder " + device.root + ": ";
     const uid_t me = ::geteuid();
+    if (!device.given.empty()) TRY(checkGivenPath(device.given, prefix));
     // The parents: whoever can write one of them can swap the device folder for another.
     fs::path parent = fs::path(device.root).parent_path();
     for (;;) {
@@ -101,7 +136,7 @@ Result<void> checkDeviceFolder(const DeviceFolder& device) {
             if (S_ISLNK(st.st_mode)) return failure(prefix + parent.string() + " is a symbolic link");
             if (st.st_uid != 0 && st.st_uid != me)
                 return failure(prefix + "its parent " + parent.string() + " is owned by " + userName(st.st_uid));
-            if ((st.st_mode & (S_IWGRP | S_IWOTH)) && !(st.st_mode & S_ISVTX))
+            if (writableByOthers(st) && !(st.st_mode & S_ISVTX))
                 return failure(prefix + "its parent " + parent.string() + " is writable by group or others (mode " +
                                        modeText(st.st_mode) + ")");
         }
@@ -199,6 +234,24 @@ std::string printable(std::string_view text) {
             std::snprintf(hex, sizeof hex, "\\x%02x", c);
             out += hex;
         } else out += static_cast<char>(c);
+    }
+    return out;
+}
+
+std::string displayable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    auto escape = [&](unsigned c) {
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "\\x%02x", c);
+        out += hex;
+    };
+    for (size_t i = 0; i < text.size(); ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
+        if (c < 0x20 || c == 0x7f) escape(c);
+        else if (c == 0xc2 && next >= 0x80 && next <= 0x9f) escape(next), ++i;  // U+0080-U+009F
+        else out += static_cast<char>(c);
     }
     return out;
 }

@@ -35,4 +35,9 @@ Result<void*> loadInstalled(const DeviceFolder& device, const std::string& relat
 // Text from a device file made safe for one log line: control characters escaped.
 std::string printable(std::string_view text);
 
+// Text for a person's terminal: C0 and C1 control characters and DEL shown as \xNN, so that no
+// carrier name, alert or package field can move the cursor, retitle the window or ring the
+// bell; everything else, backslashes and JSON's escapes included, is left as it is.
+std::string displayable(std::string_view text);
+
 }  // namespace vantrel::sim

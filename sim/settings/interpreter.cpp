@@ -53,6 +53,14 @@ bool textDialogOpen() {
 // file and the reason, as the page saw them.
 std::string takeSaveFailure(id page) { return page ? msgSend<std::string>(page, sel_registerName("takeSaveFailure")) : ""; }
 
+// A save the user is told did not happen is dropped from the page: once a command said "not
+// saved", no later save (leaving the page, another change) may write it behind their back.
+std::string refusedSave(id page) {
+    std::string unsaved = takeSaveFailure(page);
+    if (!unsaved.empty()) msgSend<void>(page, sel_registerName("discardUnsavedChanges"));
+    return unsaved;
+}
+
 PreferenceFile fileOf(const std::string& page) { return fileNamed(page).value_or(PreferenceFile::Main); }
 
 }  // namespace
@@ -190,7 +198,7 @@ Result<std::string> Interpreter::command(const SettingsCommand& c) {
         if (!page_) return std::string();
         takeSaveFailure(page_);
         platform::suspendController(page_);
-        if (auto unsaved = takeSaveFailure(page_); !unsaved.empty()) return failure("not saved: " + unsaved + "\n");
+        if (auto unsaved = refusedSave(page_); !unsaved.empty()) return failure("not saved: " + unsaved + "\n");
         return std::string();
     }
     if (verb == "alerts") return c.json ? jsonDump(alertsJson()) + "\n" : alertsText();
@@ -198,7 +206,7 @@ Result<std::string> Interpreter::command(const SettingsCommand& c) {
         if (c.text) TRY(checkText(*c.text));
         takeSaveFailure(page_);
         if (auto answered = answerDialog(c.text, c.button); !answered) return failure(answered.error().message + "\n");
-        if (auto unsaved = takeSaveFailure(page_); !unsaved.empty()) return failure("not saved: " + unsaved + "\n");
+        if (auto unsaved = refusedSave(page_); !unsaved.empty()) return failure("not saved: " + unsaved + "\n");
         return alertsText();
     }
     if (verb == "get") {
@@ -227,7 +235,7 @@ Result<std::string> Interpreter::command(const SettingsCommand& c) {
         return failure("unknown command " + verb);
     }
     // Exit 0 only for a change that is in the file: anything else the user must hear of.
-    if (auto unsaved = takeSaveFailure(p); !unsaved.empty()) return failure("not saved: " + unsaved + "\n" + alertsText());
+    if (auto unsaved = refusedSave(p); !unsaved.empty()) return failure("not saved: " + unsaved + "\n" + alertsText());
     return c.json ? jsonDump(alertsJson()) + "\n" : alertsText();
 }
 

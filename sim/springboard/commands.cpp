@@ -2,7 +2,9 @@
 
 #include <systemd/sd-bus.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "platform/activator/activator.h"
@@ -54,10 +56,13 @@ Result<void> setHardware(const DeviceFolder& device, const platform::Dictionary&
     platform::DeviceState trial = platform::deviceState();
     trial.apply(*entries, &ignored);
     if (!ignored.empty()) return failure("the device keeps no " + ignored.front() + ", nothing applied", kErrorInvalidArgument);
+    // Kept first, shown after: a change the device could not keep is refused, not half made.
+    auto stored = readDeviceStateForUpdate(device);
+    if (!stored) return stored.error();
+    for (const auto& [k, v] : *entries) (*stored)[k] = v;
+    if (!writeDeviceState(device, *stored))
+        return failure("cannot write " + device.devicePlist() + ": " + std::strerror(errno) + "; nothing applied");
     platform::deviceState().apply(*entries);
-    platform::Dictionary stored = readDeviceState(device);
-    for (const auto& [k, v] : *entries) stored[k] = v;
-    if (!writeDeviceState(device, stored)) NSLog("SpringBoard: %s was not written", printable(device.devicePlist()).c_str());
     if (entries->contains("clockOffset")) platform::deviceClockChanged();
     // The clock may show a fact of the hardware (network name, addresses, memory, track):
     // SpringBoard resets its time formatter, and the tweak re-applies the clock mode.

@@ -30,6 +30,7 @@
 #include "sim/device/device.h"
 #include "sim/device/safety.h"
 #include "sim/host/session.h"
+#include "sim/host/terminal_writer.h"
 #include "sim/springboard/service.h"
 #include "sim/springboard/status.h"
 
@@ -47,28 +48,37 @@ struct Host {
     bool redrawScheduled = false;
     uint64_t redraws = 0;
     std::optional<termios> savedTerminal;
+    std::unique_ptr<TerminalWriter> screen;     // the terminal, written without blocking
+    std::shared_ptr<platform::Timer> drainTimer;  // while a frame waits for the terminal
 };
 
 Host* host = nullptr;
 
+// Writes the frame when the terminal takes it; otherwise tries again shortly, keeping only the
+// latest frame, while the device goes on.
+void show(std::string frame) {
+    if (host->screen->draw(std::move(frame)) || (host->drainTimer && host->drainTimer->isValid())) return;
+    host->drainTimer = platform::Timer::scheduled(host->session->loop(), 0.05, platform::Timer::Repeats::Yes,
+                                                  [](platform::Timer& t) {
+                                                      if (host->screen->flush()) t.invalidate();
+                                                  });
+}
+
 void restoreTerminal() {
     if (host && host->savedTerminal) {
         ::tcsetattr(STDIN_FILENO, TCSANOW, &*host->savedTerminal);
-        std::fputs("\x1b[?25h\n", stdout);
-        std::fflush(stdout);
         host->savedTerminal.reset();
+        if (host->screen) host->screen->draw("\x1b[?25h\n");  // a terminal that reads no more is left as it is
     }
 }
 
 void redraw() {
     host->redrawScheduled = false;
     ++host->redraws;
-    if (host->interactive) {
+    if (host->interactive && host->screen) {
         winsize size{};
         size_t columns = ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
-        std::string screen = statusScreen(host->device.root, host->safeMode, columns);
-        std::fwrite(screen.data(), 1, screen.size(), stdout);
-        std::fflush(stdout);
+        show(statusScreen(host->device.root, host->safeMode, columns));
     }
     if (host->service) host->service->redrawn(host->redraws);
 }
@@ -212,8 +222,10 @@ int main(int argc, char** argv) {
             raw.c_cc[VMIN] = 1;
             raw.c_cc[VTIME] = 0;
             ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
-            std::fputs("\x1b[?25l", stdout);
         }
+        std::fflush(stdout);
+        h.screen = std::make_unique<TerminalWriter>(STDOUT_FILENO);
+        if (h.savedTerminal) show("\x1b[?25l");
         h.session->loop().watchInput(STDIN_FILENO, onKey);
         // A resized terminal gets the screen drawn again to its new width.
         h.session->loop().watchSignal(SIGWINCH, setNeedsDisplay);
@@ -221,6 +233,7 @@ int main(int argc, char** argv) {
     setNeedsDisplay();
     int code = h.session->loop().run();
     restoreTerminal();
+    if (h.drainTimer) h.drainTimer->invalidate();
     platform::forgetDelegate(&safeModeDelegate);
     h.service.reset();
     h.session.reset();

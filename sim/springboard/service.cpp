@@ -4,6 +4,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <vector>
 
@@ -50,15 +51,20 @@ Snapshot snapshot(bool safeMode) {
     s.safeMode = safeMode;
     if (auto* a = platform::statusBarAggregator()) {
         s.items.assign(a->itemEnabled.begin(), a->itemEnabled.end());
-        s.timeText = a->timeItemText;
-        s.timePattern = a->_timeItemDateFormatter ? a->_timeItemDateFormatter->dateFormatUtf8() : std::string();
-        s.serviceText = a->serviceText.value_or("");
+        s.timeText = bounded(a->timeItemText);
+        s.timePattern = bounded(a->_timeItemDateFormatter ? a->_timeItemDateFormatter->dateFormatUtf8() : std::string());
+        s.serviceText = bounded(a->serviceText.value_or(""));
         s.dataNetworkType = a->dataNetworkType;
     } else {
         s.items.assign(platform::kStatusBarItemCount, false);
     }
-    for (const auto& alert : platform::visibleAlerts())
-        s.alerts.push_back({alert->alertId(), alert->title(), alert->message(), alert->buttonTitles()});
+    for (const auto& alert : platform::visibleAlerts()) {
+        if (s.alerts.size() == kListedAlerts) break;
+        std::vector<std::string> buttons;
+        for (const auto& b : alert->buttonTitles())
+            if (buttons.size() < kListedAlerts) buttons.push_back(bounded(b));
+        s.alerts.push_back({alert->alertId(), bounded(alert->title()), bounded(alert->message()), std::move(buttons)});
+    }
     return s;
 }
 
@@ -308,13 +314,19 @@ int onNameChange(sd_bus_message* m, void*, sd_bus_error*) {
 }  // namespace
 
 void exitWhenDisconnected(sd_bus* bus, const char* which) {
-    sd_bus_set_exit_on_disconnect(bus, 1);
+    // With a status of its own: launchd starts SpringBoard again without counting a crash.
     sd_bus_match_signal(bus, nullptr, "org.freedesktop.DBus.Local", "/org/freedesktop/DBus/Local",
                         "org.freedesktop.DBus.Local", "Disconnected",
-                        [](sd_bus_message*, void* which, sd_bus_error*) {
+                        [](sd_bus_message* m, void* which, sd_bus_error*) {
                             NSLog("SpringBoard: the device bus closed the %s connection; exiting for launchd to "
                                   "start SpringBoard again",
                                   static_cast<const char*>(which));
+                            if (sd_event* event = sd_bus_get_event(sd_bus_message_get_bus(m))) {
+                                sd_event_exit(event, kLostBusExitStatus);
+                            } else {
+                                std::fflush(nullptr);
+                                ::_exit(kLostBusExitStatus);
+                            }
                             return 0;
                         },
                         const_cast<char*>(which));

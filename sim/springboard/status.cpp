@@ -8,12 +8,21 @@
 #include "platform/springboard/springboard.h"
 #include "platform/uikit/alert.h"
 #include "shared/settings.h"
+#include "sim/device/safety.h"
 
 namespace vantrel::sim {
+
+std::string bounded(std::string_view text) {
+    if (text.size() <= kShownText) return std::string(text);
+    size_t cut = kShownText;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return std::string(text.substr(0, cut)) + "…";
+}
+
 namespace {
 
 std::string timePattern(const platform::SBStatusBarStateAggregator& a) {
-    return a._timeItemDateFormatter ? a._timeItemDateFormatter->dateFormatUtf8() : std::string();
+    return a._timeItemDateFormatter ? bounded(a._timeItemDateFormatter->dateFormatUtf8()) : std::string();
 }
 
 std::string signalBars(int bars) {
@@ -27,10 +36,10 @@ std::string signalBars(int bars) {
 std::string itemText(const platform::SBStatusBarStateAggregator& a, int item) {
     const auto& d = platform::deviceState();
     switch (item) {
-    case 0: return a.timeItemText.empty() ? "(time)" : a.timeItemText;
+    case 0: return a.timeItemText.empty() ? "(time)" : bounded(a.timeItemText);
     case 3: return signalBars(d.signalBars);
     case 4: {
-        std::string s = a.serviceText ? *a.serviceText : "No Service";
+        std::string s = a.serviceText ? bounded(*a.serviceText) : "No Service";
         if (a.emergencyOnly) s += " (SOS only)";
         return s;
     }
@@ -92,8 +101,8 @@ Json statusJson(pid_t springBoardPid, bool safeMode) {
                          {"enabled", a ? a->itemEnabled[static_cast<size_t>(i)] : false}});
     }
     o["items"] = std::move(items);
-    o["time"] = {{"pattern", a ? timePattern(*a) : ""}, {"text", a ? a->timeItemText : ""}};
-    o["service"] = {{"text", a && a->serviceText ? Json(*a->serviceText) : Json()},
+    o["time"] = {{"pattern", a ? timePattern(*a) : ""}, {"text", a ? bounded(a->timeItemText) : ""}};
+    o["service"] = {{"text", a && a->serviceText ? Json(bounded(*a->serviceText)) : Json()},
                     {"emergencyOnly", a ? a->emergencyOnly : false}};
     int type = a ? a->dataNetworkType : 0;
     o["dataNetwork"] = {{"type", type}, {"label", platform::dataNetworkLabel(type)}};
@@ -104,18 +113,24 @@ Json statusJson(pid_t springBoardPid, bool safeMode) {
     auto* nc = platform::notificationCenterViewController();
     o["notificationCenter"] = {{"open", nc ? nc->open : false}, {"statusBar", nc ? nc->statusBarLoaded : false}};
     Json alerts = Json::array();
-    for (const auto& alert : platform::visibleAlerts()) {
+    const auto visible = platform::visibleAlerts();
+    for (const auto& alert : visible) {
+        if (alerts.size() == kListedAlerts) break;
+        Json buttons = Json::array();
+        for (const auto& b : alert->buttonTitles())
+            if (buttons.size() < kListedAlerts) buttons.push_back(bounded(b));
         alerts.push_back({{"id", static_cast<long long>(alert->alertId())},
-                          {"title", alert->title()},
-                          {"message", alert->message()},
-                          {"buttons", alert->buttonTitles()},
+                          {"title", bounded(alert->title())},
+                          {"message", bounded(alert->message())},
+                          {"buttons", std::move(buttons)},
                           {"count", static_cast<long long>(alert->count())}});
     }
     o["alerts"] = std::move(alerts);
+    if (visible.size() > kListedAlerts) o["alertsNotListed"] = static_cast<long long>(visible.size() - kListedAlerts);
     // The hardware the line's items are drawn from.
     o["battery"] = {{"level", d.batteryLevel}, {"charging", d.charging}};
     o["signal"] = {{"bars", d.signalBars}};
-    o["wifi"] = {{"bars", d.wifiBars}, {"network", d.wifiNetwork ? Json(*d.wifiNetwork) : Json()}};
+    o["wifi"] = {{"bars", d.wifiBars}, {"network", d.wifiNetwork ? Json(bounded(*d.wifiNetwork)) : Json()}};
     o["bluetooth"] = {{"on", d.bluetooth},
                       {"batteryLevel", d.bluetoothBatteryLevel ? Json(*d.bluetoothBatteryLevel) : Json()}};
     return o;
@@ -173,11 +188,12 @@ std::string fit(std::string_view line, size_t columns) {
 
 std::string statusScreen(const std::string& deviceRoot, bool safeMode, size_t columns) {
     std::vector<std::string> lines;
-    lines.push_back("Vantrel SpringBoard  (" + deviceRoot + ")");
+    // Everything drawn comes from the device: no text of it may drive the terminal.
+    lines.push_back("Vantrel SpringBoard  (" + displayable(deviceRoot) + ")");
     lines.push_back("");
-    lines.push_back("  " + statusLine(safeMode));
+    lines.push_back("  " + displayable(statusLine(safeMode)));
     lines.push_back("");
-    if (auto* a = platform::statusBarAggregator()) lines.push_back("  time pattern: " + timePattern(*a));
+    if (auto* a = platform::statusBarAggregator()) lines.push_back("  time pattern: " + displayable(timePattern(*a)));
     auto lock = platform::lockScreenStatusBar();
     lines.push_back(std::string("  lock screen:  ") + (platform::deviceState().locked ? "shown" : "hidden") +
                     ", its bar shows the time: " + (lock.showsTime ? "yes" : "no") + ", style " + std::to_string(lock.style));
@@ -189,12 +205,18 @@ std::string statusScreen(const std::string& deviceRoot, bool safeMode, size_t co
     if (!alerts.empty()) {
         lines.push_back("");
         for (const auto& alert : alerts) {
-            lines.push_back("  ┌ alert " + std::to_string(alert->alertId()) + ": " + alert->title() +
+            lines.push_back("  ┌ alert " + std::to_string(alert->alertId()) + ": " + displayable(alert->title()) +
                             (alert->count() > 1 ? " (x" + std::to_string(alert->count()) + ")" : ""));
-            if (!alert->message().empty()) lines.push_back("  │ " + alert->message());
+            // The message's own line breaks keep the box's border.
+            std::string_view message = alert->message();
+            while (!message.empty()) {
+                size_t end = std::min(message.find('\n'), message.size());
+                lines.push_back("  │ " + displayable(message.substr(0, end)));
+                message.remove_prefix(std::min(end + 1, message.size()));
+            }
             std::string buttons;
             for (size_t i = 0; i < alert->buttonTitles().size(); ++i)
-                buttons += " [" + std::to_string(i) + "] " + alert->buttonTitles()[i];
+                buttons += " [" + std::to_string(i) + "] " + displayable(alert->buttonTitles()[i]);
             lines.push_back("  └" + buttons);
         }
     }

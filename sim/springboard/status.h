@@ -4,11 +4,19 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <sys/types.h>
 
 #include "sim/device/json.h"
 
 namespace vantrel::sim {
+
+// Status replies, properties and the screen carry texts the tweak or a peer made: each is cut
+// to kShownText bytes (at a character's start) and at most kListedAlerts alerts are listed, so
+// a reply stays far inside what the bus carries however long a text someone set.
+inline constexpr size_t kShownText = 4096;
+inline constexpr size_t kListedAlerts = 64;
+std::string bounded(std::string_view text);
 
 // In safe mode (no extensions loaded) the line and the screen say so first.
 std::string statusLine(bool safeMode);

@@ -117,6 +117,7 @@ const BadLine kBadLines[] = {
     {{"set", "wifiAddress6=192.0.2.7"}, true, 1, "wifiAddress6 takes IPv6 address or none"},
     {{"set", "clock=25:00"}, true, 1, "clock takes"},
     {{"set", "clock=2026-02-30T09:41:00"}, true, 1, "clock takes"},
+    {{"set", "carrier=" + std::string(4097, 'a')}, true, 1, "carrier takes text of up to 4096 bytes"},
     {{"status"}, false, 1, "not running: F"},
     {{"ping"}, false, 1, "not running: F"},
     {{"watch"}, false, 1, "not running: F"},
@@ -217,6 +218,11 @@ TEST_F(Cli, SetTypesItsValuesAndTheAddressesAndTheClockReachTheStatus) {
     EXPECT_EQ(jsonAt(s, "/battery/charging"), true);
     EXPECT_EQ(jsonAt(s, "/battery/level"), 42);
     EXPECT_NE(jsonAt(s, "/time/text").get<std::string>().find("09:41"), std::string::npos) << s;
+    // What reaches a terminal cannot drive it.
+    ASSERT_EQ(device(running, {"set", "carrier=Acme\x1b]0;owned\x07"}).code, 0);
+    Result line = device(running, {"status"});
+    EXPECT_EQ(line.out.find('\x1b'), std::string::npos) << line.out;
+    EXPECT_NE(line.out.find("Acme\\x1b]0;owned\\x07"), std::string::npos) << line.out;
 
     // The IP clock modes read the interface table the addresses changed.
     ASSERT_EQ(run({bin("vantrel-settings"), "--device", running, "set", "clockformat", "1"}).code, 0);

@@ -203,4 +203,47 @@ TEST_F(Folder, InstallUnderARunningSpringBoardLeavesItRunning) {
     EXPECT_EQ(device(folder_, {"stop"}).code, 0);
 }
 
+// --fresh empties only what it proves is a device folder of the caller's, entry by entry: never a
+// folder reached through someone else's link, never a folder that is no device, and a link
+// inside the device goes as a link, whatever it points at.
+TEST_F(Folder, FreshEmptiesOnlyADeviceOfYoursAndNothingBeyondIt) {
+    const std::string outside = base_ + "/outside";
+    fs::create_directories(outside);
+    std::ofstream(outside + "/keep") << "keep\n";
+    struct Case {
+        std::string folder;
+        bool emptied;
+        std::string said;
+    };
+    std::vector<Case> cases;
+    if (::geteuid() == 0) {
+        const std::string shared = base_ + "/shared";
+        fs::create_directories(shared);
+        ::chmod(shared.c_str(), 01777);
+        fs::create_symlink(outside, shared + "/devx");
+        chownTo(shared + "/devx", kNobody);
+        cases.push_back({shared + "/devx", false, "devx is a symbolic link owned by nobody"});
+    }
+    const std::string notADevice = base_ + "/documents";
+    fs::create_directories(notADevice);
+    std::ofstream(notADevice + "/notes") << "notes\n";
+    cases.push_back({notADevice, false, "has no device.plist and run/: nothing was removed"});
+    ASSERT_EQ(device(folder_, {"install"}).code, 0);
+    std::ofstream(folder_ + "/extra") << "x\n";
+    fs::create_symlink(outside, folder_ + "/var/out");
+    cases.push_back({folder_, true, "installed " + folder_});
+
+    for (const auto& c : cases) {
+        Result fresh = device(c.folder, {"install", "--fresh"});
+        EXPECT_EQ(fresh.code == 0, c.emptied) << c.folder << ": " << fresh.out;
+        EXPECT_NE(fresh.out.find(c.said), std::string::npos) << fresh.out;
+        EXPECT_EQ(readText(outside + "/keep"), "keep\n") << c.folder;
+        EXPECT_FALSE(fs::exists(outside + "/run")) << "the refused folder was written: " << c.folder;
+    }
+    EXPECT_EQ(readText(notADevice + "/notes"), "notes\n");
+    EXPECT_FALSE(fs::exists(folder_ + "/extra"));
+    EXPECT_FALSE(fs::is_symlink(folder_ + "/var/out"));
+    EXPECT_TRUE(fs::exists(folder_ + "/device.plist"));
+}
+
 }  // namespace

@@ -139,7 +139,7 @@ void FloodedDevice::closedConnectionEndsTheHost() {
     })) << "launchd did not start SpringBoard again";
     std::string l = log();
     EXPECT_NE(l.find("connection; exiting for launchd"), std::string::npos);
-    EXPECT_NE(l.find("SpringBoard ended (status 1)"), std::string::npos) << l;
+    EXPECT_NE(l.find("SpringBoard ended (status 69)"), std::string::npos) << l;
 }
 
 void FloodedDevice::megabyteSignals() {

@@ -14,7 +14,9 @@
 #include <cerrno>
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "tests/e2e_reliability/chaos.h"
@@ -157,6 +159,29 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"full_disk_sub_page", Obstacle::FullDisk, "-icontester.plist",
                     {"settings icontester set enabletester true"}, "enabletester", ""}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// A one-shot change the Settings app said was not saved stays unsaved, even when the lock comes
+// free while the app is still leaving the page (which saves what is pending).
+class RefusedChange : public WriteFailures {};
+
+TEST_F(RefusedChange, IsNeverWrittenAfterTheCommandSaidSo) {
+    const std::string path = preferences() + "/com.quennick.vantrel.plist";
+    ASSERT_EQ(step("settings main set hideall false").code, 0);
+    auto before = platform::readWholeFile(path, 1 << 20);
+    ASSERT_TRUE(before);
+    std::optional<StoppedLockHolder> holder(std::in_place, preferences() + "/.com.quennick.vantrel.plist.lock");
+    ASSERT_TRUE(holder->held());
+    const size_t logBefore = log().size();
+    Result refused;
+    std::thread command([&] { refused = step("settings main set hideall true"); });
+    // Freed right after the failed save, while the page is being left.
+    EXPECT_TRUE(waitFor([&] { return log().find("Not writing ", logBefore) != std::string::npos; }, 20.0));
+    holder.reset();
+    command.join();
+    EXPECT_NE(refused.code, 0) << refused.out;
+    EXPECT_NE(refused.out.find("not saved: " + path), std::string::npos) << refused.out;
+    EXPECT_EQ(platform::readWholeFile(path, 1 << 20), before) << "the refused change was written later";
+}
 
 // SpringBoard and the Settings app stopped and killed at random around writes (a few rounds
 // here; tests/e2e_reliability/chaos.sh runs hundreds).

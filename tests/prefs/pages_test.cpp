@@ -231,6 +231,30 @@ TEST_P(SaveFailureTest, ChangeBehindAStoppedLockHolderIsNotWrittenNorAnnounced) 
     EXPECT_EQ(*platform::lookup(*readPreferences(file), key), Value(true));
 }
 
+// The host told its user the change was not saved and had the page forget it: leaving the page
+// once the peer is gone writes nothing of it.
+TEST_P(SaveFailureTest, DiscardedChangeIsNeverWrittenLater) {
+    const std::string name = GetParam();
+    const PreferenceFile file = fileOf(name);
+    const std::string key = name == "main" ? "hideall" : name == "icontester" ? "enabletester" : "enablefaker";
+    const std::string path = preferencePath(file);
+    id page = open(name.c_str());
+    auto before = readPreferences(file);
+    ASSERT_TRUE(before);
+    {
+        StoppedLockHolder holder(path.substr(0, path.rfind('/') + 1) + "." + path.substr(path.rfind('/') + 1) + ".lock");
+        ASSERT_TRUE(holder.held());
+        set(page, specifier(key), Value(true));
+        EXPECT_NE(msgSend<std::string>(page, sel_registerName("takeSaveFailure")), "");
+        msgSend<void>(page, sel_registerName("discardUnsavedChanges"));
+    }
+    auto shown = msgSend<Dictionary>(page, sel_registerName("settings"));
+    EXPECT_EQ(shown, *before);
+    leave(page);
+    EXPECT_EQ(readPreferences(file), before);
+    EXPECT_TRUE(center().posts.empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(EveryPage, SaveFailureTest, ::testing::Values("main", "icontester", "datafaker"),
                          [](const auto& info) { return std::string(info.param); });
 
@@ -243,7 +267,8 @@ TEST_P(PageClassTest, OwnMethodsAreThePagesOwn) {
     std::map<std::string, std::string> expected = {
         {"initForContentSize:", "@@:{CGSize=dd}"}, {"specifiers", "@@:"}, {"notifySettings:", "v@:@"},
         {"setPreferenceValue:specifier:", "v@:@@"}, {"readPreferenceValue:", "@@:@"}, {"writeSettings", "c@:"},
-        {"sendSettings", "c@:"}, {"suspend", "v@:"}, {"takeSaveFailure", "@@:"}, {"dealloc", "v@:"},
+        {"sendSettings", "c@:"}, {"suspend", "v@:"}, {"takeSaveFailure", "@@:"}, {"discardUnsavedChanges", "v@:"},
+        {"dealloc", "v@:"},
         {"settings", "@@:"}, {"setSettings:", "v@:@"}};
     if (name == "main") {
         for (const char* action : {"donate:", "sendFeedback:", "carrierText:", "timeText:", "reverseString:", "visitTwitter:",
