@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <thread>
 
 #include <fcntl.h>
@@ -56,7 +57,8 @@ std::optional<DeviceBus> startDeviceBus(const std::string& folder, double timeou
     ::unlink(socket.c_str());  // a stale socket of a daemon that died
     const std::string config = folder + "/bus.conf";
     {
-        std::ofstream out(config, std::ios::trunc);
+        // Written beside its name and renamed over it: never through a link standing there.
+        std::ostringstream out;
         out << "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\"\n"
                " \"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
                "<busconfig>\n"
@@ -76,7 +78,8 @@ std::optional<DeviceBus> startDeviceBus(const std::string& folder, double timeou
             << "\"/>\n"
                "  </policy>\n"
                "</busconfig>\n";
-        if (!out) {
+        const std::string text = out.str();
+        if (!writeFileAtomically(config, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()))) {
             fail(error, "cannot write " + config);
             return std::nullopt;
         }

@@ -18,6 +18,7 @@
 #include "platform/foundation/device_bus.h"
 #include "platform/foundation/file.h"
 #include "platform/foundation/log.h"
+#include "platform/foundation/sd_ptr.h"
 
 namespace vantrel::sim {
 namespace {
@@ -84,8 +85,11 @@ void endProcess(pid_t pid, double timeout) {
 }
 
 void removeRunFiles(const DeviceFolder& device) {
+    // Relative to run/ opened without following a link, never through one.
+    platform::Fd run(::open(device.run().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!run) return;
     for (const auto& f : {device.springBoardPidFile(), device.busPidFile(), device.busAddressFile(), device.launchdPidFile()})
-        ::unlink(f.c_str());
+        ::unlinkat(run.get(), f.substr(f.rfind('/') + 1).c_str(), 0);
 }
 
 int launchd(const DeviceFolder& device, bool interactive, ControlLock* control) {

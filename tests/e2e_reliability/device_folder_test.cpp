@@ -230,7 +230,7 @@ TEST_F(Folder, FreshEmptiesOnlyADeviceOfYoursAndNothingBeyondIt) {
     cases.push_back({notADevice, false, "has no device.plist and run/: nothing was removed"});
     ASSERT_EQ(device(folder_, {"install"}).code, 0);
     std::ofstream(folder_ + "/extra") << "x\n";
-    fs::create_symlink(outside, folder_ + "/var/out");
+    fs::create_symlink(outside, folder_ + "/var/mobile/Library/out");
     cases.push_back({folder_, true, "installed " + folder_});
 
     for (const auto& c : cases) {
@@ -242,7 +242,7 @@ TEST_F(Folder, FreshEmptiesOnlyADeviceOfYoursAndNothingBeyondIt) {
     }
     EXPECT_EQ(readText(notADevice + "/notes"), "notes\n");
     EXPECT_FALSE(fs::exists(folder_ + "/extra"));
-    EXPECT_FALSE(fs::is_symlink(folder_ + "/var/out"));
+    EXPECT_FALSE(fs::is_symlink(folder_ + "/var/mobile/Library/out"));
     EXPECT_TRUE(fs::exists(folder_ + "/device.plist"));
 }
 

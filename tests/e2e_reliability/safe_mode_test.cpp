@@ -37,7 +37,7 @@ protected:
     // Installs the crashing extension as install would: the file, its filter naming
     // SpringBoard, and its digest in the record. Sorted ahead of the tweak, it loads first.
     void installCrasher() {
-        vantrel::sim::DeviceFolder dev{folder_};
+        vantrel::sim::DeviceFolder dev{folder_, folder_};
         const std::string relative = "Library/MobileSubstrate/DynamicLibraries/0Crasher.dylib";
         fs::copy_file(VANTREL_CRASHER_LIBRARY, folder_ + "/" + relative);
         fs::permissions(folder_ + "/" + relative, fs::perms::owner_all);
