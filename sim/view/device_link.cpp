@@ -127,7 +127,8 @@ void DeviceLink::follow(const std::string& address) {
             const char* text = nullptr;
             if (r >= 0 && sd_bus_message_read(reply.get(), "s", &text) >= 0 && text) {
                 Json status = Json::parse(text, nullptr, false);
-                if (status.is_object()) publish(true, std::move(status), "");
+                // Its texts are user input: bounded here, so that pages and streams never carry more.
+                if (status.is_object()) publish(true, boundTexts(status), "");
                 else publish(false, Json(), "SpringBoard's status is not JSON");
                 retrying = false;
             } else {
