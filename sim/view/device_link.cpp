@@ -43,9 +43,16 @@ DeviceLink::~DeviceLink() { stop(); }
 
 void DeviceLink::start() { thread_ = std::thread([this] { run(); }); }
 
-void DeviceLink::stop() {
-    stopping_ = true;
+void DeviceLink::halt() {
+    {
+        std::lock_guard lock(mutex_);  // no waiter misses it between its test and its wait
+        stopping_ = true;
+    }
     changed_.notify_all();
+}
+
+void DeviceLink::stop() {
+    halt();
     if (thread_.joinable()) thread_.join();
 }
 
