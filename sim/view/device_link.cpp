@@ -43,9 +43,16 @@ DeviceLink::~DeviceLink() { stop(); }
 
 void DeviceLink::start() { thread_ = std::thread([this] { run(); }); }
 
-void DeviceLink::stop() {
-    stopping_ = true;
+void DeviceLink::halt() {
+    {
+        std::lock_guard lock(mutex_);  // no waiter misses it between its test and its wait
+        stopping_ = true;
+    }
     changed_.notify_all();
+}
+
+void DeviceLink::stop() {
+    halt();
     if (thread_.joinable()) thread_.join();
 }
 
@@ -127,7 +134,8 @@ void DeviceLink::follow(const std::string& address) {
             const char* text = nullptr;
             if (r >= 0 && sd_bus_message_read(reply.get(), "s", &text) >= 0 && text) {
                 Json status = Json::parse(text, nullptr, false);
-                if (status.is_object()) publish(true, std::move(status), "");
+                // Its texts are user input: bounded here, so that pages and streams never carry more.
+                if (status.is_object()) publish(true, boundTexts(status), "");
                 else publish(false, Json(), "SpringBoard's status is not JSON");
                 retrying = false;
             } else {

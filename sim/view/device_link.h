@@ -34,6 +34,8 @@ public:
     ~DeviceLink();
 
     void start();
+    // Wakes every waiter and asks the thread to end, without waiting for it.
+    void halt();
     // Ends the thread and wakes every waiter; idempotent.
     void stop();
     bool stopping() const { return stopping_; }

@@ -2,8 +2,10 @@
 // Settings app: it follows SpringBoard through its typed D-Bus interface and signals, drives the
 // Settings app through a session child, and serves one page on 127.0.0.1 with a token. Ending
 // the view leaves the device as it was. `vantrel-view screenshot` draws the same phone to a file.
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 #include <optional>
 #include <string>
@@ -30,6 +32,9 @@ using namespace vantrel::sim;
 using namespace vantrel::sim::view;
 
 namespace {
+
+// Time for the connections, the device link and the Settings app to end after a signal.
+constexpr std::chrono::seconds kStopTime{5};
 
 // A browser for the address, when the desktop has its opener; the view serves either way.
 void openInBrowser(const std::string& url) {
@@ -84,9 +89,16 @@ int serve(const DeviceFolder& device, int port, bool open) {
     int received = 0;
     sigwait(&signals, &received);
     std::cerr << "vantrel-view: stopping; the device keeps running\n";
-    link.stop();  // wakes the event streams, which then end
+    // Whatever a thread is busy with, the view ends soon after the signal.
+    std::thread([] {
+        std::this_thread::sleep_for(kStopTime);
+        std::cerr << "vantrel-view: still busy " << kStopTime.count() << " s after the signal; ending anyway\n";
+        std::_Exit(1);
+    }).detach();
+    link.halt();  // wakes the event streams, which then end
     server.stop();
     http.join();
+    link.stop();
     session.close();
     return 0;
 }

@@ -14,6 +14,7 @@ constexpr double kScreenX = 20, kScreenY = 100, kScreenWidth = 360, kScreenHeigh
 constexpr double kBarHeight = 22;
 constexpr double kItemGap = 5;
 constexpr char kFontFamily[] = "Helvetica Neue, Helvetica, Arial, DejaVu Sans, sans-serif";
+constexpr char kEllipsis[] = "…";
 
 // Left to right, on each side of the time; tethering (-1) sits before the alarm.
 constexpr int kLeftItems[] = {2, 3, 4, 5, 23, 21, 12, 22, 6, 14};
@@ -102,19 +103,13 @@ std::string statusBar(const Json& s, double top, Bar kind) {
     double room = kScreenWidth - 14 - leftWidth - rightWidth - (time.width > 0 ? time.width + 16 : 0);
     for (auto it = left.begin(); room < 0 && it != left.end(); ++it) {
         if (it->first != 4) continue;
-        std::string carrier = carrierText(s);
-        double fits = it->second.width + room;
-        while (!carrier.empty() && textWidth(carrier + "…", kBarFont) > fits) {
-            carrier.pop_back();
-            while (!carrier.empty() && (static_cast<unsigned char>(carrier.back()) & 0xC0) == 0x80) carrier.pop_back();
-            if (!carrier.empty() && static_cast<unsigned char>(carrier.back()) >= 0xC0) carrier.pop_back();
-        }
+        std::string carrier = shortened(carrierText(s), it->second.width + room, kBarFont);
         double before = it->second.width;
         if (carrier.empty()) {
             leftWidth -= before + (left.size() > 1 ? kItemGap : 0);
             left.erase(it);
         } else {
-            it->second = textGlyph(carrier + "…", colour);
+            it->second = textGlyph(carrier, colour);
             leftWidth -= before - it->second.width;
         }
         break;
@@ -250,6 +245,37 @@ std::string body() {
            "<circle cx=\"200\" cy=\"790\" r=\"30\" fill=\"none\" stroke=\"#3a3a3c\" stroke-width=\"3\"/>";
 }
 
+// Units of width a byte adds: a character's first byte carries the whole character.
+double charUnits(unsigned char c) {
+    if ((c & 0xC0) == 0x80) return 0;  // a continuation byte belongs to the character before
+    if (c >= 0xE3) return 1.0;         // CJK and wider
+    if (c >= 0x80) return 0.7;
+    if (c == ' ' || c == '.' || c == ':' || c == 'i' || c == 'l' || c == '\'' || c == '|') return 0.3;
+    if (c >= 'A' && c <= 'Z') return 0.68;
+    if (c == 'm' || c == 'w' || c == 'M' || c == 'W') return 0.85;
+    return 0.56;
+}
+
+Json bounded(const Json& value, int depth) {
+    constexpr int kMaxDepth = 16;  // a status nests three deep
+    if (value.is_string()) {
+        const auto& text = value.get_ref<const std::string&>();
+        if (text.size() <= kMaxTextBytes) return text;
+        size_t cut = kMaxTextBytes - (sizeof kEllipsis - 1);
+        while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
+        return text.substr(0, cut) + kEllipsis;
+    }
+    if (!value.is_structured()) return value;
+    if (depth >= kMaxDepth) return nullptr;
+    Json out = value.is_array() ? Json::array() : Json::object();
+    if (value.is_object()) {
+        for (auto it = value.begin(); it != value.end(); ++it) out[it.key()] = bounded(*it, depth + 1);
+        return out;
+    }
+    for (size_t i = 0; i < value.size() && i < kMaxListItems; ++i) out.push_back(bounded(value[i], depth + 1));
+    return out;
+}
+
 }  // namespace
 
 std::string xmlEscape(std::string_view text) {
@@ -273,20 +299,33 @@ std::string xmlEscape(std::string_view text) {
 
 double textWidth(std::string_view text, double fontSize) {
     double units = 0;
-    for (size_t i = 0; i < text.size(); ++i) {
-        auto c = static_cast<unsigned char>(text[i]);
-        if ((c & 0xC0) == 0x80) continue;  // a continuation byte belongs to the character before
-        if (c >= 0xE3) units += 1.0;       // CJK and wider
-        else if (c >= 0x80) units += 0.7;
-        else if (c == ' ' || c == '.' || c == ':' || c == 'i' || c == 'l' || c == '\'' || c == '|') units += 0.3;
-        else if (c >= 'A' && c <= 'Z') units += 0.68;
-        else if (c == 'm' || c == 'w' || c == 'M' || c == 'W') units += 0.85;
-        else units += 0.56;
-    }
+    for (char c : text) units += charUnits(static_cast<unsigned char>(c));
     return units * fontSize;
 }
 
-std::string renderPhone(const Json& status, const std::string& reason, const SvgOptions& options) {
+std::string shortened(std::string_view text, double maxWidth, double fontSize) {
+    if (textWidth(text, fontSize) <= maxWidth) return std::string(text);
+    // One pass, summing as textWidth does, so the cut agrees with it to the last bit.
+    const double room = maxWidth - textWidth(kEllipsis, fontSize);
+    double units = 0;
+    size_t cut = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        auto c = static_cast<unsigned char>(text[i]);
+        if ((c & 0xC0) != 0x80) {
+            if (units * fontSize > room) break;
+            cut = i;  // everything before this character fits
+        }
+        units += charUnits(c);
+    }
+    if (units * fontSize <= room) cut = text.size();
+    return cut == 0 ? std::string() : std::string(text.substr(0, cut)) + kEllipsis;
+}
+
+Json boundTexts(const Json& status) { return bounded(status, 0); }
+
+std::string renderPhone(const Json& received, const std::string& reason, const SvgOptions& options) {
+    // Whatever its source, no text or list is drawn beyond its bound.
+    const Json status = boundTexts(received);
     bool running = status.is_object();
     bool locked = running && flag(status, "/locked");
     bool nc = running && flag(status, "/notificationCenter/open");

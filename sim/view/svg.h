@@ -32,4 +32,16 @@ std::string xmlEscape(std::string_view text);
 // Width of a text in our sans-serif face at a size, as the layout estimates it.
 double textWidth(std::string_view text, double fontSize);
 
+// The texts of a status are user input of any length; nothing drawn needs more than this.
+inline constexpr size_t kMaxTextBytes = 512;
+inline constexpr size_t kMaxListItems = 64;
+
+// The status with every text cut to at most kMaxTextBytes (whole characters, "…" after a cut)
+// and every list (alerts, their buttons) to its first kMaxListItems; linear in the status's size.
+Json boundTexts(const Json& status);
+
+// The text as drawn in maxWidth: whole when it fits, else its longest start of whole characters
+// followed by "…", or empty when not even one character fits. Linear in the text.
+std::string shortened(std::string_view text, double maxWidth, double fontSize);
+
 }  // namespace vantrel::sim::view

@@ -122,8 +122,8 @@ class View:
         self.port = int(self.url.split(":")[2].split("/")[0])
         self.token = self.url.split("token=")[1]
 
-    def http(self, method, path, body=None, headers=None, token=True):
-        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=20)
+    def http(self, method, path, body=None, headers=None, token=True, timeout=20):
+        conn = http.client.HTTPConnection("127.0.0.1", self.port, timeout=timeout)
         h = {"Host": f"127.0.0.1:{self.port}"}
         if token:
             h["X-Vantrel-Token"] = self.token

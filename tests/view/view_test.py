@@ -3,13 +3,21 @@
 http:       the server's safety rules, as plain HTTP (token, Host, methods, sizes, refusals).
 browser:    the page in headless Chromium, driven as a person would, one table row per task.
 screenshot: PNGs of the status bar with and without hide-all differ there and are not blank.
+connections: idle and trickling connections neither starve the token holder nor outlive a SIGTERM.
 """
 import argparse
 import json
 import os
+import resource
+import select
+import signal
+import socket
 import struct
+import subprocess
 import sys
 import tempfile
+import threading
+import time
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -60,6 +68,71 @@ def http_suite(device, view):
     check(status == 422, f"an unknown button gave {status}")
     check(device.settings("show", "--json") == before, "a refused change changed the settings")
     print("http: all cases passed")
+
+
+# ---- connections that hold the server
+
+MAX_CONNECTIONS = 64  # server.h
+
+
+def open_for(port, seconds, interval, stop=None):
+    """A request whose header lines trickle in every `interval`; how long the server kept it open."""
+    start = time.monotonic()
+    try:
+        with socket.create_connection(("127.0.0.1", port), timeout=5) as s:
+            s.sendall(b"GET /api/status HTTP/1.1\r\n")
+            readable = select.poll()
+            readable.register(s, select.POLLIN)
+            while time.monotonic() - start < seconds and not (stop and stop.is_set()):
+                s.sendall(b"X-Slow: 1\r\n")
+                if readable.poll(interval * 1000) and not s.recv(4096):
+                    break  # the server closed it (after any answer)
+    except OSError:
+        pass  # closed by the server, or the view has ended
+    return time.monotonic() - start
+
+
+def connections_suite(device, view):
+    check(open_for(view.port, 25, 1.0) < 20, "a request trickling in a header line a second was kept open")
+    # Sixteen clients trickling a header line every 4 s (starting again when closed), then idle ones.
+    soft, hard = resource.getrlimit(resource.RLIMIT_NOFILE)
+    resource.setrlimit(resource.RLIMIT_NOFILE, (max(soft, min(hard, 4096)), hard))
+    stop = threading.Event()
+    slow = [threading.Thread(target=lambda: [open_for(view.port, 60, 4.0, stop) for _ in range(20) if not stop.is_set()],
+                             daemon=True) for _ in range(16)]
+    for t in slow:
+        t.start()
+    idle, refused = [], 0
+    try:
+        for _ in range(1500):
+            try:
+                idle.append(socket.create_connection(("127.0.0.1", view.port), timeout=5))
+            except OSError:
+                refused += 1
+        # The server keeps few open: beyond its limit the longest idle ones are closed (readable, at their end).
+        closing = select.poll()
+        for s in idle:
+            closing.register(s, select.POLLIN)
+        wait_for(lambda: len(closing.poll(0)) >= len(idle) - MAX_CONNECTIONS, what="the oldest idle connections closed")
+        start = time.monotonic()
+        try:
+            status, _ = view.http("GET", "/api/status", timeout=10)
+        except OSError as e:
+            raise AssertionError(f"the token holder had no answer: {e}")
+        check(status == 200, f"the token holder got {status}")
+        print(f"connections: answered in {time.monotonic() - start:.2f} s beside {len(idle)} idle "
+              f"({refused} not opened) and 16 trickling", flush=True)
+        view.proc.send_signal(signal.SIGTERM)
+        try:
+            code = view.proc.wait(timeout=4)
+        except subprocess.TimeoutExpired:
+            raise AssertionError("vantrel-view was still running 4 s after SIGTERM")
+        check(code == 0, f"vantrel-view ended with {code} after SIGTERM")
+    finally:
+        stop.set()
+        for s in idle:
+            s.close()
+    print("connections: all cases passed")
 
 
 # ---- the browser
@@ -195,7 +268,7 @@ def screenshot_suite(device, view):
         print(f"screenshot: {differing} pixels differ, {len(colours)} colours", flush=True)
 
 
-SUITES = {"http": http_suite, "browser": browser_suite, "screenshot": screenshot_suite}
+SUITES = {"http": http_suite, "browser": browser_suite, "screenshot": screenshot_suite, "connections": connections_suite}
 
 
 def main():
