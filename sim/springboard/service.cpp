@@ -238,47 +238,63 @@ int onStatusLine(sd_bus_message* m, void* u, sd_bus_error* e) {
         true);
 }
 
-int appendSnapshotProperty(sd_bus_message* reply, const char* property, const Snapshot& s) {
-    std::string_view p = property;
-    if (p == "Locked") return sd_bus_message_append(reply, "b", s.locked);
-    if (p == "SafeMode") return sd_bus_message_append(reply, "b", s.safeMode);
-    if (p == "TimeText") return sd_bus_message_append(reply, "s", s.timeText.c_str());
-    if (p == "TimePattern") return sd_bus_message_append(reply, "s", s.timePattern.c_str());
-    if (p == "ServiceText") return sd_bus_message_append(reply, "s", s.serviceText.c_str());
-    if (p == "DataNetworkType") return sd_bus_message_append(reply, "i", s.dataNetworkType);
-    int r = 0;
-    if (p == "Items") {
-        r = sd_bus_message_open_container(reply, 'a', "(isb)");
-        for (size_t i = 0; r >= 0 && i < s.items.size(); ++i)
-            r = sd_bus_message_append(reply, "(isb)", static_cast<int>(i), kItemHideKeys[i], static_cast<int>(s.items[i]));
-        return r < 0 ? r : sd_bus_message_close_container(reply);
+int appendAlerts(sd_bus_message* reply, const Snapshot& s) {
+    int r = sd_bus_message_open_container(reply, 'a', "(tssas)");
+    for (const auto& a : s.alerts) {
+        if (r >= 0) r = sd_bus_message_open_container(reply, 'r', "tssas");
+        if (r >= 0) r = sd_bus_message_append(reply, "tss", a.id, a.title.c_str(), a.message.c_str());
+        if (r >= 0) r = sd_bus_message_open_container(reply, 'a', "s");
+        for (const auto& b : a.buttons)
+            if (r >= 0) r = sd_bus_message_append(reply, "s", b.c_str());
+        if (r >= 0) r = sd_bus_message_close_container(reply);
+        if (r >= 0) r = sd_bus_message_close_container(reply);
     }
-    if (p == "Alerts") {
-        r = sd_bus_message_open_container(reply, 'a', "(tssas)");
-        for (const auto& a : s.alerts) {
-            if (r >= 0) r = sd_bus_message_open_container(reply, 'r', "tssas");
-            if (r >= 0) r = sd_bus_message_append(reply, "tss", a.id, a.title.c_str(), a.message.c_str());
-            if (r >= 0) r = sd_bus_message_open_container(reply, 'a', "s");
-            for (const auto& b : a.buttons)
-                if (r >= 0) r = sd_bus_message_append(reply, "s", b.c_str());
-            if (r >= 0) r = sd_bus_message_close_container(reply);
-            if (r >= 0) r = sd_bus_message_close_container(reply);
-        }
-        return r < 0 ? r : sd_bus_message_close_container(reply);
-    }
-    return -ENOENT;
+    return r < 0 ? r : sd_bus_message_close_container(reply);
 }
+
+int appendItems(sd_bus_message* reply, const Snapshot& s) {
+    int r = sd_bus_message_open_container(reply, 'a', "(isb)");
+    for (size_t i = 0; r >= 0 && i < s.items.size(); ++i)
+        r = sd_bus_message_append(reply, "(isb)", static_cast<int>(i), kItemHideKeys[i], static_cast<int>(s.items[i]));
+    return r < 0 ? r : sd_bus_message_close_container(reply);
+}
+
+// Each read-only property once: its name and signature (the vtable), how it is appended (Get),
+// and whether it changed between two redraws (PropertiesChanged). No change check: constant.
+struct Property {
+    const char* name;
+    const char* signature;
+    int (*append)(sd_bus_message*, const Snapshot&);
+    bool (*changed)(const Snapshot& now, const Snapshot& was);
+};
+
+const Property kProperties[] = {
+    {"Locked", "b", [](sd_bus_message* m, const Snapshot& s) { return sd_bus_message_append(m, "b", static_cast<int>(s.locked)); },
+     [](const Snapshot& a, const Snapshot& b) { return a.locked != b.locked; }},
+    {"Items", "a(isb)", appendItems, [](const Snapshot& a, const Snapshot& b) { return a.items != b.items; }},
+    {"TimeText", "s", [](sd_bus_message* m, const Snapshot& s) { return sd_bus_message_append(m, "s", s.timeText.c_str()); },
+     [](const Snapshot& a, const Snapshot& b) { return a.timeText != b.timeText; }},
+    {"TimePattern", "s", [](sd_bus_message* m, const Snapshot& s) { return sd_bus_message_append(m, "s", s.timePattern.c_str()); },
+     [](const Snapshot& a, const Snapshot& b) { return a.timePattern != b.timePattern; }},
+    {"ServiceText", "s", [](sd_bus_message* m, const Snapshot& s) { return sd_bus_message_append(m, "s", s.serviceText.c_str()); },
+     [](const Snapshot& a, const Snapshot& b) { return a.serviceText != b.serviceText; }},
+    {"DataNetworkType", "i", [](sd_bus_message* m, const Snapshot& s) { return sd_bus_message_append(m, "i", s.dataNetworkType); },
+     [](const Snapshot& a, const Snapshot& b) { return a.dataNetworkType != b.dataNetworkType; }},
+    {"Alerts", "a(tssas)", appendAlerts, [](const Snapshot& a, const Snapshot& b) { return a.alerts != b.alerts; }},
+    {"SafeMode", "b", [](sd_bus_message* m, const Snapshot& s) { return sd_bus_message_append(m, "b", static_cast<int>(s.safeMode)); },
+     nullptr},
+};
 
 int getProperty(sd_bus*, const char*, const char*, const char* property, sd_bus_message* reply, void* u, sd_bus_error*) {
     auto* s = static_cast<State*>(u);
-    if (s->emitting) return appendSnapshotProperty(reply, property, *s->emitting);
-    return appendSnapshotProperty(reply, property, snapshot(s->host.safeMode));
+    const Snapshot now = s->emitting ? Snapshot{} : snapshot(s->host.safeMode);
+    const Snapshot& shown = s->emitting ? *s->emitting : now;
+    for (const auto& p : kProperties)
+        if (std::strcmp(p.name, property) == 0) return p.append(reply, shown);
+    return -ENOENT;
 }
 
-constexpr uint64_t kChanges = SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE;
-
-const sd_bus_vtable kVtable[] = {
-    SD_BUS_VTABLE_START(0),
+const sd_bus_vtable kMethods[] = {
     SD_BUS_METHOD("Tap", "", "", onTap, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("Lock", "", "", onLock, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD("Unlock", "", "", onUnlock, SD_BUS_VTABLE_UNPRIVILEGED),
@@ -289,17 +305,22 @@ const sd_bus_vtable kVtable[] = {
     SD_BUS_METHOD_WITH_NAMES("SetHardware", "a{sv}", SD_BUS_PARAM(changes), "", , onSetHardware, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD_WITH_NAMES("Status", "", , "s", SD_BUS_PARAM(json), onStatus, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD_WITH_NAMES("StatusLine", "", , "s", SD_BUS_PARAM(line), onStatusLine, SD_BUS_VTABLE_UNPRIVILEGED),
-    SD_BUS_PROPERTY("Locked", "b", getProperty, 0, kChanges),
-    SD_BUS_PROPERTY("Items", "a(isb)", getProperty, 0, kChanges),
-    SD_BUS_PROPERTY("TimeText", "s", getProperty, 0, kChanges),
-    SD_BUS_PROPERTY("TimePattern", "s", getProperty, 0, kChanges),
-    SD_BUS_PROPERTY("ServiceText", "s", getProperty, 0, kChanges),
-    SD_BUS_PROPERTY("DataNetworkType", "i", getProperty, 0, kChanges),
-    SD_BUS_PROPERTY("Alerts", "a(tssas)", getProperty, 0, kChanges),
-    SD_BUS_PROPERTY("SafeMode", "b", getProperty, 0, SD_BUS_VTABLE_PROPERTY_CONST),
     SD_BUS_SIGNAL_WITH_NAMES("StatusBarRedrawn", "t", SD_BUS_PARAM(count), 0),
-    SD_BUS_VTABLE_END,
 };
+
+// The methods and the signal, then a property for each row of kProperties.
+const sd_bus_vtable* vtable() {
+    static const std::vector<sd_bus_vtable> table = [] {
+        std::vector<sd_bus_vtable> t{SD_BUS_VTABLE_START(0)};
+        t.insert(t.end(), std::begin(kMethods), std::end(kMethods));
+        for (const auto& p : kProperties)
+            t.push_back(SD_BUS_PROPERTY(p.name, p.signature, getProperty, 0,
+                                        p.changed ? SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE : SD_BUS_VTABLE_PROPERTY_CONST));
+        t.push_back(SD_BUS_VTABLE_END);
+        return t;
+    }();
+    return table.data();
+}
 
 int onNameChange(sd_bus_message* m, void*, sd_bus_error*) {
     const char* name = nullptr;
@@ -349,7 +370,7 @@ bool DeviceService::open(const std::string& address) {
     if (r >= 0) r = sd_bus_set_bus_client(raw, 1);
     if (r >= 0) r = sd_bus_start(raw);
     if (r >= 0) r = sd_bus_attach_event(raw, s_->host.loop->event(), SD_EVENT_PRIORITY_IMPORTANT);
-    if (r >= 0) r = sd_bus_add_object_vtable(raw, nullptr, kControlObjectPath, kControlInterface, kVtable, s_.get());
+    if (r >= 0) r = sd_bus_add_object_vtable(raw, nullptr, kControlObjectPath, kControlInterface, vtable(), s_.get());
     for (const char* member : {"NameLost", "NameAcquired"})
         if (r >= 0)
             r = sd_bus_match_signal(raw, nullptr, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
@@ -372,13 +393,8 @@ void DeviceService::redrawn(uint64_t count) {
     Snapshot now = snapshot(s_->host.safeMode);
     const Snapshot& was = s_->last;
     std::vector<const char*> changed;
-    if (now.locked != was.locked) changed.push_back("Locked");
-    if (now.items != was.items) changed.push_back("Items");
-    if (now.timeText != was.timeText) changed.push_back("TimeText");
-    if (now.timePattern != was.timePattern) changed.push_back("TimePattern");
-    if (now.serviceText != was.serviceText) changed.push_back("ServiceText");
-    if (now.dataNetworkType != was.dataNetworkType) changed.push_back("DataNetworkType");
-    if (now.alerts != was.alerts) changed.push_back("Alerts");
+    for (const auto& p : kProperties)
+        if (p.changed && p.changed(now, was)) changed.push_back(p.name);
     s_->last = std::move(now);
     if (!changed.empty()) {
         changed.push_back(nullptr);
