@@ -34,6 +34,98 @@ void addDevice(CLI::App& app, Words& w) {
         ->type_name("DIR");
 }
 
+// Every command once: its name and summary (the help and the did-you-mean read them from the
+// subcommands made here), its options, whether it acts on a folder at all, and what it does.
+struct Verb {
+    const char* name;
+    const char* summary;
+    void (*options)(CLI::App&, Words&);
+    bool onFolder;  // keys reads the table alone: no folder is looked at
+    int (*handler)(const DeviceFolder&, const Words&);
+};
+
+void noOptions(CLI::App&, Words&) {}
+void jsonOption(CLI::App& c, Words& w) { c.add_flag("--json", w.json, "One JSON object instead (docs/cli.md)"); }
+
+const CLI::Validator& positiveLines() {
+    static const CLI::Validator positive(
+        [](std::string& text) {
+            bool digits = !text.empty() && text.size() < 19 && text.find_first_not_of("0123456789") == std::string::npos;
+            return digits && std::stoll(text) > 0 ? std::string() : "LINES is a positive whole number, not " + text;
+        },
+        "LINES > 0");
+    return positive;
+}
+
+const Verb kVerbs[] = {
+    {"install", "Install the build's package and the device's files, or a package file",
+     [](CLI::App& c, Words& w) {
+         c.add_flag("--fresh", w.fresh, "Start from an empty folder (a running device is stopped first)");
+         c.add_option("PACKAGE.deb", w.package, "A Debian package to install into the device (its postinst runs in the device's shell)")
+             ->excludes("--fresh");
+     },
+     true,
+     [](const DeviceFolder& d, const Words& w) {
+         return w.package.empty() ? cli::install(d, w.fresh) : installPackageCommand(d, w.package);
+     }},
+    {"remove", "Remove an installed package's files and respring",
+     [](CLI::App& c, Words& w) { c.add_option("PACKAGE", w.package, "The package's name (packages lists them)")->required(); },
+     true, [](const DeviceFolder& d, const Words& w) { return removePackageCommand(d, w.package); }},
+    {"packages", "List the installed packages", jsonOption, true,
+     [](const DeviceFolder& d, const Words& w) { return packagesCommand(d, w.json); }},
+    {"start", "Start launchd, the device's D-Bus daemon and SpringBoard (installing first if needed)",
+     [](CLI::App& c, Words& w) {
+         c.add_flag("--fresh", w.fresh, "Install from an empty folder first");
+         c.add_flag("--interactive", w.interactive, "Run SpringBoard in this terminal, as the springboard command does");
+     },
+     true, [](const DeviceFolder& d, const Words& w) { return cli::start(d, w.fresh, w.interactive); }},
+    {"springboard", "Run the device with SpringBoard's status bar drawn in this terminal (q quits)",
+     [](CLI::App& c, Words& w) { c.add_flag("--fresh", w.fresh, "Install from an empty folder first"); }, true,
+     [](const DeviceFolder& d, const Words& w) { return cli::start(d, w.fresh, true); }},
+    {"stop", "Stop launchd and its children", noOptions, true, [](const DeviceFolder& d, const Words&) { return cli::stop(d); }},
+    {"restart", "stop, then start: a respring",
+     [](CLI::App& c, Words& w) { c.add_flag("--fresh", w.fresh, "Install from an empty folder in between"); }, true,
+     [](const DeviceFolder& d, const Words& w) { return cli::restart(d, w.fresh); }},
+    {"log", "Print the last lines of the device log",
+     [](CLI::App& c, Words& w) {
+         c.add_option("-n", w.lines, "How many lines (default 50)")->type_name("LINES")->check(positiveLines());
+         c.add_flag("-f,--follow", w.follow, "Go on printing lines as they are appended, until interrupted");
+     },
+     true, [](const DeviceFolder& d, const Words& w) { return cli::log(d, w.lines, w.follow); }},
+    {"status", "Print the status bar as one line", jsonOption, true,
+     [](const DeviceFolder& d, const Words& w) { return cli::status(d, w.json); }},
+    {"watch", "Print the status line now and after every redraw, until interrupted",
+     [](CLI::App& c, Words& w) { c.add_flag("--json", w.json, "One status JSON object per line instead"); }, true,
+     [](const DeviceFolder& d, const Words& w) { return cli::watch(d, w.json); }},
+    {"keys", "List the hardware keys set takes: type, values, meaning",
+     [](CLI::App& c, Words& w) { c.add_flag("--json", w.json, "As a JSON array"); }, false,
+     [](const DeviceFolder&, const Words& w) { return cli::keys(w.json); }},
+    {"set", "Change the simulated hardware, all or nothing (keys lists the keys)",
+     [](CLI::App& c, Words& w) {
+         c.add_option("KEY=VALUE", w.changes, "A key and its value, such as batteryLevel=20 or clock=09:41")->required();
+     },
+     true, [](const DeviceFolder& d, const Words& w) { return cli::set(d, w.changes); }},
+    {"ping", "Print pong when SpringBoard answers on the device bus", noOptions, true,
+     [](const DeviceFolder& d, const Words&) { return cli::ping(d); }},
+    {"tap", "Tap the status bar", noOptions, true, [](const DeviceFolder& d, const Words&) { return cli::call(d, "Tap"); }},
+    {"lock", "Show the lock screen", noOptions, true, [](const DeviceFolder& d, const Words&) { return cli::call(d, "Lock"); }},
+    {"unlock", "Unlock", noOptions, true, [](const DeviceFolder& d, const Words&) { return cli::call(d, "Unlock"); }},
+    {"nc", "Open or close Notification Centre",
+     [](CLI::App& c, Words& w) {
+         c.add_option("ACTION", w.action, "open or close")->required()->check(CLI::IsMember({"open", "close"}));
+     },
+     true,
+     [](const DeviceFolder& d, const Words& w) {
+         return cli::call(d, w.action == "open" ? "OpenNotificationCenter" : "CloseNotificationCenter");
+     }},
+    {"alert", "Answer an alert with one of its buttons",
+     [](CLI::App& c, Words& w) {
+         c.add_option("ID", w.alertId, "The alert's id (alerts[].id of status --json)")->required();
+         c.add_option("BUTTON", w.button, "The button's title, or its index")->required();
+     },
+     true, [](const DeviceFolder& d, const Words& w) { return cli::answerAlert(d, w.alertId, w.button); }},
+};
+
 }  // namespace
 
 int run(int argc, char** argv) {
@@ -47,54 +139,22 @@ int run(int argc, char** argv) {
     addDevice(app, w);
     app.footer("vantrel-device COMMAND --help shows the usage of one command.");
 
-    auto* install = app.add_subcommand("install", "Install the build's package and the device's files, or a package file");
-    install->add_flag("--fresh", w.fresh, "Start from an empty folder (a running device is stopped first)");
-    install->add_option("PACKAGE.deb", w.package, "A Debian package to install into the device (its postinst runs in the device's shell)")
-        ->excludes("--fresh");
-    auto* remove = app.add_subcommand("remove", "Remove an installed package's files and respring");
-    remove->add_option("PACKAGE", w.package, "The package's name (packages lists them)")->required();
-    auto* packages = app.add_subcommand("packages", "List the installed packages");
-    packages->add_flag("--json", w.json, "One JSON object instead (docs/cli.md)");
-    auto* start = app.add_subcommand("start", "Start launchd, the device's D-Bus daemon and SpringBoard (installing first if needed)");
-    start->add_flag("--fresh", w.fresh, "Install from an empty folder first");
-    start->add_flag("--interactive", w.interactive, "Run SpringBoard in this terminal, as the springboard command does");
-    auto* springboard = app.add_subcommand("springboard", "Run the device with SpringBoard's status bar drawn in this terminal (q quits)");
-    springboard->add_flag("--fresh", w.fresh, "Install from an empty folder first");
-    auto* stop = app.add_subcommand("stop", "Stop launchd and its children");
-    auto* restart = app.add_subcommand("restart", "stop, then start: a respring");
-    restart->add_flag("--fresh", w.fresh, "Install from an empty folder in between");
-    auto* log = app.add_subcommand("log", "Print the last lines of the device log");
-    const CLI::Validator positive(
-        [](std::string& text) {
-            bool digits = !text.empty() && text.size() < 19 && text.find_first_not_of("0123456789") == std::string::npos;
-            return digits && std::stoll(text) > 0 ? std::string() : "LINES is a positive whole number, not " + text;
-        },
-        "LINES > 0");
-    log->add_option("-n", w.lines, "How many lines (default 50)")->type_name("LINES")->check(positive);
-    log->add_flag("-f,--follow", w.follow, "Go on printing lines as they are appended, until interrupted");
-    auto* status = app.add_subcommand("status", "Print the status bar as one line");
-    status->add_flag("--json", w.json, "One JSON object instead (docs/cli.md)");
-    auto* watch = app.add_subcommand("watch", "Print the status line now and after every redraw, until interrupted");
-    watch->add_flag("--json", w.json, "One status JSON object per line instead");
-    auto* keys = app.add_subcommand("keys", "List the hardware keys set takes: type, values, meaning");
-    keys->add_flag("--json", w.json, "As a JSON array");
-    auto* set = app.add_subcommand("set", "Change the simulated hardware, all or nothing (keys lists the keys)");
-    set->add_option("KEY=VALUE", w.changes, "A key and its value, such as batteryLevel=20 or clock=09:41")->required();
-    auto* ping = app.add_subcommand("ping", "Print pong when SpringBoard answers on the device bus");
-    auto* tap = app.add_subcommand("tap", "Tap the status bar");
-    auto* lock = app.add_subcommand("lock", "Show the lock screen");
-    auto* unlock = app.add_subcommand("unlock", "Unlock");
-    auto* nc = app.add_subcommand("nc", "Open or close Notification Centre");
-    nc->add_option("ACTION", w.action, "open or close")->required()->check(CLI::IsMember({"open", "close"}));
-    auto* alert = app.add_subcommand("alert", "Answer an alert with one of its buttons");
-    alert->add_option("ID", w.alertId, "The alert's id (alerts[].id of status --json)")->required();
-    alert->add_option("BUTTON", w.button, "The button's title, or its index")->required();
-    auto* launchdCommand = app.add_subcommand("launchd", "The device's launchd (what start runs)")->group("");
+    std::vector<std::pair<CLI::App*, const Verb*>> commands;
+    for (const auto& verb : kVerbs) {
+        CLI::App* sub = app.add_subcommand(verb.name, verb.summary);
+        verb.options(*sub, w);
+        commands.emplace_back(sub, &verb);
+    }
+    // What start runs: no command of the user's.
+    CLI::App* launchdCommand = app.add_subcommand("launchd", "The device's launchd (what start runs)")->group("");
     for (CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) addDevice(*sub, w);
 
     if (auto done = parseCommandLine(app, argc, argv)) return *done;
 
-    if (keys->parsed()) return cli::keys(w.json);
+    const Verb* verb = nullptr;
+    for (const auto& [sub, v] : commands)
+        if (sub->parsed()) verb = v;
+    if (verb && !verb->onFolder) return verb->handler(DeviceFolder{}, w);
     DeviceFolder device = deviceFolder(w.folder);
     // Nothing of a folder someone else could have prepared is read, run or written.
     if (auto safe = checkDeviceFolder(device); !safe) {
@@ -102,24 +162,7 @@ int run(int argc, char** argv) {
         return 1;
     }
     if (launchdCommand->parsed()) return launchd(device, false);
-    if (install->parsed()) return w.package.empty() ? cli::install(device, w.fresh) : installPackageCommand(device, w.package);
-    if (remove->parsed()) return removePackageCommand(device, w.package);
-    if (packages->parsed()) return packagesCommand(device, w.json);
-    if (start->parsed()) return cli::start(device, w.fresh, w.interactive);
-    if (springboard->parsed()) return cli::start(device, w.fresh, true);
-    if (stop->parsed()) return cli::stop(device);
-    if (restart->parsed()) return cli::restart(device, w.fresh);
-    if (log->parsed()) return cli::log(device, w.lines, w.follow);
-    if (status->parsed()) return cli::status(device, w.json);
-    if (watch->parsed()) return cli::watch(device, w.json);
-    if (set->parsed()) return cli::set(device, w.changes);
-    if (ping->parsed()) return cli::ping(device);
-    if (tap->parsed()) return cli::call(device, "Tap");
-    if (lock->parsed()) return cli::call(device, "Lock");
-    if (unlock->parsed()) return cli::call(device, "Unlock");
-    if (nc->parsed()) return cli::call(device, w.action == "open" ? "OpenNotificationCenter" : "CloseNotificationCenter");
-    if (alert->parsed()) return cli::answerAlert(device, w.alertId, w.button);
-    return 2;
+    return verb ? verb->handler(device, w) : 2;
 }
 
 }  // namespace vantrel::sim::cli
