@@ -13,7 +13,6 @@ namespace {
 using platform::UIAlertView;
 using AlertField = std::shared_ptr<UIAlertView> VantrelListController::*;
 
-enum DialogTag : long { CarrierTag = 1, TimeTag = 2, RespringTag = 3, ThanksTag = 4, ReverseTag = 5 };
 
 struct TextDialog {
     DialogTag tag;

@@ -60,7 +60,7 @@ void respringPrompt(id self, SEL) {
         page->respringAlertView =
             platform::UIAlertView::create("Restart SpringBoard?", "SpringBoard needs to be restarted in order to apply your change.",
                                           &page->alertDelegate, "Respring Later", {"Respring Now"});
-    page->respringAlertView->setTag(3);
+    page->respringAlertView->setTag(RespringTag);
     page->respringAlertView->show();
 }
 

@@ -50,6 +50,9 @@ struct VantrelListController : SettingsPage {
 struct IconTesterController : SettingsPage {};
 struct DataFakerController : SettingsPage {};
 
+// The main page's dialogs by tag: the delegate tells them apart by it.
+enum DialogTag : long { CarrierTag = 1, TimeTag = 2, RespringTag = 3, ThanksTag = 4, ReverseTag = 5 };
+
 // Whether the tweak is running a clock text animation loop; false whenever the bundle loads.
 extern bool isAnimationRunning;
 void animationChangedCallback(CFNotificationCenterRef center, void* observer, const std::string& name,

@@ -82,6 +82,10 @@ enum class MainKey {
     animatedcustomtime, reverseString, hidetethering, intromessageshown, enabled,
 };
 enum class DataFakerKey { enablefaker, datatype, enabletethering };
+
+// What "clockformat" makes the time item show, in the order the tap gesture cycles them.
+enum class ClockMode : int64_t { Time, WifiAddress, DataAddress, NetworkName, FreeMemory, CustomText };
+inline constexpr ClockMode kLastClockMode = ClockMode::CustomText;
 enum class IconTesterKey {
     clock0, dnd1, airplane2, signal3, carrier4, wifi5, unknown6, battery7, batterypercent8,
     bluetoothbatterypercent9, bluetoothbattery10, bluetooth11, tty12, alarm13, unknown14, unknown15,
@@ -171,7 +175,7 @@ inline constexpr auto kMain = std::to_array<KeySchema>({
     hides(music, "music", "hides the now-playing item"),
     hides(unknown5, "unknown5", "hides the sync indicator"),
     row(clockformat, "clockformat", Integer, integer(0), ItemCode::ClockMode, 26,
-        "clock mode: what the time item shows", {0, 5, kClockModeTitles}),
+        "clock mode: what the time item shows", {0, static_cast<int64_t>(kLastClockMode), kClockModeTitles}),
     row(clock1224, "1224", NumberAsInteger, integer(0), ItemCode::ClockMode, noItem,
         "non-zero: 24-hour clock (HH:mm), else 12-hour (hh:mm a)"),
     row(timeandram, "timeandram", Bool, off, noCode, noItem, "kept for the panel; nothing reads it"),

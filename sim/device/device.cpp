@@ -6,8 +6,6 @@
 #include <charconv>
 #include <cstring>
 #include <filesystem>
-#include <map>
-#include <fstream>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -19,8 +17,6 @@
 #include "platform/foundation/plist.h"
 #include "platform/device/device_state.h"
 #include "sim/device/dpkg_database.h"
-#include "sim/device/safety.h"
-#include "sim/device/sha256.h"
 
 namespace fs = std::filesystem;
 
@@ -48,8 +44,6 @@ std::string buildDirectory() {
     }
     return VANTREL_BINARY_DIR;
 }
-
-std::string sourceDirectory() { return VANTREL_SOURCE_DIR; }
 
 std::string programPath(const std::string& name) { return buildDirectory() + "/bin/" + name; }
 
@@ -214,34 +208,6 @@ std::optional<std::string> busAddress(const DeviceFolder& device) {
     std::string text(bytes->begin(), bytes->end());
     while (!text.empty() && (text.back() == '\n' || text.back() == ' ')) text.pop_back();
     if (text.empty()) return std::nullopt;
-    return text;
-}
-
-platform::Value parseValue(const std::string& text) {
-    // [a,b,c]: a list (for example the installed apps).
-    if (text.size() >= 2 && text.front() == '[' && text.back() == ']') {
-        platform::Array items;
-        std::string inner = text.substr(1, text.size() - 2);
-        size_t start = 0;
-        while (start <= inner.size() && !inner.empty()) {
-            size_t comma = inner.find(',', start);
-            std::string item = inner.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-            while (!item.empty() && item.front() == ' ') item.erase(item.begin());
-            while (!item.empty() && item.back() == ' ') item.pop_back();
-            if (!item.empty()) items.push_back(parseValue(item));
-            if (comma == std::string::npos) break;
-            start = comma + 1;
-        }
-        return items;
-    }
-    if (text == "true" || text == "yes" || text == "on") return true;
-    if (text == "false" || text == "no" || text == "off" || text == "none" || text == "null") return false;
-    long long i = 0;
-    auto [p, ec] = std::from_chars(text.data(), text.data() + text.size(), i);
-    if (ec == std::errc() && p == text.data() + text.size() && !text.empty()) return i;
-    double d = 0;
-    auto [p2, ec2] = std::from_chars(text.data(), text.data() + text.size(), d);
-    if (ec2 == std::errc() && p2 == text.data() + text.size() && !text.empty()) return d;
     return text;
 }
 

@@ -52,8 +52,6 @@ struct DeviceFolder {
 DeviceFolder deviceFolder(const std::optional<std::string>& requested);
 // The build tree the running program belongs to (the folder above its bin/).
 std::string buildDirectory();
-// The source tree the programs were built from.
-std::string sourceDirectory();
 // A program of the device, next to the running one.
 std::string programPath(const std::string& name);
 
@@ -110,10 +108,6 @@ private:
 
 // The device bus address recorded by launchd, or nullopt.
 std::optional<std::string> busAddress(const DeviceFolder& device);
-
-// One word: true, false, an integer, a real, or a string (none/null: false, which device
-// state reads as absent).
-platform::Value parseValue(const std::string& text);
 
 // The typed interface the SpringBoard host offers on the device bus (docs/dbus.md).
 inline constexpr char kSpringBoardBusName[] = "com.apple.springboard";

@@ -11,6 +11,7 @@
 
 #include "sim/device/device.h"
 #include "sim/device/safety.h"
+#include "sim/device/usage.h"
 
 namespace vantrel::sim {
 namespace {
@@ -77,10 +78,7 @@ std::optional<bool> truth(const platform::Value& v) {
     if (auto b = v.boolean()) return *b;
     if (auto i = v.integer(); i && (*i == 0 || *i == 1)) return *i == 1;
     if (!v.string()) return std::nullopt;
-    const std::string& s = *v.string();
-    if (s == "true" || s == "on" || s == "yes" || s == "1") return true;
-    if (s == "false" || s == "off" || s == "no" || s == "0") return false;
-    return std::nullopt;
+    return truthWord(*v.string());
 }
 
 std::optional<long long> integer(const HardwareKey& key, const platform::Value& v) {

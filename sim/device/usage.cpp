@@ -110,6 +110,15 @@ std::string lowercase(std::string_view text) {
     return out;
 }
 
+std::optional<bool> truthWord(std::string_view text) {
+    const std::string word = lowercase(text);
+    for (const char* yes : {"true", "on", "yes", "1"})
+        if (word == yes) return true;
+    for (const char* no : {"false", "off", "no", "0"})
+        if (word == no) return false;
+    return std::nullopt;
+}
+
 std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv) {
     try {
         app.parse(argc, argv);

@@ -27,6 +27,9 @@ std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv);
 // The text in lower case (ASCII), for matching what people type.
 std::string lowercase(std::string_view text);
 
+// A switch as people type it: true/on/yes/1 or false/off/no/0, in any case; nullopt otherwise.
+std::optional<bool> truthWord(std::string_view text);
+
 // Writes why args did not parse to stderr, prefixed with the program's name (app's), with the
 // nearest known command or option, and the --help to run; with no command at all, the whole
 // usage. Returns 2.

@@ -56,11 +56,7 @@ Result<platform::Value> controlValue(const KeySchema& row, std::string_view text
     };
     switch (row.control) {
     case Control::Switch: {
-        std::string word = lowercase(text);
-        for (const char* yes : {"true", "on", "yes", "1"})
-            if (word == yes) return platform::Value(true);
-        for (const char* no : {"false", "off", "no", "0"})
-            if (word == no) return platform::Value(false);
+        if (auto truth = truthWord(text)) return platform::Value(*truth);
         return refused("");
     }
     case Control::List: {

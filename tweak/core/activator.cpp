@@ -14,7 +14,6 @@ namespace vantrel::tweak {
 
 namespace {
 
-constexpr int64_t kLastClockMode = 5;
 
 Class vantrelTweakClass() {
     static std::once_flag once;
@@ -30,7 +29,7 @@ Class vantrelTweakClass() {
 }
 
 int64_t nextClockMode(int64_t mode) {
-    if (mode == kLastClockMode) return 0;
+    if (mode == static_cast<int64_t>(kLastClockMode)) return static_cast<int64_t>(ClockMode::Time);
     // A mode past the cycle keeps counting up; only the very last integer has nowhere to go.
     if (mode == std::numeric_limits<int64_t>::max()) return 0;
     return mode + 1;

@@ -45,7 +45,7 @@ void settingsChanged(CFNotificationCenterRef, void*, const std::string&, const v
         msgSend<void>(self, sel("forceUpdate:"), 5);
         break;
     case ItemCode::TetheringFaker:
-        msgSend<void>(self, sel("forceUpdate:"), 40);
+        msgSend<void>(self, sel("forceUpdate:"), ItemCode::Tethering);
         break;
     case ItemCode::AllItems:
         msgSend<void>(self, sel("iconTesterInit"));

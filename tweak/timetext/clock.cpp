@@ -110,40 +110,42 @@ void customTextStep(id self, ClockEntry entry, const ClockSettings& s) {
 
 void clockModeStep(id self, ClockEntry entry) {
     const ClockSettings s = readClockSettings();
-    if (s.mode < 0 || s.mode > 5) return;
-    if (s.mode == 5) return customTextStep(self, entry, s);
+    if (s.mode < 0 || s.mode > static_cast<int64_t>(kLastClockMode)) return;
+    const auto mode = static_cast<ClockMode>(s.mode);
+    if (mode == ClockMode::CustomText) return customTextStep(self, entry, s);
 
     // Modes 0-4 wait for a running animation; its end applies the stored mode.
     if (isAnimatingText) {
         send(self, "carrierChangeAlert");
         return;
     }
-    switch (s.mode) {
-    case 0:
+    switch (mode) {
+    case ClockMode::Time:
         endTimer(clockRefreshTimer);
         setTimeItemPattern(self, std::string(s.use24Hour ? "HH:mm" : "hh:mm a"));
         send(self, "_updateTimeItems");
         send(self, "_restartTimeItemTimer");
         break;
-    case 1:
-    case 3: {
+    case ClockMode::WifiAddress:
+    case ClockMode::NetworkName: {
         if (entry != ClockEntry::Forced) endTimer(clockRefreshTimer);
-        std::string fact = s.mode == 1 ? msgSend<std::string>(self, sel("getIPAddress:"), true) : currentWifiSSID();
+        std::string fact = mode == ClockMode::WifiAddress ? msgSend<std::string>(self, sel("getIPAddress:"), true) : currentWifiSSID();
         setTimeItemPattern(self, quotedLiteral(fact));
         send(self, "_updateTimeItems");
         if (entry == ClockEntry::Forced) keepRefreshTimer(self, 10.0);
         break;
     }
-    case 2:
+    case ClockMode::DataAddress:
         setTimeItemPattern(self, quotedLiteral(msgSend<std::string>(self, sel("getDataIPAddress:"), true)));
         send(self, "_updateTimeItems");
         if (entry != ClockEntry::Refresh) keepRefreshTimer(self, 10.0);
         break;
-    case 4:
+    case ClockMode::FreeMemory:
         setTimeItemPattern(self, memoryPattern(s));
         send(self, "_updateTimeItems");
         if (entry != ClockEntry::Refresh) keepRefreshTimer(self, 2.0);
         break;
+    case ClockMode::CustomText: break;  // above
     }
 }
 
@@ -156,7 +158,7 @@ void SBStatusBarStateAggregator__restartTimeItemTimer(id self, SEL _cmd) {
     int64_t mode = readKey<MainKey::clockformat>(prefs);
     prefs.reset();
     // Only the clock keeps SpringBoard's minute timer; every other mode has its own refresh.
-    if (mode != 0) return;
+    if (mode != static_cast<int64_t>(ClockMode::Time)) return;
     endTimer(clockRefreshTimer);
     callPrevious<&SBStatusBarStateAggregator__restartTimeItemTimer>(self, _cmd);
 }
