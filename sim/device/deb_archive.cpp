@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include "platform/foundation/sd_ptr.h"
-#include "sim/device/safety.h"
 
 namespace vantrel::sim {
 namespace {
@@ -115,7 +114,7 @@ bool hasControlCharacter(const std::string& text) {
 // A path of the archive as a path inside the device root, or an error saying how it leaves it.
 // A control character would let a name pass for more than one line of the database.
 Result<std::string> devicePath(const std::string& raw) {
-    if (hasControlCharacter(raw)) return failure("its member " + printable(raw) + " has a control character in its name");
+    if (hasControlCharacter(raw)) return failure("its member " + raw + " has a control character in its name");
     if (!raw.empty() && raw[0] == '/') return failure("its member " + raw + " has an absolute path");
     std::string path;
     size_t at = 0;
@@ -222,7 +221,7 @@ Result<std::vector<DebMember>> readTarMembers(const std::string& tar) {
             member.type = DebMember::Type::Symlink;
             member.target = target;
             if (hasControlCharacter(target))
-                return failure("its link " + member.path + " has a control character in its target " + printable(target));
+                return failure("its link " + member.path + " has a control character in its target " + target);
             if (!staysInside(member.path, target))
                 return failure("its link " + member.path + " -> " + target + " leaves the device root");
         } else {

@@ -9,7 +9,6 @@
 #include <unistd.h>
 
 #include "platform/foundation/file.h"
-#include "sim/device/safety.h"
 
 namespace vantrel::sim {
 namespace {
@@ -229,7 +228,7 @@ Result<std::vector<std::string>> readFileList(const DeviceFolder& device, const 
 Result<std::string> formatFileList(const std::vector<std::string>& paths) {
     std::string text;
     for (const auto& path : paths) {
-        if (!isDevicePath(path)) return failure(printable(path) + " is no path the package list can keep");
+        if (!isDevicePath(path)) return failure(path + " is no path the package list can keep");
         text += path.empty() ? "/.\n" : "/" + path + "\n";
     }
     if (text.size() > kMaxDatabaseFile) return failure("its file list would be more than the database reads");
