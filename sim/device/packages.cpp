@@ -7,7 +7,7 @@
 #include <cstring>
 #include <iomanip>
 #include <iostream>
-#include <set>
+#include <map>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -277,6 +277,12 @@ bool runOnDeviceShell(const DeviceFolder& device, const std::string& script) {
     return resprung;
 }
 
+// What was left in place, one line each on standard error.
+void reportKept(const std::vector<std::string>& kept) {
+    for (const auto& path : kept)
+        std::cerr << "vantrel-device: left /" << printable(path) << ": it is not what install placed there\n";
+}
+
 }  // namespace
 
 std::string buildPackagePath() { return buildDirectory() + "/packages/" + VANTREL_PACKAGE; }
@@ -396,16 +402,6 @@ Result<PackageOutcome> removePackage(const DeviceFolder& device, const std::stri
     outcome.resprung = runOnDeviceShell(device, "killall SpringBoard\n");
     return outcome;
 }
-
-namespace {
-
-// What was left in place, one line each on standard error.
-void reportKept(const std::vector<std::string>& kept) {
-    for (const auto& path : kept)
-        std::cerr << "vantrel-device: left /" << printable(path) << ": it is not what install placed there\n";
-}
-
-}  // namespace
 
 // Package fields and archive names reach the terminal escaped: no control character of a
 // package's is ever written to it raw.
