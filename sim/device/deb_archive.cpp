@@ -21,9 +21,9 @@ constexpr char kDpkgDeb[] = "/usr/bin/dpkg-deb";
 constexpr size_t kMaxOutput = size_t{512} << 20;  // a tweak is a few megabytes
 constexpr double kReaper = 120.0;
 
-// Runs dpkg-deb to its end (killed by its pid past the reaper timeout): its standard output,
-// or its last line of standard error when it failed.
-Result<std::string> dpkgDeb(const std::vector<std::string>& arguments) {
+// Runs dpkg-deb to its end (killed by its pid past the reaper timeout or past maxOutput bytes):
+// its standard output, or its last line of standard error when it failed.
+Result<std::string> dpkgDeb(const std::vector<std::string>& arguments, size_t maxOutput = kMaxOutput) {
     if (::access(kDpkgDeb, X_OK) != 0) return failure(std::string(kDpkgDeb) + " is missing (apt-get install dpkg)");
     int out[2], err[2];
     if (::pipe2(out, O_CLOEXEC) != 0) return failure(std::string("pipe: ") + std::strerror(errno));
@@ -66,14 +66,14 @@ Result<std::string> dpkgDeb(const std::vector<std::string>& arguments) {
             ssize_t n = ::read(fd.get(), buf, sizeof buf);
             if (n > 0) text.append(buf, static_cast<size_t>(n));
             else if (n == 0 || errno != EINTR) fd.reset();
-            tooLarge = tooLarge || text.size() > kMaxOutput;
+            tooLarge = tooLarge || text.size() > (i == 0 ? maxOutput : kMaxOutput);
         }
     }
     if (tooLarge || timedOut) ::kill(pid, SIGKILL);
     int status = 0;
     while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
     }
-    if (tooLarge) return failure("it unpacks to more than " + std::to_string(kMaxOutput >> 20) + " MB");
+    if (tooLarge) return failure("it unpacks to more than " + std::to_string(maxOutput >> 20) + " MB", "TooLarge");
     if (timedOut) return failure("dpkg-deb did not finish within " + std::to_string(static_cast<int>(kReaper)) + " s");
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         while (!stderrText.empty() && stderrText.back() == '\n') stderrText.pop_back();
@@ -107,8 +107,14 @@ std::optional<uint64_t> tarNumber(const char* field, size_t size) {
 
 std::string fieldText(const char* field, size_t size) { return std::string(field, strnlen(field, size)); }
 
+bool hasControlCharacter(const std::string& text) {
+    return std::any_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+}
+
 // A path of the archive as a path inside the device root, or an error saying how it leaves it.
+// A control character would let a name pass for more than one line of the database.
 Result<std::string> devicePath(const std::string& raw) {
+    if (hasControlCharacter(raw)) return failure("its member " + raw + " has a control character in its name");
     if (!raw.empty() && raw[0] == '/') return failure("its member " + raw + " has an absolute path");
     std::string path;
     size_t at = 0;
@@ -214,6 +220,8 @@ Result<std::vector<DebMember>> readTarMembers(const std::string& tar) {
         } else if (type == '2') {
             member.type = DebMember::Type::Symlink;
             member.target = target;
+            if (hasControlCharacter(target))
+                return failure("its link " + member.path + " has a control character in its target " + target);
             if (!staysInside(member.path, target))
                 return failure("its link " + member.path + " -> " + target + " leaves the device root");
         } else {
@@ -242,13 +250,17 @@ Result<std::vector<DebMember>> readTarMembers(const std::string& tar) {
             }
         }
         members.push_back(std::move(member));
+        if (members.size() > kMaxPackageMembers)
+            return failure("it has more than " + std::to_string(kMaxPackageMembers) + " files, folders and links");
     }
     return members;
 }
 
 Result<DebPackage> readDebPackage(const std::string& path) {
     DebPackage package;
-    auto control = dpkgDeb({"--field", path});
+    auto control = dpkgDeb({"--field", path}, kMaxControlFile);
+    if (!control && control.error().name == "TooLarge")
+        return failure("refusing " + path + ": its control file is larger than " + std::to_string(kMaxControlFile >> 10) + " KB");
     if (!control) return failure("cannot read " + path + " as a Debian package: " + control.error().message);
     auto stanzas = parseStanzas(*control);
     if (!stanzas || stanzas->size() != 1) return failure(path + " has a damaged control file");

@@ -14,6 +14,11 @@
 
 namespace vantrel::sim {
 
+// A tweak's control file is a few hundred bytes and it ships tens of files; far more is no
+// package of the device's (and would outgrow the database and the install record).
+inline constexpr size_t kMaxControlFile = 64 << 10;
+inline constexpr size_t kMaxPackageMembers = 4096;
+
 struct DebMember {
     enum class Type { File, Directory, Symlink };
     std::string path;  // relative to the device root, no "./", "" for the root itself
@@ -30,8 +35,10 @@ struct DebPackage {
 };
 
 // The package at path, whole and checked: a Debian archive dpkg-deb reads to its end, a control
-// with a valid Package name, and data members that stay inside the device root (no absolute
-// path, no "..", no link whose target leaves the root, nothing but files, folders and links).
+// of at most kMaxControlFile bytes with a valid Package name, and at most kMaxPackageMembers
+// data members that stay inside the device root (no absolute path, no "..", no link whose
+// target leaves the root, no control character in a name or target, nothing but files,
+// folders and links).
 Result<DebPackage> readDebPackage(const std::string& path);
 
 // The members of an uncompressed tar stream (ustar, GNU long names, pax paths), checked as above.

@@ -5,13 +5,13 @@
 #include <cstring>
 #include <span>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "platform/foundation/file.h"
 
 namespace vantrel::sim {
 namespace {
-
-// The database is small text; anything near this is no database of ours.
-constexpr size_t kMaxDatabaseFile = 16 << 20;
 
 bool sameName(std::string_view a, std::string_view b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -31,6 +31,8 @@ Result<std::string> readText(const std::string& path) {
 }
 
 Result<void> writeText(const std::string& path, const std::string& text) {
+    if (text.size() > kMaxDatabaseFile)
+        return failure("refusing to write " + path + ": " + std::to_string(text.size()) + " bytes is more than the database reads");
     std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
     if (!platform::writeFileAtomically(path, bytes)) return failure("cannot write " + path + ": " + std::strerror(errno));
     return {};
@@ -109,6 +111,15 @@ std::string formatStanzas(const std::vector<Stanza>& stanzas) {
     return out;
 }
 
+Result<std::string> formatStatus(const std::vector<Stanza>& packages) {
+    std::string text = formatStanzas(packages);
+    if (text.size() > kMaxDatabaseFile)
+        return failure("the package database would be " + std::to_string(text.size() >> 20) + " MB, more than it reads back");
+    auto back = parseStanzas(text);
+    if (!back || *back != packages) return failure("the package database would not read back as written");
+    return text;
+}
+
 std::string dpkgDirectory(const DeviceFolder& device) { return device.root + "/var/lib/dpkg"; }
 std::string statusFile(const DeviceFolder& device) { return dpkgDirectory(device) + "/status"; }
 std::string fileListOf(const DeviceFolder& device, const std::string& package) {
@@ -120,6 +131,36 @@ bool isPackageName(std::string_view name) {
     return std::all_of(name.begin(), name.end(), [](char c) {
         return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '-' || c == '.';
     });
+}
+
+bool isDevicePath(std::string_view path) {
+    if (path.empty()) return true;
+    size_t at = 0;
+    for (;;) {
+        size_t slash = path.find('/', at);
+        std::string_view part = path.substr(at, slash == std::string_view::npos ? std::string_view::npos : slash - at);
+        if (part.empty() || part == "." || part == "..") return false;
+        if (slash == std::string_view::npos) break;
+        at = slash + 1;
+    }
+    return std::none_of(path.begin(), path.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20 || c == 0x7f; });
+}
+
+Result<platform::Fd> openFolderInside(const DeviceFolder& device, const std::string& relative) {
+    platform::Fd dir(::open(device.root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!dir) return failure("cannot open " + device.root + ": " + std::strerror(errno));
+    if (!isDevicePath(relative)) return failure(device.root + "/" + relative + " is no plain path inside the device");
+    size_t at = 0;
+    while (!relative.empty() && at <= relative.size()) {
+        size_t slash = relative.find('/', at);
+        std::string part = relative.substr(at, slash == std::string::npos ? std::string::npos : slash - at);
+        at = slash == std::string::npos ? relative.size() + 1 : slash + 1;
+        dir = platform::Fd(::openat(dir.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!dir)
+            return failure("cannot open " + device.root + "/" + relative.substr(0, at - 1) + " as a folder that is no link: " +
+                           std::strerror(errno));
+    }
+    return dir;
 }
 
 bool hasDatabase(const DeviceFolder& device) { return platform::fileExists(statusFile(device)); }
@@ -155,7 +196,9 @@ Result<std::vector<Stanza>> readStatus(const DeviceFolder& device) {
 }
 
 Result<void> writeStatus(const DeviceFolder& device, const std::vector<Stanza>& packages) {
-    return writeText(statusFile(device), formatStanzas(packages));
+    auto text = formatStatus(packages);
+    if (!text) return failure("refusing to write " + statusFile(device) + ": " + text.error().message);
+    return writeText(statusFile(device), *text);
 }
 
 std::optional<Stanza> findPackage(const std::vector<Stanza>& packages, std::string_view name) {
@@ -165,28 +208,44 @@ std::optional<Stanza> findPackage(const std::vector<Stanza>& packages, std::stri
 }
 
 Result<std::vector<std::string>> readFileList(const DeviceFolder& device, const std::string& package) {
-    std::string text = TRY(readText(fileListOf(device, package)));
+    const std::string file = fileListOf(device, package);
+    std::string text = TRY(readText(file));
     std::vector<std::string> paths;
-    size_t at = 0;
+    size_t at = 0, lineNumber = 0;
     while (at < text.size()) {
         size_t end = text.find('\n', at);
         if (end == std::string::npos) end = text.size();
         std::string line = text.substr(at, end - at);
         at = end + 1;
+        ++lineNumber;
         if (line == "/.") paths.emplace_back();
-        else if (line.size() > 1 && line[0] == '/') paths.push_back(line.substr(1));
+        else if (line.size() > 1 && line[0] == '/' && isDevicePath(std::string_view(line).substr(1))) paths.push_back(line.substr(1));
+        else return failure(file + " is damaged: line " + std::to_string(lineNumber) + " is no path inside the device");
     }
     return paths;
 }
 
-Result<void> writeFileList(const DeviceFolder& device, const std::string& package, const std::vector<std::string>& paths) {
+Result<std::string> formatFileList(const std::vector<std::string>& paths) {
     std::string text;
-    for (const auto& path : paths) text += path.empty() ? "/.\n" : "/" + path + "\n";
-    return writeText(fileListOf(device, package), text);
+    for (const auto& path : paths) {
+        if (!isDevicePath(path)) return failure(path + " is no path the package list can keep");
+        text += path.empty() ? "/.\n" : "/" + path + "\n";
+    }
+    if (text.size() > kMaxDatabaseFile) return failure("its file list would be more than the database reads");
+    return text;
 }
 
-void removeFileList(const DeviceFolder& device, const std::string& package) {
-    ::unlink(fileListOf(device, package).c_str());
+Result<void> writeFileList(const DeviceFolder& device, const std::string& package, const std::vector<std::string>& paths) {
+    auto text = formatFileList(paths);
+    if (!text) return failure("refusing to write " + fileListOf(device, package) + ": " + text.error().message);
+    return writeText(fileListOf(device, package), *text);
+}
+
+Result<void> removeFileList(const DeviceFolder& device, const std::string& package) {
+    platform::Fd info = TRY(openFolderInside(device, "var/lib/dpkg/info"));
+    if (::unlinkat(info.get(), (package + ".list").c_str(), 0) != 0 && errno != ENOENT)
+        return failure("cannot remove " + fileListOf(device, package) + ": " + std::strerror(errno));
+    return {};
 }
 
 Result<std::map<std::string, std::string>> ownersOfPaths(const DeviceFolder& device, const std::vector<Stanza>& packages,

@@ -23,9 +23,14 @@ std::optional<std::string> fieldOf(const Stanza& stanza, std::string_view name);
 // Sets a field, in place when present, else after `after` (or at the end).
 void setField(Stanza& stanza, const std::string& name, const std::string& value, std::string_view after = {});
 
+// The database files are small text; the reader refuses larger ones, so nothing larger is written.
+inline constexpr size_t kMaxDatabaseFile = 16 << 20;
+
 // Stanzas separated by blank lines; an error names the first line that is no field.
 Result<std::vector<Stanza>> parseStanzas(std::string_view text);
 std::string formatStanzas(const std::vector<Stanza>& stanzas);
+// The status file's text, or an error when the reader would not give these stanzas back from it.
+Result<std::string> formatStatus(const std::vector<Stanza>& packages);
 
 // Where the database lives in the device.
 std::string dpkgDirectory(const DeviceFolder& device);
@@ -34,6 +39,14 @@ std::string fileListOf(const DeviceFolder& device, const std::string& package);
 
 // Package names as dpkg takes them: lowercase letters, digits, "+", "-", "."; two or more.
 bool isPackageName(std::string_view name);
+
+// A path relative to the device root as the file lists keep it: "" for the root, else names
+// joined by "/", none empty, "." or "..", and no control character anywhere.
+bool isDevicePath(std::string_view path);
+
+// A folder inside the device ("" for the root) opened from the root one name at a time without
+// following a link: what deletions and renames are made relative to.
+Result<platform::Fd> openFolderInside(const DeviceFolder& device, const std::string& relative);
 
 // Whether the database exists: the device folder has been laid out.
 bool hasDatabase(const DeviceFolder& device);
@@ -47,10 +60,13 @@ Result<void> writeStatus(const DeviceFolder& device, const std::vector<Stanza>& 
 // The installed stanza of a package, or nullopt.
 std::optional<Stanza> findPackage(const std::vector<Stanza>& packages, std::string_view name);
 
-// A package's paths, relative to the device root ("" for the root itself), in recorded order.
+// A package's paths, relative to the device root ("" for the root itself), in recorded order;
+// a line that is no device path is an error, never skipped.
 Result<std::vector<std::string>> readFileList(const DeviceFolder& device, const std::string& package);
+// The list's text, or an error when a path is no device path or the text would be too large.
+Result<std::string> formatFileList(const std::vector<std::string>& paths);
 Result<void> writeFileList(const DeviceFolder& device, const std::string& package, const std::vector<std::string>& paths);
-void removeFileList(const DeviceFolder& device, const std::string& package);
+Result<void> removeFileList(const DeviceFolder& device, const std::string& package);
 
 // Every path some installed package other than `except` owns, with its owner.
 Result<std::map<std::string, std::string>> ownersOfPaths(const DeviceFolder& device, const std::vector<Stanza>& packages,

@@ -3,12 +3,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstring>
-#include <filesystem>
 #include <iomanip>
 #include <iostream>
-#include <set>
+#include <map>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,8 +22,6 @@
 #include "sim/device/json.h"
 #include "sim/device/safety.h"
 #include "sim/device/sha256.h"
-
-namespace fs = std::filesystem;
 
 namespace vantrel::sim {
 namespace {
@@ -75,7 +74,9 @@ Result<void> checkAgainstDevice(const DeviceFolder& device, const DebPackage& de
             }
     auto owners = TRY(ownersOfPaths(device, packages, name));
     // The device's own records and run state are no package's to replace.
-    const std::string reserved[] = {"Library/Installed.plist", "device.plist", "var/lib/dpkg", "run", "var/log"};
+    // Nor is the user's home: a package replacing a preference file (or putting a folder at its
+    // lock's name) would take the user's settings.
+    const std::string reserved[] = {"Library/Installed.plist", "device.plist", "var/lib/dpkg", "run", "var/log", "var/mobile"};
     for (const auto& member : deb.members) {
         if (member.path.empty()) continue;
         for (const std::string& own : reserved)
@@ -92,32 +93,85 @@ Result<void> checkAgainstDevice(const DeviceFolder& device, const DebPackage& de
     return {};
 }
 
+// A path inside the device as the folder above it ("" for the root) and its last name.
+std::pair<std::string, std::string> splitPath(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return {"", path};
+    return {path.substr(0, slash), path.substr(slash + 1)};
+}
+
+// The names in an opened folder, "." and ".." aside.
+std::vector<std::string> namesIn(int folder) {
+    std::vector<std::string> names;
+    int copy = ::fcntl(folder, F_DUPFD_CLOEXEC, 0);
+    DIR* dir = copy < 0 ? nullptr : ::fdopendir(copy);
+    if (!dir) {
+        if (copy >= 0) ::close(copy);
+        return names;
+    }
+    ::rewinddir(dir);  // the copy shares the offset of every earlier listing
+    while (dirent* e = ::readdir(dir))
+        if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
+    ::closedir(dir);
+    return names;
+}
+
+// Removes a staging folder, relative to the folder holding it: its files and links, then itself.
+// Staging never holds a folder, so none is descended into.
+void removeStagingFolder(int parent, const std::string& name) {
+    platform::Fd dir(::openat(parent, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!dir) return;
+    for (const auto& entry : namesIn(dir.get())) ::unlinkat(dir.get(), entry.c_str(), 0);
+    ::unlinkat(parent, name.c_str(), AT_REMOVEDIR);
+}
+
 // The staging folder inside the device: files are written whole there, then renamed into place,
 // so a running SpringBoard keeps the inode it loaded and a full disk changes nothing.
 class Staging {
 public:
-    explicit Staging(const DeviceFolder& device) : path_(dpkgDirectory(device) + "/.staging.XXXXXX") {
-        if (!::mkdtemp(path_.data())) path_.clear();
+    explicit Staging(const DeviceFolder& device) {
+        auto dpkg = openFolderInside(device, "var/lib/dpkg");
+        if (!dpkg) {
+            error_ = dpkg.error().message;
+            return;
+        }
+        dpkg_ = dpkg.release();
+        // Staging folders of an install that was cut off: never read, only removed.
+        for (const auto& name : namesIn(dpkg_.get()))
+            if (name.rfind(".staging.", 0) == 0) removeStagingFolder(dpkg_.get(), name);
+        std::string path = dpkgDirectory(device) + "/.staging.XXXXXX";
+        if (!::mkdtemp(path.data())) {
+            error_ = "cannot create a staging folder in " + dpkgDirectory(device) + ": " + std::strerror(errno);
+            return;
+        }
+        name_ = path.substr(path.rfind('/') + 1);
+        dir_ = platform::Fd(::openat(dpkg_.get(), name_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!dir_) error_ = "cannot open " + path + ": " + std::strerror(errno);
     }
     Staging(const Staging&) = delete;
     Staging& operator=(const Staging&) = delete;
     ~Staging() {
-        std::error_code ec;
-        if (!path_.empty()) fs::remove_all(path_, ec);
+        if (!name_.empty()) removeStagingFolder(dpkg_.get(), name_);
     }
-    bool ok() const { return !path_.empty(); }
-    std::string file(size_t index) const { return path_ + "/" + std::to_string(index); }
+    Result<void> ok() const {
+        if (!error_.empty()) return failure(error_);
+        return {};
+    }
+    int folder() const { return dir_.get(); }
+    static std::string file(size_t index) { return std::to_string(index); }
 
 private:
-    std::string path_;
+    platform::Fd dpkg_, dir_;
+    std::string name_, error_;
 };
 
 // A file staged with its mode and the SHA-256 of its bytes.
-Result<std::string> stageFile(const std::string& path, const DebMember& member) {
-    platform::Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+Result<std::string> stageFile(const Staging& staging, size_t index, const DebMember& member) {
+    const std::string name = Staging::file(index);
+    platform::Fd fd(::openat(staging.folder(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     bool ok = fd && ::fchmod(fd.get(), (member.mode & 0755) | 0600) == 0 && writeAll(fd.get(), member.data.data(), member.data.size()) &&
               ::fsync(fd.get()) == 0;
-    if (!ok || !fd.close()) return failure("cannot write " + path + ": " + std::strerror(errno));
+    if (!ok || !fd.close()) return failure("cannot stage /" + member.path + ": " + std::strerror(errno));
     Sha256 sha;
     sha.update(reinterpret_cast<const uint8_t*>(member.data.data()), member.data.size());
     std::string digest = sha.hex();
@@ -125,25 +179,60 @@ Result<std::string> stageFile(const std::string& path, const DebMember& member) 
     return digest;
 }
 
-void syncFolder(const std::string& path) {
-    platform::Fd dir(::open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (dir) ::fsync(dir.get());
+// What the install record keeps for a link: the SHA-256 of its target.
+std::string linkDigest(const std::string& target) {
+    Sha256 sha;
+    sha.update(reinterpret_cast<const uint8_t*>(target.data()), target.size());
+    return sha.hex();
 }
 
-// Removes what a package owned and no other package owns: files and links, then its folders
-// that are left empty, deepest first.
-void removePaths(const DeviceFolder& device, const std::vector<std::string>& paths, const std::map<std::string, std::string>& owners) {
-    std::vector<std::string> folders;
+// The digest of what a folder holds at name now (a file's bytes, a link's target), nullopt for
+// anything else.
+std::optional<std::string> digestNow(int folder, const std::string& name, const struct stat& st) {
+    if (S_ISLNK(st.st_mode)) {
+        char target[PATH_MAX];
+        ssize_t n = ::readlinkat(folder, name.c_str(), target, sizeof target);
+        if (n < 0 || static_cast<size_t>(n) >= sizeof target) return std::nullopt;
+        return linkDigest(std::string(target, static_cast<size_t>(n)));
+    }
+    if (!S_ISREG(st.st_mode)) return std::nullopt;
+    platform::Fd file(::openat(folder, name.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat now;
+    if (!file || ::fstat(file.get(), &now) != 0 || now.st_dev != st.st_dev || now.st_ino != st.st_ino) return std::nullopt;
+    return sha256OfDescriptor(file.get());
+}
+
+// Removes what a package owned and no other package owns, each relative to its folder opened
+// without following links: files and links that still hold what the install record says install
+// put there, then its folders that are left empty, deepest first. Gives the paths left because
+// they changed (or were never recorded).
+std::vector<std::string> removePaths(const DeviceFolder& device, const std::vector<std::string>& paths,
+                                     const std::map<std::string, std::string>& owners,
+                                     const std::map<std::string, std::string>& recorded) {
+    std::vector<std::string> folders, kept;
     for (const auto& path : paths) {
         if (path.empty() || owners.count(path)) continue;
-        const std::string full = device.root + "/" + path;
+        auto [above, name] = splitPath(path);
+        auto folder = openFolderInside(device, above);
         struct stat st;
-        if (::lstat(full.c_str(), &st) != 0) continue;
-        if (S_ISDIR(st.st_mode)) folders.push_back(full);
-        else ::unlink(full.c_str());
+        // Gone, or beneath a link or no folder: nothing there is the package's to take.
+        if (!folder || ::fstatat(folder->get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            folders.push_back(path);
+            continue;
+        }
+        auto digest = recorded.find(path);
+        auto now = digestNow(folder->get(), name, st);
+        if (digest != recorded.end() && now && *now == digest->second) ::unlinkat(folder->get(), name.c_str(), 0);
+        else kept.push_back(path);
     }
     std::sort(folders.begin(), folders.end(), [](const auto& a, const auto& b) { return a.size() > b.size(); });
-    for (const auto& folder : folders) ::rmdir(folder.c_str());  // refused while not empty
+    for (const auto& path : folders) {
+        auto [above, name] = splitPath(path);
+        if (auto folder = openFolderInside(device, above))
+            ::unlinkat(folder->get(), name.c_str(), AT_REMOVEDIR);  // refused while not empty
+    }
+    return kept;
 }
 
 // The running SpringBoard's pid, if any.
@@ -188,13 +277,10 @@ bool runOnDeviceShell(const DeviceFolder& device, const std::string& script) {
     return resprung;
 }
 
-// The install record keeps digests for every package's files, and for what others put there.
-bool updateInstallRecord(const DeviceFolder& device, const std::vector<std::string>& gone,
-                         const std::map<std::string, std::string>& added) {
-    auto files = installedFiles(device);
-    for (const auto& path : gone) files.erase(path);
-    for (const auto& [path, digest] : added) files[path] = digest;
-    return recordInstalledFiles(device, files);
+// What was left in place, one line each on standard error.
+void reportKept(const std::vector<std::string>& kept) {
+    for (const auto& path : kept)
+        std::cerr << "vantrel-device: left /" << printable(path) << ": it is not what install placed there\n";
 }
 
 }  // namespace
@@ -212,52 +298,73 @@ Result<PackageOutcome> installPackage(const DeviceFolder& device, const std::str
     std::vector<Stanza> packages = TRY(readStatus(device));
     TRY(checkAgainstDevice(device, deb, name, packages));
     std::vector<std::string> previous;
-    if (findPackage(packages, name)) previous = readFileList(device, name).valueOr({});
+    if (findPackage(packages, name)) previous = TRY(readFileList(device, name));
+    const std::map<std::string, std::string> recorded = TRY(readInstallRecord(device));
 
-    // Staging folders of an install that was cut off: never read, only removed.
-    std::error_code ec;
-    for (const auto& e : fs::directory_iterator(dpkgDirectory(device), ec))
-        if (e.path().filename().string().rfind(".staging.", 0) == 0) fs::remove_all(e.path(), ec);
     Staging staging(device);
-    if (!staging.ok()) return failure("cannot create a staging folder in " + dpkgDirectory(device) + ": " + std::strerror(errno));
+    TRY(staging.ok());
     std::map<std::string, std::string> digests;
     for (size_t i = 0; i < deb.members.size(); ++i) {
         const DebMember& m = deb.members[i];
-        if (m.type == DebMember::Type::File) digests[m.path] = TRY(stageFile(staging.file(i), m));
-        else if (m.type == DebMember::Type::Symlink && ::symlink(m.target.c_str(), staging.file(i).c_str()) != 0)
-            return failure("cannot stage the link /" + m.path + ": " + std::strerror(errno));
-    }
-    // Everything is staged: from here on only folders are made and whole files renamed.
-    std::set<std::string> folders;
-    for (size_t i = 0; i < deb.members.size(); ++i) {
-        const DebMember& m = deb.members[i];
-        const std::string full = m.path.empty() ? device.root : device.root + "/" + m.path;
-        if (m.type == DebMember::Type::Directory) {
-            if (::mkdir(full.c_str(), (m.mode & 0755) | 0700) != 0 && errno != EEXIST)
-                return failure("cannot create " + full + ": " + std::strerror(errno));
-            continue;
+        if (m.type == DebMember::Type::File) {
+            digests[m.path] = TRY(stageFile(staging, i, m));
+        } else if (m.type == DebMember::Type::Symlink) {
+            if (::symlinkat(m.target.c_str(), staging.folder(), Staging::file(i).c_str()) != 0)
+                return failure("cannot stage the link /" + m.path + ": " + std::strerror(errno));
+            digests[m.path] = linkDigest(m.target);
         }
-        if (::rename(staging.file(i).c_str(), full.c_str()) != 0)
-            return failure("cannot place " + full + ": " + std::strerror(errno));
-        folders.insert(fs::path(full).parent_path().string());
     }
-    for (const auto& folder : folders) syncFolder(folder);
-
+    // Every record the install writes, made and checked before anything is placed: one the
+    // database or the record's readers would refuse refuses the package instead.
+    std::map<std::string, std::string> record = recorded;
+    for (const auto& path : previous) record.erase(path);
+    for (const auto& [path, digest] : digests) record[path] = digest;
     std::vector<std::string> paths;
     for (const auto& m : deb.members) paths.push_back(m.path);
+    Stanza stanza = deb.control;
+    setField(stanza, "Status", "install ok installed", "Package");
+    std::vector<Stanza> after = packages;
+    auto same = std::find_if(after.begin(), after.end(), [&](const auto& s) { return fieldOf(s, "Package") == name; });
+    if (same != after.end()) *same = stanza;
+    else after.push_back(stanza);
+    auto refuse = [&](const Error& why) { return failure("refusing " + debPath + ": " + why.message); };
+    if (auto bytes = encodeInstallRecord(record); !bytes) return refuse(bytes.error());
+    if (auto list = formatFileList(paths); !list) return refuse(list.error());
+    if (auto status = formatStatus(after); !status) return refuse(status.error());
+
+    // Everything is staged: from here on only folders are made and whole files renamed, each
+    // relative to its folder opened without following links.
+    std::string at = "\n";  // the path of `folder`; no device path has a newline
+    platform::Fd folder;
+    bool placed = false;
+    for (size_t i = 0; i < deb.members.size(); ++i) {
+        const DebMember& m = deb.members[i];
+        if (m.path.empty()) continue;  // the root is there
+        auto [above, leaf] = splitPath(m.path);
+        if (above != at) {
+            if (placed) ::fsync(folder.get());  // the renames survive a power cut
+            folder = TRY(openFolderInside(device, above));
+            at = above, placed = false;
+        }
+        if (m.type == DebMember::Type::Directory) {
+            if (::mkdirat(folder.get(), leaf.c_str(), (m.mode & 0755) | 0700) != 0 && errno != EEXIST)
+                return failure("cannot create " + device.root + "/" + m.path + ": " + std::strerror(errno));
+            continue;
+        }
+        if (::renameat(staging.folder(), Staging::file(i).c_str(), folder.get(), leaf.c_str()) != 0)
+            return failure("cannot place " + device.root + "/" + m.path + ": " + std::strerror(errno));
+        placed = true;
+    }
+    if (placed) ::fsync(folder.get());
+
     std::vector<std::string> dropped;
     for (const auto& path : previous)
         if (std::find(paths.begin(), paths.end(), path) == paths.end()) dropped.push_back(path);
     auto owners = TRY(ownersOfPaths(device, packages, name));
-    removePaths(device, dropped, owners);
-    if (!updateInstallRecord(device, previous, digests)) return failure("cannot write " + device.installRecord());
+    outcome.kept = removePaths(device, dropped, owners, recorded);
+    TRY(writeInstallRecord(device, record));
     TRY(writeFileList(device, name, paths));
-    Stanza record = deb.control;
-    setField(record, "Status", "install ok installed", "Package");
-    auto same = std::find_if(packages.begin(), packages.end(), [&](const auto& s) { return fieldOf(s, "Package") == name; });
-    if (same != packages.end()) *same = record;
-    else packages.push_back(record);
-    TRY(writeStatus(device, packages));
+    TRY(writeStatus(device, after));
 
     if (postinst == Postinst::Run && !deb.postinst.empty()) outcome.resprung = runOnDeviceShell(device, deb.postinst);
     return outcome;
@@ -276,19 +383,28 @@ Result<PackageOutcome> removePackage(const DeviceFolder& device, const std::stri
                 if (std::find(group.begin(), group.end(), name) != group.end())
                     return failure("cannot remove " + name + ": " + otherName + " depends on it");
     }
-    std::vector<std::string> paths = readFileList(device, name).valueOr({});
+    // Everything read, and the database it leaves checked, before anything is deleted.
+    std::vector<std::string> paths = TRY(readFileList(device, name));
     auto owners = TRY(ownersOfPaths(device, packages, name));
-    removePaths(device, paths, owners);
-    if (!updateInstallRecord(device, paths, {})) return failure("cannot write " + device.installRecord());
-    removeFileList(device, name);
+    std::map<std::string, std::string> record = TRY(readInstallRecord(device));
     std::erase_if(packages, [&](const auto& s) { return fieldOf(s, "Package") == name; });
-    TRY(writeStatus(device, packages));
+    TRY(formatStatus(packages));
+
     PackageOutcome outcome{name, fieldOf(*stanza, "Version").value_or(""), fieldOf(*stanza, "Architecture").value_or("")};
+    outcome.kept = removePaths(device, paths, owners, record);
+    for (const auto& path : paths)
+        if (!owners.count(path)) record.erase(path);
+    TRY(writeInstallRecord(device, record));
+    TRY(writeStatus(device, packages));
+    // A list left behind names no installed package, and the next install of it replaces it.
+    (void)removeFileList(device, name);
     // What SpringBoard loaded is gone from the device: a running one starts again without it.
     outcome.resprung = runOnDeviceShell(device, "killall SpringBoard\n");
     return outcome;
 }
 
+// Package fields and archive names reach the terminal escaped: no control character of a
+// package's is ever written to it raw.
 int installPackageCommand(const DeviceFolder& device, const std::string& debPath) {
     ControlLock lock(device, true);
     if (!lock.held()) {
@@ -297,11 +413,13 @@ int installPackageCommand(const DeviceFolder& device, const std::string& debPath
     }
     auto installed = installPackage(device, debPath, Postinst::Run);
     if (!installed) {
-        std::cerr << "vantrel-device: " << installed.error().message << "\n";
+        std::cerr << "vantrel-device: " << printable(installed.error().message) << "\n";
         return 1;
     }
-    std::cout << "installed " << installed->name << " " << installed->version << " (" << installed->architecture << ") in "
-              << device.root << (installed->resprung ? "; SpringBoard restarted" : "") << "\n";
+    reportKept(installed->kept);
+    std::cout << "installed " << printable(installed->name) << " " << printable(installed->version) << " ("
+              << printable(installed->architecture) << ") in " << device.root
+              << (installed->resprung ? "; SpringBoard restarted" : "") << "\n";
     return 0;
 }
 
@@ -313,10 +431,11 @@ int removePackageCommand(const DeviceFolder& device, const std::string& name) {
     }
     auto removed = removePackage(device, name);
     if (!removed) {
-        std::cerr << "vantrel-device: " << removed.error().message << "\n";
+        std::cerr << "vantrel-device: " << printable(removed.error().message) << "\n";
         return 1;
     }
-    std::cout << "removed " << removed->name << " " << removed->version << " from " << device.root
+    reportKept(removed->kept);
+    std::cout << "removed " << printable(removed->name) << " " << printable(removed->version) << " from " << device.root
               << (removed->resprung ? "; SpringBoard restarted" : "") << "\n";
     return 0;
 }
@@ -328,7 +447,7 @@ int packagesCommand(const DeviceFolder& device, bool json) {
     }
     auto packages = readStatus(device);
     if (!packages) {
-        std::cerr << "vantrel-device: " << packages.error().message << "\n";
+        std::cerr << "vantrel-device: " << printable(packages.error().message) << "\n";
         return 1;
     }
     auto value = [](const Stanza& s, const char* field) { return fieldOf(s, field).value_or(""); };
@@ -342,13 +461,14 @@ int packagesCommand(const DeviceFolder& device, bool json) {
         std::cout << jsonDump(Json{{"schema", 1}, {"packages", list}}) << "\n";
         return 0;
     }
+    auto shown = [&](const Stanza& s, const char* field) { return printable(value(s, field)); };
     size_t width = 4;
-    for (const auto& s : *packages) width = std::max(width, value(s, "Package").size());
+    for (const auto& s : *packages) width = std::max(width, shown(s, "Package").size());
     std::cout << std::left << std::setw(static_cast<int>(width + 2)) << "Name" << std::setw(12) << "Version" << std::setw(14)
               << "Architecture" << "Status\n";
     for (const auto& s : *packages)
-        std::cout << std::setw(static_cast<int>(width + 2)) << value(s, "Package") << std::setw(12) << value(s, "Version")
-                  << std::setw(14) << value(s, "Architecture") << value(s, "Status") << "\n";
+        std::cout << std::setw(static_cast<int>(width + 2)) << shown(s, "Package") << std::setw(12) << shown(s, "Version")
+                  << std::setw(14) << shown(s, "Architecture") << shown(s, "Status") << "\n";
     return 0;
 }
 

@@ -180,9 +180,40 @@ std::map<std::string, std::string> installedFiles(const DeviceFolder& device) {
 }
 
 bool recordInstalledFiles(const DeviceFolder& device, const std::map<std::string, std::string>& files) {
+    return static_cast<bool>(writeInstallRecord(device, files));
+}
+
+Result<std::map<std::string, std::string>> readInstallRecord(const DeviceFolder& device) {
+    const std::string path = device.installRecord();
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) return std::map<std::string, std::string>{};
+    auto record = platform::readDictionaryFile(path);
+    if (!record) return failure("cannot read " + path + " (damaged, or over " + std::to_string(platform::kMaxPropertyListFileSize >> 10) +
+                                " KB); nothing was changed");
+    std::map<std::string, std::string> files;
+    for (const auto& [file, digest] : *record)
+        if (digest.string()) files[file] = *digest.string();
+    return files;
+}
+
+Result<std::vector<uint8_t>> encodeInstallRecord(const std::map<std::string, std::string>& files) {
     platform::Dictionary record;
     for (const auto& [path, digest] : files) record[path] = digest;
-    return platform::writeDictionaryFile(device.installRecord(), record);
+    auto bytes = platform::serializeBinaryPropertyList(platform::Value(record));
+    if (!bytes) return failure("the install record cannot be encoded");
+    // Its readers take no larger property list: a record over it would be lost on the next read.
+    if (bytes->size() > platform::kMaxPropertyListFileSize)
+        return failure("the install record would grow to " + std::to_string(bytes->size() >> 10) + " KB, over the " +
+                       std::to_string(platform::kMaxPropertyListFileSize >> 10) + " KB it can be");
+    return std::move(*bytes);
+}
+
+Result<void> writeInstallRecord(const DeviceFolder& device, const std::map<std::string, std::string>& files) {
+    auto bytes = encodeInstallRecord(files);
+    if (!bytes) return failure("refusing to write " + device.installRecord() + ": " + bytes.error().message);
+    if (!platform::writeFileAtomically(device.installRecord(), *bytes))
+        return failure("cannot write " + device.installRecord() + ": " + std::strerror(errno));
+    return {};
 }
 
 Result<void*> loadInstalled(const DeviceFolder& device, const std::string& relativePath, bool byDescriptor) {

@@ -8,6 +8,7 @@
 #include <map>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "sim/device/device.h"
 
@@ -22,9 +23,17 @@ Result<void> checkDeviceFolder(const DeviceFolder& device);
 // The bus socket lives in run/: its path must fit a unix socket address.
 Result<void> checkSocketPath(const DeviceFolder& device);
 
-// The files install put in the device, by path inside the folder, with their SHA-256.
+// The files install put in the device, by path inside the folder, with their SHA-256 (a
+// link's: of its target). Empty when the record is missing or unreadable: nothing loads.
 std::map<std::string, std::string> installedFiles(const DeviceFolder& device);
 bool recordInstalledFiles(const DeviceFolder& device, const std::map<std::string, std::string>& files);
+// The same for whoever changes the record: empty only when there is none yet, an error when it
+// is there but cannot be read, so that no update starts from nothing.
+Result<std::map<std::string, std::string>> readInstallRecord(const DeviceFolder& device);
+// The record's bytes, or an error when its readers would refuse them (larger than a property
+// list is read); writeInstallRecord writes nothing then.
+Result<std::vector<uint8_t>> encodeInstallRecord(const std::map<std::string, std::string>& files);
+Result<void> writeInstallRecord(const DeviceFolder& device, const std::map<std::string, std::string>& files);
 
 // dlopen of an installed file (path inside the folder), opened component by component without
 // following links, owned by the caller, and hashing to what install recorded. byDescriptor

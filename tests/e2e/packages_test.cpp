@@ -293,6 +293,20 @@ const BadPackage kBad[] = {
                           treeWith(t, "needy", [](auto&) {}));
      },
      "depends on libnothing, which is not installed"},
+    {"ControlFileOverTheLimit",
+     [](Installed& i, const std::string& t) {
+         std::string control = controlOf("com.example.wordy");
+         for (int line = 0; line < 1000; ++line) control += " " + std::string(99, 'x') + "\n";
+         return i.makeDeb("wordy", control, treeWith(t, "wordy", [](auto&) {}));
+     },
+     "its control file is larger than 64 KB"},
+    {"IntoTheUserHome",
+     [](Installed& i, const std::string& t) {
+         return i.makeDeb("home", controlOf("com.example.home"), treeWith(t, "home", [](auto& tree) {
+                              writeText(tree + "/var/mobile/Library/Preferences/com.quennick.vantrel.plist", "not the user's\n");
+                          }));
+     },
+     "which is the device's own"},
 };
 
 TEST_P(Refused, WithAClearErrorAndTheDeviceUntouched) {
@@ -306,5 +320,18 @@ TEST_P(Refused, WithAClearErrorAndTheDeviceUntouched) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, Refused, ::testing::ValuesIn(kBad), [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Installed, APackagesControlCharactersReachTheTerminalEscaped) {
+    ASSERT_EQ(device({"install"}).code, 0);
+    std::string control = controlOf("com.example.loud");
+    control.replace(control.find("Version: 1.0"), 12, "Version: 1.0\x1b]0;owned\x07");
+    Result installed = device({"install", makeDeb("loud", control, treeWith(temp_.path(), "loud", [](auto&) {}))});
+    EXPECT_EQ(installed.code, 0) << installed.out;
+    Result listed = device({"packages"});
+    for (const Result& r : {installed, listed}) {
+        EXPECT_EQ(r.out.find_first_of("\x1b\x07"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("1.0\\x1b]0;owned\\x07"), std::string::npos) << r.out;
+    }
+}
 
 }  // namespace
