@@ -5,6 +5,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <sstream>
 
 #include <fcntl.h>
@@ -13,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/foundation/sd_ptr.h"
 #include "sim/view/child.h"
 #include "sim/view/svg.h"
 
@@ -91,8 +93,17 @@ Result<void> writeReplacing(const std::string& path, const std::string& data) {
         base = path.substr(slash + 1);
     }
     if (base.empty()) return failure(path + " names a folder, not a file");
-    std::string temp = dir + "/." + base + ".XXXXXX";
-    int fd = ::mkstemp(temp.data());  // O_EXCL: a new file, never one a link points at
+    // Everything relative to the folder opened once: a folder swapped for a link meanwhile
+    // cannot send the picture, or the clean-up, anywhere else.
+    platform::Fd folder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!folder) return failure("cannot write in " + dir + ": " + std::strerror(errno));
+    std::string temp;
+    int fd = -1;
+    for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
+        temp = "." + base + "." + std::to_string(::getpid()) + "." + std::to_string(std::random_device{}());
+        fd = ::openat(folder.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST) break;
+    }
     if (fd < 0) return failure("cannot write in " + dir + ": " + std::strerror(errno));
     bool ok = ::fchmod(fd, 0644) == 0;
     for (size_t done = 0; ok && done < data.size();) {
@@ -102,9 +113,9 @@ Result<void> writeReplacing(const std::string& path, const std::string& data) {
         if (ok) done += static_cast<size_t>(n);
     }
     ok = ::close(fd) == 0 && ok;
-    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+    if (!ok || ::renameat(folder.get(), temp.c_str(), folder.get(), base.c_str()) != 0) {
         std::string why = std::strerror(errno);
-        ::unlink(temp.c_str());
+        ::unlinkat(folder.get(), temp.c_str(), 0);
         return failure("cannot write " + path + ": " + why);
     }
     return {};
