@@ -1,8 +1,12 @@
-# Checks that every platform module includes only itself and the modules it declares, so the
-# layering cannot grow a cycle unnoticed (CMake already refuses a cycle among the declarations).
-# cmake -DPLATFORM_DIR=<platform/> -DLAYERS="|name:dep,dep|name:..." -P check_layers.cmake
-# Fails (non-zero) naming every offending line.
+# Checks that every module of a tree (the platform's modules, the simulator's rooms) includes
+# only itself and the modules it declares, so the layering cannot grow a cycle unnoticed (CMake
+# already refuses a cycle among the declarations).
+# cmake -DPLATFORM_DIR=<tree/> -DLAYERS="|name:dep,dep|name:..." [-DPREFIX=sim] -P check_layers.cmake
+# PREFIX is the tree's include prefix (platform when not given). Fails naming every offending line.
 cmake_minimum_required(VERSION 3.20)
+if(NOT PREFIX)
+  set(PREFIX platform)
+endif()
 set(violations "")
 string(REPLACE "|" ";" layers "${LAYERS}")
 foreach(entry IN LISTS layers)
@@ -20,9 +24,9 @@ foreach(entry IN LISTS layers)
   endif()
   file(GLOB files "${PLATFORM_DIR}/${module}/*.h" "${PLATFORM_DIR}/${module}/*.cpp")
   foreach(file IN LISTS files)
-    file(STRINGS "${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]platform/")
+    file(STRINGS "${file}" includes REGEX "^[ \t]*#[ \t]*include[ \t]*[\"<]${PREFIX}/")
     foreach(line IN LISTS includes)
-      string(REGEX REPLACE ".*platform/([^/]+)/.*" "\\1" target "${line}")
+      string(REGEX REPLACE ".*${PREFIX}/([^/]+)/.*" "\\1" target "${line}")
       if(NOT target IN_LIST allowed)
         file(RELATIVE_PATH shown "${PLATFORM_DIR}" "${file}")
         string(APPEND violations "  ${shown}: ${line} (${module} may include: ${allowed})\n")
@@ -31,5 +35,5 @@ foreach(entry IN LISTS layers)
   endforeach()
 endforeach()
 if(violations)
-  message(FATAL_ERROR "platform modules include outside their declared layers:\n${violations}")
+  message(FATAL_ERROR "${PREFIX} modules include outside their declared layers:\n${violations}")
 endif()

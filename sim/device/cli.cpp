@@ -13,9 +13,8 @@
 
 #include "sim/device/cli.h"
 #include "sim/device/launchd.h"
-#include "sim/device/packages.h"
-#include "sim/device/safety.h"
-#include "sim/device/usage.h"
+#include "sim/common/safety.h"
+#include "sim/common/usage.h"
 #include "vantrel/version.h"
 
 namespace vantrel::sim::cli {

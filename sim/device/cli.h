@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/device/device.h"
+#include "sim/common/device.h"
 
 namespace vantrel::sim::cli {
 
@@ -33,6 +33,11 @@ int call(const DeviceFolder& device, const char* method);
 int answerAlert(const DeviceFolder& device, const std::string& id, const std::string& button);
 int set(const DeviceFolder& device, const std::vector<std::string>& words);
 int keys(bool json);
+
+// The package commands (cli_packages.cpp).
+int installPackageCommand(const DeviceFolder& device, const std::string& debPath);
+int removePackageCommand(const DeviceFolder& device, const std::string& name);
+int packagesCommand(const DeviceFolder& device, bool json);
 
 // The last lines of the log; with follow, new lines as they come until SIGINT or SIGTERM.
 int log(const DeviceFolder& device, size_t lines, bool follow);

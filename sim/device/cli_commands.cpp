@@ -12,10 +12,10 @@
 #include <time.h>
 
 #include "sim/device/cli.h"
-#include "sim/device/usage.h"
-#include "sim/device/hardware_keys.h"
-#include "sim/device/json.h"
-#include "sim/device/safety.h"
+#include "sim/common/usage.h"
+#include "sim/common/hardware_keys.h"
+#include "sim/common/json.h"
+#include "sim/common/safety.h"
 
 namespace vantrel::sim::cli {
 namespace {

@@ -21,7 +21,7 @@
 
 #include "platform/foundation/sd_ptr.h"
 #include "sim/device/cli.h"
-#include "sim/device/safety.h"
+#include "sim/common/safety.h"
 
 namespace vantrel::sim::cli {
 namespace {

@@ -16,10 +16,11 @@
 
 #include "platform/foundation/file.h"
 #include "platform/foundation/log.h"
+#include "sim/common/device.h"
+#include "sim/common/safety.h"
 #include "sim/device/cli.h"
-#include "sim/device/device.h"
+#include "sim/device/install.h"
 #include "sim/device/launchd.h"
-#include "sim/device/safety.h"
 
 namespace vantrel::sim::cli {
 namespace {

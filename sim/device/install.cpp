@@ -1,4 +1,3 @@
-// install: lays a device folder out and installs the build's package into it (see device.h).
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -10,10 +9,11 @@
 
 #include "platform/device/device_state.h"
 #include "platform/foundation/file.h"
-#include "sim/device/device.h"
-#include "sim/device/dpkg_database.h"
-#include "sim/device/packages.h"
-#include "sim/device/safety.h"
+#include "sim/device/install.h"
+
+#include "sim/common/safety.h"
+#include "sim/packages/dpkg_database.h"
+#include "sim/packages/packages.h"
 
 namespace fs = std::filesystem;
 

@@ -8,7 +8,7 @@
 
 #include <deque>
 
-#include "sim/device/device.h"
+#include "sim/common/device.h"
 
 namespace vantrel::sim {
 

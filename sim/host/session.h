@@ -9,8 +9,8 @@
 
 #include "platform/foundation/dbus_notifications.h"
 #include "platform/foundation/sdevent_runloop.h"
-#include "sim/device/device.h"
-#include "sim/device/result.h"
+#include "sim/common/device.h"
+#include "sim/common/result.h"
 
 namespace vantrel::sim {
 

@@ -9,7 +9,7 @@
 #include "platform/uikit/alert.h"
 #include "prefs/pages.h"
 #include "shared/settings.h"
-#include "sim/device/safety.h"
+#include "sim/common/safety.h"
 #include "sim/settings/output.h"
 #include "sim/settings/values.h"
 

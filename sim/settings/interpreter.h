@@ -12,8 +12,8 @@
 #include "platform/preferences/preferences.h"
 #include "platform/runtime/runtime.h"
 #include "shared/schema.h"
-#include "sim/device/device.h"
-#include "sim/device/result.h"
+#include "sim/common/device.h"
+#include "sim/common/result.h"
 #include "sim/settings/command_line.h"
 
 namespace vantrel::sim {

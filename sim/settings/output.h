@@ -10,7 +10,7 @@
 
 #include "platform/preferences/settings_app.h"
 #include "shared/schema.h"
-#include "sim/device/json.h"
+#include "sim/common/json.h"
 
 namespace vantrel::sim {
 

@@ -12,8 +12,8 @@
 
 #include "platform/preferences/preferences.h"
 #include "shared/schema.h"
-#include "sim/device/result.h"
-#include "sim/device/usage.h"
+#include "sim/common/result.h"
+#include "sim/common/usage.h"
 
 namespace vantrel::sim {
 

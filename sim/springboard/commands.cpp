@@ -13,8 +13,8 @@
 #include "platform/springboard/springboard.h"
 #include "platform/uikit/alert.h"
 #include "platform/foundation/runloop.h"
-#include "sim/device/hardware_keys.h"
-#include "sim/device/safety.h"
+#include "sim/common/hardware_keys.h"
+#include "sim/common/safety.h"
 
 namespace vantrel::sim {
 namespace {

@@ -9,8 +9,8 @@
 #include <string>
 
 #include "platform/foundation/value.h"
-#include "sim/device/device.h"
-#include "sim/device/result.h"
+#include "sim/common/device.h"
+#include "sim/common/result.h"
 
 namespace vantrel::sim {
 

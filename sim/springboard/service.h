@@ -14,7 +14,7 @@
 #include "platform/foundation/dbus_notifications.h"
 #include "platform/foundation/sdevent_runloop.h"
 #include "platform/foundation/value.h"
-#include "sim/device/device.h"
+#include "sim/common/device.h"
 #include "sim/springboard/commands.h"
 
 struct sd_bus;

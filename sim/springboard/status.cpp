@@ -8,7 +8,7 @@
 #include "platform/springboard/springboard.h"
 #include "platform/uikit/alert.h"
 #include "shared/settings.h"
-#include "sim/device/safety.h"
+#include "sim/common/safety.h"
 
 namespace vantrel::sim {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 #include <sys/types.h>
 
-#include "sim/device/json.h"
+#include "sim/common/json.h"
 
 namespace vantrel::sim {
 

@@ -7,8 +7,8 @@
 #include <mutex>
 #include <string>
 
-#include "sim/device/device.h"
-#include "sim/device/json.h"
+#include "sim/common/device.h"
+#include "sim/common/json.h"
 #include "sim/view/settings_session.h"
 
 namespace vantrel::sim::view {

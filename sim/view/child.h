@@ -7,7 +7,7 @@
 #include <sys/types.h>
 #include <vector>
 
-#include "sim/device/result.h"
+#include "sim/common/result.h"
 
 namespace vantrel::sim::view {
 

@@ -13,8 +13,8 @@
 #include <string>
 #include <thread>
 
-#include "sim/device/device.h"
-#include "sim/device/json.h"
+#include "sim/common/device.h"
+#include "sim/common/json.h"
 
 namespace vantrel::sim::view {
 

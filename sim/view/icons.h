@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "sim/device/json.h"
+#include "sim/common/json.h"
 
 namespace vantrel::sim::view {
 

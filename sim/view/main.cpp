@@ -16,9 +16,9 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
-#include "sim/device/device.h"
-#include "sim/device/safety.h"
-#include "sim/device/usage.h"
+#include "sim/common/device.h"
+#include "sim/common/safety.h"
+#include "sim/common/usage.h"
 #include "sim/view/api.h"
 #include "sim/view/device_link.h"
 #include "sim/view/screenshot.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "sim/device/device.h"
-#include "sim/device/result.h"
+#include "sim/common/device.h"
+#include "sim/common/result.h"
 
 namespace vantrel::sim::view {
 

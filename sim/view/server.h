@@ -10,7 +10,7 @@
 #include <memory>
 #include <string>
 
-#include "sim/device/result.h"
+#include "sim/common/result.h"
 #include "sim/view/api.h"
 #include "sim/view/device_link.h"
 

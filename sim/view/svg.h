@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "sim/device/json.h"
+#include "sim/common/json.h"
 
 namespace vantrel::sim::view {
 

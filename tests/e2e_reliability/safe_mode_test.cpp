@@ -14,9 +14,9 @@
 
 #include "platform/foundation/file.h"
 #include "platform/foundation/plist.h"
-#include "sim/device/device.h"
-#include "sim/device/safety.h"
-#include "sim/device/sha256.h"
+#include "sim/common/device.h"
+#include "sim/common/safety.h"
+#include "sim/common/sha256.h"
 #include "tests/e2e_reliability/running_device.h"
 
 namespace {

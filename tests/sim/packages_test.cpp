@@ -16,10 +16,10 @@
 #include <vector>
 
 #include "platform/foundation/file.h"
-#include "sim/device/deb_archive.h"
-#include "sim/device/dpkg_database.h"
-#include "sim/device/packages.h"
-#include "sim/device/safety.h"
+#include "sim/packages/deb_archive.h"
+#include "sim/packages/dpkg_database.h"
+#include "sim/packages/packages.h"
+#include "sim/common/safety.h"
 #include "tests/e2e/process.h"
 
 namespace {

@@ -13,9 +13,9 @@
 
 #include "platform/device/device_state.h"
 #include "platform/foundation/file.h"
-#include "sim/device/device.h"
-#include "sim/device/hardware_keys.h"
-#include "sim/device/safety.h"
+#include "sim/common/device.h"
+#include "sim/common/hardware_keys.h"
+#include "sim/common/safety.h"
 
 namespace {
 

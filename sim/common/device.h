@@ -12,7 +12,7 @@
 
 #include "platform/foundation/sd_ptr.h"
 #include "platform/foundation/value.h"
-#include "sim/device/result.h"
+#include "sim/common/result.h"
 
 struct sd_bus_message;
 
@@ -42,6 +42,9 @@ struct DeviceFolder {
     std::string controlLockFile() const { return run() + "/control.lock"; }
     // The files of the installed packages, with the SHA-256 of each (what loadInstalled checks).
     std::string installRecord() const { return root + "/Library/Installed.plist"; }
+    // The package database, as dpkg keeps it.
+    std::string dpkgDirectory() const { return root + "/var/lib/dpkg"; }
+    std::string dpkgStatus() const { return dpkgDirectory() + "/status"; }
 
     bool isInstalled() const;
 };
@@ -55,10 +58,6 @@ std::string buildDirectory();
 // A program of the device, next to the running one.
 std::string programPath(const std::string& name);
 
-// Lays the folder out (the home, the package database with the substrate and the preference
-// loader, device.plist, kept when present unless fresh) and installs the build's package into
-// it without its postinst: a running SpringBoard keeps what it loaded (packages.h).
-Result<void> install(const DeviceFolder& device, bool fresh);
 
 // device.plist as a dictionary (empty when missing or unreadable).
 platform::Dictionary readDeviceState(const DeviceFolder& device);

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "sim/device/device.h"
+#include "sim/common/device.h"
 
 namespace vantrel::sim {
 

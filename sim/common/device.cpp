@@ -1,4 +1,4 @@
-#include "sim/device/device.h"
+#include "sim/common/device.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -16,7 +16,6 @@
 #include "platform/foundation/file.h"
 #include "platform/foundation/plist.h"
 #include "platform/device/device_state.h"
-#include "sim/device/dpkg_database.h"
 
 namespace fs = std::filesystem;
 
@@ -33,7 +32,7 @@ std::string selfExecutable() {
 
 bool DeviceFolder::isInstalled() const {
     // Laid out once: a device whose packages were removed since stays as it is.
-    return hasDatabase(*this) && platform::fileExists(devicePlist());
+    return platform::fileExists(dpkgStatus()) && platform::fileExists(devicePlist());
 }
 
 std::string buildDirectory() {

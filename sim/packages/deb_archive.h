@@ -9,8 +9,8 @@
 #include <sys/types.h>
 #include <vector>
 
-#include "sim/device/dpkg_database.h"
-#include "sim/device/result.h"
+#include "sim/packages/dpkg_database.h"
+#include "sim/common/result.h"
 
 namespace vantrel::sim {
 

@@ -1,4 +1,4 @@
-#include "sim/device/deb_archive.h"
+#include "sim/packages/deb_archive.h"
 
 #include <algorithm>
 #include <cerrno>

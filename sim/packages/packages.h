@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "sim/device/device.h"
+#include "sim/common/device.h"
 
 namespace vantrel::sim {
 
@@ -19,19 +19,24 @@ enum class Postinst { Run, Skip };
 
 struct PackageOutcome {
     std::string name, version, architecture;
-    bool resprung = false;  // the postinst (or a remove) restarted a running SpringBoard
+    bool resprung = false;       // the postinst (or a remove) restarted a running SpringBoard
+    bool respringAnswered = true;  // and a new SpringBoard answered within the timeout
     std::vector<std::string> kept{};  // paths left in place: changed since install placed them
+
+    template <class Shell>
+    void respring(Shell outcome) {
+        resprung = outcome != Shell::Ran;
+        respringAnswered = outcome != Shell::RespringNotBack;
+    }
 };
+
+// How long a respring may take before the commands say SpringBoard did not come back.
+inline constexpr double kRespringTimeout = 20.0;
 
 // The package the build makes, in build/packages.
 std::string buildPackagePath();
 
 Result<PackageOutcome> installPackage(const DeviceFolder& device, const std::string& debPath, Postinst postinst);
 Result<PackageOutcome> removePackage(const DeviceFolder& device, const std::string& name);
-
-// The commands: what was done on stdout, the reason of a refusal on stderr; 0 or 1.
-int installPackageCommand(const DeviceFolder& device, const std::string& debPath);
-int removePackageCommand(const DeviceFolder& device, const std::string& name);
-int packagesCommand(const DeviceFolder& device, bool json);
 
 }  // namespace vantrel::sim

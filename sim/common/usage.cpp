@@ -1,5 +1,5 @@
 // The words of a refused command line, the nearest names for its slips.
-#include "sim/device/usage.h"
+#include "sim/common/usage.h"
 
 #include <algorithm>
 #include <cctype>

@@ -13,7 +13,7 @@
 
 #include "platform/device/device_state.h"
 #include "platform/foundation/value.h"
-#include "sim/device/result.h"
+#include "sim/common/result.h"
 
 namespace vantrel::sim {
 

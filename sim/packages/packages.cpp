@@ -1,12 +1,10 @@
-#include "sim/device/packages.h"
+#include "sim/packages/packages.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <climits>
 #include <cstring>
-#include <iomanip>
-#include <iostream>
 #include <map>
 
 #include <dirent.h>
@@ -17,16 +15,14 @@
 #include "platform/foundation/log.h"
 #include "platform/foundation/sd_ptr.h"
 #include "platform/system/shell.h"
-#include "sim/device/deb_archive.h"
-#include "sim/device/dpkg_database.h"
-#include "sim/device/json.h"
-#include "sim/device/safety.h"
-#include "sim/device/sha256.h"
+#include "sim/packages/deb_archive.h"
+#include "sim/packages/dpkg_database.h"
+#include "sim/common/safety.h"
+#include "sim/common/sha256.h"
 
 namespace vantrel::sim {
 namespace {
 
-constexpr double kRespringTimeout = 20.0;
 
 bool writeAll(int fd, const char* data, size_t size) {
     while (size > 0) {
@@ -252,8 +248,11 @@ bool waitForNewSpringBoard(const DeviceFolder& device, pid_t old) {
 }
 
 // Hands each command line of a maintainer script to the device shell, as its sh would run them
-// one by one; nothing of it runs on this machine. True when it restarted SpringBoard.
-bool runOnDeviceShell(const DeviceFolder& device, const std::string& script) {
+// one by one; nothing of it runs on this machine. Whether it restarted SpringBoard, and whether
+// a new one answered within the timeout.
+enum class ShellOutcome { Ran, Resprung, RespringNotBack };
+
+ShellOutcome runOnDeviceShell(const DeviceFolder& device, const std::string& script) {
     std::optional<pid_t> before = springBoardPid(device);
     bool resprung = false;
     platform::setSpringBoardRestartHandler([&] { resprung = restartSpringBoard(device) || resprung; });
@@ -272,15 +271,9 @@ bool runOnDeviceShell(const DeviceFolder& device, const std::string& script) {
     platform::setLogToStderr(true);
     platform::setLogFile("");
     platform::setSpringBoardRestartHandler(nullptr);
-    if (resprung && before && !waitForNewSpringBoard(device, *before))
-        std::cerr << "vantrel-device: SpringBoard did not come back within " << kRespringTimeout << " s (./vantrel device log)\n";
-    return resprung;
-}
-
-// What was left in place, one line each on standard error.
-void reportKept(const std::vector<std::string>& kept) {
-    for (const auto& path : kept)
-        std::cerr << "vantrel-device: left /" << printable(path) << ": it is not what install placed there\n";
+    return resprung && before && !waitForNewSpringBoard(device, *before) ? ShellOutcome::RespringNotBack
+           : resprung                                                   ? ShellOutcome::Resprung
+                                                                        : ShellOutcome::Ran;
 }
 
 }  // namespace
@@ -366,7 +359,7 @@ Result<PackageOutcome> installPackage(const DeviceFolder& device, const std::str
     TRY(writeFileList(device, name, paths));
     TRY(writeStatus(device, after));
 
-    if (postinst == Postinst::Run && !deb.postinst.empty()) outcome.resprung = runOnDeviceShell(device, deb.postinst);
+    if (postinst == Postinst::Run && !deb.postinst.empty()) outcome.respring(runOnDeviceShell(device, deb.postinst));
     return outcome;
 }
 
@@ -399,77 +392,10 @@ Result<PackageOutcome> removePackage(const DeviceFolder& device, const std::stri
     // A list left behind names no installed package, and the next install of it replaces it.
     (void)removeFileList(device, name);
     // What SpringBoard loaded is gone from the device: a running one starts again without it.
-    outcome.resprung = runOnDeviceShell(device, "killall SpringBoard\n");
+    outcome.respring(runOnDeviceShell(device, "killall SpringBoard\n"));
     return outcome;
 }
 
 // Package fields and archive names reach the terminal escaped: no control character of a
 // package's is ever written to it raw.
-int installPackageCommand(const DeviceFolder& device, const std::string& debPath) {
-    ControlLock lock(device, true);
-    if (!lock.held()) {
-        std::cerr << "vantrel-device: " << lock.error() << "\n";
-        return 1;
-    }
-    auto installed = installPackage(device, debPath, Postinst::Run);
-    if (!installed) {
-        std::cerr << "vantrel-device: " << printable(installed.error().message) << "\n";
-        return 1;
-    }
-    reportKept(installed->kept);
-    std::cout << "installed " << printable(installed->name) << " " << printable(installed->version) << " ("
-              << printable(installed->architecture) << ") in " << device.root
-              << (installed->resprung ? "; SpringBoard restarted" : "") << "\n";
-    return 0;
-}
-
-int removePackageCommand(const DeviceFolder& device, const std::string& name) {
-    ControlLock lock(device, true);
-    if (!lock.held()) {
-        std::cerr << "vantrel-device: " << lock.error() << "\n";
-        return 1;
-    }
-    auto removed = removePackage(device, name);
-    if (!removed) {
-        std::cerr << "vantrel-device: " << printable(removed.error().message) << "\n";
-        return 1;
-    }
-    reportKept(removed->kept);
-    std::cout << "removed " << printable(removed->name) << " " << printable(removed->version) << " from " << device.root
-              << (removed->resprung ? "; SpringBoard restarted" : "") << "\n";
-    return 0;
-}
-
-int packagesCommand(const DeviceFolder& device, bool json) {
-    if (!hasDatabase(device)) {
-        std::cerr << "vantrel-device: the device at " << device.root << " is not laid out yet (vantrel-device install)\n";
-        return 1;
-    }
-    auto packages = readStatus(device);
-    if (!packages) {
-        std::cerr << "vantrel-device: " << printable(packages.error().message) << "\n";
-        return 1;
-    }
-    auto value = [](const Stanza& s, const char* field) { return fieldOf(s, field).value_or(""); };
-    if (json) {
-        Json list = Json::array();
-        for (const auto& s : *packages)
-            list.push_back(Json{{"name", value(s, "Package")},
-                                {"version", value(s, "Version")},
-                                {"architecture", value(s, "Architecture")},
-                                {"status", value(s, "Status")}});
-        std::cout << jsonDump(Json{{"schema", 1}, {"packages", list}}) << "\n";
-        return 0;
-    }
-    auto shown = [&](const Stanza& s, const char* field) { return printable(value(s, field)); };
-    size_t width = 4;
-    for (const auto& s : *packages) width = std::max(width, shown(s, "Package").size());
-    std::cout << std::left << std::setw(static_cast<int>(width + 2)) << "Name" << std::setw(12) << "Version" << std::setw(14)
-              << "Architecture" << "Status\n";
-    for (const auto& s : *packages)
-        std::cout << std::setw(static_cast<int>(width + 2)) << shown(s, "Package") << std::setw(12) << shown(s, "Version")
-                  << std::setw(14) << shown(s, "Architecture") << shown(s, "Status") << "\n";
-    return 0;
-}
-
 }  // namespace vantrel::sim

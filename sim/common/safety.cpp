@@ -1,4 +1,4 @@
-#include "sim/device/safety.h"
+#include "sim/common/safety.h"
 
 #include <cerrno>
 #include <cstring>
@@ -15,7 +15,7 @@
 #include "platform/foundation/file.h"
 #include "platform/foundation/plist.h"
 #include "platform/foundation/sd_ptr.h"
-#include "sim/device/sha256.h"
+#include "sim/common/sha256.h"
 
 namespace fs = std::filesystem;
 

@@ -1,4 +1,4 @@
-#include "sim/device/sha256.h"
+#include "sim/common/sha256.h"
 
 #include <openssl/evp.h>
 #include <unistd.h>

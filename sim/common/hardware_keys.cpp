@@ -1,4 +1,4 @@
-#include "sim/device/hardware_keys.h"
+#include "sim/common/hardware_keys.h"
 
 #include <arpa/inet.h>
 
@@ -9,9 +9,9 @@
 #include <ctime>
 #include <optional>
 
-#include "sim/device/device.h"
-#include "sim/device/safety.h"
-#include "sim/device/usage.h"
+#include "sim/common/device.h"
+#include "sim/common/safety.h"
+#include "sim/common/usage.h"
 
 namespace vantrel::sim {
 namespace {

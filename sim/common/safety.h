@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "sim/device/device.h"
+#include "sim/common/device.h"
 
 namespace vantrel::sim {
 

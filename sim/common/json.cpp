@@ -1,4 +1,4 @@
-#include "sim/device/json.h"
+#include "sim/common/json.h"
 
 namespace vantrel::sim {
 

@@ -1,4 +1,4 @@
-#include "sim/device/dpkg_database.h"
+#include "sim/packages/dpkg_database.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -120,8 +120,8 @@ Result<std::string> formatStatus(const std::vector<Stanza>& packages) {
     return text;
 }
 
-std::string dpkgDirectory(const DeviceFolder& device) { return device.root + "/var/lib/dpkg"; }
-std::string statusFile(const DeviceFolder& device) { return dpkgDirectory(device) + "/status"; }
+std::string dpkgDirectory(const DeviceFolder& device) { return device.dpkgDirectory(); }
+std::string statusFile(const DeviceFolder& device) { return device.dpkgStatus(); }
 std::string fileListOf(const DeviceFolder& device, const std::string& package) {
     return dpkgDirectory(device) + "/info/" + package + ".list";
 }
