@@ -52,15 +52,20 @@ protected:
         files[relative] = *digest;
         ASSERT_TRUE(vantrel::sim::recordInstalledFiles(dev, files));
     }
+
+    // A respring with the crashing extension installed: five crashes later, safe mode.
+    void crashIntoSafeMode() {
+        std::string pid = springBoardPid();
+        ASSERT_FALSE(pid.empty());
+        installCrasher();
+        ::kill(std::stoi(pid), SIGTERM);  // a respring: the next SpringBoard loads the extension
+        ASSERT_TRUE(waitFor([&] { return jsonAt(statusJson(), "/safeMode") == true; })) << log();
+    }
 };
 
 TEST_F(SafeMode, ACrashLoopBringsSafeModeAndRestartWithoutTheExtensionBringsTheTweakBack) {
-    std::string pid = springBoardPid();
-    ASSERT_FALSE(pid.empty());
-    installCrasher();
-    ::kill(std::stoi(pid), SIGTERM);  // a respring: the next SpringBoard loads the extension
-
-    ASSERT_TRUE(waitFor([&] { return jsonAt(statusJson(), "/safeMode") == true; })) << log();
+    crashIntoSafeMode();
+    if (HasFatalFailure()) return;
     auto s = statusJson();
     ASSERT_EQ(s["alerts"].size(), 1u) << s;
     EXPECT_EQ(jsonAt(s, "/alerts/0/title"), "Safe Mode");
@@ -89,6 +94,24 @@ TEST_F(SafeMode, ACrashLoopBringsSafeModeAndRestartWithoutTheExtensionBringsTheT
     EXPECT_NE(l.find("a respring leaves safe mode"), std::string::npos);
     EXPECT_TRUE(alerts().empty());
     EXPECT_EQ(device({"tap"}).code, 0);
+}
+
+// Safe mode loads nothing, so a SpringBoard that still crashes there has no way out: after
+// five crashes within the window the device stops instead of restarting it for ever.
+TEST_F(SafeMode, CrashingInSafeModeTooStopsTheDevice) {
+    crashIntoSafeMode();
+    if (HasFatalFailure()) return;
+    std::string killed;
+    for (int crash = 0; crash < 5; ++crash) {
+        std::string pid;
+        ASSERT_TRUE(waitFor([&] { return !(pid = springBoardPid()).empty() && pid != killed; })) << log();
+        ::kill(std::stoi(pid), SIGKILL);  // the safe SpringBoard, started by this case's device
+        killed = pid;
+    }
+    ASSERT_TRUE(waitFor([&] { return log().find("launchd: the device stopped") != std::string::npos; })) << log();
+    std::string l = log();
+    EXPECT_NE(l.find("SpringBoard keeps crashing in safe mode too; the device stops"), std::string::npos) << l;
+    EXPECT_EQ(device({"stop"}).out, "not running: " + folder_ + "\n");
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <vector>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +14,26 @@
 using namespace platform;
 
 namespace {
+
+// `depth` arrays, each holding the next, the innermost empty, written as a binary list by hand
+// (the writer refuses lists deeper than the limit).
+std::string binaryNested(int depth) {
+    std::string b = "bplist00";
+    std::vector<size_t> offsets;
+    for (int i = 0; i < depth; ++i) {
+        offsets.push_back(b.size());
+        b += i + 1 < depth ? std::string{'\xA1', static_cast<char>(i + 1)} : std::string{'\xA0'};
+    }
+    const size_t table = b.size();
+    for (size_t o : offsets) b += {static_cast<char>(o >> 8), static_cast<char>(o & 0xFF)};
+    std::string trailer(32, '\0');
+    trailer[6] = 2;                               // offset size
+    trailer[7] = 1;                               // reference size
+    trailer[15] = static_cast<char>(depth);       // objects; the top one is 0
+    trailer[30] = static_cast<char>(table >> 8);  // where the offsets start
+    trailer[31] = static_cast<char>(table & 0xFF);
+    return b + trailer;
+}
 
 std::string tempDir() {
     char tmpl[] = "/tmp/vantrel-plist-XXXXXX";
@@ -78,6 +99,8 @@ TEST(PropertyList, ReadsEachEncodingAndRefusesMalformedInput) {
         {"text a repeated key: the last holds", "{ a = 1; a = 2; }", Value(Dictionary{{"a", "2"}})},
         {"text at the depth limit", nested(129), deepest},
         {"text past the depth limit", nested(130), std::nullopt},
+        {"binary at the depth limit", binaryNested(129), deepest},
+        {"binary past the depth limit", binaryNested(130), std::nullopt},
         {"text missing semicolon", "{ a = 1 }", std::nullopt},
         {"text missing value", "{ a = ; }", std::nullopt},
         {"text key not a string", "{ (a) = b; }", std::nullopt},

@@ -55,16 +55,16 @@ TEST(SimulatedSpringBoard, EveryItemUpdateReachesSetItemThroughTheRuntime) {
 }
 
 TEST(SimulatedSpringBoard, TimeItemUsesTheFormatterIvarAndTheLoopClock) {
-    ManualRunLoop loop(0);  // 1970-01-01 00:00 UTC
+    ManualRunLoop loop(14385600);  // 1970-06-15 12:00 UTC: that month in every time zone
     RunLoop::setMain(&loop);
     registerSpringBoardClasses();
     id agg = statusBarAggregator();
     Ivar iv = class_getInstanceVariable(object_getClass(agg), "_timeItemDateFormatter");
     ASSERT_NE(iv, nullptr);
     DateFormatter* f = *ivarPointer<DateFormatter*>(agg, iv);
-    f->setDateFormat(std::string("'Hello' HH:mm"));
+    f->setDateFormat(std::string("'Hello' yyyy-MM"));
     msgSend<void>(agg, sel_registerName("_updateTimeItems"));
-    EXPECT_EQ(statusBarAggregator()->timeItemText.substr(0, 6), "Hello ");
+    EXPECT_EQ(statusBarAggregator()->timeItemText, "Hello 1970-06");
     f->setDateFormat(std::u16string(u"'a\xD800'"));  // an unpaired half renders, never crashes
     msgSend<void>(agg, sel_registerName("_updateTimeItems"));
     EXPECT_EQ(statusBarAggregator()->timeItemText.substr(0, 1), "a");

@@ -3,6 +3,7 @@
 using namespace vantrel;
 using namespace vantrel::test;
 using platform::Value;
+using Alert = std::shared_ptr<platform::UIAlertView>;
 
 namespace {
 
@@ -12,13 +13,16 @@ struct DialogCase {
     const char* title;
     const char* key;
     std::optional<int> code;
+    const char* getter;  // the property that keeps the dialog
+    const char* setter;
 };
 void PrintTo(const DialogCase& d, std::ostream* os) { *os << d.action; }
 
 const DialogCase kDialogs[] = {
-    {"carrierText:", 1, "Change Carrier Name", "carrierText", 29},
-    {"timeText:", 2, "Custom Time String", "timeText", 26},
-    {"reverseString:", 5, "Change Second Animted Clock String", "reverseString", std::nullopt},
+    {"carrierText:", 1, "Change Carrier Name", "carrierText", 29, "carrierAlertView", "setCarrierAlertView:"},
+    {"timeText:", 2, "Custom Time String", "timeText", 26, "timeAlertView", "setTimeAlertView:"},
+    {"reverseString:", 5, "Change Second Animted Clock String", "reverseString", std::nullopt, "reverseStringView",
+     "setReverseStringView:"},
 };
 
 const Value* mainValue(const char* key) {
@@ -37,6 +41,7 @@ TEST_P(DialogTest, SaveSaveEmptyCancelAndReopen) {
     send(page, d.action);
     auto alert = topAlert();
     ASSERT_TRUE(alert);
+    EXPECT_EQ(msgSend<Alert>(page, sel_registerName(d.getter)), alert);
     EXPECT_EQ(alert->tag(), d.tag);
     EXPECT_EQ(alert->title(), d.title);
     EXPECT_EQ(alert->message(), "");
@@ -73,6 +78,15 @@ TEST_P(DialogTest, SaveSaveEmptyCancelAndReopen) {
     set(page, specifier(d.key), Value("stored"));
     send(page, d.action);
     EXPECT_EQ(alert->textField()->text, "stored");
+
+    // A dialog dropped through its property is made anew.
+    msgSend<void>(page, sel_registerName(d.setter), Alert{});
+    EXPECT_FALSE(msgSend<Alert>(page, sel_registerName(d.getter)));
+    send(page, d.action);
+    ASSERT_TRUE(topAlert());
+    EXPECT_NE(topAlert(), alert);
+    EXPECT_EQ(msgSend<Alert>(page, sel_registerName(d.getter)), topAlert());
+    EXPECT_EQ(topAlert()->title(), d.title);
 }
 
 INSTANTIATE_TEST_SUITE_P(TextDialogs, DialogTest, ::testing::ValuesIn(kDialogs),
@@ -97,31 +111,44 @@ TEST_F(PrefsTest, AnimationRunningRefusesOnlyTheTwoClockTexts) {
     EXPECT_EQ(alerts[2]->title(), "Change Carrier Name");
 }
 
-TEST_F(PrefsTest, RespringPromptFollowsTheStartValueOfNcstatus) {
+// The prompt compares with "ncstatus" as the file had it when the page was created.
+class NcstatusStartTest : public PrefsTest, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(NcstatusStartTest, RespringPromptFollowsTheStartValueOfNcstatus) {
+    const bool start = GetParam();
+    if (start) {
+        auto stored = defaultPreferences(PreferenceFile::Main);
+        stored["ncstatus"] = true;
+        ASSERT_TRUE(writePreferences(PreferenceFile::Main, stored));
+    }
     id page = open("main");
     auto nc = specifier("ncstatus");
-    set(page, nc, Value(true));
+    set(page, nc, Value(!start));
     auto prompt = topAlert();
     ASSERT_TRUE(prompt);
     EXPECT_EQ(prompt->tag(), 3);
     EXPECT_EQ(prompt->title(), "Restart SpringBoard?");
     EXPECT_EQ(prompt->message(), "SpringBoard needs to be restarted in order to apply your change.");
     EXPECT_EQ(prompt->buttonTitles(), (std::vector<std::string>{"Respring Later", "Respring Now"}));
+    EXPECT_EQ(msgSend<Alert>(page, sel_registerName("respringAlertView")), prompt);
     EXPECT_TRUE(center().posts.empty());
     prompt->dismissWithClickedButtonIndex(0);
     EXPECT_TRUE(platform::shellCommands().empty());
 
-    set(page, nc, Value(false));
+    set(page, nc, Value(start));
     EXPECT_TRUE(platform::visibleAlerts().empty());
     platform::suspendController(page);
     EXPECT_TRUE(platform::visibleAlerts().empty());
 
-    set(page, nc, Value(true));
+    set(page, nc, Value(!start));
     platform::clearAlerts();
     platform::suspendController(page);
     ASSERT_TRUE(topAlert());
     EXPECT_EQ(topAlert(), prompt);  // created once, shown again
 }
+
+INSTANTIATE_TEST_SUITE_P(StoredOrDefault, NcstatusStartTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "StoredOn" : "DefaultOff"; });
 
 class RespringTest : public PrefsTest, public ::testing::WithParamInterface<std::pair<double, const char*>> {};
 
@@ -191,13 +218,18 @@ TEST_F(PrefsTest, LinksOpenTheirAddressesAndTwitterTakesBothWays) {
     EXPECT_EQ(opened[3].url.rfind("twitter://user?screen_name=", 0), 0u);
     EXPECT_TRUE(opened[3].opened);
 
-    app.clearOpenedURLs();
-    for (const char* action : {"donate:", "sendFeedback:", "visitFacebook:"}) send(page, action);
-    opened = app.openedURLs();
-    ASSERT_EQ(opened.size(), 3u);
-    for (const auto& o : opened) {
-        EXPECT_TRUE(o.opened) << o.url;
-        EXPECT_NE(o.url.find("quennick.example"), std::string::npos) << o.url;
+    // Each web link opens its own page: the action's kind is in the address.
+    const std::pair<const char*, const char*> kLinks[] = {
+        {"donate:", "donate"}, {"sendFeedback:", "feedback"}, {"visitFacebook:", "facebook"}};
+    for (const auto& [action, kind] : kLinks) {
+        app.clearOpenedURLs();
+        send(page, action);
+        opened = app.openedURLs();
+        ASSERT_EQ(opened.size(), 1u) << action;
+        EXPECT_TRUE(opened[0].opened) << opened[0].url;
+        EXPECT_EQ(opened[0].url.rfind("https://", 0), 0u) << opened[0].url;
+        EXPECT_NE(opened[0].url.find("quennick.example"), std::string::npos) << opened[0].url;
+        EXPECT_NE(opened[0].url.find(kind), std::string::npos) << action << " opened " << opened[0].url;
     }
     EXPECT_TRUE(center().posts.empty());
 }

@@ -104,6 +104,28 @@ TEST_F(PrefsTest, NegateAndDefaultRules) {
     EXPECT_TRUE(center().posts.empty());
 }
 
+// The main page's enabled/setEnabled: pair: stored at once under "enabled", announced to nobody.
+TEST_F(PrefsTest, EnabledPairSavesAtOnceAndPostsNothing) {
+    id page = open("main");
+    auto enabled = [&] { return msgSend<PSValue>(page, sel_registerName("enabled")); };
+    auto setEnabled = [&](PSValue v) { msgSend<void>(page, sel_registerName("setEnabled:"), std::move(v)); };
+    auto stored = [] {
+        auto file = readPreferences(PreferenceFile::Main);
+        const Value* v = file ? platform::lookup(*file, "enabled") : nullptr;
+        return v ? PSValue(*v) : std::nullopt;
+    };
+    EXPECT_EQ(enabled(), std::nullopt);
+    for (const Value& v : {Value(false), Value("on")}) {
+        setEnabled(v);
+        EXPECT_EQ(enabled(), PSValue(v));
+        EXPECT_EQ(stored(), PSValue(v));
+    }
+    setEnabled(std::nullopt);
+    EXPECT_EQ(enabled(), std::nullopt);
+    EXPECT_EQ(stored(), std::nullopt);
+    EXPECT_TRUE(center().posts.empty());
+}
+
 TEST_F(PrefsTest, CreationWritesFileOrDefaults) {
     writePreferences(PreferenceFile::Main, {{"hideall", true}});
     open("main");

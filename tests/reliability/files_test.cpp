@@ -1,6 +1,6 @@
 // Preference files under attack: damaged and hostile files read as the documented fallback,
 // writes survive a writer killed at any point, temporary files neither pile up nor follow
-// planted links, nothing is created world-writable, and hostile texts pass through unchanged.
+// planted links, nothing is created writable by others, and hostile texts pass through unchanged.
 #include <gtest/gtest.h>
 #include <dirent.h>
 #include <fcntl.h>
@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -286,10 +287,10 @@ TEST(FuzzRegressions, DamagedBinaryStructuresAreRefused) {
     EXPECT_FALSE(platform::parsePropertyList(withTrailer(7, 0))) << "reference size 0";
     // An ASCII string holding a byte above 0x7F.
     auto high = good;
-    auto at = std::search(high.begin(), high.end(), good.begin(), good.begin());
-    (void)at;
-    for (size_t i = 8; i + 2 < high.size(); ++i)
-        if (high[i] == 'a' && high[i + 1] == 'b' && high[i + 2] == 'c') high[i + 1] = 0xE9;
+    const std::string abc = "abc";
+    auto at = std::search(high.begin() + 8, high.end(), abc.begin(), abc.end());
+    ASSERT_NE(at, high.end());
+    at[1] = 0xE9;
     EXPECT_FALSE(platform::parsePropertyList(high));
     // The top object pointed into the header.
     auto table = good;
@@ -359,7 +360,7 @@ TEST_F(FilesTest, PlantedLinksAreNeverFollowed) {
     EXPECT_FALSE(readBool(readPreferences(PreferenceFile::Main), "hideall"));
 }
 
-TEST_F(FilesTest, NothingIsCreatedWorldWritable) {
+TEST_F(FilesTest, NothingIsCreatedWritableByOthers) {
     mode_t old = umask(0);  // the most permissive caller
     std::string deep = home_ + "/a/b/c";
     ASSERT_TRUE(platform::createDirectories(deep));
@@ -368,7 +369,7 @@ TEST_F(FilesTest, NothingIsCreatedWorldWritable) {
     for (const std::string& p : {home_ + "/a", home_ + "/a/b", deep, deep + "/x.plist"}) {
         struct stat st;
         ASSERT_EQ(stat(p.c_str(), &st), 0) << p;
-        EXPECT_EQ(st.st_mode & S_IWOTH, 0u) << p;
+        EXPECT_EQ(st.st_mode & (S_IWOTH | S_IWGRP), 0u) << p;
     }
     struct stat st;
     ASSERT_EQ(stat(dir_.c_str(), &st), 0);

@@ -79,6 +79,14 @@ TEST(SchemaTest, TablesHoldTheDocumentedKeysDefaultsAndCodes) {
     EXPECT_EQ(defaultPreferences(PreferenceFile::DataFaker), (Dictionary{{"enablefaker", false}, {"datatype", 6}}));
     EXPECT_EQ(defaultPreferences(PreferenceFile::IconTester), (Dictionary{{"enabletester", false}}));
 
+    // The control column of `settings keys`: one key of each kind.
+    const std::pair<const char*, const char*> kControls[] = {
+        {"hideall", "switch"}, {"clockformat", "list"}, {"carrierText", "text dialog"}, {"enabled", "none"}};
+    for (const auto& [key, control] : kControls) {
+        ASSERT_TRUE(findKey(PreferenceFile::Main, key)) << key;
+        EXPECT_STREQ(controlName(findKey(PreferenceFile::Main, key)->control), control) << key;
+    }
+
     // Keys the tables do not know: compared exactly, and only the icon tester page posts for them.
     EXPECT_EQ(itemCodeForKey(PreferenceFile::Main, "Clock"), std::nullopt);
     EXPECT_EQ(itemCodeForKey(PreferenceFile::IconTester, "EnableTester"), 100);

@@ -1,9 +1,9 @@
 #include <dlfcn.h>
 #include <sys/wait.h>
 #include <unistd.h>
-#include <cstdio>
 
 #include <cstdio>
+#include <limits>
 #include <string>
 
 #include "platform/activator/activator.h"
@@ -39,9 +39,9 @@ protected:
         return delivered;
     }
     static int64_t storedMode() { return readInteger(readPreferences(PreferenceFile::Main), "clockformat"); }
-    void writeMode(int mode) {
+    void writeMode(int64_t mode) {
         Dictionary d = defaultPreferences(PreferenceFile::Main);
-        d["clockformat"] = mode;
+        d["clockformat"] = static_cast<long long>(mode);
         writeMain(d);
     }
 };
@@ -76,15 +76,14 @@ TEST_F(ActivatorTest, SixTapsCycleThroughEveryModeAndBack) {
 
 TEST_F(ActivatorTest, ModesPastTheCycleKeepCountingAndAModeChosenElsewhereIsFollowed) {
     tweak::loadVantrelTweak();
-    writeMode(7);
-    tap();
-    EXPECT_EQ(storedMode(), 8);
-    writeMode(5);
-    tap();
-    EXPECT_EQ(storedMode(), 0);
-    writeMode(2);  // the settings panel chose a mode between two taps
-    tap();
-    EXPECT_EQ(storedMode(), 3);
+    // Each mode is written as the settings panel would between two taps.
+    const std::pair<int64_t, int64_t> kNext[] = {
+        {7, 8}, {5, 0}, {2, 3}, {-1, 0}, {std::numeric_limits<int64_t>::max(), 0}};
+    for (const auto& [mode, next] : kNext) {
+        writeMode(mode);
+        tap();
+        EXPECT_EQ(storedMode(), next) << "after " << mode;
+    }
 }
 
 TEST_F(ActivatorTest, UnreadableOrMissingFileGivesTheDefaultsWithMode1) {

@@ -107,6 +107,10 @@ TEST_F(InfoTest, DeviceListIsAGenuineIfaddrsChain) {
     EXPECT_EQ(entries, static_cast<int>(platform::deviceState().interfaces.size()));
     EXPECT_EQ(loopbacks, 2);
     EXPECT_EQ(withoutAddress, 0);
+    // The device as it starts: every interface that is up and no loopback, the tunnel included.
+    EXPECT_EQ(tweak::addressTable(list),
+              (tweak::AddressTable{{"en0/ipv4", "192.168.1.20"}, {"en0/ipv6", "fe80::1c2b:3a4d:5e6f:7081"},
+                                   {"pdp_ip0/ipv4", "10.64.12.7"}, {"utun0/ipv6", "fd00:a::2"}}));
     // The source may change between reading and freeing; the matching free is still chosen.
     platform::setSystemSource(platform::machineSystem());
     platform::freeInterfaceAddresses(list);

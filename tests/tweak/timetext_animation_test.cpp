@@ -135,7 +135,35 @@ TEST_F(AnimationTest, SurrogateHalvesNeverBreakAFrame) {
     // The settled text, pairs and all, comes back whole through the frame timers' userInfo.
     ASSERT_GE(shownFrames_.size(), 2u);
     EXPECT_EQ(shownFrames_[shownFrames_.size() - 2], "\xF0\x9F\x98\x80 Hi \xF0\x9F\x8E\xB5");
-    EXPECT_EQ(tweak::wtf8ToUtf16(tweak::utf16ToWtf8(u"\xD83D")), u"\xD83D");
+}
+
+// The userInfo text form of code units: each width of UTF-8, pairs joined, halves kept alone,
+// and bytes that form no sequence read as U+FFFD (one per byte that starts nothing).
+TEST(TimerText, UnitsAndBytesConvertBothWays) {
+    struct Row {
+        std::u16string units;
+        std::string bytes;
+        bool roundTrip;  // false: bytes only decode to units
+    };
+    const Row rows[] = {
+        {u"a", "a", true},
+        {u"\u00E9\u07FF", "\xC3\xA9\xDF\xBF", true},
+        {u"\u20AC\uFFFF", "\xE2\x82\xAC\xEF\xBF\xBF", true},
+        {u"\xD83D\xDE00", "\xF0\x9F\x98\x80", true},
+        {u"\xDBFF\xDFFF", "\xF4\x8F\xBF\xBF", true},
+        {u"\xD83D.", "\xED\xA0\xBD.", true},
+        {u"\xDE00\xD83D", "\xED\xB8\x80\xED\xA0\xBD", true},  // a low half before a high one: no pair
+        {u"\uFFFD\uFFFD", "\xC0\x80", false},                     // overlong two bytes
+        {u"\uFFFD", "\xE0\x80\x80", false},                       // overlong three bytes
+        {u"\uFFFD", "\xF4\x90\x80\x80", false},                  // past U+10FFFF
+        {u"\uFFFD\uFFFDa", "\xE2\x82" "a", false},                 // cut short
+    };
+    for (const auto& r : rows) {
+        EXPECT_EQ(tweak::wtf8ToUtf16(r.bytes), r.units) << r.bytes;
+        if (r.roundTrip) {
+            EXPECT_EQ(tweak::utf16ToWtf8(r.units), r.bytes) << r.bytes;
+        }
+    }
 }
 
 TEST_F(AnimationTest, EmptyTextGivesTwentyOneEmptyFrames) {

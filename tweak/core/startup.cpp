@@ -85,10 +85,4 @@ void startUp() {
     installMethods();
 }
 
-id sharedAggregator() {
-    static Class cls = objc_getClass("SBStatusBarStateAggregator");
-    if (!cls) cls = objc_getClass("SBStatusBarStateAggregator");
-    return msgSend<id>(classAsObject(cls), sel("sharedInstance"));
-}
-
 }  // namespace vantrel::tweak

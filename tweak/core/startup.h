@@ -21,7 +21,5 @@ void startUp();  // both, in order (the dylib's constructor)
 
 // SEL by name. The runtime interns each name once; every call looks it up again.
 inline SEL sel(const char* name) { return sel_registerName(name); }
-// +[SBStatusBarStateAggregator sharedInstance]
-id sharedAggregator();
 
 }  // namespace vantrel::tweak
