@@ -20,6 +20,11 @@ inline constexpr size_t kMaxPropertyListFileSize = 1 << 20;
 
 bool fileExists(const std::string& path);
 
+// Writes every byte, going on after EINTR and short writes; false on an error or a descriptor
+// that takes nothing more.
+bool writeAll(int fd, std::span<const uint8_t> bytes);
+bool writeAll(int fd, std::string_view text);
+
 // The whole content of a regular file of at most maxSize bytes, or nullopt.
 std::optional<std::vector<uint8_t>> readWholeFile(const std::string& path, size_t maxSize);
 

@@ -210,6 +210,17 @@ std::optional<std::string> busAddress(const DeviceFolder& device) {
     return text;
 }
 
+Result<platform::BusPtr> openDeviceBus(const std::string& address, double timeoutSeconds) {
+    platform::BusPtr bus;
+    int r = sd_bus_new(platform::out(bus));
+    if (r >= 0) r = sd_bus_set_address(bus.get(), address.c_str());
+    if (r >= 0) r = sd_bus_set_bus_client(bus.get(), 1);
+    if (r >= 0) r = sd_bus_set_method_call_timeout(bus.get(), static_cast<uint64_t>(timeoutSeconds * 1e6));
+    if (r >= 0) r = sd_bus_start(bus.get());
+    if (r < 0) return failure(std::string("the device bus cannot be joined: ") + std::strerror(-r));
+    return bus;
+}
+
 bool springBoardRuns(const DeviceFolder& device, double timeoutSeconds) {
     return static_cast<bool>(control(device, "Ping", nullptr, timeoutSeconds, "org.freedesktop.DBus.Peer"));
 }
@@ -218,15 +229,9 @@ Result<std::string> control(const DeviceFolder& device, const char* method, cons
                             double timeoutSeconds, const char* interface) {
     auto address = busAddress(device);
     if (!address) return failure("the device at " + device.root + " is not running (./vantrel device start)");
-    platform::BusPtr bus;
-    int r = sd_bus_new(platform::out(bus));
-    if (r >= 0) r = sd_bus_set_address(bus.get(), address->c_str());
-    if (r >= 0) r = sd_bus_set_bus_client(bus.get(), 1);
-    if (r >= 0) r = sd_bus_set_method_call_timeout(bus.get(), static_cast<uint64_t>(timeoutSeconds * 1e6));
-    if (r >= 0) r = sd_bus_start(bus.get());
-    if (r < 0) return failure(std::string("the device bus cannot be joined: ") + std::strerror(-r));
+    platform::BusPtr bus = TRY(openDeviceBus(*address, timeoutSeconds));
     platform::MessagePtr call;
-    r = sd_bus_message_new_method_call(bus.get(), platform::out(call), kSpringBoardBusName, kControlObjectPath, interface,
+    int r = sd_bus_message_new_method_call(bus.get(), platform::out(call), kSpringBoardBusName, kControlObjectPath, interface,
                                        method);
     if (r >= 0 && arguments) r = arguments(call.get());
     if (r < 0) return failure(std::string("the call cannot be made: ") + std::strerror(-r));

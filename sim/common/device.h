@@ -108,6 +108,10 @@ private:
 // The device bus address recorded by launchd, or nullopt.
 std::optional<std::string> busAddress(const DeviceFolder& device);
 
+// A client connection of its own to the device bus at address, its method calls bounded by
+// timeoutSeconds: the one way the device's programs open one.
+Result<platform::BusPtr> openDeviceBus(const std::string& address, double timeoutSeconds);
+
 // The typed interface the SpringBoard host offers on the device bus (docs/dbus.md).
 inline constexpr char kSpringBoardBusName[] = "com.apple.springboard";
 inline constexpr char kControlObjectPath[] = "/com/apple/springboard";
@@ -127,6 +131,9 @@ inline constexpr int kRespringExitStatus = 75;
 inline constexpr int kLostBusExitStatus = 69;
 
 using ControlArguments = std::function<int(sd_bus_message*)>;
+
+// How long a command of the device's programs waits for SpringBoard's answer.
+inline constexpr double kControlTimeout = 5.0;
 
 // Calls one method of SpringBoard (kControlInterface unless another is named, for example
 // org.freedesktop.DBus.Peer's Ping) on a connection of its own, within timeoutSeconds. The

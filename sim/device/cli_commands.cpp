@@ -20,7 +20,6 @@
 namespace vantrel::sim::cli {
 namespace {
 
-constexpr double kControlTimeout = 5.0;
 
 // What the names of SpringBoard's errors mean to whoever typed the command.
 std::string explain(const Error& e) {

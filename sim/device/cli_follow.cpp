@@ -26,7 +26,6 @@
 namespace vantrel::sim::cli {
 namespace {
 
-constexpr double kControlTimeout = 5.0;
 
 // SIGINT and SIGTERM, blocked for the process, readable from a descriptor.
 platform::Fd terminationSignals() {
@@ -135,12 +134,9 @@ int log(const DeviceFolder& device, size_t lines, bool followOn) {
 int watch(const DeviceFolder& device, bool json) {
     if (!running(device)) return 1;
     auto address = busAddress(device);
-    platform::BusPtr bus;
-    int r = address ? sd_bus_new(platform::out(bus)) : -ENOENT;
-    if (r >= 0) r = sd_bus_set_address(bus.get(), address->c_str());
-    if (r >= 0) r = sd_bus_set_bus_client(bus.get(), 1);
-    if (r >= 0) r = sd_bus_set_method_call_timeout(bus.get(), static_cast<uint64_t>(kControlTimeout * 1e6));
-    if (r >= 0) r = sd_bus_start(bus.get());
+    auto opened = address ? openDeviceBus(*address, kControlTimeout) : Result<platform::BusPtr>(failure("no bus address"));
+    int r = opened ? 0 : -ENOENT;
+    platform::BusPtr bus = opened ? std::move(*opened) : platform::BusPtr();
     uint64_t redraws = 0;
     auto onRedrawn = [](sd_bus_message*, void* userdata, sd_bus_error*) {
         ++*static_cast<uint64_t*>(userdata);

@@ -26,7 +26,6 @@ namespace vantrel::sim::cli {
 namespace {
 
 constexpr double kStartTimeout = 20.0;
-constexpr double kControlTimeout = 5.0;
 
 bool waitForSpringBoard(const DeviceFolder& device, double timeout) {
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeout);

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/foundation/file.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/sd_ptr.h"
 #include "platform/system/shell.h"
@@ -24,15 +25,6 @@ namespace vantrel::sim {
 namespace {
 
 
-bool writeAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t n = ::write(fd, data, size);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data += n, size -= static_cast<size_t>(n);
-    }
-    return true;
-}
 
 // What the device holds at a path inside it: nothing, a folder, or something else; an error
 // when a folder on the way is a link or no folder, as nothing is ever placed through one.
@@ -165,7 +157,7 @@ private:
 Result<std::string> stageFile(const Staging& staging, size_t index, const DebMember& member) {
     const std::string name = Staging::file(index);
     platform::Fd fd(::openat(staging.folder(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-    bool ok = fd && ::fchmod(fd.get(), (member.mode & 0755) | 0600) == 0 && writeAll(fd.get(), member.data.data(), member.data.size()) &&
+    bool ok = fd && ::fchmod(fd.get(), (member.mode & 0755) | 0600) == 0 && platform::writeAll(fd.get(), member.data) &&
               ::fsync(fd.get()) == 0;
     if (!ok || !fd.close()) return failure("cannot stage /" + member.path + ": " + std::strerror(errno));
     Sha256 sha;

@@ -10,7 +10,6 @@
 namespace vantrel::sim::view {
 namespace {
 
-constexpr double kControlTimeout = 5.0;
 constexpr const char* kPages[] = {"main", "icontester", "datafaker"};
 
 // SpringBoard's refusals by name; no name means it could not be reached.

@@ -96,12 +96,9 @@ void DeviceLink::run() {
 }
 
 void DeviceLink::follow(const std::string& address) {
-    platform::BusPtr bus;
-    int r = sd_bus_new(platform::out(bus));
-    if (r >= 0) r = sd_bus_set_address(bus.get(), address.c_str());
-    if (r >= 0) r = sd_bus_set_bus_client(bus.get(), 1);
-    if (r >= 0) r = sd_bus_set_method_call_timeout(bus.get(), kCallMicroseconds);
-    if (r >= 0) r = sd_bus_start(bus.get());
+    auto opened = openDeviceBus(address, static_cast<double>(kCallMicroseconds) / 1e6);
+    platform::BusPtr bus = opened ? std::move(*opened) : platform::BusPtr();
+    int r = opened ? 0 : -ENOENT;
     if (r < 0) {
         publish(false, Json(), "the device bus cannot be joined; is the device at " + device_.root + " running?");
         return;

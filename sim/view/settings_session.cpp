@@ -2,6 +2,8 @@
 
 #include "sim/view/child.h"
 
+#include "platform/foundation/file.h"
+
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -20,16 +22,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr char kTimedOut[] = "SettingsTimedOut";
 
-bool writeAll(int fd, const std::string& data) {
-    size_t done = 0;
-    while (done < data.size()) {
-        ssize_t n = ::write(fd, data.data() + done, data.size() - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<size_t>(n);
-    }
-    return true;
-}
 
 }  // namespace
 
@@ -73,7 +65,7 @@ void SettingsSession::close() {
 }
 
 Result<std::string> SettingsSession::exchange(const std::string& line, double timeoutSeconds) {
-    if (!writeAll(input_, line)) return failure("the Settings app ended", kSettingsUnavailable);
+    if (!platform::writeAll(input_, line)) return failure("the Settings app ended", kSettingsUnavailable);
     const auto end = Clock::now() + std::chrono::duration<double>(timeoutSeconds);
     std::string answer;
     for (;;) {
