@@ -9,14 +9,14 @@
 
 #include "platform/foundation/file.h"
 #include "platform/foundation/plist.h"
+#include "tests/scratch.h"
 
 using namespace platform;
 
 namespace {
 
 std::string tempDir() {
-    char tmpl[] = "/tmp/vantrel-plist-XXXXXX";
-    return mkdtemp(tmpl);
+    return vantrel::test::scratchFolder("vantrel-plist");
 }
 
 Dictionary sample() {
