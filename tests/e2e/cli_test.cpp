@@ -14,6 +14,7 @@
 
 #include "platform/foundation/file.h"
 #include "tests/e2e/process.h"
+#include "tests/scratch.h"
 
 namespace {
 
@@ -56,9 +57,8 @@ bool lower(const std::string& text, const std::string& what) {
 class Cli : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        char a[] = "/tmp/vantrel-cli-XXXXXX", b[] = "/tmp/vantrel-cli-stopped-XXXXXX";
-        running = ::mkdtemp(a);
-        stopped = std::string(::mkdtemp(b)) + "/device";
+        running = scratchFolder("vantrel-cli");
+        stopped = scratchFolder("vantrel-cli-stopped") + "/device";
         ASSERT_EQ(device(running, {"start", "--fresh"}).code, 0);
     }
     static void TearDownTestSuite() {

@@ -22,6 +22,7 @@
 #include "platform/foundation/file.h"
 #include "platform/foundation/sdevent_runloop.h"
 #include "tests/e2e/process.h"
+#include "tests/scratch.h"
 
 namespace {
 
@@ -31,8 +32,7 @@ using namespace vantrel::test;
 class Device : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/vantrel-e2e-XXXXXX";
-        folder_ = ::mkdtemp(tmpl);
+        folder_ = scratchFolder("vantrel-e2e");
         Result r = run({bin("vantrel-device"), "--device", folder_, "start", "--fresh"});
         ASSERT_EQ(r.code, 0) << "the device did not start";
     }

@@ -14,6 +14,7 @@
 
 #include "platform/foundation/file.h"
 #include "tests/e2e/process.h"
+#include "tests/scratch.h"
 
 namespace {
 
@@ -27,8 +28,7 @@ class Interface : public ::testing::Test {
 protected:
     void SetUp() override {
         ASSERT_TRUE(std::filesystem::exists(kBusctl)) << "busctl comes with the systemd package (./vantrel setup)";
-        char tmpl[] = "/tmp/vantrel-e2e-interface-XXXXXX";
-        folder_ = ::mkdtemp(tmpl);
+        folder_ = scratchFolder("vantrel-e2e-interface");
         ASSERT_EQ(device({"start", "--fresh"}).code, 0);
         address_ = busAddressOf(folder_);
         ASSERT_FALSE(address_.empty());

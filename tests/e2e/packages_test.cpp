@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "tests/e2e/process.h"
+#include "tests/scratch.h"
 
 namespace {
 
@@ -55,8 +56,7 @@ std::vector<std::string> lines(const std::string& text) {
 class TempFolder {
 public:
     TempFolder() {
-        char tmpl[] = "/tmp/vantrel-pkg-XXXXXX";
-        path_ = ::mkdtemp(tmpl);
+        path_ = scratchFolder("vantrel-pkg");
     }
     ~TempFolder() { fs::remove_all(path_); }
     const std::string& path() const { return path_; }

@@ -14,6 +14,7 @@
 #include "platform/foundation/file.h"
 #include "platform/foundation/sdevent_runloop.h"
 #include "tests/e2e/process.h"
+#include "tests/scratch.h"
 
 namespace {
 
@@ -26,8 +27,7 @@ constexpr const char* kFiles[] = {"com.quennick.vantrel.plist", "com.quennick.va
 class SettingsCli : public ::testing::Test {
 public:
     static void SetUpTestSuite() {
-        char tmpl[] = "/tmp/vantrel-e2e-cli-XXXXXX";
-        folder_ = ::mkdtemp(tmpl);
+        folder_ = scratchFolder("vantrel-e2e-cli");
         ASSERT_EQ(run({bin("vantrel-device"), "--device", folder_, "start", "--fresh"}).code, 0) << "the device did not start";
     }
     static void TearDownTestSuite() {
@@ -38,8 +38,7 @@ public:
 protected:
     void SetUp() override {
         // A folder that never ran a device: nothing may start or install it.
-        char tmpl[] = "/tmp/vantrel-e2e-cold-XXXXXX";
-        cold_ = ::mkdtemp(tmpl);
+        cold_ = scratchFolder("vantrel-e2e-cold");
         address_ = busAddressOf(folder_);
         ASSERT_FALSE(address_.empty());
         center_ = std::make_unique<platform::DBusNotificationCenter>(address_, loop_);

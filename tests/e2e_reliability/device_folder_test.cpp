@@ -19,6 +19,7 @@
 #include "platform/foundation/file.h"
 #include "platform/foundation/plist.h"
 #include "tests/e2e/process.h"
+#include "tests/scratch.h"
 
 namespace {
 
@@ -41,6 +42,43 @@ Result runShown(const std::vector<std::string>& argv) {
     return run(shell);
 }
 
+// The words that run a program of this build as another user (root only), from where that user
+// can start it: the build's own when the user can reach it, else a copy of it and of the build's
+// libraries it loads in `scratch` (made 0755), since a checkout may sit in a folder only its owner
+// can enter. Empty, with the reason in *why, when the user can start neither: a program that
+// never started must not pass for one that refused.
+std::vector<std::string> runnableAs(uid_t uid, const std::string& program, const std::string& scratch, std::string* why) {
+    const std::vector<std::string> as{"/usr/bin/setpriv", "--reuid=" + std::to_string(uid),
+                                      "--regid=" + std::to_string(uid), "--clear-groups"};
+    auto starts = [&](std::vector<std::string>& words) {
+        words.insert(words.begin(), as.begin(), as.end());
+        words.push_back("--version");
+        Result r = runShown(words);
+        words.pop_back();
+        *why = r.code == 0 ? "" : r.out;
+        return r.code == 0;
+    };
+    std::vector<std::string> words{bin(program)};
+    if (starts(words)) return words;
+    std::error_code ec;
+    fs::create_directories(scratch + "/bin", ec);
+    fs::create_directories(scratch + "/lib", ec);
+    for (const auto& d : {scratch, scratch + "/bin", scratch + "/lib"}) ::chmod(d.c_str(), 0755);
+    fs::copy_file(bin(program), scratch + "/bin/" + program, fs::copy_options::overwrite_existing, ec);
+    // ldd's "name => path (address)" lines: the libraries of this build the program loads.
+    std::istringstream libraries(run({"/usr/bin/ldd", bin(program)}).out);
+    for (std::string line; std::getline(libraries, line);) {
+        const size_t from = line.find(" => " VANTREL_BINARY_DIR "/"), to = line.rfind(" (");
+        if (from == std::string::npos || to == std::string::npos || to < from) continue;
+        const fs::path path = line.substr(from + 4, to - from - 4);
+        fs::copy_file(path, scratch + "/lib/" + path.filename().string(), fs::copy_options::overwrite_existing, ec);
+    }
+    words = {"/usr/bin/env", "LD_LIBRARY_PATH=" + scratch + "/lib", scratch + "/bin/" + program};
+    if (starts(words)) return words;
+    *why = "uid " + std::to_string(uid) + " cannot start " + program + ", not even a copy in " + scratch + ": " + *why;
+    return {};
+}
+
 // The processes whose command line names the folder: the device's programs started here.
 std::vector<pid_t> processesOf(const std::string& folder, const std::string& alsoNaming = "") {
     std::vector<pid_t> found;
@@ -59,8 +97,7 @@ std::vector<pid_t> processesOf(const std::string& folder, const std::string& als
 class Folder : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/vantrel-folder-XXXXXX";
-        base_ = ::mkdtemp(tmpl);
+        base_ = scratchFolder("vantrel-folder");
         folder_ = base_ + "/device";
         mark_ = base_ + "/planted-ran";
         ::setenv("VANTREL_PLANTED_MARK", mark_.c_str(), 1);
@@ -173,13 +210,17 @@ TEST_F(Folder, ThreeStartsAtOnceMakeOneDeviceThatStopEndsWhole) {
     const std::string pid = std::to_string(launchds[0]);
     EXPECT_EQ(count(starts[0].out + starts[1].out + starts[2].out, "(pid " + pid + ")"), 3u);
 
+    std::string cannot;  // why the other user's part could not run: skipped, once the rest is checked
     if (::geteuid() == 0) {  // another user may neither stop it nor be told it is not running
         ::chmod(base_.c_str(), 0755);
-        Result other = runShown({"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
-                                 bin("vantrel-device"), "--device", folder_, "stop"});
-        EXPECT_NE(other.code, 0) << other.out;
-        EXPECT_NE(other.out.find("not by you"), std::string::npos) << other.out;
-        EXPECT_EQ(processesOf(folder_).size(), 3u);
+        std::vector<std::string> words = runnableAs(kNobody, "vantrel-device", base_ + "/programs", &cannot);
+        if (!words.empty()) {
+            words.insert(words.end(), {"--device", folder_, "stop"});
+            Result other = runShown(words);
+            EXPECT_NE(other.code, 0) << other.out;
+            EXPECT_NE(other.out.find("not by you"), std::string::npos) << other.out;
+            EXPECT_EQ(processesOf(folder_).size(), 3u);
+        }
     }
     Result stopped = device(folder_, {"stop"});
     EXPECT_EQ(stopped.code, 0);
@@ -188,6 +229,7 @@ TEST_F(Folder, ThreeStartsAtOnceMakeOneDeviceThatStopEndsWhole) {
     Result again = device(folder_, {"stop"});
     EXPECT_EQ(again.code, 0);
     EXPECT_NE(again.out.find("not running: " + folder_), std::string::npos) << again.out;
+    if (!cannot.empty()) GTEST_SKIP() << cannot;
 }
 
 TEST_F(Folder, InstallUnderARunningSpringBoardLeavesItRunning) {

@@ -17,6 +17,7 @@
 #include "platform/foundation/file.h"
 #include "platform/foundation/sdevent_runloop.h"
 #include "tests/e2e/process.h"
+#include "tests/scratch.h"
 
 namespace vantrel::test {
 
@@ -25,8 +26,7 @@ namespace fs = std::filesystem;
 class RunningDevice : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/vantrel-e2e-reliability-XXXXXX";
-        folder_ = ::mkdtemp(tmpl);
+        folder_ = scratchFolder("vantrel-e2e-reliability");
         ASSERT_EQ(run({bin("vantrel-device"), "--device", folder_, "start", "--fresh"}).code, 0);
         address_ = busAddressOf(folder_);
         ASSERT_FALSE(address_.empty());

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include "platform/foundation/log.h"
+#include "tests/scratch.h"
 
 namespace {
 
@@ -75,8 +76,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LogFile, ALinkInItsPlaceIsNotWrittenThrough) {
-    char tmpl[] = "/tmp/vantrel-log-XXXXXX";
-    std::string dir = ::mkdtemp(tmpl);
+    std::string dir = vantrel::test::scratchFolder("vantrel-log");
     std::string target = dir + "/target", link = dir + "/syslog";
     std::ofstream(target) << "untouched\n";
     std::filesystem::create_symlink(target, link);

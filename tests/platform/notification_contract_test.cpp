@@ -21,6 +21,7 @@
 #include "platform/foundation/runloop.h"
 #include "platform/foundation/sd_ptr.h"
 #include "platform/foundation/sdevent_runloop.h"
+#include "tests/scratch.h"
 
 namespace platform {
 namespace {
@@ -70,8 +71,7 @@ private:
 class DBusHarness : public Harness {
 public:
     DBusHarness() {
-        char tmpl[] = "/tmp/vantrel-bus-XXXXXX";
-        folder_ = ::mkdtemp(tmpl);
+        folder_ = vantrel::test::scratchFolder("vantrel-bus");
         std::string error;
         auto bus = startDeviceBus(folder_, kReaper, &error);
         if (!bus) {
@@ -289,8 +289,7 @@ INSTANTIATE_TEST_SUITE_P(, CentreAndLoopContract,
 
 // The receiving end against signals nobody in this system sends: dropped or trimmed, never a crash.
 TEST(DBusNotificationCenter, DropsMalformedSignalsAndSkipsUnknownEntries) {
-    char tmpl[] = "/tmp/vantrel-bus-XXXXXX";
-    std::string folder = ::mkdtemp(tmpl);
+    std::string folder = vantrel::test::scratchFolder("vantrel-bus");
     std::string error;
     auto bus = startDeviceBus(folder, kReaper, &error);
     if (!bus) GTEST_SKIP() << error;

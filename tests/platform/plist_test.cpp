@@ -10,6 +10,7 @@
 
 #include "platform/foundation/file.h"
 #include "platform/foundation/plist.h"
+#include "tests/scratch.h"
 
 using namespace platform;
 
@@ -36,8 +37,7 @@ std::string binaryNested(int depth) {
 }
 
 std::string tempDir() {
-    char tmpl[] = "/tmp/vantrel-plist-XXXXXX";
-    return mkdtemp(tmpl);
+    return vantrel::test::scratchFolder("vantrel-plist");
 }
 
 Dictionary sample() {

@@ -26,6 +26,7 @@
 #include "prefs/page.h"
 #include "prefs/pages.h"
 #include "shared/settings.h"
+#include "tests/scratch.h"
 
 namespace vantrel::test {
 
@@ -71,8 +72,7 @@ protected:
 
     void SetUp() override {
         alarm(60);  // reaper: a hung case ends the process instead of the run
-        char tmpl[] = "/tmp/vantrel-prefs-XXXXXX";
-        device_ = mkdtemp(tmpl);
+        device_ = vantrel::test::scratchFolder("vantrel-prefs");
         std::filesystem::create_directories(device_ + "/var/mobile");
         platform::setHomeDirectory(device_ + "/var/mobile");
         platform::RunLoop::setMain(&loop());

@@ -25,6 +25,7 @@
 #include "platform/foundation/log.h"
 #include "platform/foundation/plist.h"
 #include "shared/settings.h"
+#include "tests/scratch.h"
 
 using namespace vantrel;
 using platform::Array;
@@ -47,8 +48,7 @@ class FilesTest : public ::testing::Test {
 protected:
     void SetUp() override {
         alarm(120);  // reaper
-        char tmpl[] = "/tmp/vantrel-reliability-XXXXXX";
-        home_ = mkdtemp(tmpl);
+        home_ = vantrel::test::scratchFolder("vantrel-reliability");
         platform::setHomeDirectory(home_);
         platform::setLogToStderr(false);
         platform::setLogFile(home_ + "/log.txt");
@@ -255,8 +255,7 @@ TEST_F(FilesTest, OversizedFileIsLoggedOncePerChange) {
 
 // Inputs the fuzzer found; each once crashed a check (see fuzz/corpus/plist/regression-*).
 TEST(FuzzRegressions, EveryCommittedInputParsesAsTheFileReaderReadsIt) {
-    char tmpl[] = "/tmp/vantrel-regressions-XXXXXX";
-    std::string dir = mkdtemp(tmpl);
+    std::string dir = vantrel::test::scratchFolder("vantrel-regressions");
     size_t n = 0;
     for (const auto& e : fs::directory_iterator(VANTREL_SOURCE_DIR "/fuzz/corpus/plist")) {
         std::string bytes = readText(e.path());

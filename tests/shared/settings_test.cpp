@@ -14,6 +14,7 @@
 #include "platform/foundation/plist.h"
 #include "platform/foundation/runloop.h"
 #include "shared/settings.h"
+#include "tests/scratch.h"
 
 using namespace vantrel;
 using platform::Array;
@@ -25,8 +26,7 @@ namespace {
 class SettingsTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        char tmpl[] = "/tmp/vantrel-settings-XXXXXX";
-        home_ = mkdtemp(tmpl);
+        home_ = vantrel::test::scratchFolder("vantrel-settings");
         platform::setHomeDirectory(home_);
     }
     void TearDown() override { std::system(("rm -rf '" + home_ + "'").c_str()); }
@@ -34,7 +34,7 @@ protected:
 };
 
 std::string runPython(const std::string& script) {
-    std::string path = "/tmp/vantrel-py-" + std::to_string(getpid()) + ".py";
+    const std::string folder = vantrel::test::scratchFolder("vantrel-py"), path = folder + "/check.py";
     std::ofstream(path) << script;
     FILE* p = popen(("python3 " + path + " 2>&1").c_str(), "r");
     std::string out;
@@ -42,6 +42,7 @@ std::string runPython(const std::string& script) {
     while (p && fgets(buf, sizeof buf, p)) out += buf;
     if (p) pclose(p);
     std::remove(path.c_str());
+    ::rmdir(folder.c_str());
     return out;
 }
 

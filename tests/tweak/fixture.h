@@ -15,6 +15,7 @@
 #include "platform/springboard/springboard.h"
 #include "platform/uikit/alert.h"
 #include "shared/settings.h"
+#include "tests/scratch.h"
 #include "tweak/core/startup.h"
 #include "tweak/core/state.h"
 
@@ -32,8 +33,7 @@ protected:
     }
 
     void SetUp() override {
-        char tmpl[] = "/tmp/vantrel-tweak-XXXXXX";
-        home_ = mkdtemp(tmpl);
+        home_ = vantrel::test::scratchFolder("vantrel-tweak");
         platform::setHomeDirectory(home_);
         platform::RunLoop::setMain(&loop());
         platform::NotificationCenter::setDistributed(&center());

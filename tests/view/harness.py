@@ -81,12 +81,18 @@ def open_main_page(browser, url):
     wait_for(lambda: browser.js("return document.getElementById('settings-rows').dataset.page;") == "main")
 
 
+def short_tmp():
+    """/tmp as the other suites use it, not $TMPDIR, whose path may be too long for the sockets
+    in it (the device's bus, Chromium's); $TMPDIR (None) only when /tmp cannot be written."""
+    return "/tmp" if os.access("/tmp", os.W_OK | os.X_OK) else None
+
+
 class Device:
     """A fresh device folder with the device running, and its command-line programs."""
 
     def __init__(self, bin_dir):
         self.bin = bin_dir
-        self.tmp = tempfile.TemporaryDirectory(prefix="vantrel-view-test-")
+        self.tmp = tempfile.TemporaryDirectory(prefix="vantrel-view-test-", dir=short_tmp())
         self.folder = os.path.join(self.tmp.name, "device")
         self.run("vantrel-device", "start", "--fresh")
 

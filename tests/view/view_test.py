@@ -21,7 +21,7 @@ import time
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Device, View, end_all, open_main_page, reaper, wait_for  # noqa: E402
+from harness import Device, View, end_all, open_main_page, reaper, short_tmp, wait_for  # noqa: E402
 
 
 def check(condition, message):
@@ -202,7 +202,7 @@ BROWSER_TASKS = [
 
 def browser_suite(device, view):
     from webdriver import Browser  # fails with its message when Chromium is missing
-    with tempfile.TemporaryDirectory(prefix="vantrel-chromium-") as profile:
+    with tempfile.TemporaryDirectory(prefix="vantrel-chromium-", dir=short_tmp()) as profile:
         browser = Browser(profile)
         try:
             open_main_page(browser, view.url)

@@ -11,7 +11,7 @@ import subprocess
 import time
 import urllib.request
 
-from harness import STARTED, end_tree
+from harness import STARTED, end_tree, short_tmp
 
 ELEMENT = "element-6066-11e4-a52e-4f735466cecf"
 
@@ -35,7 +35,9 @@ class Browser:
         with socket.socket() as s:
             s.bind(("127.0.0.1", 0))
             port = s.getsockname()[1]
-        self.proc = subprocess.Popen([driver, f"--port={port}"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        env = dict(os.environ, TMPDIR=short_tmp()) if short_tmp() else None  # Chromium's sockets go there
+        self.proc = subprocess.Popen([driver, f"--port={port}"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     env=env)
         STARTED.append(self.proc)
         self.base = f"http://127.0.0.1:{port}"
         end = time.monotonic() + 20
