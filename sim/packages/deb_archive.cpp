@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include "platform/foundation/sd_ptr.h"
+#include "sim/common/process.h"
 
 namespace vantrel::sim {
 namespace {
@@ -21,67 +22,22 @@ constexpr char kDpkgDeb[] = "/usr/bin/dpkg-deb";
 constexpr size_t kMaxOutput = size_t{512} << 20;  // a tweak is a few megabytes
 constexpr double kReaper = 120.0;
 
-// Runs dpkg-deb to its end (killed by its pid past the reaper timeout or past maxOutput bytes):
-// its standard output, or its last line of standard error when it failed.
+// Runs dpkg-deb to its end (killed past the reaper timeout or past maxOutput bytes): its
+// standard output, or its last line of standard error when it failed.
 Result<std::string> dpkgDeb(const std::vector<std::string>& arguments, size_t maxOutput = kMaxOutput) {
     if (::access(kDpkgDeb, X_OK) != 0) return failure(std::string(kDpkgDeb) + " is missing (apt-get install dpkg)");
-    int out[2], err[2];
-    if (::pipe2(out, O_CLOEXEC) != 0) return failure(std::string("pipe: ") + std::strerror(errno));
-    if (::pipe2(err, O_CLOEXEC) != 0) {
-        ::close(out[0]), ::close(out[1]);
-        return failure(std::string("pipe: ") + std::strerror(errno));
-    }
-    std::vector<const char*> argv{kDpkgDeb};
-    for (const auto& a : arguments) argv.push_back(a.c_str());
-    argv.push_back(nullptr);
-    pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(out[1], 1);
-        ::dup2(err[1], 2);
-        ::execv(kDpkgDeb, const_cast<char* const*>(argv.data()));
-        _exit(127);
-    }
-    ::close(out[1]), ::close(err[1]);
-    platform::Fd outFd(out[0]), errFd(err[0]);
-    if (pid < 0) return failure(std::string("fork: ") + std::strerror(errno));
-    std::string stdoutText, stderrText;
-    bool tooLarge = false, timedOut = false;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(kReaper);
-    while ((outFd || errFd) && !tooLarge) {
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
-        if (left <= 0) {
-            timedOut = true;
-            break;
-        }
-        pollfd fds[2] = {{outFd ? outFd.get() : -1, POLLIN, 0}, {errFd ? errFd.get() : -1, POLLIN, 0}};
-        if (::poll(fds, 2, static_cast<int>(left)) < 0) {
-            if (errno == EINTR) continue;
-            break;
-        }
-        for (int i = 0; i < 2; ++i) {
-            if (fds[i].fd < 0 || !fds[i].revents) continue;
-            platform::Fd& fd = i == 0 ? outFd : errFd;
-            std::string& text = i == 0 ? stdoutText : stderrText;
-            char buf[1 << 16];
-            ssize_t n = ::read(fd.get(), buf, sizeof buf);
-            if (n > 0) text.append(buf, static_cast<size_t>(n));
-            else if (n == 0 || errno != EINTR) fd.reset();
-            tooLarge = tooLarge || text.size() > (i == 0 ? maxOutput : kMaxOutput);
-        }
-    }
-    if (tooLarge || timedOut) ::kill(pid, SIGKILL);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (tooLarge) return failure("it unpacks to more than " + std::to_string(maxOutput >> 20) + " MB", "TooLarge");
-    if (timedOut) return failure("dpkg-deb did not finish within " + std::to_string(static_cast<int>(kReaper)) + " s");
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        while (!stderrText.empty() && stderrText.back() == '\n') stderrText.pop_back();
-        size_t last = stderrText.rfind('\n');
-        std::string said = last == std::string::npos ? stderrText : stderrText.substr(last + 1);
+    auto ran = runCapture(kDpkgDeb, arguments, "", kReaper, maxOutput);
+    if (!ran && ran.error().name == "TooLarge")
+        return failure("it unpacks to more than " + std::to_string(maxOutput >> 20) + " MB", "TooLarge");
+    if (!ran) return ran.error();
+    if (!ran->exitedZero()) {
+        std::string& said = ran->error;
+        while (!said.empty() && said.back() == '\n') said.pop_back();
+        size_t last = said.rfind('\n');
+        said = last == std::string::npos ? said : said.substr(last + 1);
         return failure(said.empty() ? "dpkg-deb failed" : said);
     }
-    return stdoutText;
+    return std::move(ran->output);
 }
 
 // A numeric tar field: octal text, or base-256 when its first byte has the high bit.

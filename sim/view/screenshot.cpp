@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 #include "platform/foundation/sd_ptr.h"
-#include "sim/view/child.h"
+#include "sim/common/process.h"
 #include "sim/view/svg.h"
 
 namespace vantrel::sim::view {
@@ -46,44 +46,13 @@ std::optional<std::string> trustedProgram(const std::string& name) {
 
 Result<std::string> runFilter(const std::string& program, const std::vector<std::string>& args, const std::string& input,
                               double timeoutSeconds) {
-    const PipedChild child = TRY(spawnPiped(program, args));
-    const pid_t pid = child.pid;
-    ::fcntl(child.input, F_SETFL, O_NONBLOCK);
-    std::string output;
-    size_t written = 0;
-    bool timedOut = false;
-    const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(timeoutSeconds);
-    int writer = child.input;
-    for (;;) {
-        if (writer >= 0 && written == input.size()) ::close(writer), writer = -1;
-        pollfd fds[2] = {{child.output, POLLIN, 0}, {writer, POLLOUT, 0}};
-        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
-        if (left <= 0) {
-            timedOut = true;
-            break;
-        }
-        if (::poll(fds, writer >= 0 ? 2 : 1, static_cast<int>(left)) < 0 && errno != EINTR) break;
-        if (writer >= 0 && (fds[1].revents & (POLLOUT | POLLERR | POLLHUP))) {
-            ssize_t n = ::write(writer, input.data() + written, input.size() - written);
-            if (n > 0) written += static_cast<size_t>(n);
-            else if (n < 0 && errno != EAGAIN && errno != EINTR) ::close(writer), writer = -1;
-        }
-        if (fds[0].revents & (POLLIN | POLLHUP | POLLERR)) {
-            char chunk[65536];
-            ssize_t n = ::read(child.output, chunk, sizeof chunk);
-            if (n > 0) output.append(chunk, static_cast<size_t>(n));
-            else if (n == 0 || errno != EINTR) break;
-        }
-    }
-    if (writer >= 0) ::close(writer);
-    ::close(child.output);
-    if (timedOut) ::kill(pid, SIGKILL);
-    int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-    if (timedOut) return failure(program + " took longer than " + std::to_string(static_cast<int>(timeoutSeconds)) + " s");
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return failure(program + " failed");
-    return output;
+    constexpr size_t kMaxPicture = size_t{64} << 20;
+    auto ran = runCapture(program, args, input, timeoutSeconds, kMaxPicture);
+    if (!ran && ran.error().name == "TimedOut")
+        return failure(program + " took longer than " + std::to_string(static_cast<int>(timeoutSeconds)) + " s");
+    if (!ran) return ran.error();
+    if (!ran->exitedZero()) return failure(program + " failed");
+    return std::move(ran->output);
 }
 
 Result<void> writeReplacing(const std::string& path, const std::string& data) {

@@ -1,8 +1,7 @@
 #include "sim/view/settings_session.h"
 
-#include "sim/view/child.h"
-
 #include "platform/foundation/file.h"
+#include "sim/common/process.h"
 
 #include <cerrno>
 #include <chrono>
@@ -33,39 +32,25 @@ SettingsSession::~SettingsSession() { close(); }
 Result<void> SettingsSession::spawn() {
     if (!busAddress(device_)) return failure("the device at " + device_.root + " is not running", kSettingsUnavailable);
     // Nothing else of ours (the listening socket, clients) reaches the app.
-    auto child = spawnPiped(program_, {"--device", device_.root, "--session"});
+    auto child = ChildProcess::spawn(program_, {"--device", device_.root, "--session"}, ChildProcess::Error::Ours);
     if (!child) return failure(child.error().message, kSettingsUnavailable);
-    pid_ = child->pid;
-    input_ = child->input;
-    output_ = child->output;
+    child_ = std::move(*child);
     buffered_.clear();
     return {};
 }
 
 void SettingsSession::close() {
     std::lock_guard lock(mutex_);
-    if (input_ >= 0) ::close(input_);
-    input_ = -1;
-    if (pid_ > 0) {
-        // Given its input's end, the app leaves its page (saving it) and exits.
-        const auto end = Clock::now() + std::chrono::seconds(3);
-        int status = 0;
-        while (::waitpid(pid_, &status, WNOHANG) == 0) {
-            if (Clock::now() > end) {
-                ::kill(pid_, SIGKILL);
-                ::waitpid(pid_, &status, 0);
-                break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    }
-    pid_ = -1;
-    if (output_ >= 0) ::close(output_);
-    output_ = -1;
+    child_.input().reset();
+    // Given its input's end, the app leaves its page (saving it) and exits; else it is killed.
+    const auto end = Clock::now() + std::chrono::seconds(3);
+    while (child_.running() && child_.poll() < 0 && Clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    child_ = ChildProcess();
 }
 
 Result<std::string> SettingsSession::exchange(const std::string& line, double timeoutSeconds) {
-    if (!platform::writeAll(input_, line)) return failure("the Settings app ended", kSettingsUnavailable);
+    if (!platform::writeAll(child_.input().get(), line)) return failure("the Settings app ended", kSettingsUnavailable);
     const auto end = Clock::now() + std::chrono::duration<double>(timeoutSeconds);
     std::string answer;
     for (;;) {
@@ -82,12 +67,12 @@ Result<std::string> SettingsSession::exchange(const std::string& line, double ti
         }
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - Clock::now()).count();
         if (left <= 0) return failure("the Settings app did not answer in time", kTimedOut);
-        pollfd p{output_, POLLIN, 0};
+        pollfd p{child_.output().get(), POLLIN, 0};
         int n = ::poll(&p, 1, static_cast<int>(left));
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) continue;
         char chunk[8192];
-        ssize_t got = ::read(output_, chunk, sizeof chunk);
+        ssize_t got = ::read(child_.output().get(), chunk, sizeof chunk);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) return failure("the Settings app ended", kSettingsUnavailable);
         buffered_.append(chunk, static_cast<size_t>(got));
@@ -110,21 +95,15 @@ Result<std::string> SettingsSession::command(const std::vector<std::string>& wor
     line += "\n";
     std::lock_guard lock(mutex_);
     for (int attempt = 0; attempt < 2; ++attempt) {
-        if (pid_ > 0 && ::waitpid(pid_, nullptr, WNOHANG) != 0) {
-            // It ended on its own (its device stopped): start another.
-            ::close(input_), ::close(output_);
-            pid_ = -1, input_ = output_ = -1;
-        }
-        if (pid_ <= 0)
+        // One that ended on its own (its device stopped) is replaced.
+        if (child_.running() && child_.poll() >= 0) child_ = ChildProcess();
+        if (!child_.running())
             if (auto started = spawn(); !started) return started.error();
         auto answer = exchange(line, timeoutSeconds);
         if (answer || (answer.error().name != kSettingsUnavailable && answer.error().name != kTimedOut)) return answer;
         // No answer: the app is gone or stuck; end it by its pid. One that ended before reading
         // the command gets a fresh one; one that hung may have done it, so it is not sent again.
-        ::kill(pid_, SIGKILL);
-        ::waitpid(pid_, nullptr, 0);
-        ::close(input_), ::close(output_);
-        pid_ = -1, input_ = output_ = -1;
+        child_ = ChildProcess();
         if (answer.error().name == kTimedOut) return failure(answer.error().message, kSettingsUnavailable);
         if (attempt == 1 || !busAddress(device_)) return answer;
     }

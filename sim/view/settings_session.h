@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "sim/common/device.h"
+#include "sim/common/process.h"
 #include "sim/common/result.h"
 
 namespace vantrel::sim::view {
@@ -39,8 +40,7 @@ private:
     DeviceFolder device_;
     std::string program_;
     std::mutex mutex_;
-    pid_t pid_ = -1;
-    int input_ = -1, output_ = -1;
+    ChildProcess child_;  // killed and reaped whenever it is let go
     std::string buffered_;
 };
 
