@@ -18,6 +18,7 @@
 #include <string_view>
 
 #include "platform/preferences/settings_app.h"
+#include "shared/schema.h"
 
 namespace vantrel::prefs {
 
@@ -25,12 +26,17 @@ inline constexpr char kMainPageClass[] = "VantrelListController";
 inline constexpr char kIconTesterPageClass[] = "IconTesterController";
 inline constexpr char kDataFakerPageClass[] = "DataFakerController";
 
-// The page class of "main", "icontester" or "datafaker"; nullptr for any other name.
+// The page class of a page name (fileName: "main", "icontester", "datafaker"); nullptr for any
+// other name.
 inline const char* pageClassName(std::string_view page) {
-    if (page == "main") return kMainPageClass;
-    if (page == "icontester") return kIconTesterPageClass;
-    if (page == "datafaker") return kDataFakerPageClass;
-    return nullptr;
+    auto file = fileNamed(page);
+    if (!file) return nullptr;
+    switch (*file) {
+    case PreferenceFile::IconTester: return kIconTesterPageClass;
+    case PreferenceFile::DataFaker: return kDataFakerPageClass;
+    case PreferenceFile::Main: break;
+    }
+    return kMainPageClass;
 }
 
 // A new page, created as the Settings application creates it; nullptr for an unknown name or

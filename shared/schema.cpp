@@ -51,6 +51,12 @@ std::optional<PreferenceFile> fileNamed(std::string_view name) {
     return std::nullopt;
 }
 
+std::vector<std::string> settingsPageNames() {
+    std::vector<std::string> names;
+    for (PreferenceFile file : kSettingsPages) names.emplace_back(fileName(file));
+    return names;
+}
+
 const char* controlName(Control control) {
     switch (control) {
     case Control::Switch: return "switch";

@@ -12,7 +12,9 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/foundation/value.h"
 
@@ -21,6 +23,10 @@ namespace vantrel {
 enum class PreferenceFile { Main, DataFaker, IconTester };
 inline constexpr std::array<PreferenceFile, 3> kPreferenceFiles = {PreferenceFile::Main, PreferenceFile::DataFaker,
                                                                  PreferenceFile::IconTester};
+// The Settings pages that edit them, in the order the Settings app lists them; fileName gives
+// each its name.
+inline constexpr std::array<PreferenceFile, 3> kSettingsPages = {PreferenceFile::Main, PreferenceFile::IconTester,
+                                                                PreferenceFile::DataFaker};
 
 // Item codes of "itemToggled" beyond the item indices 0 to 25.
 namespace ItemCode {
@@ -289,6 +295,8 @@ const char* typeName(KeyType type);
 const char* fileName(PreferenceFile file);
 // The file of a page name fileName gives; nullopt for any other name.
 std::optional<PreferenceFile> fileNamed(std::string_view name);
+// The names of kSettingsPages, in order.
+std::vector<std::string> settingsPageNames();
 // "switch", "list", "text dialog", "none".
 const char* controlName(Control control);
 // The code the page posts after the user changed `row` with its control: the text dialog's

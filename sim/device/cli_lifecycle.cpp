@@ -111,6 +111,10 @@ int start(const DeviceFolder& device, bool fresh, bool interactive) {
         std::cerr << "vantrel-device: " << safe.error().message << "\n";
         return 1;
     }
+    if (auto freshable = fresh ? checkFreshable(device) : Result<void>(); !freshable) {
+        std::cerr << "vantrel-device: " << freshable.error().message << "\n";
+        return 1;
+    }
     // One start at a time: the others wait here, then find the device running.
     ControlLock control(device, true);
     if (!control.held()) {
@@ -179,6 +183,11 @@ int start(const DeviceFolder& device, bool fresh, bool interactive) {
 }
 
 int install(const DeviceFolder& device, bool fresh) {
+    // A folder --fresh would refuse gets no run/ of ours either.
+    if (auto freshable = fresh ? checkFreshable(device) : Result<void>(); !freshable) {
+        std::cerr << "vantrel-device: " << freshable.error().message << "\n";
+        return 1;
+    }
     ControlLock control(device, true);
     if (!control.held()) {
         std::cerr << "vantrel-device: " << control.error() << "\n";

@@ -50,40 +50,59 @@ Result<void> removeAt(int dir, const std::string& name, const std::string& shown
     return {};
 }
 
-// --fresh: everything but run/ (whose control lock the caller holds), and only from a folder
-// that is provably a device of the caller's: opened without following a link, owned by the
-// caller, with its device.plist and run/. A folder holding nothing else is left as it is.
-Result<void> emptyDeviceFolder(const DeviceFolder& device) {
+// The folder opened without following a link, and the names in it other than run/.
+Result<platform::Fd> openOwnFolder(const DeviceFolder& device, std::vector<std::string>& names) {
     platform::Fd root(::open(device.root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!root) {
-        if (errno == ENOENT) return {};
+        if (errno == ENOENT) return root;
         return failure("cannot open " + device.root + " without following links: " + std::strerror(errno));
     }
     struct stat st;
     if (::fstat(root.get(), &st) != 0 || st.st_uid != ::geteuid())
         return failure("--fresh empties only a folder of yours: " + device.root);
-    std::vector<std::string> names;
-    {
-        DIR* stream = ::fdopendir(::dup(root.get()));
-        if (!stream) return failure("cannot read " + device.root + ": " + std::strerror(errno));
-        while (dirent* e = ::readdir(stream)) {
-            std::string name = e->d_name;
-            if (name != "." && name != ".." && name != "run") names.push_back(name);
-        }
-        ::closedir(stream);
+    DIR* stream = ::fdopendir(::dup(root.get()));
+    if (!stream) return failure("cannot read " + device.root + ": " + std::strerror(errno));
+    while (dirent* e = ::readdir(stream)) {
+        std::string name = e->d_name;
+        if (name != "." && name != ".." && name != "run") names.push_back(name);
     }
-    if (names.empty()) return {};
-    struct stat plist, run;
-    const bool isDevice = ::fstatat(root.get(), "device.plist", &plist, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(plist.st_mode) &&
-                          ::fstatat(root.get(), "run", &run, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(run.st_mode);
-    if (!isDevice)
-        return failure("--fresh empties only a device folder, and " + device.root +
-                       " has no device.plist and run/: nothing was removed; name an empty or new folder");
+    ::closedir(stream);
+    return root;
+}
+
+// Whether what the folder holds is provably a device of the caller's: its device.plist and run/.
+bool holdsADevice(int root) {
+    struct stat plist;
+    return ::fstatat(root, "device.plist", &plist, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(plist.st_mode);
+}
+
+Result<void> refuseNonDevice(const DeviceFolder& device) {
+    return failure("--fresh empties only a device folder, and " + device.root +
+                   " holds no device.plist: nothing was removed; name an empty or new folder");
+}
+
+// --fresh: everything but run/ (whose control lock the caller holds), and only from a folder
+// that is provably a device of the caller's, opened without following links. A folder holding
+// nothing else is left as it is.
+Result<void> emptyDeviceFolder(const DeviceFolder& device) {
+    std::vector<std::string> names;
+    platform::Fd root = TRY(openOwnFolder(device, names));
+    if (!root || names.empty()) return {};
+    struct stat run;
+    if (!holdsADevice(root.get()) || ::fstatat(root.get(), "run", &run, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(run.st_mode))
+        return refuseNonDevice(device);
     for (const auto& name : names) TRY(removeAt(root.get(), name, device.root + "/" + name, 0));
     return {};
 }
 
 }  // namespace
+
+Result<void> checkFreshable(const DeviceFolder& device) {
+    std::vector<std::string> names;
+    platform::Fd root = TRY(openOwnFolder(device, names));
+    if (root && !names.empty() && !holdsADevice(root.get())) return refuseNonDevice(device);
+    return {};
+}
 
 Result<void> install(const DeviceFolder& device, bool fresh) {
     const std::string package = buildPackagePath();

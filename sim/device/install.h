@@ -10,4 +10,8 @@ namespace vantrel::sim {
 // it without its postinst: a running SpringBoard keeps what it loaded (packages.h).
 Result<void> install(const DeviceFolder& device, bool fresh);
 
+// Whether --fresh may empty the folder: it is missing, holds nothing, or is a device of the
+// caller's. Asked before anything is created in it; install asks again under the control lock.
+Result<void> checkFreshable(const DeviceFolder& device);
+
 }  // namespace vantrel::sim

@@ -12,25 +12,25 @@
 namespace vantrel::sim {
 namespace {
 
-constexpr const char* kPages[] = {"main", "icontester", "datafaker"};
 
 struct CommandSpec {
     const char* name;
     const char* about;
-    bool perPage;  // also under a PAGE
+    bool perPage;   // also under a PAGE
+    bool readOnly;  // only reads: never starts a device
 };
 constexpr CommandSpec kCommands[] = {
-    {"show", "the page's rows: each control's value, the stored value, the default, the type", true},
-    {"get", "the stored value of KEY (its default when unset)", true},
-    {"set", "changes KEY through its control on the page: a switch, a list or a text dialog", true},
-    {"reset", "removes KEY as the page does for an empty value; the page posts its code", true},
-    {"press", "presses the button ACTION (its selector or label) of the page", true},
-    {"keys", "the key table of the preference files; no device needed", true},
-    {"list", "the Settings app's entries", false},
-    {"alerts", "the dialogs the Settings app shows", false},
-    {"answer", "answers the dialog on screen", false},
-    {"suspend", "sends the Settings app to the background (the page saves)", false},
-    {"leave", "leaves the open page", false},
+    {"show", "the page's rows: each control's value, the stored value, the default, the type", true, true},
+    {"get", "the stored value of KEY (its default when unset)", true, true},
+    {"set", "changes KEY through its control on the page: a switch, a list or a text dialog", true, false},
+    {"reset", "removes KEY as the page does for an empty value; the page posts its code", true, false},
+    {"press", "presses the button ACTION (its selector or label) of the page", true, false},
+    {"keys", "the key table of the preference files; no device needed", true, true},
+    {"list", "the Settings app's entries", false, true},
+    {"alerts", "the dialogs the Settings app shows", false, true},
+    {"answer", "answers the dialog on screen", false, false},
+    {"suspend", "sends the Settings app to the background (the page saves)", false, false},
+    {"leave", "leaves the open page", false, false},
 };
 
 std::string usageLine(bool sessionLine) {
@@ -86,7 +86,7 @@ std::vector<std::string> knownOptions() {
 std::string suggestion(const std::vector<std::string>& words) {
     std::vector<std::string> names;
     for (const auto& c : kCommands) names.emplace_back(c.name);
-    for (const char* p : kPages) names.emplace_back(p);
+    for (const auto& p : settingsPageNames()) names.push_back(p);
     names.emplace_back("help");
     auto options = knownOptions();
     bool commandSeen = false;
@@ -104,7 +104,7 @@ std::string suggestion(const std::vector<std::string>& words) {
         }
         if (commandSeen) return "";
         if (std::find(names.begin(), names.end(), w) != names.end()) {
-            if (std::find(std::begin(kPages), std::end(kPages), w) == std::end(kPages)) commandSeen = true;
+            if (!fileNamed(w)) commandSeen = true;
             continue;
         }
         if (auto close = nearest(w, names)) return "did you mean " + *close + "?\n";
@@ -150,7 +150,7 @@ ParsedLine parseSettingsLine(const std::vector<std::string>& words, bool session
         app.add_subcommand("quit", "ends the session")->alias("exit")->group("Commands")->callback([&] { parsed.quit = true; });
     }
     for (const CommandSpec& spec : kCommands) addCommand(app, spec, command, positional)->group("Commands");
-    for (const char* page : kPages) {
+    for (const std::string& page : settingsPageNames()) {
         CLI::App* sub = app.add_subcommand(page, std::string("the page ") + page + "; without a command: show");
         sub->group("Pages");
         sub->fallthrough();
@@ -196,6 +196,13 @@ ParsedLine parseSettingsLine(const std::vector<std::string>& words, bool session
     parsed.device = device;
     if (!command.verb.empty()) parsed.command = command;
     return parsed;
+}
+
+bool readOnly(const std::optional<SettingsCommand>& c) {
+    if (!c) return false;  // a session acts
+    for (const auto& spec : kCommands)
+        if (c->verb == spec.name) return spec.readOnly;
+    return false;
 }
 
 }  // namespace vantrel::sim

@@ -38,4 +38,8 @@ ParsedLine parseSettingsLine(const std::vector<std::string>& words, bool session
 // The commands, one line each, for the prompt's `help`.
 std::string commandSummary();
 
+// Whether the command only reads (the command table's column): such a command never starts a
+// device. A session is not.
+bool readOnly(const std::optional<SettingsCommand>& c);
+
 }  // namespace vantrel::sim

@@ -40,14 +40,6 @@ std::string line(std::string text) {
     return text;
 }
 
-// Commands that only read: they never start a device.
-bool readOnly(const std::optional<SettingsCommand>& c) {
-    if (!c) return false;  // a session acts
-    for (const char* verb : {"show", "get", "keys", "list", "alerts"})
-        if (c->verb == verb) return true;
-    return false;
-}
-
 // `vantrel-device --device DIR start`, the program next to this one; its words go to stderr,
 // so standard output stays this command's own.
 bool startDevice(const DeviceFolder& device) {

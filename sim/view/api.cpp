@@ -10,7 +10,6 @@
 namespace vantrel::sim::view {
 namespace {
 
-constexpr const char* kPages[] = {"main", "icontester", "datafaker"};
 
 // SpringBoard's refusals by name; no name means it could not be reached.
 Reply controlFailure(const Error& e) {
@@ -114,7 +113,7 @@ Reply SettingsApp::root() {
         std::smatch m;
         if (!std::regex_match(line, m, entry)) continue;
         std::string page;
-        for (const char* p : kPages)
+        for (const auto& p : settingsPageNames())
             if (m[3].str() == prefs::pageClassName(p)) page = p;
         entries.push_back({{"label", m[1].str()}, {"bundle", m[2].str()}, {"page", page}});
     }
@@ -147,7 +146,7 @@ Reply SettingsApp::action(const std::string& action, const Json& body) {
         // By name, or by the page class a link row names.
         auto page = text("page");
         if (auto detail = text("detail"))
-            for (const char* p : kPages)
+            for (const auto& p : settingsPageNames())
                 if (*detail == prefs::pageClassName(p)) page = p;
         if (!page || !prefs::pageClassName(*page)) return errorReply(422, "no such page; the pages are main, icontester, datafaker");
         page_ = *page;

@@ -269,7 +269,7 @@ TEST_F(Folder, FreshEmptiesOnlyADeviceOfYoursAndNothingBeyondIt) {
     const std::string notADevice = base_ + "/documents";
     fs::create_directories(notADevice);
     std::ofstream(notADevice + "/notes") << "notes\n";
-    cases.push_back({notADevice, false, "has no device.plist and run/: nothing was removed"});
+    cases.push_back({notADevice, false, "holds no device.plist: nothing was removed"});
     ASSERT_EQ(device(folder_, {"install"}).code, 0);
     std::ofstream(folder_ + "/extra") << "x\n";
     fs::create_symlink(outside, folder_ + "/var/mobile/Library/out");
@@ -283,6 +283,7 @@ TEST_F(Folder, FreshEmptiesOnlyADeviceOfYoursAndNothingBeyondIt) {
         EXPECT_FALSE(fs::exists(outside + "/run")) << "the refused folder was written: " << c.folder;
     }
     EXPECT_EQ(readText(notADevice + "/notes"), "notes\n");
+    EXPECT_FALSE(fs::exists(notADevice + "/run")) << "the refused folder was written";
     EXPECT_FALSE(fs::exists(folder_ + "/extra"));
     EXPECT_FALSE(fs::is_symlink(folder_ + "/var/mobile/Library/out"));
     EXPECT_TRUE(fs::exists(folder_ + "/device.plist"));

@@ -2,6 +2,8 @@
 // grows with its input.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <ostream>
 #include <string>
 
 #include "sim/view/svg.h"
@@ -17,6 +19,8 @@ struct Shortening {
     double maxWidth;  // at font size 10: "a" is 5.6 wide, "é" and "…" 7
     std::string expected;
 };
+
+void PrintTo(const Shortening& c, std::ostream* os) { *os << c.what; }
 
 class ShortenedTest : public testing::TestWithParam<Shortening> {};
 
@@ -34,7 +38,12 @@ INSTANTIATE_TEST_SUITE_P(
                     Shortening{"not one character fits", "aaaa", 12, ""},
                     Shortening{"a megabyte, cut to what fits", std::string(1 << 20, 'a'), 100, std::string(16, 'a') + "…"},
                     Shortening{"a megabyte of two-byte characters", std::string(1 << 20, 'x').replace(0, 4, "éé"), 20,
-                               "é…"}));
+                               "é…"}),
+    [](const auto& info) {
+        std::string name;
+        for (char c : std::string(info.param.what)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';
+        return name;
+    });
 
 // A status of megabyte texts where users put theirs: the carrier, alerts and their buttons.
 Json hugeStatus() {

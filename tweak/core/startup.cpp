@@ -47,7 +47,7 @@ void initializeSettings() {
     carrierText = readKey<MainKey::carrierText>(prefs);
     timeText = readKey<MainKey::timeText>(prefs);
     reverseText = readKey<MainKey::reverseString>(prefs);
-    customTime = u"'_Quennick_'";
+    customTime = kDefaultCustomTime;
     prefs.reset();
     isAnimatingText = false;
     syncStatusState = false;
