@@ -46,6 +46,13 @@ bool ensureInstalled(const DeviceFolder& device, bool fresh) {
     return true;
 }
 
+// A folder --fresh would refuse gets no run/ of ours either: asked before the control lock.
+bool freshable(const DeviceFolder& device) {
+    auto checked = checkFreshable(device);
+    if (!checked) std::cerr << "vantrel-device: " << checked.error().message << "\n";
+    return static_cast<bool>(checked);
+}
+
 bool gone(pid_t pid, const char* program) { return pid <= 0 || !processRunsProgram(pid, program); }
 
 // Ends the device under the caller's control lock: launchd, then waits for its children.
@@ -111,10 +118,7 @@ int start(const DeviceFolder& device, bool fresh, bool interactive) {
         std::cerr << "vantrel-device: " << safe.error().message << "\n";
         return 1;
     }
-    if (auto freshable = fresh ? checkFreshable(device) : Result<void>(); !freshable) {
-        std::cerr << "vantrel-device: " << freshable.error().message << "\n";
-        return 1;
-    }
+    if (fresh && !freshable(device)) return 1;
     // One start at a time: the others wait here, then find the device running.
     ControlLock control(device, true);
     if (!control.held()) {
@@ -183,11 +187,7 @@ int start(const DeviceFolder& device, bool fresh, bool interactive) {
 }
 
 int install(const DeviceFolder& device, bool fresh) {
-    // A folder --fresh would refuse gets no run/ of ours either.
-    if (auto freshable = fresh ? checkFreshable(device) : Result<void>(); !freshable) {
-        std::cerr << "vantrel-device: " << freshable.error().message << "\n";
-        return 1;
-    }
+    if (fresh && !freshable(device)) return 1;
     ControlLock control(device, true);
     if (!control.held()) {
         std::cerr << "vantrel-device: " << control.error() << "\n";
