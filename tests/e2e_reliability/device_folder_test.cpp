@@ -4,9 +4,13 @@
 // running SpringBoard leaves it running. Each case has folders of its own under /tmp; the only
 // processes ended here are the ones whose command line names those folders.
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <pty.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
@@ -287,6 +291,39 @@ TEST_F(Folder, FreshEmptiesOnlyADeviceOfYoursAndNothingBeyondIt) {
     EXPECT_FALSE(fs::exists(folder_ + "/extra"));
     EXPECT_FALSE(fs::is_symlink(folder_ + "/var/mobile/Library/out"));
     EXPECT_TRUE(fs::exists(folder_ + "/device.plist"));
+}
+
+// The terminal SpringBoard on a terminal nobody reads any more: drawing never blocks the device,
+// so every change and tap is still answered (each frame here is larger than a pty holds a few of).
+TEST_F(Folder, ATerminalThatStopsReadingNeverStallsTheDevice) {
+    int terminal = -1;
+    const std::string program = bin("vantrel-device");
+    pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execl(program.c_str(), program.c_str(), "--device", folder_.c_str(), "springboard", "--fresh",
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::fcntl(terminal, F_SETFL, O_NONBLOCK);
+    bool up = false;
+    for (int i = 0; i < 200 && !up; ++i) {  // read until SpringBoard answers, then never again
+        char buf[4096];
+        while (::read(terminal, buf, sizeof buf) > 0) {
+        }
+        up = device(folder_, {"ping"}).code == 0;
+        if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    ASSERT_TRUE(up);
+    int answered = 0;
+    for (int i = 0; i < 10; ++i) {
+        answered += device(folder_, {"set", "carrier=" + std::string(4000, 'x') + std::to_string(i)}).code == 0;
+        answered += device(folder_, {"tap"}).code == 0;
+    }
+    EXPECT_EQ(answered, 20);
+    EXPECT_EQ(device(folder_, {"stop"}).code, 0);
+    ::close(terminal);
+    ::waitpid(pid, nullptr, 0);
 }
 
 }  // namespace
