@@ -2,14 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <csignal>
 #include <cstring>
 #include <set>
 
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include "platform/foundation/sd_ptr.h"

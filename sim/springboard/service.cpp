@@ -287,10 +287,11 @@ const Property kProperties[] = {
 
 int getProperty(sd_bus*, const char*, const char*, const char* property, sd_bus_message* reply, void* u, sd_bus_error*) {
     auto* s = static_cast<State*>(u);
-    const Snapshot now = s->emitting ? Snapshot{} : snapshot(s->host.safeMode);
-    const Snapshot& shown = s->emitting ? *s->emitting : now;
     for (const auto& p : kProperties)
-        if (std::strcmp(p.name, property) == 0) return p.append(reply, shown);
+        if (std::strcmp(p.name, property) == 0) {
+            if (s->emitting) return p.append(reply, *s->emitting);  // the values of the redraw announced
+            return p.append(reply, snapshot(s->host.safeMode));
+        }
     return -ENOENT;
 }
 
