@@ -3,7 +3,8 @@
 # in a private folder (mktemp -d, 0700) under a path of over 60 characters, built and tested
 # there. Nothing in the suite may depend on where the checkout sits. Not part of ./vantrel test:
 # it builds everything again.
-#   tests/clean_clone.sh [--user NAME] [-R REGEX]    (--user: as that user, when run as root)
+#   tests/clean_clone.sh [--user NAME] [--ci | -R REGEX]
+#     --user: as that user, when run as root; --ci: the whole of .ci/run (the sanitizer half too)
 set -euo pipefail
 source_dir="$(cd "$(dirname "$0")/.." && pwd)"
 user=""
@@ -30,4 +31,7 @@ printf '[safe]\n\tdirectory = *\n' > "$private/gitconfig"
 GIT_CONFIG_GLOBAL="$private/gitconfig" git clone -q "$source_dir" "$clone"
 echo "clean_clone.sh: testing a clone of $(git -C "$clone" rev-parse --short HEAD) in $clone as $(id -un)"
 cd "$clone"
+if [ "${1:-}" = --ci ]; then
+    exec .ci/run
+fi
 ./vantrel test "$@"
