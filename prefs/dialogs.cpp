@@ -13,19 +13,19 @@ namespace {
 using platform::UIAlertView;
 using AlertField = std::shared_ptr<UIAlertView> VantrelListController::*;
 
-
+// A text dialog: its key's schema row names the action opening it and the code its Save posts.
 struct TextDialog {
     DialogTag tag;
     AlertField field;
     const char* title;
-    const char* key;
+    MainKey key;
 };
 constexpr TextDialog kCarrierDialog{CarrierTag, &VantrelListController::carrierAlertView, "Change Carrier Name",
-                                    keyName(MainKey::carrierText)};
+                                    MainKey::carrierText};
 constexpr TextDialog kTimeDialog{TimeTag, &VantrelListController::timeAlertView, "Custom Time String",
-                                 keyName(MainKey::timeText)};
+                                 MainKey::timeText};
 constexpr TextDialog kReverseDialog{ReverseTag, &VantrelListController::reverseStringView,
-                                    "Change Second Animted Clock String", keyName(MainKey::reverseString)};
+                                    "Change Second Animted Clock String", MainKey::reverseString};
 
 const TextDialog* textDialogForTag(long tag) {
     for (const TextDialog* d : {&kCarrierDialog, &kTimeDialog, &kReverseDialog})
@@ -48,7 +48,7 @@ void openTextDialog(id self, const TextDialog& dialog) {
     if (!alert) alert = UIAlertView::create(dialog.title, "", &page->alertDelegate, "Cancel", {"Save"});
     if (!alert->textField()) alert->addTextFieldWithValue("", "");
     // What was typed and cancelled last time gives way to what is stored.
-    const Value* stored = platform::lookup(page->_settings, dialog.key);
+    const Value* stored = platform::lookup(page->_settings, keyName(dialog.key));
     alert->textField()->text = stored && stored->string() ? *stored->string() : "";
     alert->setTag(dialog.tag);
     alert->show();
@@ -86,11 +86,11 @@ void alertView_clickedButtonAtIndex_(id self, SEL, UIAlertView* alertView, long 
     if (const TextDialog* dialog = textDialogForTag(tag); dialog && buttonIndex == 1) {
         const platform::UITextField* field = alertView->textField();
         // An empty text removes the key: readers fall back to their defaults.
-        setPageValue(page, dialog->key, field && !field->text.empty() ? PSValue(Value(field->text)) : std::nullopt);
+        setPageValue(page, keyName(dialog->key), field && !field->text.empty() ? PSValue(Value(field->text)) : std::nullopt);
         // A text that is not in the file is not announced; it stays pending for the next save.
         if (msgSend<bool>(self, S("writeSettings"))) {
-            if (tag == CarrierTag) msgSend<void>(self, S("notifySettings:"), Dictionary{{kItemToggledKey, ItemCode::Carrier}});
-            if (tag == TimeTag) msgSend<void>(self, S("notifySettings:"), Dictionary{{kItemToggledKey, ItemCode::ClockMode}});
+            if (auto code = keySchema(dialog->key).dialogCode)
+                msgSend<void>(self, S("notifySettings:"), Dictionary{{kItemToggledKey, *code}});
         }
     } else if (tag == RespringTag && buttonIndex == 1) {
         restartSpringBoard();
@@ -135,9 +135,9 @@ void registerMainPageDialogs(Class cls) {
     class_addMethod(cls, S("donate:"), imp<void, id>(donate_), "v@:@");
     class_addMethod(cls, S("sendFeedback:"), imp<void, id>(sendFeedback_), "v@:@");
     class_addMethod(cls, S("alertView:clickedButtonAtIndex:"), imp<void, UIAlertView*, long>(alertView_clickedButtonAtIndex_), "v@:@q");
-    class_addMethod(cls, S("carrierText:"), imp<void, id>(carrierText_), "v@:@");
-    class_addMethod(cls, S("timeText:"), imp<void, id>(timeText_), "v@:@");
-    class_addMethod(cls, S("reverseString:"), imp<void, id>(reverseString_), "v@:@");
+    class_addMethod(cls, S(keySchema(kCarrierDialog.key).dialog), imp<void, id>(carrierText_), "v@:@");
+    class_addMethod(cls, S(keySchema(kTimeDialog.key).dialog), imp<void, id>(timeText_), "v@:@");
+    class_addMethod(cls, S(keySchema(kReverseDialog.key).dialog), imp<void, id>(reverseString_), "v@:@");
     class_addMethod(cls, S("visitTwitter:"), imp<void, id>(visitTwitter_), "v@:@");
     class_addMethod(cls, S("visitFacebook:"), imp<void, id>(visitFacebook_), "v@:@");
     class_addMethod(cls, S("Quennick:"), imp<void, id>(Quennick_), "v@:@");
