@@ -1,6 +1,7 @@
 #include "platform/device/device_state.h"
 
 #include <optional>
+#include <vector>
 
 namespace platform {
 
@@ -171,58 +172,84 @@ constexpr Field field(const char* key, Member) {
             [](const DeviceState& s) { return Codec::write(Member{}(s)); }};
 }
 
-#define DEVICE_FIELD(codec, key, member) field<codec>(key, [](auto& s) -> auto& { return s.member; })
-
-// Both directions of device.plist come from this one table.
-const Field kFields[] = {
-    DEVICE_FIELD(Text, "carrier", carrier),
-    DEVICE_FIELD(Truth, "simInserted", simInserted),
-    DEVICE_FIELD(Truth, "emergencyOnly", emergencyOnly),
-    DEVICE_FIELD(Integer, "signalBars", signalBars),
-    DEVICE_FIELD(Integer, "cellularDataType", cellularDataType),
-    DEVICE_FIELD(Truth, "airplaneMode", airplaneMode),
-    DEVICE_FIELD(Text, "wifiNetwork", wifiNetwork),
-    DEVICE_FIELD(Integer, "wifiBars", wifiBars),
-    DEVICE_FIELD(Truth, "tethering", tethering),
-    DEVICE_FIELD(Integer, "tetheredDevices", tetheredDevices),
-    DEVICE_FIELD(Integer, "batteryLevel", batteryLevel),
-    DEVICE_FIELD(Truth, "charging", charging),
-    DEVICE_FIELD(Truth, "bluetooth", bluetooth),
-    DEVICE_FIELD(OptionalInteger, "bluetoothBatteryLevel", bluetoothBatteryLevel),
-    DEVICE_FIELD(Truth, "doNotDisturb", doNotDisturb),
-    DEVICE_FIELD(Truth, "tty", tty),
-    DEVICE_FIELD(Truth, "alarm", alarm),
-    DEVICE_FIELD(Truth, "location", location),
-    DEVICE_FIELD(Truth, "rotationLock", rotationLock),
-    DEVICE_FIELD(Truth, "airplay", airplay),
-    DEVICE_FIELD(Truth, "assistant", assistant),
-    DEVICE_FIELD(Truth, "vpn", vpn),
-    DEVICE_FIELD(Truth, "callForwarding", callForwarding),
-    DEVICE_FIELD(Truth, "networkActivity", networkActivity),
-    DEVICE_FIELD(Truth, "mediaPlaying", mediaPlaying),
-    DEVICE_FIELD(Text, "nowPlayingArtist", nowPlayingArtist),
-    DEVICE_FIELD(Text, "nowPlayingTitle", nowPlayingTitle),
-    DEVICE_FIELD(Truth, "locked", locked),
-    DEVICE_FIELD(Real, "clockOffset", clockOffset),
-    DEVICE_FIELD(Interfaces, "interfaces", interfaces),
-    DEVICE_FIELD(Truth, "interfacesReadable", interfacesReadable),
-    DEVICE_FIELD(Count, "memoryPageSize", memory.pageSize),
-    DEVICE_FIELD(Count, "memoryFreePages", memory.freePages),
-    DEVICE_FIELD(Count, "memoryInactivePages", memory.inactivePages),
-    DEVICE_FIELD(Truth, "memoryReadable", memory.readable),
-    DEVICE_FIELD(Real, "coreFoundationVersionNumber", coreFoundationVersionNumber),
-    DEVICE_FIELD(Strings, "installedApps", installedApps),
+// A row: the stored key (key null: none of its own) and the key a user sets (settable false: none).
+struct Row {
+    Field stored;
+    HardwareKey user;
+    bool settable;
 };
 
-#undef DEVICE_FIELD
+using T = HardwareType;
+#define STORED(codec, key, member) field<codec>(key, [](auto& s) -> auto& { return s.member; })
+// A device.plist key a user sets as it is stored.
+#define SET(codec, key, member, type, min, max, meaning) \
+    Row{STORED(codec, key, member), HardwareKey{key, T::type, min, max, meaning, key}, true}
+// A device.plist key only the device itself sets.
+#define KEPT(codec, key, member) Row{STORED(codec, key, member), HardwareKey{}, false}
+// A key a user sets that is worked into another stored key.
+#define DERIVED(key, type, meaning, changes) Row{Field{}, HardwareKey{key, T::type, 0, 0, meaning, changes}, true}
+
+// Both directions of device.plist, and every key `device set` takes, come from this one table.
+const Row kRows[] = {
+    SET(Text, "carrier", carrier, OptionalString, 0, 0, "the carrier name of the service item"),
+    SET(Truth, "simInserted", simInserted, Bool, 0, 0, "a SIM card is in (false: \"No SIM\")"),
+    SET(Truth, "emergencyOnly", emergencyOnly, Bool, 0, 0, "the network grants emergency calls only"),
+    SET(Integer, "signalBars", signalBars, Int, 0, 5, "cellular signal bars"),
+    SET(Integer, "cellularDataType", cellularDataType, Int, 0, 8,
+        "data connection: 0 none, 1 GPRS, 2 EDGE, 3 3G, 4 4G, 5 1x, 6 LTE, 7 Wi-Fi, 8 Hotspot"),
+    SET(Truth, "airplaneMode", airplaneMode, Bool, 0, 0, "airplane mode"),
+    SET(Text, "wifiNetwork", wifiNetwork, OptionalString, 0, 0, "the Wi-Fi network joined"),
+    SET(Integer, "wifiBars", wifiBars, Int, 0, 3, "Wi-Fi bars"),
+    KEPT(Interfaces, "interfaces", interfaces),
+    DERIVED("wifiAddress", Ipv4, "the Wi-Fi IPv4 address (en0)", "interfaces (en0 ipv4 row)"),
+    DERIVED("wifiAddress6", Ipv6, "the Wi-Fi IPv6 address (en0)", "interfaces (en0 ipv6 row)"),
+    DERIVED("cellularAddress", Ipv4, "the cellular data IPv4 address (pdp_ip0)", "interfaces (pdp_ip0 ipv4 row)"),
+    SET(Truth, "interfacesReadable", interfacesReadable, Bool, 0, 0, "false: getifaddrs fails"),
+    SET(Truth, "tethering", tethering, Bool, 0, 0, "personal hotspot is on"),
+    SET(Integer, "tetheredDevices", tetheredDevices, Int, 0, 2147483647, "devices connected to the hotspot"),
+    SET(Integer, "batteryLevel", batteryLevel, Int, 0, 100, "battery charge in percent"),
+    SET(Truth, "charging", charging, Bool, 0, 0, "the battery is charging"),
+    SET(Truth, "bluetooth", bluetooth, Bool, 0, 0, "Bluetooth is on"),
+    SET(OptionalInteger, "bluetoothBatteryLevel", bluetoothBatteryLevel, OptionalInt, 0, 100,
+        "a connected headset's battery in percent"),
+    SET(Truth, "doNotDisturb", doNotDisturb, Bool, 0, 0, "Do Not Disturb"),
+    SET(Truth, "tty", tty, Bool, 0, 0, "TTY"),
+    SET(Truth, "alarm", alarm, Bool, 0, 0, "an alarm is set"),
+    SET(Truth, "location", location, Bool, 0, 0, "location services are in use"),
+    SET(Truth, "rotationLock", rotationLock, Bool, 0, 0, "portrait orientation lock"),
+    SET(Truth, "airplay", airplay, Bool, 0, 0, "AirPlay"),
+    SET(Truth, "assistant", assistant, Bool, 0, 0, "Siri"),
+    SET(Truth, "vpn", vpn, Bool, 0, 0, "VPN"),
+    SET(Truth, "callForwarding", callForwarding, Bool, 0, 0, "call forwarding"),
+    SET(Truth, "networkActivity", networkActivity, Bool, 0, 0, "the network activity spinner"),
+    SET(Truth, "mediaPlaying", mediaPlaying, Bool, 0, 0, "music is playing"),
+    SET(Text, "nowPlayingArtist", nowPlayingArtist, OptionalString, 0, 0, "the artist of the track playing"),
+    SET(Text, "nowPlayingTitle", nowPlayingTitle, OptionalString, 0, 0, "the title of the track playing"),
+    SET(Count, "memoryPageSize", memory.pageSize, Int, 1, kNoUpperBound, "the memory page size in bytes"),
+    SET(Count, "memoryFreePages", memory.freePages, Int, 0, kNoUpperBound, "free memory pages"),
+    SET(Count, "memoryInactivePages", memory.inactivePages, Int, 0, kNoUpperBound, "inactive memory pages"),
+    SET(Truth, "memoryReadable", memory.readable, Bool, 0, 0, "false: reading the memory statistics fails"),
+    SET(Real, "coreFoundationVersionNumber", coreFoundationVersionNumber, Real, 0, 0,
+        "kCFCoreFoundationVersionNumber (847.20 is iOS 7.0)"),
+    SET(Strings, "installedApps", installedApps, StringList, 0, 0, "apps that answer URL schemes (bundle identifiers)"),
+    KEPT(Truth, "locked", locked),
+    KEPT(Real, "clockOffset", clockOffset),
+    DERIVED("clock", Clock, "the wall clock: set to this time (today for HH:MM), it runs on from it; live: the machine's",
+            "clockOffset"),
+};
+
+#undef DERIVED
+#undef KEPT
+#undef SET
+#undef STORED
 
 }  // namespace
 
 void DeviceState::apply(const Dictionary& values, std::vector<std::string>* ignored) {
     for (const auto& [key, v] : values) {
         const Field* f = nullptr;
-        for (const Field& candidate : kFields)
-            if (key == candidate.key) f = &candidate;
+        for (const Row& row : kRows)
+            if (row.stored.key && key == row.stored.key) f = &row.stored;
         bool ok = f && f->read(v, *this);
         if (!ok && ignored) ignored->push_back(key);
     }
@@ -230,9 +257,20 @@ void DeviceState::apply(const Dictionary& values, std::vector<std::string>* igno
 
 Dictionary DeviceState::toDictionary() const {
     Dictionary d;
-    for (const Field& f : kFields)
-        if (auto v = f.write(*this)) d[f.key] = std::move(*v);
+    for (const Row& row : kRows)
+        if (row.stored.key)
+            if (auto v = row.stored.write(*this)) d[row.stored.key] = std::move(*v);
     return d;
+}
+
+std::span<const HardwareKey> hardwareKeys() {
+    static const std::vector<HardwareKey> keys = [] {
+        std::vector<HardwareKey> settable;
+        for (const Row& row : kRows)
+            if (row.settable) settable.push_back(row.user);
+        return settable;
+    }();
+    return keys;
 }
 
 }  // namespace platform

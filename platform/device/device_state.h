@@ -6,8 +6,11 @@
 #pragma once
 
 #include <cstdint>
+#include <limits>
 #include <optional>
+#include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/foundation/value.h"
@@ -96,5 +99,35 @@ struct DeviceState {
 };
 
 DeviceState& deviceState();
+
+// How a user gives a hardware key's value (`device set`, the bus's SetHardware); the checks
+// live with those front doors, the table with the state it changes.
+enum class HardwareType {
+    Bool,            // true/false, on/off, yes/no, 1/0
+    Int,             // a whole number within [min, max]
+    OptionalInt,     // the same, or none
+    String,          // taken as typed
+    OptionalString,  // as typed, or none
+    Real,            // a number >= min
+    StringList,      // [a,b,c]
+    Ipv4,            // an IPv4 address, or none
+    Ipv6,            // an IPv6 address, or none
+    Clock,           // HH:MM[:SS], YYYY-MM-DDTHH:MM[:SS], or live
+};
+
+inline constexpr long long kNoUpperBound = std::numeric_limits<long long>::max();
+
+struct HardwareKey {
+    std::string_view name;
+    HardwareType type;
+    long long min = 0;
+    long long max = 0;
+    std::string_view meaning;
+    std::string_view changes;  // the device.plist key it sets
+};
+
+// Every key a user sets, in the order they are listed. Most are device.plist keys as they are
+// stored; the addresses and the clock are worked into `interfaces` and `clockOffset`.
+std::span<const HardwareKey> hardwareKeys();
 
 }  // namespace platform

@@ -18,49 +18,6 @@ namespace {
 
 using T = HardwareType;
 
-constexpr HardwareKey kKeys[] = {
-    {"carrier", T::OptionalString, 0, 0, "the carrier name of the service item", "carrier"},
-    {"simInserted", T::Bool, 0, 0, "a SIM card is in (false: \"No SIM\")", "simInserted"},
-    {"emergencyOnly", T::Bool, 0, 0, "the network grants emergency calls only", "emergencyOnly"},
-    {"signalBars", T::Int, 0, 5, "cellular signal bars", "signalBars"},
-    {"cellularDataType", T::Int, 0, 8, "data connection: 0 none, 1 GPRS, 2 EDGE, 3 3G, 4 4G, 5 1x, 6 LTE, 7 Wi-Fi, 8 Hotspot",
-     "cellularDataType"},
-    {"airplaneMode", T::Bool, 0, 0, "airplane mode", "airplaneMode"},
-    {"wifiNetwork", T::OptionalString, 0, 0, "the Wi-Fi network joined", "wifiNetwork"},
-    {"wifiBars", T::Int, 0, 3, "Wi-Fi bars", "wifiBars"},
-    {"wifiAddress", T::Ipv4, 0, 0, "the Wi-Fi IPv4 address (en0)", "interfaces (en0 ipv4 row)"},
-    {"wifiAddress6", T::Ipv6, 0, 0, "the Wi-Fi IPv6 address (en0)", "interfaces (en0 ipv6 row)"},
-    {"cellularAddress", T::Ipv4, 0, 0, "the cellular data IPv4 address (pdp_ip0)", "interfaces (pdp_ip0 ipv4 row)"},
-    {"interfacesReadable", T::Bool, 0, 0, "false: getifaddrs fails", "interfacesReadable"},
-    {"tethering", T::Bool, 0, 0, "personal hotspot is on", "tethering"},
-    {"tetheredDevices", T::Int, 0, 2147483647, "devices connected to the hotspot", "tetheredDevices"},
-    {"batteryLevel", T::Int, 0, 100, "battery charge in percent", "batteryLevel"},
-    {"charging", T::Bool, 0, 0, "the battery is charging", "charging"},
-    {"bluetooth", T::Bool, 0, 0, "Bluetooth is on", "bluetooth"},
-    {"bluetoothBatteryLevel", T::OptionalInt, 0, 100, "a connected headset's battery in percent", "bluetoothBatteryLevel"},
-    {"doNotDisturb", T::Bool, 0, 0, "Do Not Disturb", "doNotDisturb"},
-    {"tty", T::Bool, 0, 0, "TTY", "tty"},
-    {"alarm", T::Bool, 0, 0, "an alarm is set", "alarm"},
-    {"location", T::Bool, 0, 0, "location services are in use", "location"},
-    {"rotationLock", T::Bool, 0, 0, "portrait orientation lock", "rotationLock"},
-    {"airplay", T::Bool, 0, 0, "AirPlay", "airplay"},
-    {"assistant", T::Bool, 0, 0, "Siri", "assistant"},
-    {"vpn", T::Bool, 0, 0, "VPN", "vpn"},
-    {"callForwarding", T::Bool, 0, 0, "call forwarding", "callForwarding"},
-    {"networkActivity", T::Bool, 0, 0, "the network activity spinner", "networkActivity"},
-    {"mediaPlaying", T::Bool, 0, 0, "music is playing", "mediaPlaying"},
-    {"nowPlayingArtist", T::OptionalString, 0, 0, "the artist of the track playing", "nowPlayingArtist"},
-    {"nowPlayingTitle", T::OptionalString, 0, 0, "the title of the track playing", "nowPlayingTitle"},
-    {"memoryPageSize", T::Int, 1, kNoUpperBound, "the memory page size in bytes", "memoryPageSize"},
-    {"memoryFreePages", T::Int, 0, kNoUpperBound, "free memory pages", "memoryFreePages"},
-    {"memoryInactivePages", T::Int, 0, kNoUpperBound, "inactive memory pages", "memoryInactivePages"},
-    {"memoryReadable", T::Bool, 0, 0, "false: reading the memory statistics fails", "memoryReadable"},
-    {"coreFoundationVersionNumber", T::Real, 0, 0, "kCFCoreFoundationVersionNumber (847.20 is iOS 7.0)",
-     "coreFoundationVersionNumber"},
-    {"installedApps", T::StringList, 0, 0, "apps that answer URL schemes (bundle identifiers)", "installedApps"},
-    {"clock", T::Clock, 0, 0, "the wall clock: set to this time (today for HH:MM), it runs on from it; live: the machine's",
-     "clockOffset"},
-};
 
 bool isNone(const platform::Value& v) {
     if (auto b = v.boolean()) return !*b;  // false: the bus's "absent"
@@ -217,10 +174,8 @@ platform::Value interfaceRows(const std::vector<platform::DeviceInterface>& tabl
 
 }  // namespace
 
-std::span<const HardwareKey> hardwareKeys() { return kKeys; }
-
 const HardwareKey* findHardwareKey(std::string_view name) {
-    for (const auto& k : kKeys)
+    for (const auto& k : hardwareKeys())
         if (k.name == name) return &k;
     return nullptr;
 }

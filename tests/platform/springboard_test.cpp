@@ -70,3 +70,29 @@ TEST(SimulatedSpringBoard, TimeItemUsesTheFormatterIvarAndTheLoopClock) {
     EXPECT_EQ(statusBarAggregator()->timeItemText.substr(0, 1), "a");
     RunLoop::setMain(nullptr);
 }
+
+// Each key a user sets as stored moves its own member and no other: a row naming the wrong
+// member, or a codec that cannot read the key's type, fails here.
+TEST(DeviceKeys, EachStoredKeyChangesItsOwnMemberAlone) {
+    const Dictionary defaults = DeviceState{}.toDictionary();
+    for (const HardwareKey& key : hardwareKeys()) {
+        if (key.changes != key.name) continue;  // worked into another key
+        const Value* was = lookup(defaults, std::string(key.name));
+        Value next;
+        switch (key.type) {
+        case HardwareType::Bool: next = Value(!(was && was->boolean() && *was->boolean())); break;
+        case HardwareType::Int:
+        case HardwareType::OptionalInt: next = Value(was && was->integer() && *was->integer() == key.min ? key.min + 1 : key.min); break;
+        case HardwareType::Real: next = Value(1.5); break;
+        case HardwareType::StringList: next = Value(Array{Value(std::string("a"))}); break;
+        default: next = Value(std::string("changed")); break;
+        }
+        DeviceState state;
+        std::vector<std::string> ignored;
+        state.apply(Dictionary{{std::string(key.name), next}}, &ignored);
+        EXPECT_TRUE(ignored.empty()) << key.name;
+        Dictionary expected = defaults;
+        expected[std::string(key.name)] = next;
+        EXPECT_EQ(state.toDictionary(), expected) << key.name;
+    }
+}
