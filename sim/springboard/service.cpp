@@ -18,6 +18,7 @@
 #include "platform/uikit/alert.h"
 #include "shared/settings.h"
 #include "sim/common/safety.h"
+#include "sim/springboard/properties.h"
 #include "sim/springboard/status.h"
 
 namespace vantrel::sim {
@@ -27,46 +28,6 @@ namespace {
 // to be queued ahead of the command's own: the reply then goes out at once and the command's
 // notifications follow the queue in order.
 constexpr uint64_t kBacklog = 4;
-
-// What the properties showed at the last redraw, to tell which changed.
-struct Alert {
-    uint64_t id;
-    std::string title, message;
-    std::vector<std::string> buttons;
-    bool operator==(const Alert&) const = default;
-};
-
-struct Snapshot {
-    bool locked = false;
-    std::vector<bool> items;
-    std::string timeText, timePattern, serviceText;
-    int dataNetworkType = 0;
-    std::vector<Alert> alerts;
-    bool safeMode = false;
-};
-
-Snapshot snapshot(bool safeMode) {
-    Snapshot s;
-    s.locked = platform::deviceState().locked;
-    s.safeMode = safeMode;
-    if (auto* a = platform::statusBarAggregator()) {
-        s.items.assign(a->itemEnabled.begin(), a->itemEnabled.end());
-        s.timeText = bounded(a->timeItemText);
-        s.timePattern = bounded(a->_timeItemDateFormatter ? a->_timeItemDateFormatter->dateFormatUtf8() : std::string());
-        s.serviceText = bounded(a->serviceText.value_or(""));
-        s.dataNetworkType = a->dataNetworkType;
-    } else {
-        s.items.assign(platform::kStatusBarItemCount, false);
-    }
-    for (const auto& alert : platform::visibleAlerts()) {
-        if (s.alerts.size() == kListedAlerts) break;
-        std::vector<std::string> buttons;
-        for (const auto& b : alert->buttonTitles())
-            if (buttons.size() < kListedAlerts) buttons.push_back(bounded(b));
-        s.alerts.push_back({alert->alertId(), bounded(alert->title()), bounded(alert->message()), std::move(buttons)});
-    }
-    return s;
-}
 
 }  // namespace
 
@@ -238,56 +199,9 @@ int onStatusLine(sd_bus_message* m, void* u, sd_bus_error* e) {
         true);
 }
 
-int appendAlerts(sd_bus_message* reply, const Snapshot& s) {
-    int r = sd_bus_message_open_container(reply, 'a', "(tssas)");
-    for (const auto& a : s.alerts) {
-        if (r >= 0) r = sd_bus_message_open_container(reply, 'r', "tssas");
-        if (r >= 0) r = sd_bus_message_append(reply, "tss", a.id, a.title.c_str(), a.message.c_str());
-        if (r >= 0) r = sd_bus_message_open_container(reply, 'a', "s");
-        for (const auto& b : a.buttons)
-            if (r >= 0) r = sd_bus_message_append(reply, "s", b.c_str());
-        if (r >= 0) r = sd_bus_message_close_container(reply);
-        if (r >= 0) r = sd_bus_message_close_container(reply);
-    }
-    return r < 0 ? r : sd_bus_message_close_container(reply);
-}
-
-int appendItems(sd_bus_message* reply, const Snapshot& s) {
-    int r = sd_bus_message_open_container(reply, 'a', "(isb)");
-    for (size_t i = 0; r >= 0 && i < s.items.size(); ++i)
-        r = sd_bus_message_append(reply, "(isb)", static_cast<int>(i), kItemHideKeys[i], static_cast<int>(s.items[i]));
-    return r < 0 ? r : sd_bus_message_close_container(reply);
-}
-
-// Each read-only property once: its name and signature (the vtable), how it is appended (Get),
-// and whether it changed between two redraws (PropertiesChanged). No change check: constant.
-struct Property {
-    const char* name;
-    const char* signature;
-    int (*append)(sd_bus_message*, const Snapshot&);
-    bool (*changed)(const Snapshot& now, const Snapshot& was);
-};
-
-const Property kProperties[] = {
-    {"Locked", "b", [](sd_bus_message* m, const Snapshot& s) { return sd_bus_message_append(m, "b", static_cast<int>(s.locked)); },
-     [](const Snapshot& a, const Snapshot& b) { return a.locked != b.locked; }},
-    {"Items", "a(isb)", appendItems, [](const Snapshot& a, const Snapshot& b) { return a.items != b.items; }},
-    {"TimeText", "s", [](sd_bus_message* m, const Snapshot& s) { return sd_bus_message_append(m, "s", s.timeText.c_str()); },
-     [](const Snapshot& a, const Snapshot& b) { return a.timeText != b.timeText; }},
-    {"TimePattern", "s", [](sd_bus_message* m, const Snapshot& s) { return sd_bus_message_append(m, "s", s.timePattern.c_str()); },
-     [](const Snapshot& a, const Snapshot& b) { return a.timePattern != b.timePattern; }},
-    {"ServiceText", "s", [](sd_bus_message* m, const Snapshot& s) { return sd_bus_message_append(m, "s", s.serviceText.c_str()); },
-     [](const Snapshot& a, const Snapshot& b) { return a.serviceText != b.serviceText; }},
-    {"DataNetworkType", "i", [](sd_bus_message* m, const Snapshot& s) { return sd_bus_message_append(m, "i", s.dataNetworkType); },
-     [](const Snapshot& a, const Snapshot& b) { return a.dataNetworkType != b.dataNetworkType; }},
-    {"Alerts", "a(tssas)", appendAlerts, [](const Snapshot& a, const Snapshot& b) { return a.alerts != b.alerts; }},
-    {"SafeMode", "b", [](sd_bus_message* m, const Snapshot& s) { return sd_bus_message_append(m, "b", static_cast<int>(s.safeMode)); },
-     nullptr},
-};
-
 int getProperty(sd_bus*, const char*, const char*, const char* property, sd_bus_message* reply, void* u, sd_bus_error*) {
     auto* s = static_cast<State*>(u);
-    for (const auto& p : kProperties)
+    for (const auto& p : properties())
         if (std::strcmp(p.name, property) == 0) {
             if (s->emitting) return p.append(reply, *s->emitting);  // the values of the redraw announced
             return p.append(reply, snapshot(s->host.safeMode));
@@ -309,12 +223,12 @@ const sd_bus_vtable kMethods[] = {
     SD_BUS_SIGNAL_WITH_NAMES("StatusBarRedrawn", "t", SD_BUS_PARAM(count), 0),
 };
 
-// The methods and the signal, then a property for each row of kProperties.
+// The methods and the signal, then a property for each row of properties().
 const sd_bus_vtable* vtable() {
     static const std::vector<sd_bus_vtable> table = [] {
         std::vector<sd_bus_vtable> t{SD_BUS_VTABLE_START(0)};
         t.insert(t.end(), std::begin(kMethods), std::end(kMethods));
-        for (const auto& p : kProperties)
+        for (const auto& p : properties())
             t.push_back(SD_BUS_PROPERTY(p.name, p.signature, getProperty, 0,
                                         p.changed ? SD_BUS_VTABLE_PROPERTY_EMITS_CHANGE : SD_BUS_VTABLE_PROPERTY_CONST));
         t.push_back(SD_BUS_VTABLE_END);
@@ -394,7 +308,7 @@ void DeviceService::redrawn(uint64_t count) {
     Snapshot now = snapshot(s_->host.safeMode);
     const Snapshot& was = s_->last;
     std::vector<const char*> changed;
-    for (const auto& p : kProperties)
+    for (const auto& p : properties())
         if (p.changed && p.changed(now, was)) changed.push_back(p.name);
     s_->last = std::move(now);
     if (!changed.empty()) {
