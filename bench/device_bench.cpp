@@ -45,13 +45,14 @@ struct BenchDevice {
         if (!address) return;
         center = std::make_unique<platform::DBusNotificationCenter>(std::string(address->begin(), address->end()), loop);
         if (!center->isConnected()) return;
-        sd_bus_match_signal(center->bus(), platform::out(slot), nullptr, "/com/apple/springboard", "com.quennick.vantrel.Device",
-                            "StatusBarRedrawn",
-                            [](sd_bus_message*, void* self, sd_bus_error*) {
-                                ++static_cast<BenchDevice*>(self)->redraws;
-                                return 0;
-                            },
-                            this);
+        sd_bus_match_signal(
+            center->bus(), platform::out(slot), nullptr, "/com/apple/springboard", "com.quennick.vantrel.Device",
+            "StatusBarRedrawn",
+            [](sd_bus_message*, void* self, sd_bus_error*) {
+                ++static_cast<BenchDevice*>(self)->redraws;
+                return 0;
+            },
+            this);
         platform::setHomeDirectory(folder + "/var/mobile");
         platform::NotificationCenter::setDistributed(center.get());
         ok = true;

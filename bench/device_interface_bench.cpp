@@ -114,10 +114,10 @@ void BM_PropertiesChangedAfterRedraw(benchmark::State& state) {
         }
         return 0;
     };
-    sd_bus_match_signal(device.subscriber.get(), nullptr, kName, kPath, "org.freedesktop.DBus.Properties",
-                        "PropertiesChanged", onChanged, &watch);
-    sd_bus_call_method(device.subscriber.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                       "GetId", nullptr, nullptr, "");  // the match is in place
+    sd_bus_match_signal(device.subscriber.get(), nullptr, kName, kPath, "org.freedesktop.DBus.Properties", "PropertiesChanged",
+                        onChanged, &watch);
+    sd_bus_call_method(device.subscriber.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId",
+                       nullptr, nullptr, "");  // the match is in place
     std::vector<double> fromCall, fromReply;
     bool lock = true;
     for (auto _ : state) {

@@ -118,11 +118,11 @@ class Expansion {
 public:
     Expansion(std::span<const uint8_t> b, uint64_t cap) : b_(b), cap_(cap) {}
 
-    bool highAscii = false;    // a reachable one-byte string holds bytes above 0x7F
-    bool strayObject = false;  // a reachable object starts in the header or the offset table
-    bool strictTrailer = false;  // offset and reference sizes are ones the format allows
-    bool refusedMarker = false;  // null, fill, a UID or a set: no preference value is one
-    bool emptyUtf16 = false;     // an empty two-byte string, which libplist refuses
+    bool highAscii = false;        // a reachable one-byte string holds bytes above 0x7F
+    bool strayObject = false;      // a reachable object starts in the header or the offset table
+    bool strictTrailer = false;    // offset and reference sizes are ones the format allows
+    bool refusedMarker = false;    // null, fill, a UID or a set: no preference value is one
+    bool emptyUtf16 = false;       // an empty two-byte string, which libplist refuses
     bool oversizedLength = false;  // a length stored in more than 8 bytes, which libplist reads as 0
 
     uint64_t run() {
@@ -180,8 +180,7 @@ private:
         if (len > b_.size() || pos + refs * ref_ > b_.size()) return 1;
         state_[ref] = 1;
         uint64_t total = 1;
-        for (uint64_t i = 0; i < refs && total < cap_; ++i)
-            total += count(be(b_.data() + pos + i * ref_, ref_), depth + 1);
+        for (uint64_t i = 0; i < refs && total < cap_; ++i) total += count(be(b_.data() + pos + i * ref_, ref_), depth + 1);
         state_[ref] = 2;
         memo_[ref] = total < cap_ ? total : cap_;
         return memo_[ref];
@@ -331,12 +330,10 @@ void differential(std::span<const uint8_t> bytes, const std::optional<Value>& ou
     shown[0] = ours, shown[1] = theirs;
     if (ours) {
         if (!theirs) fail("libplist's tree of input we accept does not read back");
-        if (!same(*ours, *theirs) && !same(writable(*ours), writable(*theirs)) && !hasReplacement(*ours) &&
-            !hasNulKey(*ours))
+        if (!same(*ours, *theirs) && !same(writable(*ours), writable(*theirs)) && !hasReplacement(*ours) && !hasNulKey(*ours))
             fail("ours and libplist read different values");
-    } else if (theirs && !refusedKinds && !expansion.highAscii && !expansion.strayObject &&
-               expansion.strictTrailer && !expansion.refusedMarker &&
-               !expansion.oversizedLength) {
+    } else if (theirs && !refusedKinds && !expansion.highAscii && !expansion.strayObject && expansion.strictTrailer &&
+               !expansion.refusedMarker && !expansion.oversizedLength) {
         // libplist keeps a one-byte string's high bytes as they are, and reads objects that
         // overlap the header or the offset table, ignores offset and reference sizes of 0 or above 8
         // when nothing refers, reads sets as arrays and a length of more than 8 bytes as 0; we

@@ -44,8 +44,10 @@ inline bool asText(const Value& v, std::string& out) {
     if (auto a = v.array()) {
         out += '(';
         for (const auto& x : *a)
-            if (!asText(x, out)) return false;
-            else out += ',';
+            if (!asText(x, out))
+                return false;
+            else
+                out += ',';
         out += ')';
         return true;
     }

@@ -45,8 +45,7 @@ platform::PSValue changed(const platform::SpecifierRow& row) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     platform::setLogToStderr(false);
     // Under /dev/shm when there is one: the pages fsync every write they make.
-    std::string tmpl = std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") +
-                       "/vantrel-fuzz-specifiers-XXXXXX";
+    std::string tmpl = std::string(access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + "/vantrel-fuzz-specifiers-XXXXXX";
     static std::string root;
     root = mkdtemp(tmpl.data());
     std::atexit([] { std::filesystem::remove_all(root); });

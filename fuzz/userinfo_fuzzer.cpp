@@ -214,12 +214,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::optional<Dictionary> userInfo;
     if (mode == 1) {
         auto v = platform::parsePropertyList(rest);
-        userInfo = Dictionary{{vantrel::kItemToggledKey,
-                               v ? *v : Value(std::string(reinterpret_cast<const char*>(rest.data()), rest.size()))}};
+        userInfo = Dictionary{
+            {vantrel::kItemToggledKey, v ? *v : Value(std::string(reinterpret_cast<const char*>(rest.data()), rest.size()))}};
     } else if (mode == 2) {
         auto v = platform::parsePropertyList(rest);
-        if (v && v->isDictionary()) userInfo = *v->dictionary();
-        else userInfo = Dictionary{};
+        if (v && v->isDictionary())
+            userInfo = *v->dictionary();
+        else
+            userInfo = Dictionary{};
     }
     const Dictionary* info = userInfo ? &*userInfo : nullptr;
 

@@ -22,10 +22,9 @@ struct TextDialog {
 };
 constexpr TextDialog kCarrierDialog{CarrierTag, &VantrelListController::carrierAlertView, "Change Carrier Name",
                                     MainKey::carrierText};
-constexpr TextDialog kTimeDialog{TimeTag, &VantrelListController::timeAlertView, "Custom Time String",
-                                 MainKey::timeText};
-constexpr TextDialog kReverseDialog{ReverseTag, &VantrelListController::reverseStringView,
-                                    "Change Second Animted Clock String", MainKey::reverseString};
+constexpr TextDialog kTimeDialog{TimeTag, &VantrelListController::timeAlertView, "Custom Time String", MainKey::timeText};
+constexpr TextDialog kReverseDialog{ReverseTag, &VantrelListController::reverseStringView, "Change Second Animted Clock String",
+                                    MainKey::reverseString};
 
 const TextDialog* textDialogForTag(long tag) {
     for (const TextDialog* d : {&kCarrierDialog, &kTimeDialog, &kReverseDialog})
@@ -59,7 +58,9 @@ void carrierText_(id self, SEL, id) { openTextDialog(self, kCarrierDialog); }
 
 void timeText_(id self, SEL, id) {
     if (isAnimationRunning) {
-        warn("You cannot change this setting until 'Animated Custom Text' has been Disabled AND it has finished it's last animation loop.");
+        warn(
+            "You cannot change this setting until 'Animated Custom Text' has been Disabled AND it has finished it's last "
+            "animation loop.");
         return;
     }
     openTextDialog(self, kTimeDialog);
@@ -67,7 +68,9 @@ void timeText_(id self, SEL, id) {
 
 void reverseString_(id self, SEL, id) {
     if (isAnimationRunning) {
-        warn("You cannot change this setting until 'Animated Custom Text' has been Enabled AND it has finished it's last animation loop.");
+        warn(
+            "You cannot change this setting until 'Animated Custom Text' has been Enabled AND it has finished it's last "
+            "animation loop.");
         return;
     }
     openTextDialog(self, kReverseDialog);
@@ -124,8 +127,10 @@ void visitFacebook_(id, SEL, id) { open(kFacebookURL); }
 void visitTwitter_(id, SEL, id) {
     auto& app = platform::UIApplication::sharedApplication();
     // The bare scheme only opens when the Twitter app is installed.
-    if (app.openURL(kTwitterAppURL)) app.openURL(std::string(kTwitterAppURL) + "user?screen_name=" + kDeveloperHandle);
-    else app.openURL(kTwitterWebProfileURL);
+    if (app.openURL(kTwitterAppURL))
+        app.openURL(std::string(kTwitterAppURL) + "user?screen_name=" + kDeveloperHandle);
+    else
+        app.openURL(kTwitterWebProfileURL);
 }
 
 }  // namespace
@@ -134,7 +139,8 @@ void registerMainPageDialogs(Class cls) {
     using runtime::imp;
     class_addMethod(cls, S("donate:"), imp<void, id>(donate_), "v@:@");
     class_addMethod(cls, S("sendFeedback:"), imp<void, id>(sendFeedback_), "v@:@");
-    class_addMethod(cls, S("alertView:clickedButtonAtIndex:"), imp<void, UIAlertView*, long>(alertView_clickedButtonAtIndex_), "v@:@q");
+    class_addMethod(cls, S("alertView:clickedButtonAtIndex:"), imp<void, UIAlertView*, long>(alertView_clickedButtonAtIndex_),
+                    "v@:@q");
     class_addMethod(cls, S(keySchema(kCarrierDialog.key).dialog), imp<void, id>(carrierText_), "v@:@");
     class_addMethod(cls, S(keySchema(kTimeDialog.key).dialog), imp<void, id>(timeText_), "v@:@");
     class_addMethod(cls, S(keySchema(kReverseDialog.key).dialog), imp<void, id>(reverseString_), "v@:@");

@@ -57,9 +57,9 @@ void setEnabled_(id self, SEL, PSValue value) {
 void respringPrompt(id self, SEL) {
     auto* page = mainPage(self);
     if (!page->respringAlertView)
-        page->respringAlertView =
-            platform::UIAlertView::create("Restart SpringBoard?", "SpringBoard needs to be restarted in order to apply your change.",
-                                          &page->alertDelegate, "Respring Later", {"Respring Now"});
+        page->respringAlertView = platform::UIAlertView::create(
+            "Restart SpringBoard?", "SpringBoard needs to be restarted in order to apply your change.", &page->alertDelegate,
+            "Respring Later", {"Respring Now"});
     page->respringAlertView->setTag(RespringTag);
     page->respringAlertView->show();
 }
@@ -78,9 +78,13 @@ void viewDidAppear_(id, SEL, bool) {}
 
 using AlertField = std::shared_ptr<platform::UIAlertView> VantrelListController::*;
 template <AlertField F>
-std::shared_ptr<platform::UIAlertView> alertGetter(id self, SEL) { return mainPage(self)->*F; }
+std::shared_ptr<platform::UIAlertView> alertGetter(id self, SEL) {
+    return mainPage(self)->*F;
+}
 template <AlertField F>
-void alertSetter(id self, SEL, std::shared_ptr<platform::UIAlertView> alert) { mainPage(self)->*F = std::move(alert); }
+void alertSetter(id self, SEL, std::shared_ptr<platform::UIAlertView> alert) {
+    mainPage(self)->*F = std::move(alert);
+}
 
 id carrierTextButton(id self, SEL) { return mainPage(self)->_carrierTextButton; }
 void setCarrierTextButton_(id self, SEL, id button) { mainPage(self)->_carrierTextButton = button; }
@@ -94,8 +98,10 @@ VantrelListController* mainPage(id self) {
 void animationChangedCallback(CFNotificationCenterRef, void*, const std::string&, const void*, const Dictionary* userInfo) {
     if (!userInfo) return;
     auto flag = platform::readInt32(platform::lookup(*userInfo, kAnimationFlagKey));
-    if (flag == 1) isAnimationRunning = true;
-    else if (flag == 0) isAnimationRunning = false;
+    if (flag == 1)
+        isAnimationRunning = true;
+    else if (flag == 0)
+        isAnimationRunning = false;
 }
 
 void registerMainPage(Class cls) {
@@ -109,13 +115,16 @@ void registerMainPage(Class cls) {
     class_addMethod(cls, S("loadMusic"), imp<void>(loadMusic), "v@:");
     class_addMethod(cls, S("viewDidAppear:"), imp<void, bool>(viewDidAppear_), "v@:c");
     class_addMethod(cls, S("carrierAlertView"), imp<Alert>(alertGetter<&VantrelListController::carrierAlertView>), "@@:");
-    class_addMethod(cls, S("setCarrierAlertView:"), imp<void, Alert>(alertSetter<&VantrelListController::carrierAlertView>), "v@:@");
+    class_addMethod(cls, S("setCarrierAlertView:"), imp<void, Alert>(alertSetter<&VantrelListController::carrierAlertView>),
+                    "v@:@");
     class_addMethod(cls, S("timeAlertView"), imp<Alert>(alertGetter<&VantrelListController::timeAlertView>), "@@:");
     class_addMethod(cls, S("setTimeAlertView:"), imp<void, Alert>(alertSetter<&VantrelListController::timeAlertView>), "v@:@");
     class_addMethod(cls, S("reverseStringView"), imp<Alert>(alertGetter<&VantrelListController::reverseStringView>), "@@:");
-    class_addMethod(cls, S("setReverseStringView:"), imp<void, Alert>(alertSetter<&VantrelListController::reverseStringView>), "v@:@");
+    class_addMethod(cls, S("setReverseStringView:"), imp<void, Alert>(alertSetter<&VantrelListController::reverseStringView>),
+                    "v@:@");
     class_addMethod(cls, S("respringAlertView"), imp<Alert>(alertGetter<&VantrelListController::respringAlertView>), "@@:");
-    class_addMethod(cls, S("setRespringAlertView:"), imp<void, Alert>(alertSetter<&VantrelListController::respringAlertView>), "v@:@");
+    class_addMethod(cls, S("setRespringAlertView:"), imp<void, Alert>(alertSetter<&VantrelListController::respringAlertView>),
+                    "v@:@");
     class_addMethod(cls, S("carrierTextButton"), imp<id>(carrierTextButton), "@@:");
     class_addMethod(cls, S("setCarrierTextButton:"), imp<void, id>(setCarrierTextButton_), "v@:@");
 }

@@ -20,8 +20,10 @@ namespace {
 void takeIn(SettingsPage* page, Dictionary fresh) {
     for (const auto& key : page->pending) {
         const Value* mine = platform::lookup(page->_settings, key);
-        if (mine) fresh[key] = *mine;
-        else fresh.erase(key);
+        if (mine)
+            fresh[key] = *mine;
+        else
+            fresh.erase(key);
     }
     page->_settings = std::move(fresh);
 }
@@ -78,8 +80,10 @@ std::optional<std::string> storeValue(SettingsPage* page, PSValue value, const P
 
 void setPageValue(SettingsPage* page, const std::string& key, PSValue value) {
     reloadIfReplaced(page);
-    if (value) page->_settings[key] = std::move(*value);
-    else page->_settings.erase(key);
+    if (value)
+        page->_settings[key] = std::move(*value);
+    else
+        page->_settings.erase(key);
     page->pending.insert(key);
 }
 

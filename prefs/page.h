@@ -33,8 +33,8 @@ struct SettingsPage : platform::PSListController {
     Dictionary _settings;
     const PageInfo* info = nullptr;
     std::optional<platform::FileIdentity> lastSeen;  // the file as this page last took it in
-    std::set<std::string> pending;  // keys this page changed that are not in the file yet
-    std::string saveFailure;        // why a save did not happen, until the host takes it
+    std::set<std::string> pending;                   // keys this page changed that are not in the file yet
+    std::string saveFailure;                         // why a save did not happen, until the host takes it
 };
 
 struct VantrelListController : SettingsPage {
@@ -55,8 +55,8 @@ enum DialogTag : long { CarrierTag = 1, TimeTag = 2, RespringTag = 3, ThanksTag 
 
 // Whether the tweak is running a clock text animation loop; false whenever the bundle loads.
 extern bool isAnimationRunning;
-void animationChangedCallback(CFNotificationCenterRef center, void* observer, const std::string& name,
-                              const void* object, const Dictionary* userInfo);
+void animationChangedCallback(CFNotificationCenterRef center, void* observer, const std::string& name, const void* object,
+                              const Dictionary* userInfo);
 
 // Item codes after a stored value, from the key table; nullopt: the key posts nothing.
 std::optional<int> mainPageCode(const std::string& key);

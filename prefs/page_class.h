@@ -25,7 +25,9 @@ struct PageHooks {
 };
 
 template <class P>
-concept LeaveHook = requires(id page) { P::leave(page); };
+concept LeaveHook = requires(id page) {
+    P::leave(page);
+};
 
 namespace pageMethods {
 
@@ -70,7 +72,9 @@ bool writeSettings(id self, SEL) {
 }
 
 template <class P>
-void viewWillDisappear_(id self, SEL, bool) { P::leave(self); }
+void viewWillDisappear_(id self, SEL, bool) {
+    P::leave(self);
+}
 
 template <class P>
 void suspend(id self, SEL) {

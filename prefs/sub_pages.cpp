@@ -18,9 +18,9 @@ struct IconTesterPage : PageHooks {
         NSLog("viewWillDisappear");
         // The tester stays on when the page is left; the user should know icons will not hide.
         if (boolValue(platform::lookup(settingsPage(self)->_settings, keyName(IconTesterKey::enabletester))))
-            platform::UIAlertView::create("Warning:",
-                                          "Icon Tester is still Enabled.  Whilst this mode is active, the hiding of icons will not work.",
-                                          nullptr, "OK")
+            platform::UIAlertView::create(
+                "Warning:", "Icon Tester is still Enabled.  Whilst this mode is active, the hiding of icons will not work.",
+                nullptr, "OK")
                 ->show();
     }
 };

@@ -22,11 +22,11 @@ namespace vantrel {
 
 enum class PreferenceFile { Main, DataFaker, IconTester };
 inline constexpr std::array<PreferenceFile, 3> kPreferenceFiles = {PreferenceFile::Main, PreferenceFile::DataFaker,
-                                                                 PreferenceFile::IconTester};
+                                                                   PreferenceFile::IconTester};
 // The Settings pages that edit them, in the order the Settings app lists them; fileName gives
 // each its name.
 inline constexpr std::array<PreferenceFile, 3> kSettingsPages = {PreferenceFile::Main, PreferenceFile::IconTester,
-                                                                PreferenceFile::DataFaker};
+                                                                 PreferenceFile::DataFaker};
 
 // Item codes of "itemToggled" beyond the item indices 0 to 25.
 namespace ItemCode {
@@ -55,7 +55,7 @@ struct KeyDefault {
 
 struct ValidValues {
     int64_t min = 0;
-    int64_t max = -1;                      // no list when max < min
+    int64_t max = -1;                     // no list when max < min
     std::span<const char* const> titles;  // one per value from min, or none
 };
 
@@ -73,11 +73,12 @@ struct KeySchema {
     const char* description;
     ValidValues valid;
     Control control = Control::Switch;
-    bool negate = false;                        // the switch shows the opposite of the stored value
-    const char* dialog = nullptr;               // the action opening a text dialog
+    bool negate = false;                           // the switch shows the opposite of the stored value
+    const char* dialog = nullptr;                  // the action opening a text dialog
     std::optional<int> dialogCode = std::nullopt;  // posted by that dialog's Save
 };
 
+// clang-format off
 // Enumerators in table order; the item keys come first, so their value is their item index.
 enum class MainKey {
     clock, donotdisturb, airplane, signalbars, carrierlogo, wifi, unknown1, battery, batterypercent1,
@@ -98,8 +99,11 @@ enum class IconTesterKey {
     location16, portrait17, unknown18, airplay19, siri20, vpn21, callforwarding22, activity23, unknow24,
     unknown25, enabletester, sync,
 };
+// clang-format on
 
 namespace schema {
+// The tables are laid out by hand, a row a key.
+// clang-format off
 
 constexpr KeyDefault off{KeyDefault::Kind::Bool, 0, nullptr, false};
 constexpr KeyDefault on{KeyDefault::Kind::Bool, 1, nullptr, false};
@@ -248,6 +252,7 @@ static_assert(inEnumeratorOrder(kMain) && inEnumeratorOrder(kDataFaker) && inEnu
 static_assert(kMain.size() == static_cast<size_t>(MainKey::enabled) + 1);
 static_assert(kIconTester.size() == static_cast<size_t>(IconTesterKey::sync) + 1);
 
+// clang-format on
 }  // namespace schema
 
 constexpr std::span<const KeySchema> schemaRows(PreferenceFile file) {
@@ -263,7 +268,9 @@ constexpr const KeySchema& keySchema(MainKey k) { return schema::kMain[static_ca
 constexpr const KeySchema& keySchema(DataFakerKey k) { return schema::kDataFaker[static_cast<size_t>(k)]; }
 constexpr const KeySchema& keySchema(IconTesterKey k) { return schema::kIconTester[static_cast<size_t>(k)]; }
 template <class K>
-constexpr const char* keyName(K k) { return keySchema(k).key; }
+constexpr const char* keyName(K k) {
+    return keySchema(k).key;
+}
 
 // The key of `file` that belongs to status bar item `item`; nullptr when there is none.
 constexpr const char* keyOfItem(PreferenceFile file, int item) {

@@ -25,9 +25,7 @@ std::string preferencePath(PreferenceFile file) {
     return NSHomeDirectory() + "/Library/Preferences/" + kBundleIdentifier + suffix;
 }
 
-std::optional<Dictionary> readPreferences(PreferenceFile file) {
-    return platform::readDictionaryFile(preferencePath(file));
-}
+std::optional<Dictionary> readPreferences(PreferenceFile file) { return platform::readDictionaryFile(preferencePath(file)); }
 
 std::optional<Dictionary> readPreferenceKeys(PreferenceFile file, const std::vector<std::string_view>& keys) {
     return platform::readDictionaryFileKeys(preferencePath(file), keys);
@@ -108,8 +106,7 @@ namespace {
 // blanks, an optional sign.
 size_t skipBlanks(const std::string& s) {
     size_t i = 0;
-    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r' || s[i] == '\f' || s[i] == '\v'))
-        ++i;
+    while (i < s.size() && (s[i] == ' ' || s[i] == '\t' || s[i] == '\n' || s[i] == '\r' || s[i] == '\f' || s[i] == '\v')) ++i;
     return i;
 }
 

@@ -98,13 +98,16 @@ std::optional<std::string> readString(const std::optional<Dictionary>& prefs, co
 template <auto K>
 auto readKey(const std::optional<Dictionary>& prefs) {
     constexpr const KeySchema& row = keySchema(K);
-    if constexpr (row.type == KeyType::Bool) return readBool(prefs, row.key);
+    if constexpr (row.type == KeyType::Bool)
+        return readBool(prefs, row.key);
     else if constexpr (row.type == KeyType::Integer || row.type == KeyType::NumberAsInteger)
         return readInteger(prefs, row.key);
     else if constexpr (row.type == KeyType::String && row.defaultValue.absentReadsDefault)
         return readString(prefs, row.key).value_or(row.defaultValue.text);
-    else if constexpr (row.type == KeyType::String) return readString(prefs, row.key);
-    else static_assert(row.type != KeyType::Any, "a key of any type has no typed read");
+    else if constexpr (row.type == KeyType::String)
+        return readString(prefs, row.key);
+    else
+        static_assert(row.type != KeyType::Any, "a key of any type has no typed read");
 }
 
 // Notifications and their userInfo keys.

@@ -108,9 +108,7 @@ struct OptionalInteger {
         if (integer(v, level)) return out = level, true;
         return false;
     }
-    static std::optional<Value> write(const std::optional<int>& i) {
-        return i ? std::optional<Value>(Value(*i)) : std::nullopt;
-    }
+    static std::optional<Value> write(const std::optional<int>& i) { return i ? std::optional<Value>(Value(*i)) : std::nullopt; }
 };
 struct Count {
     static bool read(const Value& v, uint64_t& out) { return count(v, out); }
@@ -180,14 +178,18 @@ struct Row {
 };
 
 using T = HardwareType;
-#define STORED(codec, key, member) field<codec>(key, [](auto& s) -> auto& { return s.member; })
+#define STORED(codec, key, member) \
+    field<codec>(                  \
+        key, [](auto& s) -> auto& { return s.member; })
 // A device.plist key a user sets as it is stored.
 #define SET(codec, key, member, type, min, max, meaning) \
-    Row{STORED(codec, key, member), HardwareKey{key, T::type, min, max, meaning, key}, true}
+    Row { STORED(codec, key, member), HardwareKey{key, T::type, min, max, meaning, key}, true }
 // A device.plist key only the device itself sets.
-#define KEPT(codec, key, member) Row{STORED(codec, key, member), HardwareKey{}, false}
+#define KEPT(codec, key, member) \
+    Row { STORED(codec, key, member), HardwareKey{}, false }
 // A key a user sets that is worked into another stored key.
-#define DERIVED(key, type, meaning, changes) Row{Field{}, HardwareKey{key, T::type, 0, 0, meaning, changes}, true}
+#define DERIVED(key, type, meaning, changes) \
+    Row { Field{}, HardwareKey{key, T::type, 0, 0, meaning, changes}, true }
 
 // Both directions of device.plist, and every key `device set` takes, come from this one table.
 const Row kRows[] = {

@@ -162,8 +162,7 @@ private:
             if (!ok) return std::nullopt;
             return std::move(out_);
         }
-        default:
-            return std::nullopt;  // UIDs and sets are not preference values
+        default: return std::nullopt;  // UIDs and sets are not preference values
         }
     }
 
@@ -228,8 +227,7 @@ public:
         uint8_t marker = b_[pos++];
         if ((marker >> 4) != 0xD) return std::nullopt;
         uint64_t count;
-        if (!length(pos, marker & 0x0F, count) || count > b_.size() || !has(pos, count * 2 * refSize_))
-            return std::nullopt;
+        if (!length(pos, marker & 0x0F, count) || count > b_.size() || !has(pos, count * 2 * refSize_)) return std::nullopt;
         onPath_[top_] = true;
         Dictionary d;
         if (!dictionary(pos, count, 0, Keys::Wanted, &wanted, d)) return std::nullopt;
@@ -299,12 +297,9 @@ private:
 
 }  // namespace
 
-std::optional<Value> parseBinaryPropertyList(std::span<const uint8_t> bytes) {
-    return Reader(bytes).run();
-}
+std::optional<Value> parseBinaryPropertyList(std::span<const uint8_t> bytes) { return Reader(bytes).run(); }
 
-std::optional<Dictionary> parseBinaryPropertyListKeys(std::span<const uint8_t> bytes,
-                                                      const std::vector<std::string_view>& keys) {
+std::optional<Dictionary> parseBinaryPropertyListKeys(std::span<const uint8_t> bytes, const std::vector<std::string_view>& keys) {
     return Reader(bytes).wantedKeys(keys);
 }
 

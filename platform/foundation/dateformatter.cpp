@@ -25,8 +25,7 @@ DateFormatter::~DateFormatter() = default;
 
 void DateFormatter::setDateFormat(const std::u16string& pattern) {
     pattern_ = pattern;
-    if (impl_->format)
-        impl_->format->applyPattern(icu::UnicodeString(pattern.data(), static_cast<int32_t>(pattern.size())));
+    if (impl_->format) impl_->format->applyPattern(icu::UnicodeString(pattern.data(), static_cast<int32_t>(pattern.size())));
 }
 
 void DateFormatter::setDateFormat(const std::string& utf8Pattern) { setDateFormat(utf8ToUtf16(utf8Pattern)); }

@@ -40,8 +40,8 @@ struct DBusNotificationCenter::State {
     void send(const std::string& name, const std::optional<Dictionary>& userInfo) {
         if (!bus) return;
         MessagePtr msg;
-        int r = sd_bus_message_new_signal(bus.get(), out(msg), kNotificationObjectPath, kNotificationInterface,
-                                          kNotificationMember);
+        int r =
+            sd_bus_message_new_signal(bus.get(), out(msg), kNotificationObjectPath, kNotificationInterface, kNotificationMember);
         if (r >= 0) r = sd_bus_message_append(msg.get(), "sb", name.c_str(), userInfo ? 1 : 0);
         if (r >= 0 && !appendUserInfo(msg.get(), userInfo ? *userInfo : Dictionary{})) r = -EINVAL;
         if (r >= 0) r = sd_bus_send(bus.get(), msg.get(), nullptr);
@@ -79,8 +79,7 @@ struct DBusNotificationCenter::State {
     }
 };
 
-DBusNotificationCenter::DBusNotificationCenter(const std::string& address, SdEventRunLoop& loop)
-    : s_(std::make_shared<State>()) {
+DBusNotificationCenter::DBusNotificationCenter(const std::string& address, SdEventRunLoop& loop) : s_(std::make_shared<State>()) {
     s_->loop = &loop;
     s_->owner = std::this_thread::get_id();
     BusPtr bus;
@@ -106,9 +105,7 @@ bool DBusNotificationCenter::isConnected() const { return s_->bus && sd_bus_is_o
 
 sd_bus* DBusNotificationCenter::bus() const { return s_->bus.get(); }
 
-void DBusNotificationCenter::setDeliveredObserver(std::function<void()> observer) {
-    s_->onDelivered = std::move(observer);
-}
+void DBusNotificationCenter::setDeliveredObserver(std::function<void()> observer) { s_->onDelivered = std::move(observer); }
 
 void DBusNotificationCenter::post(const std::string& name, const Dictionary* userInfo) {
     std::optional<Dictionary> info;

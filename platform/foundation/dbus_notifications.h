@@ -34,8 +34,7 @@ public:
 
     bool isConnected() const;
     void post(const std::string& name, const Dictionary* userInfo) override;
-    void addObserver(const std::string& name, std::function<void(const Dictionary* userInfo)> callback,
-                     RunLoop& loop) override;
+    void addObserver(const std::string& name, std::function<void(const Dictionary* userInfo)> callback, RunLoop& loop) override;
 
     // The connection (borrowed), for a host that also offers methods on the device bus. Use it
     // on the connection loop's thread only.

@@ -31,7 +31,6 @@ std::string baseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-
 // Temporary files are named ".<name>.<pid>.XXXXXX". One left by a writer that was killed is
 // removed by the next writer of the same file, so they never pile up.
 void removeStaleTemporaries(const std::string& dir, const std::string& name) {
@@ -48,7 +47,10 @@ void removeStaleTemporaries(const std::string& dir, const std::string& name) {
         pid_t pid = 0;
         bool digits = true;
         for (char c : rest.substr(0, dot)) {
-            if (c < '0' || c > '9') { digits = false; break; }
+            if (c < '0' || c > '9') {
+                digits = false;
+                break;
+            }
             pid = pid * 10 + (c - '0');
         }
         if (!digits || pid <= 0) continue;
@@ -110,13 +112,11 @@ namespace {
 bool readPropertyListBytes(const std::string& path, std::vector<uint8_t>& bytes) {
     if (readInto(path, kMaxPropertyListFileSize, bytes)) return true;
     struct stat st;
-    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
-        static_cast<uint64_t>(st.st_size) > kMaxPropertyListFileSize) {
+    if (::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > kMaxPropertyListFileSize) {
         // Once per change of the file, not once per read: readers run on every item update.
         static std::mutex m;
         static FileIdentity last;
-        FileIdentity id{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
-                        static_cast<uint64_t>(st.st_size),
+        FileIdentity id{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), static_cast<uint64_t>(st.st_size),
                         int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec};
         std::lock_guard lock(m);
         if (!(id == last)) {
@@ -187,8 +187,7 @@ bool writeDictionaryFile(const std::string& path, const Dictionary& dict) {
 std::optional<FileIdentity> fileIdentity(const std::string& path) {
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-    return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino),
-                        static_cast<uint64_t>(st.st_size),
+    return FileIdentity{static_cast<uint64_t>(st.st_dev), static_cast<uint64_t>(st.st_ino), static_cast<uint64_t>(st.st_size),
                         int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec};
 }
 

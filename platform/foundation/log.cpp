@@ -27,9 +27,7 @@ std::unique_ptr<std::FILE, FileCloser> logFile;
 bool toStderr = true;
 LogRateLimiter limiter(kLogBurst, kLogIntervalSeconds);
 
-double monotonicSeconds() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
+double monotonicSeconds() { return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count(); }
 
 std::string timestamp() {
     timeval tv;
@@ -37,8 +35,8 @@ std::string timestamp() {
     std::tm tm;
     ::localtime_r(&tv.tv_sec, &tm);
     char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d", tm.tm_year + 1900, tm.tm_mon + 1,
-                  tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(tv.tv_usec / 1000));
+    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                  tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(tv.tv_usec / 1000));
     return stamp;
 }
 
@@ -141,8 +139,8 @@ bool setLogFile(const std::string& path) {
         }
         why = std::strerror(errno);
     }
-    std::fprintf(stderr, "%s\n", escapeLogMessage("the log file " + path + " is not used (" + why +
-                                                  "); logging to stderr only").c_str());
+    std::fprintf(stderr, "%s\n",
+                 escapeLogMessage("the log file " + path + " is not used (" + why + "); logging to stderr only").c_str());
     return false;
 }
 

@@ -21,7 +21,7 @@ void setLogToStderr(bool on);
 // Writes the pending "suppressed N messages" line now (hosts call it before they exit).
 void flushLog();
 
-inline constexpr size_t kLogBurst = 1000;         // messages per interval
+inline constexpr size_t kLogBurst = 1000;          // messages per interval
 inline constexpr double kLogIntervalSeconds = 30;  // as journald's default
 inline constexpr size_t kMaxLogMessage = 8192;     // bytes of a message kept before escaping
 

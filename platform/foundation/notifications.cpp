@@ -21,16 +21,14 @@ NotificationCenter& NotificationCenter::distributed() {
 
 void NotificationCenter::setDistributed(NotificationCenter* center) { distributedCenter.store(center); }
 
-bool NotificationObservers::add(const std::string& name, std::function<void(const Dictionary*)> callback,
-                                RunLoop& loop) {
+bool NotificationObservers::add(const std::string& name, std::function<void(const Dictionary*)> callback, RunLoop& loop) {
     std::lock_guard lock(m_);
     bool first = std::none_of(observers_.begin(), observers_.end(), [&](const auto& o) { return o->name == name; });
     observers_.push_back(std::make_shared<Observer>(Observer{name, std::move(callback), &loop}));
     return first;
 }
 
-void NotificationObservers::deliver(const std::string& name, const std::optional<Dictionary>& userInfo,
-                                    RunLoop* current) {
+void NotificationObservers::deliver(const std::string& name, const std::optional<Dictionary>& userInfo, RunLoop* current) {
     std::vector<std::shared_ptr<Observer>> targets;
     {
         std::lock_guard lock(m_);

@@ -24,7 +24,12 @@ using CFNotificationCenterRef = platform::NotificationCenter*;
 using CFNotificationCallback = void (*)(CFNotificationCenterRef center, void* observer, const std::string& name,
                                         const void* object, const platform::Dictionary* userInfo);
 
-enum CFNotificationSuspensionBehavior { CFNotificationSuspensionBehaviorDrop = 1, CFNotificationSuspensionBehaviorCoalesce = 2, CFNotificationSuspensionBehaviorHold = 3, CFNotificationSuspensionBehaviorDeliverImmediately = 4 };
+enum CFNotificationSuspensionBehavior {
+    CFNotificationSuspensionBehaviorDrop = 1,
+    CFNotificationSuspensionBehaviorCoalesce = 2,
+    CFNotificationSuspensionBehaviorHold = 3,
+    CFNotificationSuspensionBehaviorDeliverImmediately = 4
+};
 
 namespace platform {
 

@@ -111,8 +111,7 @@ plist_t toPlist(const Value& v, int depth) {
 }  // namespace
 
 std::optional<Value> parsePropertyList(std::span<const uint8_t> bytes) {
-    if (bytes.size() >= 8 && std::memcmp(bytes.data(), "bplist00", 8) == 0)
-        return parseBinaryPropertyList(bytes);
+    if (bytes.size() >= 8 && std::memcmp(bytes.data(), "bplist00", 8) == 0) return parseBinaryPropertyList(bytes);
     if (looksLikeTextPropertyList(bytes)) {
         if (auto text = parseTextPropertyList(bytes)) return text;
         // Not text after all: whatever libplist's XML reader made of it before still reads.
@@ -130,10 +129,8 @@ std::optional<Value> parsePropertyList(std::span<const uint8_t> bytes) {
     return parseBinaryPropertyList({reinterpret_cast<const uint8_t*>(bin->buffer.get()), bin->length});
 }
 
-std::optional<Dictionary> parsePropertyListKeys(std::span<const uint8_t> bytes,
-                                                const std::vector<std::string_view>& keys) {
-    if (bytes.size() >= 8 && std::memcmp(bytes.data(), "bplist00", 8) == 0)
-        return parseBinaryPropertyListKeys(bytes, keys);
+std::optional<Dictionary> parsePropertyListKeys(std::span<const uint8_t> bytes, const std::vector<std::string_view>& keys) {
+    if (bytes.size() >= 8 && std::memcmp(bytes.data(), "bplist00", 8) == 0) return parseBinaryPropertyListKeys(bytes, keys);
     auto value = parsePropertyList(bytes);
     if (!value || !value->isDictionary()) return std::nullopt;
     Dictionary out;

@@ -35,10 +35,8 @@ bool looksLikeTextPropertyList(std::span<const uint8_t> bytes);
 // Only the named keys of a root dictionary (those present), the whole input checked as the full
 // parse checks it: nullopt exactly when parsePropertyList would give no dictionary. The read path
 // of readers that need a few keys, without building the rest.
-std::optional<Dictionary> parsePropertyListKeys(std::span<const uint8_t> bytes,
-                                                const std::vector<std::string_view>& keys);
-std::optional<Dictionary> parseBinaryPropertyListKeys(std::span<const uint8_t> bytes,
-                                                      const std::vector<std::string_view>& keys);
+std::optional<Dictionary> parsePropertyListKeys(std::span<const uint8_t> bytes, const std::vector<std::string_view>& keys);
+std::optional<Dictionary> parseBinaryPropertyListKeys(std::span<const uint8_t> bytes, const std::vector<std::string_view>& keys);
 
 // The binary form of a value; nullopt when libplist refuses it.
 std::optional<std::vector<uint8_t>> serializeBinaryPropertyList(const Value& value);

@@ -36,15 +36,18 @@ void RunLoop::setClockOffset(double seconds) {
 }
 
 Timer::Timer(RunLoop& loop, double interval, Repeats repeats, Callback cb, Dictionary userInfo)
-    : loop_(loop), interval_(interval), repeats_(repeats), callback_(std::move(cb)),
-      userInfo_(std::move(userInfo)), sequence_(nextSequence++) {}
+    : loop_(loop),
+      interval_(interval),
+      repeats_(repeats),
+      callback_(std::move(cb)),
+      userInfo_(std::move(userInfo)),
+      sequence_(nextSequence++) {}
 
 std::shared_ptr<Timer> Timer::scheduled(double interval, Repeats repeats, Callback callback, Dictionary userInfo) {
     return scheduled(RunLoop::main(), interval, repeats, std::move(callback), std::move(userInfo));
 }
 
-std::shared_ptr<Timer> Timer::scheduled(RunLoop& loop, double interval, Repeats repeats, Callback callback,
-                                        Dictionary userInfo) {
+std::shared_ptr<Timer> Timer::scheduled(RunLoop& loop, double interval, Repeats repeats, Callback callback, Dictionary userInfo) {
     // NSTimer treats a non-positive interval as 0.1 ms; a repeating timer must move on.
     if (!(interval > 0)) interval = 0.0001;
     std::shared_ptr<Timer> t(new Timer(loop, interval, repeats, std::move(callback), std::move(userInfo)));
@@ -109,8 +112,7 @@ ManualRunLoop::~ManualRunLoop() = default;
 void ManualRunLoop::perform(std::function<void()> fn) { s_->pending.add(std::move(fn)); }
 
 void ManualRunLoop::runPending() {
-    while (s_->pending.runQueued()) {
-    }
+    while (s_->pending.runQueued()) {}
 }
 
 void ManualRunLoop::advance(double seconds) {

@@ -53,10 +53,9 @@ public:
     enum class Repeats { No, Yes };
 
     // scheduledTimerWithTimeInterval:target:selector:userInfo:repeats: on the main loop.
-    static std::shared_ptr<Timer> scheduled(double interval, Repeats repeats, Callback callback,
+    static std::shared_ptr<Timer> scheduled(double interval, Repeats repeats, Callback callback, Dictionary userInfo = {});
+    static std::shared_ptr<Timer> scheduled(RunLoop& loop, double interval, Repeats repeats, Callback callback,
                                             Dictionary userInfo = {});
-    static std::shared_ptr<Timer> scheduled(RunLoop& loop, double interval, Repeats repeats,
-                                            Callback callback, Dictionary userInfo = {});
 
     void invalidate();
     bool isValid() const { return valid_; }

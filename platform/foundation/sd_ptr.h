@@ -47,7 +47,7 @@ public:
     ~OutParam() { owner_.reset(raw_); }
     OutParam(const OutParam&) = delete;
     OutParam& operator=(const OutParam&) = delete;
-    operator typename Ptr::pointer*() { return &raw_; }
+    operator typename Ptr::pointer *() { return &raw_; }
 
 private:
     Ptr& owner_;

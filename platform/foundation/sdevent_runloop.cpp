@@ -69,8 +69,7 @@ SdEventRunLoop::SdEventRunLoop() : s_(std::make_unique<State>()) {
     }
     auto onWake = +[](sd_event_source*, int fd, uint32_t, void* userdata) -> int {
         uint64_t count;
-        while (::read(fd, &count, sizeof count) > 0) {
-        }
+        while (::read(fd, &count, sizeof count) > 0) {}
         static_cast<State*>(userdata)->pending.runQueued();
         return 0;
     };
@@ -132,8 +131,8 @@ void SdEventRunLoop::addTimer(const std::shared_ptr<Timer>& timer) {
     };
     SourcePtr source;
     // Accuracy 1 us: the default slack would make 0.2 s frames arrive late.
-    int r = sd_event_add_time(s_->event.get(), out(source), CLOCK_MONOTONIC, s_->deadline(timer->fireDate()), 1, onTimer,
-                              s_.get());
+    int r =
+        sd_event_add_time(s_->event.get(), out(source), CLOCK_MONOTONIC, s_->deadline(timer->fireDate()), 1, onTimer, s_.get());
     if (r < 0) {
         NSLog("A timer could not be scheduled: %s", std::strerror(-r));
         return;

@@ -13,8 +13,8 @@ namespace {
 bool space(uint8_t c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f' || c == '\v'; }
 
 bool unquotedCharacter(uint8_t c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$' ||
-           c == '/' || c == ':' || c == '.' || c == '-';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '_' || c == '$' || c == '/' ||
+           c == ':' || c == '.' || c == '-';
 }
 
 int hexDigit(uint8_t c) {
@@ -121,8 +121,10 @@ private:
             auto v = value(depth + 1);
             if (!v || !skip()) return std::nullopt;
             a.push_back(std::move(*v));
-            if (at(',')) ++pos_;
-            else if (!at(')')) return std::nullopt;
+            if (at(','))
+                ++pos_;
+            else if (!at(')'))
+                return std::nullopt;
         }
         ++pos_;
         return Value(std::move(a));

@@ -73,14 +73,12 @@ void appendUtf8(std::string& out, uint32_t c) {
 std::optional<int32_t> readInt32(const Value* value) {
     if (!value) return std::nullopt;
     if (auto i = value->integer()) {
-        if (*i < std::numeric_limits<int32_t>::min() || *i > std::numeric_limits<int32_t>::max())
-            return std::nullopt;
+        if (*i < std::numeric_limits<int32_t>::min() || *i > std::numeric_limits<int32_t>::max()) return std::nullopt;
         return static_cast<int32_t>(*i);
     }
     if (auto d = value->real()) {
         if (!std::isfinite(*d) || std::trunc(*d) != *d) return std::nullopt;
-        if (*d < std::numeric_limits<int32_t>::min() || *d > std::numeric_limits<int32_t>::max())
-            return std::nullopt;
+        if (*d < std::numeric_limits<int32_t>::min() || *d > std::numeric_limits<int32_t>::max()) return std::nullopt;
         return static_cast<int32_t>(*d);
     }
     return std::nullopt;

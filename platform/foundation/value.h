@@ -91,8 +91,8 @@ public:
     bool operator==(const Value& o) const;
 
 private:
-    std::variant<bool, int64_t, double, std::string, Data, Date, std::shared_ptr<Array>,
-                 std::shared_ptr<Dictionary>, LargeUnsigned>
+    std::variant<bool, int64_t, double, std::string, Data, Date, std::shared_ptr<Array>, std::shared_ptr<Dictionary>,
+                 LargeUnsigned>
         v_;
     static constexpr size_t kLargeUnsignedIndex = 8;
 };

@@ -73,7 +73,8 @@ Class registerPreferencesClasses() {
         Class nsobject = objc_registerClass("NSObject", nullptr);
         objc_registerClass("PSSpecifier", nsobject);
         Class c = objc_registerClass("PSListController", nsobject);
-        class_addMethod(object_getClass(classAsObject(c)), S("alloc"), runtime::imp<id>(&detail::allocPage<PSListController>), "@@:");
+        class_addMethod(object_getClass(classAsObject(c)), S("alloc"), runtime::imp<id>(&detail::allocPage<PSListController>),
+                        "@@:");
         class_addMethod(c, S("initForContentSize:"), runtime::imp<id, CGSize>(initForContentSize_), "@@:{CGSize=dd}");
         class_addMethod(c, S("specifiers"), runtime::imp<PSSpecifierList>(specifiers), "@@:");
         class_addMethod(c, S("loadSpecifiersFromPlistName:target:"),

@@ -49,7 +49,7 @@ struct PSAlertDelegate : UIAlertViewDelegate {
 struct PSListController : objc_object {
     PSSpecifierList _specifiers;
     CGSize contentSize;
-    PSAlertDelegate alertDelegate;  // the delegate a page gives its alert views
+    PSAlertDelegate alertDelegate;                 // the delegate a page gives its alert views
     void (*destroy)(PSListController*) = nullptr;  // set by alloc, called by dealloc
 };
 
@@ -85,7 +85,8 @@ template <class T>
 Class registerListControllerClass(const char* name) {
     Class base = registerPreferencesClasses();
     Class cls = objc_registerClass(name, base);
-    class_addMethod(object_getClass(classAsObject(cls)), sel_registerName("alloc"), runtime::imp<id>(&detail::allocPage<T>), "@@:");
+    class_addMethod(object_getClass(classAsObject(cls)), sel_registerName("alloc"), runtime::imp<id>(&detail::allocPage<T>),
+                    "@@:");
     return cls;
 }
 

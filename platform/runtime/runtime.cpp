@@ -186,14 +186,14 @@ namespace runtime {
 
 void logUnrecognized(id self, SEL sel) {
     Class cls = object_getClass(self);
-    NSLog("%c[%s %s]: unrecognized selector sent to %p", cls && cls->isMeta ? '+' : '-', class_getName(cls),
-          sel_getName(sel), static_cast<void*>(self));
+    NSLog("%c[%s %s]: unrecognized selector sent to %p", cls && cls->isMeta ? '+' : '-', class_getName(cls), sel_getName(sel),
+          static_cast<void*>(self));
 }
 
 void logMismatch(id self, SEL sel) {
     Class cls = object_getClass(self);
-    NSLog("%c[%s %s]: sent with the wrong argument or result types; ignored", cls && cls->isMeta ? '+' : '-',
-          class_getName(cls), sel_getName(sel));
+    NSLog("%c[%s %s]: sent with the wrong argument or result types; ignored", cls && cls->isMeta ? '+' : '-', class_getName(cls),
+          sel_getName(sel));
 }
 
 IMP lookup(Class cls, SEL sel) { return class_getMethodImplementation(cls, sel); }

@@ -79,7 +79,7 @@ namespace runtime {
 
 void logUnrecognized(id self, SEL sel);
 void logMismatch(id self, SEL sel);
-IMP lookup(Class cls, SEL sel);  // walks the superclass chain
+IMP lookup(Class cls, SEL sel);        // walks the superclass chain
 IMP resolve(const IMP& imp, SEL sel);  // a superclass-lookup marker into the method it reaches
 
 template <class R, class... A>

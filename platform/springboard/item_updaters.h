@@ -12,12 +12,23 @@ namespace platform {
 inline constexpr char kBatteryItemsUpdater[] = "_updateBatteryItems";
 
 inline constexpr std::array<const char*, 17> kStatusBarItemUpdaters = {
-    "_updateQuietModeItem",     "_updateAirplaneMode",     "_updateSignalStrengthItem",
-    "_updateServiceItem",       "_updateDataNetworkItem",  kBatteryItemsUpdater,
-    "_updateBluetoothBatteryItem", "_updateBluetoothItem", "_updateTTYItem",
-    "_updateAlarmItem",         "_updateLocationItem",     "_updateRotationLockItem",
-    "_updateAirplayItem",       "_updateAssistantItem",    "_updateVPNItem",
-    "_updateCallForwardingItem", "_updateActivityItem",
+    "_updateQuietModeItem",
+    "_updateAirplaneMode",
+    "_updateSignalStrengthItem",
+    "_updateServiceItem",
+    "_updateDataNetworkItem",
+    kBatteryItemsUpdater,
+    "_updateBluetoothBatteryItem",
+    "_updateBluetoothItem",
+    "_updateTTYItem",
+    "_updateAlarmItem",
+    "_updateLocationItem",
+    "_updateRotationLockItem",
+    "_updateAirplayItem",
+    "_updateAssistantItem",
+    "_updateVPNItem",
+    "_updateCallForwardingItem",
+    "_updateActivityItem",
 };
 
 }  // namespace platform

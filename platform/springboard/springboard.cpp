@@ -223,11 +223,26 @@ id sharedAggregator(id, SEL) {
     }();
     return instance;
 }
-id sharedTelephony(id, SEL) { static id i = makeShared<objc_object>("SBTelephonyManager"); return i; }
-id sharedWiFi(id, SEL) { static id i = makeShared<objc_object>("SBWiFiManager"); return i; }
-id sharedMedia(id, SEL) { static id i = makeShared<objc_object>("SBMediaController"); return i; }
-id sharedLockManager(id, SEL) { static id i = makeShared<objc_object>("SBLockScreenManager"); return i; }
-id sharedApplication(id, SEL) { static id i = makeShared<objc_object>("SpringBoard"); return i; }
+id sharedTelephony(id, SEL) {
+    static id i = makeShared<objc_object>("SBTelephonyManager");
+    return i;
+}
+id sharedWiFi(id, SEL) {
+    static id i = makeShared<objc_object>("SBWiFiManager");
+    return i;
+}
+id sharedMedia(id, SEL) {
+    static id i = makeShared<objc_object>("SBMediaController");
+    return i;
+}
+id sharedLockManager(id, SEL) {
+    static id i = makeShared<objc_object>("SBLockScreenManager");
+    return i;
+}
+id sharedApplication(id, SEL) {
+    static id i = makeShared<objc_object>("SpringBoard");
+    return i;
+}
 
 }  // namespace
 

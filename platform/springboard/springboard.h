@@ -22,7 +22,7 @@ inline constexpr int kStatusBarItemCount = 26;
 struct SBStatusBarStateAggregator : objc_object {
     std::array<bool, kStatusBarItemCount> itemEnabled{};
     std::array<bool, kStatusBarItemCount> itemRequested{};  // SpringBoard's own wish, before any filter
-    DateFormatter* _timeItemDateFormatter = nullptr;  // found by name through the runtime
+    DateFormatter* _timeItemDateFormatter = nullptr;        // found by name through the runtime
     std::string timeItemText;
     std::optional<std::string> serviceText;
     bool emergencyOnly = false;
@@ -59,13 +59,13 @@ void setStatusBarObserver(std::function<void(int item)> observer);  // -1: not a
 void notifyStatusBarObserver(int item);
 
 // SpringBoard's own sequences, every step sent through the runtime.
-void finishLaunching();      // -[SpringBoard applicationDidFinishLaunching:], then all items
-void updateAllItems();       // what SpringBoard does when the device state changed
-void deviceClockChanged();   // the device state's clock offset onto the main loop; the time item at once
-void lockDevice();           // activate
-void unlockDevice();         // prepareForUIUnlock, deactivate, _finishUIUnlockFromSource:withOptions:
-void dismissLockScreen();    // deactivate alone: the lock screen goes away without an unlock
-void openNotificationCenter();   // _loadStatusBar
+void finishLaunching();         // -[SpringBoard applicationDidFinishLaunching:], then all items
+void updateAllItems();          // what SpringBoard does when the device state changed
+void deviceClockChanged();      // the device state's clock offset onto the main loop; the time item at once
+void lockDevice();              // activate
+void unlockDevice();            // prepareForUIUnlock, deactivate, _finishUIUnlockFromSource:withOptions:
+void dismissLockScreen();       // deactivate alone: the lock screen goes away without an unlock
+void openNotificationCenter();  // _loadStatusBar
 void closeNotificationCenter();
 
 // The lock screen's status bar as SpringBoard would draw it.

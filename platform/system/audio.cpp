@@ -104,7 +104,8 @@ std::string deviceFilePath(const std::string& pathOrFileURL) {
     std::string home = NSHomeDirectory();
     while (home.size() > 1 && home.back() == '/') home.pop_back();
     if (path.empty() || path[0] != '/' || home == kHomeInDevice) return path;
-    if (home.size() > kHomeInDevice.size() && home.compare(home.size() - kHomeInDevice.size(), std::string::npos, kHomeInDevice) == 0)
+    if (home.size() > kHomeInDevice.size() &&
+        home.compare(home.size() - kHomeInDevice.size(), std::string::npos, kHomeInDevice) == 0)
         return home.substr(0, home.size() - kHomeInDevice.size()) + path;
     return path;
 }

@@ -24,8 +24,10 @@ bool machineMemory(uint64_t& freeBytes, uint64_t& inactiveBytes) {
         std::string key;
         uint64_t kib = 0;
         if (!(fields >> key >> kib)) continue;
-        if (key == "MemFree:") freeBytes = kib * 1024, haveFree = true;
-        else if (key == "Inactive:") inactiveBytes = kib * 1024, haveInactive = true;
+        if (key == "MemFree:")
+            freeBytes = kib * 1024, haveFree = true;
+        else if (key == "Inactive:")
+            inactiveBytes = kib * 1024, haveInactive = true;
     }
     return haveFree && haveInactive;
 }

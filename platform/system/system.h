@@ -30,7 +30,7 @@ public:
     // Frees a non-null list this source made.
     virtual void freeInterfaceAddresses(struct ifaddrs* list) = 0;
     virtual uint64_t pageSize() = 0;
-    virtual bool statistics(VMStatistics* out) = 0;      // false leaves *out unchanged
+    virtual bool statistics(VMStatistics* out) = 0;  // false leaves *out unchanged
     virtual bool statistics64(VMStatistics64* out) = 0;
 };
 
@@ -47,8 +47,8 @@ int getInterfaceAddresses(struct ifaddrs** list);
 // current source has changed since. nullptr is fine.
 void freeInterfaceAddresses(struct ifaddrs* list);
 
-uint64_t hostPageSize();                      // host_page_size
-bool hostStatistics(VMStatistics* out);       // host_statistics; false leaves *out unchanged
-bool hostStatistics64(VMStatistics64* out);   // host_statistics64
+uint64_t hostPageSize();                     // host_page_size
+bool hostStatistics(VMStatistics* out);      // host_statistics; false leaves *out unchanged
+bool hostStatistics64(VMStatistics64* out);  // host_statistics64
 
 }  // namespace platform

@@ -25,8 +25,7 @@ void changed() {
 }  // namespace
 
 std::shared_ptr<UIAlertView> UIAlertView::create(std::string title, std::string message, UIAlertViewDelegate* delegate,
-                                                 std::string cancelButtonTitle,
-                                                 std::vector<std::string> otherButtonTitles) {
+                                                 std::string cancelButtonTitle, std::vector<std::string> otherButtonTitles) {
     std::shared_ptr<UIAlertView> a(new UIAlertView());
     a->title_ = std::move(title);
     a->message_ = std::move(message);

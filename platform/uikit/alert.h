@@ -32,8 +32,7 @@ class UIAlertView : public std::enable_shared_from_this<UIAlertView> {
 public:
     // initWithTitle:message:delegate:cancelButtonTitle:otherButtonTitles:
     static std::shared_ptr<UIAlertView> create(std::string title, std::string message, UIAlertViewDelegate* delegate,
-                                               std::string cancelButtonTitle,
-                                               std::vector<std::string> otherButtonTitles = {});
+                                               std::string cancelButtonTitle, std::vector<std::string> otherButtonTitles = {});
 
     const std::string& title() const { return title_; }
     const std::string& message() const { return message_; }

@@ -24,9 +24,8 @@ std::string schemeOf(const std::string& url) {
     if (colon == std::string::npos || colon == 0) return {};
     std::string scheme = url.substr(0, colon);
     bool valid = std::isalpha(static_cast<unsigned char>(scheme[0])) &&
-                 std::all_of(scheme.begin(), scheme.end(), [](unsigned char c) {
-                     return std::isalnum(c) || c == '+' || c == '-' || c == '.';
-                 });
+                 std::all_of(scheme.begin(), scheme.end(),
+                             [](unsigned char c) { return std::isalnum(c) || c == '+' || c == '-' || c == '.'; });
     if (!valid) return {};
     std::transform(scheme.begin(), scheme.end(), scheme.begin(), [](unsigned char c) { return std::tolower(c); });
     return scheme;

@@ -100,7 +100,8 @@ std::vector<std::string> librariesFor(const DeviceFolder& device, const std::str
 
 bool writePid(const std::string& path, pid_t pid) {
     std::string text = std::to_string(pid) + "\n";
-    return platform::writeFileAtomically(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+    return platform::writeFileAtomically(path,
+                                         std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
 bool processRunsProgram(pid_t pid, const std::string& programName) {
@@ -150,7 +151,7 @@ Result<platform::Fd> claimLaunchd(const DeviceFolder& device) {
     if (!fd) return failure("cannot open " + device.launchdLockFile() + ": " + std::strerror(errno));
     // A record lock: unlike flock, whoever asks learns the pid that holds it, and children
     // never inherit it, so it goes with launchd itself.
-    struct flock lock{};
+    struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     if (::fcntl(fd.get(), F_SETLK, &lock) == 0) return fd;
@@ -171,7 +172,7 @@ Result<std::optional<pid_t>> runningLaunchd(const DeviceFolder& device) {
             return failure("cannot read " + device.launchdLockFile() + ": " + std::strerror(errno));
         return std::optional<pid_t>();
     }
-    struct flock lock{};
+    struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     if (::fcntl(fd.get(), F_GETLK, &lock) != 0)
@@ -232,7 +233,7 @@ Result<std::string> control(const DeviceFolder& device, const char* method, cons
     platform::BusPtr bus = TRY(openDeviceBus(*address, timeoutSeconds));
     platform::MessagePtr call;
     int r = sd_bus_message_new_method_call(bus.get(), platform::out(call), kSpringBoardBusName, kControlObjectPath, interface,
-                                       method);
+                                           method);
     if (r >= 0 && arguments) r = arguments(call.get());
     if (r < 0) return failure(std::string("the call cannot be made: ") + std::strerror(-r));
     sd_bus_error err = SD_BUS_ERROR_NULL;

@@ -58,7 +58,6 @@ std::string buildDirectory();
 // A program of the device, next to the running one.
 std::string programPath(const std::string& name);
 
-
 // device.plist as a dictionary (empty when missing or unreadable).
 platform::Dictionary readDeviceState(const DeviceFolder& device);
 // For a read-modify-write: missing is empty, but a file that exists and cannot be read is an
@@ -140,7 +139,7 @@ inline constexpr double kControlTimeout = 5.0;
 // reply's string when the method returns one (else empty); a refusal of SpringBoard's comes
 // back with its kError* name, a SpringBoard that could not be reached with none.
 Result<std::string> control(const DeviceFolder& device, const char* method, const ControlArguments& arguments,
-                     double timeoutSeconds, const char* interface = kControlInterface);
+                            double timeoutSeconds, const char* interface = kControlInterface);
 
 // Whether the device's SpringBoard answers a D-Bus Ping on the device bus within timeoutSeconds:
 // the device runs. Nothing is started or written.

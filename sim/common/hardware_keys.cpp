@@ -18,7 +18,6 @@ namespace {
 
 using T = HardwareType;
 
-
 bool isNone(const platform::Value& v) {
     if (auto b = v.boolean()) return !*b;  // false: the bus's "absent"
     return v.string() && *v.string() == "none";
@@ -40,16 +39,20 @@ std::optional<bool> truth(const platform::Value& v) {
 
 std::optional<long long> integer(const HardwareKey& key, const platform::Value& v) {
     std::optional<long long> n;
-    if (auto i = v.integer(); i && !v.isLargeUnsigned()) n = *i;
-    else if (v.string()) n = wholeNumber(*v.string());
+    if (auto i = v.integer(); i && !v.isLargeUnsigned())
+        n = *i;
+    else if (v.string())
+        n = wholeNumber(*v.string());
     if (!n || *n < key.min || *n > key.max) return std::nullopt;
     return n;
 }
 
 std::optional<double> real(const HardwareKey& key, const platform::Value& v) {
     std::optional<double> d;
-    if (auto r = v.real()) d = *r;
-    else if (auto i = v.integer()) d = static_cast<double>(*i);
+    if (auto r = v.real())
+        d = *r;
+    else if (auto i = v.integer())
+        d = static_cast<double>(*i);
     else if (auto s = v.string(); s && !s->empty()) {
         double parsed = 0;
         auto [end, ec] = std::from_chars(s->data(), s->data() + s->size(), parsed);
@@ -115,7 +118,8 @@ std::optional<double> clockOffset(const platform::Value& v, double machineNow) {
     auto digits = [&](size_t at, size_t n, int& out) {
         if (at + n > s.size()) return false;
         auto parsed = wholeNumber(std::string_view(s).substr(at, n));
-        if (!parsed || !std::all_of(s.begin() + static_cast<long>(at), s.begin() + static_cast<long>(at + n), [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }))
+        if (!parsed || !std::all_of(s.begin() + static_cast<long>(at), s.begin() + static_cast<long>(at + n),
+                                    [](char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }))
             return false;
         out = static_cast<int>(*parsed);
         return true;
@@ -209,8 +213,8 @@ std::string validValues(const HardwareKey& key) {
     case T::OptionalString: return "text of up to " + std::to_string(kMaxHardwareText) + " bytes, or none";
     case T::Real: return "number >= " + std::to_string(key.min);
     case T::StringList:
-        return "[a,b,...] of up to " + std::to_string(kMaxHardwareListItems) + " texts of " +
-               std::to_string(kMaxHardwareText) + " bytes";
+        return "[a,b,...] of up to " + std::to_string(kMaxHardwareListItems) + " texts of " + std::to_string(kMaxHardwareText) +
+               " bytes";
     case T::Ipv4: return "IPv4 address or none";
     case T::Ipv6: return "IPv6 address or none";
     case T::Clock: return "HH:MM[:SS], YYYY-MM-DDTHH:MM[:SS], live";
@@ -237,15 +241,19 @@ Result<platform::Dictionary> hardwareEntries(const platform::Dictionary& changes
                 if (auto i = integer(*key, value)) entry = *i;
                 break;
             case T::OptionalInt:
-                if (isNone(value)) entry = false;
-                else if (auto i = integer(*key, value)) entry = *i;
+                if (isNone(value))
+                    entry = false;
+                else if (auto i = integer(*key, value))
+                    entry = *i;
                 break;
             case T::String:
                 if (boundedText(value)) entry = value;
                 break;
             case T::OptionalString:
-                if (isNone(value)) entry = false;
-                else if (boundedText(value)) entry = value;
+                if (isNone(value))
+                    entry = false;
+                else if (boundedText(value))
+                    entry = value;
                 break;
             case T::Real:
                 if (auto d = real(*key, value)) entry = *d;
@@ -276,8 +284,10 @@ Result<platform::Dictionary> hardwareEntries(const platform::Dictionary& changes
                              " (vantrel-device keys lists them)";
             continue;
         }
-        if (key->type == T::Clock) entries["clockOffset"] = std::move(*entry);
-        else if (key->type != T::Ipv4 && key->type != T::Ipv6) entries[name] = std::move(*entry);
+        if (key->type == T::Clock)
+            entries["clockOffset"] = std::move(*entry);
+        else if (key->type != T::Ipv4 && key->type != T::Ipv6)
+            entries[name] = std::move(*entry);
     }
     if (badCount > kNamedRefusals) bad += "; and " + std::to_string(badCount - kNamedRefusals) + " more";
     if (!bad.empty()) return failure(bad + "; nothing applied", kErrorInvalidArgument);

@@ -16,8 +16,8 @@
 namespace vantrel::sim {
 
 using platform::HardwareKey;
-using platform::HardwareType;
 using platform::hardwareKeys;
+using platform::HardwareType;
 using platform::kNoUpperBound;
 
 // What a text key (and each item of a list) may hold: device.plist, the status reply and the

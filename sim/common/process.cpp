@@ -73,8 +73,7 @@ int ChildProcess::poll() {
     if (pid_ <= 0) return -1;
     int status = 0;
     pid_t done;
-    while ((done = ::waitpid(pid_, &status, WNOHANG)) < 0 && errno == EINTR) {
-    }
+    while ((done = ::waitpid(pid_, &status, WNOHANG)) < 0 && errno == EINTR) {}
     if (done == 0) return -1;
     pid_ = -1;
     return status;
@@ -83,8 +82,7 @@ int ChildProcess::poll() {
 int ChildProcess::wait() {
     int status = 0;
     if (pid_ <= 0) return status;
-    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(pid_, &status, 0) < 0 && errno == EINTR) {}
     pid_ = -1;
     return status;
 }
@@ -107,7 +105,9 @@ Result<Captured> runCapture(const std::string& program, const std::vector<std::s
     while (child.output() || child.error()) {
         if (child.input() && written == input.size()) child.input().reset();
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now()).count();
-        if (left <= 0) return failure(program + " did not finish within " + std::to_string(static_cast<int>(timeoutSeconds)) + " s", "TimedOut");
+        if (left <= 0)
+            return failure(program + " did not finish within " + std::to_string(static_cast<int>(timeoutSeconds)) + " s",
+                           "TimedOut");
         pollfd fds[3] = {{child.output() ? child.output().get() : -1, POLLIN, 0},
                          {child.error() ? child.error().get() : -1, POLLIN, 0},
                          {child.input() ? child.input().get() : -1, POLLOUT, 0}};
@@ -117,8 +117,10 @@ Result<Captured> runCapture(const std::string& program, const std::vector<std::s
         }
         if (fds[2].fd >= 0 && fds[2].revents) {
             ssize_t n = ::write(child.input().get(), input.data() + written, input.size() - written);
-            if (n > 0) written += static_cast<size_t>(n);
-            else if (n < 0 && errno != EAGAIN && errno != EINTR) child.input().reset();  // it reads no more
+            if (n > 0)
+                written += static_cast<size_t>(n);
+            else if (n < 0 && errno != EAGAIN && errno != EINTR)
+                child.input().reset();  // it reads no more
         }
         for (int i = 0; i < 2; ++i) {
             if (fds[i].fd < 0 || !fds[i].revents) continue;
@@ -126,8 +128,10 @@ Result<Captured> runCapture(const std::string& program, const std::vector<std::s
             std::string& text = i == 0 ? got.output : got.error;
             char buf[1 << 16];
             ssize_t n = ::read(fd.get(), buf, sizeof buf);
-            if (n > 0) text.append(buf, static_cast<size_t>(n));
-            else if (n == 0 || errno != EINTR) fd.reset();
+            if (n > 0)
+                text.append(buf, static_cast<size_t>(n));
+            else if (n == 0 || errno != EINTR)
+                fd.reset();
             if (text.size() > maxOutput)
                 return failure(program + " wrote more than " + std::to_string(maxOutput) + " bytes", "TooLarge");
         }

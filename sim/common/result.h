@@ -58,9 +58,9 @@ inline Error failure(std::string message, std::string name = {}) { return Error{
 
 // Evaluates a Result; on failure returns its error from the enclosing function, else yields the
 // value. A statement expression, as GCC and Clang both take.
-#define TRY(expression)                                   \
-    ({                                                    \
-        auto try_result_ = (expression);                  \
-        if (!try_result_) return try_result_.error();     \
-        try_result_.release();                            \
+#define TRY(expression)                               \
+    ({                                                \
+        auto try_result_ = (expression);              \
+        if (!try_result_) return try_result_.error(); \
+        try_result_.release();                        \
     })

@@ -73,8 +73,7 @@ std::vector<std::pair<std::string, bool>> deviceFolders(const DeviceFolder& d) {
 Result<void> checkOwnEntry(const std::string& path, const struct stat& st, const std::string& prefix) {
     uid_t me = ::geteuid();
     if (S_ISLNK(st.st_mode)) return failure(prefix + path + " is a symbolic link");
-    if (st.st_uid != me)
-        return failure(prefix + path + " is owned by " + userName(st.st_uid) + ", not by you, " + userName(me));
+    if (st.st_uid != me) return failure(prefix + path + " is owned by " + userName(st.st_uid) + ", not by you, " + userName(me));
     // A socket's mode says nothing: the folder it lives in keeps others out.
     if (!S_ISSOCK(st.st_mode) && (st.st_mode & (S_IWGRP | S_IWOTH)))
         return failure(prefix + path + " is writable by group or others (mode " + modeText(st.st_mode) + ")");
@@ -110,11 +109,10 @@ Result<void> checkGivenPath(const std::string& given, const std::string& prefix)
             return failure(prefix + path + " is a symbolic link owned by " + userName(st.st_uid) +
                            ", neither by you nor by root");
         struct stat in;
-        if (::stat(folder.c_str(), &in) != 0)
-            return failure(prefix + "cannot inspect " + folder + ": " + std::strerror(errno));
+        if (::stat(folder.c_str(), &in) != 0) return failure(prefix + "cannot inspect " + folder + ": " + std::strerror(errno));
         if (writableByOthers(in) && !(in.st_mode & S_ISVTX))
-            return failure(prefix + path + " is a symbolic link in " + folder +
-                           ", which others can write (mode " + modeText(in.st_mode) + ")");
+            return failure(prefix + path + " is a symbolic link in " + folder + ", which others can write (mode " +
+                           modeText(in.st_mode) + ")");
         if (writableByOthers(in) && st.st_uid != me)
             return failure(prefix + path + " is a symbolic link in the shared folder " + folder + " owned by " +
                            userName(st.st_uid) + ", not by you");
@@ -138,7 +136,7 @@ Result<void> checkDeviceFolder(const DeviceFolder& device) {
                 return failure(prefix + "its parent " + parent.string() + " is owned by " + userName(st.st_uid));
             if (writableByOthers(st) && !(st.st_mode & S_ISVTX))
                 return failure(prefix + "its parent " + parent.string() + " is writable by group or others (mode " +
-                                       modeText(st.st_mode) + ")");
+                               modeText(st.st_mode) + ")");
         }
         if (parent == parent.root_path() || parent.empty()) break;
         parent = parent.parent_path();
@@ -165,9 +163,8 @@ Result<void> checkSocketPath(const DeviceFolder& device) {
     const std::string socket = device.run() + "/bus.socket";
     if (socket.size() < sizeof(sockaddr_un::sun_path)) return {};
     return failure("the device folder's path is too long: its bus socket " + socket + " would take " +
-                           std::to_string(socket.size()) + " bytes, more than the " +
-                           std::to_string(sizeof(sockaddr_un::sun_path) - 1) +
-                           " a unix socket allows; use a shorter folder");
+                   std::to_string(socket.size()) + " bytes, more than the " + std::to_string(sizeof(sockaddr_un::sun_path) - 1) +
+                   " a unix socket allows; use a shorter folder");
 }
 
 std::map<std::string, std::string> installedFiles(const DeviceFolder& device) {
@@ -188,8 +185,9 @@ Result<std::map<std::string, std::string>> readInstallRecord(const DeviceFolder&
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0 && errno == ENOENT) return std::map<std::string, std::string>{};
     auto record = platform::readDictionaryFile(path);
-    if (!record) return failure("cannot read " + path + " (damaged, or over " + std::to_string(platform::kMaxPropertyListFileSize >> 10) +
-                                " KB); nothing was changed");
+    if (!record)
+        return failure("cannot read " + path + " (damaged, or over " + std::to_string(platform::kMaxPropertyListFileSize >> 10) +
+                       " KB); nothing was changed");
     std::map<std::string, std::string> files;
     for (const auto& [file, digest] : *record)
         if (digest.string()) files[file] = *digest.string();
@@ -256,15 +254,20 @@ Result<void*> loadInstalled(const DeviceFolder& device, const std::string& relat
 std::string printable(std::string_view text) {
     std::string out;
     for (unsigned char c : text) {
-        if (c == '\n') out += "\\n";
-        else if (c == '\r') out += "\\r";
-        else if (c == '\t') out += "\\t";
-        else if (c == '\\') out += "\\\\";
+        if (c == '\n')
+            out += "\\n";
+        else if (c == '\r')
+            out += "\\r";
+        else if (c == '\t')
+            out += "\\t";
+        else if (c == '\\')
+            out += "\\\\";
         else if (c < 0x20 || c == 0x7f) {
             char hex[8];
             std::snprintf(hex, sizeof hex, "\\x%02x", c);
             out += hex;
-        } else out += static_cast<char>(c);
+        } else
+            out += static_cast<char>(c);
     }
     return out;
 }
@@ -280,9 +283,12 @@ std::string displayable(std::string_view text) {
     for (size_t i = 0; i < text.size(); ++i) {
         const auto c = static_cast<unsigned char>(text[i]);
         const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
-        if (c < 0x20 || c == 0x7f) escape(c);
-        else if (c == 0xc2 && next >= 0x80 && next <= 0x9f) escape(next), ++i;  // U+0080-U+009F
-        else out += static_cast<char>(c);
+        if (c < 0x20 || c == 0x7f)
+            escape(c);
+        else if (c == 0xc2 && next >= 0x80 && next <= 0x9f)
+            escape(next), ++i;  // U+0080-U+009F
+        else
+            out += static_cast<char>(c);
     }
     return out;
 }

@@ -7,9 +7,7 @@ namespace vantrel::sim {
 
 void Sha256::Free::operator()(evp_md_ctx_st* ctx) const { EVP_MD_CTX_free(ctx); }
 
-Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) {
-    ok_ = ctx_ && EVP_DigestInit_ex(ctx_.get(), EVP_sha256(), nullptr) == 1;
-}
+Sha256::Sha256() : ctx_(EVP_MD_CTX_new()) { ok_ = ctx_ && EVP_DigestInit_ex(ctx_.get(), EVP_sha256(), nullptr) == 1; }
 
 void Sha256::update(const uint8_t* data, size_t size) {
     if (ok_ && size > 0) ok_ = EVP_DigestUpdate(ctx_.get(), data, size) == 1;

@@ -72,8 +72,7 @@ std::vector<std::string> diagnose(CLI::App& app, const std::vector<std::string>&
         CLI::App* sub = nullptr;
         try {
             sub = app.get_subcommand(word);
-        } catch (const CLI::OptionNotFound&) {
-        }
+        } catch (const CLI::OptionNotFound&) {}
         if (sub) {
             command = sub;
             continue;

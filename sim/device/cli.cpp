@@ -60,7 +60,8 @@ const Verb kVerbs[] = {
     {"install", "Install the build's package and the device's files, or a package file",
      [](CLI::App& c, Words& w) {
          c.add_flag("--fresh", w.fresh, "Start from an empty folder (a running device is stopped first)");
-         c.add_option("PACKAGE.deb", w.package, "A Debian package to install into the device (its postinst runs in the device's shell)")
+         c.add_option("PACKAGE.deb", w.package,
+                      "A Debian package to install into the device (its postinst runs in the device's shell)")
              ->excludes("--fresh");
      },
      true,
@@ -129,9 +130,10 @@ const Verb kVerbs[] = {
 
 int run(int argc, char** argv) {
     Words w;
-    CLI::App app("Drives a simulated device: launchd, its D-Bus daemon and SpringBoard, in a folder laid out like "
-                 "a phone.\nExit codes: 0 done, 1 failed (the reason on stderr), 2 usage error.",
-                 "vantrel-device");
+    CLI::App app(
+        "Drives a simulated device: launchd, its D-Bus daemon and SpringBoard, in a folder laid out like "
+        "a phone.\nExit codes: 0 done, 1 failed (the reason on stderr), 2 usage error.",
+        "vantrel-device");
     app.set_version_flag("--version", "vantrel-device " VANTREL_VERSION, "Print the version and exit");
     app.require_subcommand(1, 1);
     app.fallthrough();

@@ -16,7 +16,6 @@ namespace vantrel::sim::cli {
 // Parses argv and runs the command.
 int run(int argc, char** argv);
 
-
 int install(const DeviceFolder& device, bool fresh);
 int start(const DeviceFolder& device, bool fresh, bool interactive);
 int stop(const DeviceFolder& device);

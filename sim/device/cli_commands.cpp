@@ -20,7 +20,6 @@
 namespace vantrel::sim::cli {
 namespace {
 
-
 // What the names of SpringBoard's errors mean to whoever typed the command.
 std::string explain(const Error& e) {
     const std::string message = displayable(e.message);

@@ -26,7 +26,6 @@
 namespace vantrel::sim::cli {
 namespace {
 
-
 // SIGINT and SIGTERM, blocked for the process, readable from a descriptor.
 platform::Fd terminationSignals() {
     sigset_t set;
@@ -53,13 +52,12 @@ std::string readToEnd(int fd) {
     return text;
 }
 
-void emit(const std::string& text) {
-    std::cout << text << std::flush;
-}
+void emit(const std::string& text) { std::cout << text << std::flush; }
 
 // True when path no longer names the file fd has open (replaced, or removed).
 bool replaced(int fd, const std::string& path) {
-    struct stat opened{}, named{};
+    struct stat opened {
+    }, named{};
     if (::fstat(fd, &opened) != 0 || ::lstat(path.c_str(), &named) != 0) return true;
     return opened.st_ino != named.st_ino || opened.st_dev != named.st_dev;
 }
@@ -77,7 +75,7 @@ int follow(const DeviceFolder& device, platform::Fd file) {
         if (p[0].revents & POLLIN) return 0;
         if (p[1].revents & POLLIN) (void)readToEnd(changes.get());
         if (file) {
-            struct stat st{};
+            struct stat st {};
             // Truncated in place: on from its new start.
             if (::fstat(file.get(), &st) == 0 && st.st_size < ::lseek(file.get(), 0, SEEK_CUR)) ::lseek(file.get(), 0, SEEK_SET);
             emit(readToEnd(file.get()));
@@ -167,7 +165,8 @@ int watch(const DeviceFolder& device, bool json) {
             continue;
         }
         if (r > 0) continue;
-        pollfd p[2] = {{signals.get(), POLLIN, 0}, {sd_bus_get_fd(bus.get()), static_cast<short>(sd_bus_get_events(bus.get())), 0}};
+        pollfd p[2] = {{signals.get(), POLLIN, 0},
+                       {sd_bus_get_fd(bus.get()), static_cast<short>(sd_bus_get_events(bus.get())), 0}};
         if (::poll(p, 2, -1) < 0 && errno != EINTR) break;
         if (p[0].revents & POLLIN) return 0;
     }

@@ -200,9 +200,11 @@ int install(const DeviceFolder& device, bool fresh) {
         return 1;
     }
     std::cout << "installed " << device.root << "\n";
-    if (running && fresh) std::cout << "the device was stopped for the fresh install: ./vantrel device start\n";
+    if (running && fresh)
+        std::cout << "the device was stopped for the fresh install: ./vantrel device start\n";
     else if (running)
-        std::cout << "the running SpringBoard keeps the tweak it loaded: respring to load the new one (./vantrel device restart)\n";
+        std::cout
+            << "the running SpringBoard keeps the tweak it loaded: respring to load the new one (./vantrel device restart)\n";
     return 0;
 }
 

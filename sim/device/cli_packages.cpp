@@ -91,7 +91,8 @@ int packagesCommand(const DeviceFolder& device, bool json) {
     size_t width = 4;
     for (const auto& s : *packages) width = std::max(width, shown(s, "Package").size());
     std::cout << std::left << std::setw(static_cast<int>(width + 2)) << "Name" << std::setw(12) << "Version" << std::setw(14)
-              << "Architecture" << "Status\n";
+              << "Architecture"
+              << "Status\n";
     for (const auto& s : *packages)
         std::cout << std::setw(static_cast<int>(width + 2)) << shown(s, "Package") << std::setw(12) << shown(s, "Version")
                   << std::setw(14) << shown(s, "Architecture") << shown(s, "Status") << "\n";

@@ -30,7 +30,8 @@ pid_t spawnSpringBoard(const DeviceFolder& device, bool interactive, bool safeMo
     sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     if (!interactive) {
-        int out = ::open((device.run() + "/SpringBoard.out").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
+        int out =
+            ::open((device.run() + "/SpringBoard.out").c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, 0600);
         if (out >= 0) {
             ::dup2(out, 1);
             ::dup2(out, 2);
@@ -116,8 +117,9 @@ int launchd(const DeviceFolder& device, bool interactive, ControlLock* control) 
         return 1;
     }
     writePid(device.busPidFile(), bus->pid);
-    platform::writeFileAtomically(device.busAddressFile(),
-                                  std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bus->address.data()), bus->address.size()));
+    platform::writeFileAtomically(
+        device.busAddressFile(),
+        std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bus->address.data()), bus->address.size()));
 
     CrashLoop crashLoop;
     const auto started = std::chrono::steady_clock::now();
@@ -146,16 +148,17 @@ int launchd(const DeviceFolder& device, bool interactive, ControlLock* control) 
                     running = false;  // the user quit SpringBoard in the terminal
                     break;
                 }
-                NSLog("launchd: SpringBoard ended (%s %d); starting it again",
-                      WIFSIGNALED(status) ? "signal" : "status", WIFSIGNALED(status) ? WTERMSIG(status) : exitStatus);
+                NSLog("launchd: SpringBoard ended (%s %d); starting it again", WIFSIGNALED(status) ? "signal" : "status",
+                      WIFSIGNALED(status) ? WTERMSIG(status) : exitStatus);
                 const double now = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
                 switch (crashLoop.ended(status, now)) {
                 case CrashLoop::Next::Restart: break;
                 case CrashLoop::Next::LeaveSafeMode: NSLog("launchd: a respring leaves safe mode"); break;
                 case CrashLoop::Next::EnterSafeMode:
-                    NSLog("launchd: SpringBoard crashed %d times within %g s; starting it in safe mode, without "
-                          "extensions",
-                          CrashLoop::kCrashLoopDeaths, CrashLoop::kCrashLoopWindow);
+                    NSLog(
+                        "launchd: SpringBoard crashed %d times within %g s; starting it in safe mode, without "
+                        "extensions",
+                        CrashLoop::kCrashLoopDeaths, CrashLoop::kCrashLoopWindow);
                     break;
                 case CrashLoop::Next::Stop:
                     NSLog("launchd: SpringBoard keeps crashing in safe mode too; the device stops");

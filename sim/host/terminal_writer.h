@@ -34,7 +34,7 @@ private:
     int restoreFlags_ = -1;  // the flags to give back to a shared descriptor
     std::string current_;    // the frame being written, from written_ on
     size_t written_ = 0;
-    std::string next_;       // the latest frame not yet begun
+    std::string next_;  // the latest frame not yet begun
     size_t dropped_ = 0;
 };
 

@@ -92,8 +92,10 @@ bool staysInside(const std::string& path, const std::string& target) {
         std::string part = target.substr(at, slash == std::string::npos ? std::string::npos : slash - at);
         at = slash == std::string::npos ? target.size() + 1 : slash + 1;
         if (part.empty() || part == ".") continue;
-        if (part != "..") descending = true;
-        else if (descending || --depth < 0) return false;
+        if (part != "..")
+            descending = true;
+        else if (descending || --depth < 0)
+            return false;
     }
     return true;
 }
@@ -111,9 +113,12 @@ void readPax(const std::string& records, std::string* path, std::string* linkpat
         size_t eq = record.find('=');
         if (eq == std::string::npos) continue;
         std::string key = record.substr(0, eq), value = record.substr(eq + 1);
-        if (key == "path") *path = value;
-        else if (key == "linkpath") *linkpath = value;
-        else if (key == "size") *size = std::strtoull(value.c_str(), nullptr, 10);
+        if (key == "path")
+            *path = value;
+        else if (key == "linkpath")
+            *linkpath = value;
+        else if (key == "size")
+            *size = std::strtoull(value.c_str(), nullptr, 10);
     }
 }
 

@@ -32,7 +32,8 @@ Result<std::string> readText(const std::string& path) {
 
 Result<void> writeText(const std::string& path, const std::string& text) {
     if (text.size() > kMaxDatabaseFile)
-        return failure("refusing to write " + path + ": " + std::to_string(text.size()) + " bytes is more than the database reads");
+        return failure("refusing to write " + path + ": " + std::to_string(text.size()) +
+                       " bytes is more than the database reads");
     std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
     if (!platform::writeFileAtomically(path, bytes)) return failure("cannot write " + path + ": " + std::strerror(errno));
     return {};
@@ -48,9 +49,11 @@ struct BasePackage {
 
 const std::vector<BasePackage>& basePackages() {
     static const std::vector<BasePackage> packages{
-        {"mobilesubstrate", "the device's hooking substrate and library loader",
+        {"mobilesubstrate",
+         "the device's hooking substrate and library loader",
          {"", "Library", "Library/MobileSubstrate", "Library/MobileSubstrate/DynamicLibraries"}},
-        {"preferenceloader", "lists the entries of Library/PreferenceLoader in Settings",
+        {"preferenceloader",
+         "lists the entries of Library/PreferenceLoader in Settings",
          {"", "Library", "Library/PreferenceBundles", "Library/PreferenceLoader", "Library/PreferenceLoader/Preferences"}},
     };
     return packages;
@@ -70,7 +73,8 @@ void setField(Stanza& stanza, const std::string& name, const std::string& value,
             old = value;
             return;
         }
-    auto at = std::find_if(stanza.begin(), stanza.end(), [&](const auto& f) { return !after.empty() && sameName(f.first, after); });
+    auto at =
+        std::find_if(stanza.begin(), stanza.end(), [&](const auto& f) { return !after.empty() && sameName(f.first, after); });
     stanza.insert(at == stanza.end() ? at : at + 1, {name, value});
 }
 
@@ -157,8 +161,8 @@ Result<platform::Fd> openFolderInside(const DeviceFolder& device, const std::str
         at = slash == std::string::npos ? relative.size() + 1 : slash + 1;
         dir = platform::Fd(::openat(dir.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!dir)
-            return failure("cannot open " + device.root + "/" + relative.substr(0, at - 1) + " as a folder that is no link: " +
-                           std::strerror(errno));
+            return failure("cannot open " + device.root + "/" + relative.substr(0, at - 1) +
+                           " as a folder that is no link: " + std::strerror(errno));
     }
     return dir;
 }
@@ -218,9 +222,12 @@ Result<std::vector<std::string>> readFileList(const DeviceFolder& device, const 
         std::string line = text.substr(at, end - at);
         at = end + 1;
         ++lineNumber;
-        if (line == "/.") paths.emplace_back();
-        else if (line.size() > 1 && line[0] == '/' && isDevicePath(std::string_view(line).substr(1))) paths.push_back(line.substr(1));
-        else return failure(file + " is damaged: line " + std::to_string(lineNumber) + " is no path inside the device");
+        if (line == "/.")
+            paths.emplace_back();
+        else if (line.size() > 1 && line[0] == '/' && isDevicePath(std::string_view(line).substr(1)))
+            paths.push_back(line.substr(1));
+        else
+            return failure(file + " is damaged: line " + std::to_string(lineNumber) + " is no path inside the device");
     }
     return paths;
 }
@@ -249,7 +256,7 @@ Result<void> removeFileList(const DeviceFolder& device, const std::string& packa
 }
 
 Result<std::map<std::string, std::string>> ownersOfPaths(const DeviceFolder& device, const std::vector<Stanza>& packages,
-                                                          std::string_view except) {
+                                                         std::string_view except) {
     std::map<std::string, std::string> owners;
     for (const auto& stanza : packages) {
         std::string name = fieldOf(stanza, "Package").value_or("");

@@ -70,7 +70,7 @@ Result<void> removeFileList(const DeviceFolder& device, const std::string& packa
 
 // Every path some installed package other than `except` owns, with its owner.
 Result<std::map<std::string, std::string>> ownersOfPaths(const DeviceFolder& device, const std::vector<Stanza>& packages,
-                                                          std::string_view except);
+                                                         std::string_view except);
 
 // The names a Depends field asks for: each group of alternatives ("a | b (>= 1)") as its names.
 std::vector<std::vector<std::string>> dependencyGroups(const std::string& depends);

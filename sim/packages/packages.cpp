@@ -24,8 +24,6 @@
 namespace vantrel::sim {
 namespace {
 
-
-
 // What the device holds at a path inside it: nothing, a folder, or something else; an error
 // when a folder on the way is a link or no folder, as nothing is ever placed through one.
 enum class Found { Nothing, Folder, Other };
@@ -41,7 +39,8 @@ Result<Found> lookAt(const DeviceFolder& device, const std::string& path) {
             return failure("cannot inspect " + at + ": " + std::strerror(errno));
         }
         if (slash == std::string::npos) return S_ISDIR(st.st_mode) ? Found::Folder : Found::Other;
-        if (!S_ISDIR(st.st_mode)) return failure(at + " is " + (S_ISLNK(st.st_mode) ? "a link" : "no folder") + ", so nothing is placed beneath it");
+        if (!S_ISDIR(st.st_mode))
+            return failure(at + " is " + (S_ISLNK(st.st_mode) ? "a link" : "no folder") + ", so nothing is placed beneath it");
         from = slash + 1;
     }
 }
@@ -75,8 +74,10 @@ Result<void> checkAgainstDevice(const DeviceFolder& device, const DebPackage& de
         if (!folder && owner != owners.end())
             return failure(name + " would overwrite /" + member.path + ", which belongs to " + owner->second);
         Found found = TRY(lookAt(device, member.path));
-        if (folder && found == Found::Other) return failure(name + " has the folder /" + member.path + " where the device has a file");
-        if (!folder && found == Found::Folder) return failure(name + " has the file /" + member.path + " where the device has a folder");
+        if (folder && found == Found::Other)
+            return failure(name + " has the folder /" + member.path + " where the device has a file");
+        if (!folder && found == Found::Folder)
+            return failure(name + " has the file /" + member.path + " where the device has a folder");
     }
     return {};
 }
@@ -211,8 +212,10 @@ std::vector<std::string> removePaths(const DeviceFolder& device, const std::vect
         }
         auto digest = recorded.find(path);
         auto now = digestNow(folder->get(), name, st);
-        if (digest != recorded.end() && now && *now == digest->second) ::unlinkat(folder->get(), name.c_str(), 0);
-        else kept.push_back(path);
+        if (digest != recorded.end() && now && *now == digest->second)
+            ::unlinkat(folder->get(), name.c_str(), 0);
+        else
+            kept.push_back(path);
     }
     std::sort(folders.begin(), folders.end(), [](const auto& a, const auto& b) { return a.size() > b.size(); });
     for (const auto& path : folders) {
@@ -264,8 +267,8 @@ ShellOutcome runOnDeviceShell(const DeviceFolder& device, const std::string& scr
     platform::setLogFile("");
     platform::setSpringBoardRestartHandler(nullptr);
     return resprung && before && !waitForNewSpringBoard(device, *before) ? ShellOutcome::RespringNotBack
-           : resprung                                                   ? ShellOutcome::Resprung
-                                                                        : ShellOutcome::Ran;
+           : resprung                                                    ? ShellOutcome::Resprung
+                                                                         : ShellOutcome::Ran;
 }
 
 }  // namespace
@@ -310,8 +313,10 @@ Result<PackageOutcome> installPackage(const DeviceFolder& device, const std::str
     setField(stanza, "Status", "install ok installed", "Package");
     std::vector<Stanza> after = packages;
     auto same = std::find_if(after.begin(), after.end(), [&](const auto& s) { return fieldOf(s, "Package") == name; });
-    if (same != after.end()) *same = stanza;
-    else after.push_back(stanza);
+    if (same != after.end())
+        *same = stanza;
+    else
+        after.push_back(stanza);
     auto refuse = [&](const Error& why) { return failure("refusing " + debPath + ": " + why.message); };
     if (auto bytes = encodeInstallRecord(record); !bytes) return refuse(bytes.error());
     if (auto list = formatFileList(paths); !list) return refuse(list.error());

@@ -19,8 +19,8 @@ enum class Postinst { Run, Skip };
 
 struct PackageOutcome {
     std::string name, version, architecture;
-    bool resprung = false;       // the postinst (or a remove) restarted a running SpringBoard
-    bool respringAnswered = true;  // and a new SpringBoard answered within the timeout
+    bool resprung = false;            // the postinst (or a remove) restarted a running SpringBoard
+    bool respringAnswered = true;     // and a new SpringBoard answered within the timeout
     std::vector<std::string> kept{};  // paths left in place: changed since install placed them
 
     template <class Shell>

@@ -12,7 +12,6 @@
 namespace vantrel::sim {
 namespace {
 
-
 struct CommandSpec {
     const char* name;
     const char* about;
@@ -52,15 +51,20 @@ CLI::App* addCommand(CLI::App& parent, const CommandSpec& spec, SettingsCommand&
     if (name == "set") {
         sub->add_option("KEY", positional[0], "the preference key (settings keys lists them)")->required();
         sub->add_option("VALUE", positional[1], "the value its control takes")->required();
-        sub->footer("VALUE: a switch takes true/false/on/off/yes/no/1/0, a list one of its values or titles, a text key "
-                    "any text up to " + std::to_string(kMaxTextBytes) + " bytes. A VALUE beginning with - follows --.");
-        sub->add_option("--button", c.button, "then presses the button TITLE of the dialog the change brings up (the respring prompt)")
+        sub->footer(
+            "VALUE: a switch takes true/false/on/off/yes/no/1/0, a list one of its values or titles, a text key "
+            "any text up to " +
+            std::to_string(kMaxTextBytes) + " bytes. A VALUE beginning with - follows --.");
+        sub->add_option("--button", c.button,
+                        "then presses the button TITLE of the dialog the change brings up (the respring prompt)")
             ->type_name("TITLE");
         json();
     } else if (name == "get" || name == "reset") {
         sub->add_option("KEY", positional[0], "the preference key")->required();
-        if (name == "get") json();
-        else dialog("the dialog the change brings up");
+        if (name == "get")
+            json();
+        else
+            dialog("the dialog the change brings up");
     } else if (name == "press") {
         sub->add_option("ACTION", positional[0], "the button's action (timeText or timeText:) or label")->required();
         dialog("the dialog it brings up");
@@ -137,8 +141,9 @@ ParsedLine parseSettingsLine(const std::vector<std::string>& words, bool session
                  sessionLine ? "" : "vantrel-settings");
     app.fallthrough();
     app.require_subcommand(0, 1);
-    app.footer("PAGE is main (the default), icontester or datafaker. Without a command: a session reading commands "
-               "from standard input, a prompt in a terminal. Exit codes: 0 done, 1 failed, 2 usage.");
+    app.footer(
+        "PAGE is main (the default), icontester or datafaker. Without a command: a session reading commands "
+        "from standard input, a prompt in a terminal. Exit codes: 0 done, 1 failed, 2 usage.");
     app.add_flag("--json", command.json, "JSON on one line (show, get, keys, alerts, set, press)");
     if (!sessionLine) {
         app.add_option("--device", device, "the device folder (default: the build tree's device)")->type_name("DIR");
@@ -185,7 +190,8 @@ ParsedLine parseSettingsLine(const std::vector<std::string>& words, bool session
     } catch (const CLI::ParseError& e) {
         parsed.then = ParsedLine::Then::Exit;
         parsed.code = 2;
-        parsed.err = std::string(sessionLine ? "" : "vantrel-settings: ") + e.what() + "\n" + suggestion(words) + usageLine(sessionLine);
+        parsed.err =
+            std::string(sessionLine ? "" : "vantrel-settings: ") + e.what() + "\n" + suggestion(words) + usageLine(sessionLine);
         return parsed;
     }
     if (parsed.help) {

@@ -25,8 +25,10 @@ Result<void> answerDialog(const std::optional<std::string>& text, const std::opt
     if (alerts.empty()) return failure("no dialog is shown");
     auto alert = alerts.back();
     if (text) {
-        if (auto* f = alert->textField()) f->text = *text;
-        else return failure("the dialog " + alert->title() + " has no text field");
+        if (auto* f = alert->textField())
+            f->text = *text;
+        else
+            return failure("the dialog " + alert->title() + " has no text field");
     }
     if (button) {
         const auto& titles = alert->buttonTitles();
@@ -175,8 +177,10 @@ Result<CheckedChange> checkChange(const SettingsCommand& c) {
         if (row->control == Control::None)
             return failure(std::string(row->key) + " is not set from the page " + name + ": no control of it changes the key");
         checked.row = row;
-        if (c.verb == "set") checked.value = TRY(controlValue(*row, c.args.at(1)));
-        else if (auto def = defaultValue(*row); row->negate) checked.value = platform::Value(!boolValue(def ? &*def : nullptr));
+        if (c.verb == "set")
+            checked.value = TRY(controlValue(*row, c.args.at(1)));
+        else if (auto def = defaultValue(*row); row->negate)
+            checked.value = platform::Value(!boolValue(def ? &*def : nullptr));
         // A negated switch stores a null value as true, so its reset sets it back to its default instead.
     }
     if (c.text) TRY(checkText(*c.text));
@@ -223,12 +227,15 @@ Result<std::string> Interpreter::command(const SettingsCommand& c) {
     const platform::PSValue& value = checked.value;
 
     id p = TRY(page(name));
-    if (verb == "show") return showPage(name, file, platform::controllerRows(p), msgSend<platform::Dictionary>(p, sel_registerName("settings")), c.json);
+    if (verb == "show")
+        return showPage(name, file, platform::controllerRows(p), msgSend<platform::Dictionary>(p, sel_registerName("settings")),
+                        c.json);
     if (verb == "set" || verb == "reset") {
         TRY(setKey(p, name, *row, value, c));
     } else if (verb == "press") {
         TRY(press(p, name, c.args.at(0)));
-        if (auto answered = answerDialog(c.text, c.button); !answered) return failure(answered.error().message + "\n" + alertsText());
+        if (auto answered = answerDialog(c.text, c.button); !answered)
+            return failure(answered.error().message + "\n" + alertsText());
         if (!c.button && !dialogsWait_ && textDialogOpen())
             return failure("the dialog is still open; nothing was saved (give --button TITLE)\n" + alertsText());
     } else {

@@ -52,8 +52,7 @@ bool startDevice(const DeviceFolder& device) {
         _exit(127);
     }
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {}
     return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
@@ -72,8 +71,10 @@ bool sessionLine(Interpreter& commands, const std::string& text, bool prompt, bo
     }
     if (!parsed.command) return true;
     auto out = commands.command(*parsed.command);
-    if (prompt) std::cout << (out ? *out : "error: " + line(out.error().message));
-    else std::cout << (out ? *out : line(out.error().message)) << (out ? "ok" : "error") << "\n";
+    if (prompt)
+        std::cout << (out ? *out : "error: " + line(out.error().message));
+    else
+        std::cout << (out ? *out : line(out.error().message)) << (out ? "ok" : "error") << "\n";
     std::cout.flush();
     return static_cast<bool>(out);
 }
@@ -142,7 +143,8 @@ int main(int argc, char** argv) {
         };
         if (prompt) {
             std::cout << "Settings\n";
-            for (const auto& e : commands.entries()) std::cout << e.label << "  (bundle " << e.bundle << ", page " << e.detail << ")\n";
+            for (const auto& e : commands.entries())
+                std::cout << e.label << "  (bundle " << e.bundle << ", page " << e.detail << ")\n";
             std::cout << "help lists the commands; quit or Ctrl-D ends.\n";
             runPrompt(session->loop(), "settings> ", run);
         } else {
@@ -151,8 +153,10 @@ int main(int argc, char** argv) {
         code = failed && !prompt ? 1 : 0;
     } else {
         auto out = commands.command(*parsed.command);
-        if (out) std::cout << *out;
-        else std::cerr << "vantrel-settings: " << line(out.error().message);
+        if (out)
+            std::cout << *out;
+        else
+            std::cerr << "vantrel-settings: " << line(out.error().message);
         code = out ? 0 : 1;
         // Leaving the page may raise an alert of its own (the icon tester's warning); a dialog
         // still open when the command ends is said, as nobody is left to answer it.

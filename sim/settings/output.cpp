@@ -43,8 +43,10 @@ std::string showPage(const std::string& name, PreferenceFile file, const std::ve
             const KeySchema* key = rowKey(file, r);
             platform::PSValue storedValue = key ? lookupValue(stored, key->key) : std::nullopt;
             Json control;
-            if (key && key->control == Control::TextDialog) control = storedValue ? jsonFrom(*storedValue) : Json("");
-            else if (key) control = jsonOrNull(r.value);
+            if (key && key->control == Control::TextDialog)
+                control = storedValue ? jsonFrom(*storedValue) : Json("");
+            else if (key)
+                control = jsonOrNull(r.value);
             list.push_back({{"label", r.label},
                             {"cell", r.cell},
                             {"key", key ? key->key : r.key},
@@ -94,7 +96,10 @@ std::string showPage(const std::string& name, PreferenceFile file, const std::ve
 std::string storedValue(PreferenceFile file, const KeySchema& row, const std::optional<platform::Value>& stored, bool json) {
     auto def = defaultValue(row);
     if (json) {
-        Json j = {{"page", fileName(file)}, {"key", row.key}, {"stored", jsonOrNull(stored)}, {"default", jsonOrNull(def)},
+        Json j = {{"page", fileName(file)},
+                  {"key", row.key},
+                  {"stored", jsonOrNull(stored)},
+                  {"default", jsonOrNull(def)},
                   {"type", typeName(row.type)}};
         return jsonDump(j) + "\n";
     }
@@ -104,7 +109,8 @@ std::string storedValue(PreferenceFile file, const KeySchema& row, const std::op
 
 std::string keyTable(std::optional<PreferenceFile> only, bool json) {
     Json list = Json::array();
-    std::string out = "FILE        KEY                       TYPE       DEFAULT         CONTROL      CODE  VALUES / DESCRIPTION\n";
+    std::string out =
+        "FILE        KEY                       TYPE       DEFAULT         CONTROL      CODE  VALUES / DESCRIPTION\n";
     auto pad = [](std::string s, size_t width) { return s.size() < width ? s + std::string(width - s.size(), ' ') : s + " "; };
     for (PreferenceFile file : kPreferenceFiles) {
         if (only && file != *only) continue;

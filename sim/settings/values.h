@@ -33,5 +33,4 @@ Result<void> checkText(std::string_view text);
 // (0: Time, ...)", "a text of up to 4096 bytes".
 std::string validValuesText(const KeySchema& row);
 
-
 }  // namespace vantrel::sim

@@ -41,8 +41,7 @@ Result<void> answerAlert(uint64_t id, const std::string& button) {
         long n = std::strtol(button.c_str(), &end, 10);
         if (end && *end == '\0' && !button.empty() && n >= 0 && n < static_cast<long>(titles.size())) index = n;
     }
-    if (index < 0)
-        return failure("alert " + std::to_string(id) + " has no button " + button, kErrorInvalidArgument);
+    if (index < 0) return failure("alert " + std::to_string(id) + " has no button " + button, kErrorInvalidArgument);
     alert->dismissWithClickedButtonIndex(index);
     return {};
 }

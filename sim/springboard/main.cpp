@@ -17,7 +17,6 @@
 #include <string>
 #include <vector>
 
-
 #include "platform/activator/activator.h"
 #include "platform/foundation/dbus_notifications.h"
 #include "platform/foundation/home.h"
@@ -48,7 +47,7 @@ struct Host {
     bool redrawScheduled = false;
     uint64_t redraws = 0;
     std::optional<termios> savedTerminal;
-    std::unique_ptr<TerminalWriter> screen;     // the terminal, written without blocking
+    std::unique_ptr<TerminalWriter> screen;       // the terminal, written without blocking
     std::shared_ptr<platform::Timer> drainTimer;  // while a frame waits for the terminal
 };
 
@@ -58,10 +57,10 @@ Host* host = nullptr;
 // latest frame, while the device goes on.
 void show(std::string frame) {
     if (host->screen->draw(std::move(frame)) || (host->drainTimer && host->drainTimer->isValid())) return;
-    host->drainTimer = platform::Timer::scheduled(host->session->loop(), 0.05, platform::Timer::Repeats::Yes,
-                                                  [](platform::Timer& t) {
-                                                      if (host->screen->flush()) t.invalidate();
-                                                  });
+    host->drainTimer =
+        platform::Timer::scheduled(host->session->loop(), 0.05, platform::Timer::Repeats::Yes, [](platform::Timer& t) {
+            if (host->screen->flush()) t.invalidate();
+        });
 }
 
 void restoreTerminal() {
@@ -131,8 +130,8 @@ public:
 
 void showSafeModeAlert(SafeModeAlert& delegate) {
     host->safeModeAlert = platform::UIAlertView::create(
-        "Safe Mode", "SpringBoard crashed repeatedly, so extensions were disabled. Restart to load them again.",
-        &delegate, "OK", {"Restart"});
+        "Safe Mode", "SpringBoard crashed repeatedly, so extensions were disabled. Restart to load them again.", &delegate, "OK",
+        {"Restart"});
     host->safeModeAlert->show();
 }
 
@@ -153,10 +152,14 @@ int main(int argc, char** argv) {
     bool safeMode = false;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--device" && i + 1 < argc) folder = argv[++i];
-        else if (a == "--interactive") interactive = true;
-        else if (a == "--headless") interactive = false;
-        else if (a == kSafeModeArgument) safeMode = true;
+        if (a == "--device" && i + 1 < argc)
+            folder = argv[++i];
+        else if (a == "--interactive")
+            interactive = true;
+        else if (a == "--headless")
+            interactive = false;
+        else if (a == kSafeModeArgument)
+            safeMode = true;
         else {
             std::cerr << "usage: vantrel-springboard [--device DIR] [--interactive|--headless] [--safe-mode]\n";
             return 2;
@@ -173,10 +176,11 @@ int main(int argc, char** argv) {
     }
 
     // On a terminal the screen is ours.
-    h.session = std::make_unique<DeviceSession>(h.device, h.interactive ? DeviceSession::Log::FileOnly
-                                                                        : DeviceSession::Log::ToStderrToo);
+    h.session =
+        std::make_unique<DeviceSession>(h.device, h.interactive ? DeviceSession::Log::FileOnly : DeviceSession::Log::ToStderrToo);
     if (auto joined = h.session->joinBus(); !joined) {
-        if (joined.error().name == kDeviceNotRunning) NSLog("SpringBoard: the device bus is not running (./vantrel device start)");
+        if (joined.error().name == kDeviceNotRunning)
+            NSLog("SpringBoard: the device bus is not running (./vantrel device start)");
         return 1;
     }
     writePid(h.device.springBoardPidFile(), ::getpid());
@@ -203,8 +207,7 @@ int main(int argc, char** argv) {
 
     auto* center = h.session->center();
     exitWhenDisconnected(center->bus(), "notification");
-    h.service =
-        std::make_unique<DeviceService>(ServiceHost{h.device, &h.session->loop(), center, h.safeMode, setNeedsDisplay});
+    h.service = std::make_unique<DeviceService>(ServiceHost{h.device, &h.session->loop(), center, h.safeMode, setNeedsDisplay});
     center->setDeliveredObserver([] { host->service->notificationHandled(); });
     if (!h.service->open(h.session->busAddress())) {
         std::fflush(nullptr);

@@ -31,20 +31,24 @@ int appendItems(sd_bus_message* reply, const Snapshot& s) {
 }
 
 const Property kProperties[] = {
-    {"Locked", "b", [](sd_bus_message* m, const Snapshot& s) { return sd_bus_message_append(m, "b", static_cast<int>(s.locked)); },
+    {"Locked", "b",
+     [](sd_bus_message* m, const Snapshot& s) { return sd_bus_message_append(m, "b", static_cast<int>(s.locked)); },
      [](const Snapshot& a, const Snapshot& b) { return a.locked != b.locked; }},
     {"Items", "a(isb)", appendItems, [](const Snapshot& a, const Snapshot& b) { return a.items != b.items; }},
     {"TimeText", "s", [](sd_bus_message* m, const Snapshot& s) { return sd_bus_message_append(m, "s", s.timeText.c_str()); },
      [](const Snapshot& a, const Snapshot& b) { return a.timeText != b.timeText; }},
-    {"TimePattern", "s", [](sd_bus_message* m, const Snapshot& s) { return sd_bus_message_append(m, "s", s.timePattern.c_str()); },
+    {"TimePattern", "s",
+     [](sd_bus_message* m, const Snapshot& s) { return sd_bus_message_append(m, "s", s.timePattern.c_str()); },
      [](const Snapshot& a, const Snapshot& b) { return a.timePattern != b.timePattern; }},
-    {"ServiceText", "s", [](sd_bus_message* m, const Snapshot& s) { return sd_bus_message_append(m, "s", s.serviceText.c_str()); },
+    {"ServiceText", "s",
+     [](sd_bus_message* m, const Snapshot& s) { return sd_bus_message_append(m, "s", s.serviceText.c_str()); },
      [](const Snapshot& a, const Snapshot& b) { return a.serviceText != b.serviceText; }},
-    {"DataNetworkType", "i", [](sd_bus_message* m, const Snapshot& s) { return sd_bus_message_append(m, "i", s.dataNetworkType); },
+    {"DataNetworkType", "i",
+     [](sd_bus_message* m, const Snapshot& s) { return sd_bus_message_append(m, "i", s.dataNetworkType); },
      [](const Snapshot& a, const Snapshot& b) { return a.dataNetworkType != b.dataNetworkType; }},
     {"Alerts", "a(tssas)", appendAlerts, [](const Snapshot& a, const Snapshot& b) { return a.alerts != b.alerts; }},
-    {"SafeMode", "b", [](sd_bus_message* m, const Snapshot& s) { return sd_bus_message_append(m, "b", static_cast<int>(s.safeMode)); },
-     nullptr},
+    {"SafeMode", "b",
+     [](sd_bus_message* m, const Snapshot& s) { return sd_bus_message_append(m, "b", static_cast<int>(s.safeMode)); }, nullptr},
 };
 
 }  // namespace

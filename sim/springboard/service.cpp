@@ -91,8 +91,8 @@ struct DeviceService::State {
         p->handledAtStart = notificationsHandled;
         auto* held = new Held{this, p};
         platform::SlotPtr slot;
-        int r = sd_bus_call_method_async(host.center->bus(), platform::out(slot), "org.freedesktop.DBus",
-                                         "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId", onBarrier, held, "");
+        int r = sd_bus_call_method_async(host.center->bus(), platform::out(slot), "org.freedesktop.DBus", "/org/freedesktop/DBus",
+                                         "org.freedesktop.DBus", "GetId", onBarrier, held, "");
         if (r < 0) {
             delete held;
             return sd_bus_error_set_errno(error, r);
@@ -251,21 +251,22 @@ int onNameChange(sd_bus_message* m, void*, sd_bus_error*) {
 
 void exitWhenDisconnected(sd_bus* bus, const char* which) {
     // With a status of its own: launchd starts SpringBoard again without counting a crash.
-    sd_bus_match_signal(bus, nullptr, "org.freedesktop.DBus.Local", "/org/freedesktop/DBus/Local",
-                        "org.freedesktop.DBus.Local", "Disconnected",
-                        [](sd_bus_message* m, void* which, sd_bus_error*) {
-                            NSLog("SpringBoard: the device bus closed the %s connection; exiting for launchd to "
-                                  "start SpringBoard again",
-                                  static_cast<const char*>(which));
-                            if (sd_event* event = sd_bus_get_event(sd_bus_message_get_bus(m))) {
-                                sd_event_exit(event, kLostBusExitStatus);
-                            } else {
-                                std::fflush(nullptr);
-                                ::_exit(kLostBusExitStatus);
-                            }
-                            return 0;
-                        },
-                        const_cast<char*>(which));
+    sd_bus_match_signal(
+        bus, nullptr, "org.freedesktop.DBus.Local", "/org/freedesktop/DBus/Local", "org.freedesktop.DBus.Local", "Disconnected",
+        [](sd_bus_message* m, void* which, sd_bus_error*) {
+            NSLog(
+                "SpringBoard: the device bus closed the %s connection; exiting for launchd to "
+                "start SpringBoard again",
+                static_cast<const char*>(which));
+            if (sd_event* event = sd_bus_get_event(sd_bus_message_get_bus(m))) {
+                sd_event_exit(event, kLostBusExitStatus);
+            } else {
+                std::fflush(nullptr);
+                ::_exit(kLostBusExitStatus);
+            }
+            return 0;
+        },
+        const_cast<char*>(which));
 }
 
 DeviceService::DeviceService(ServiceHost host) : s_(std::make_unique<State>()) { s_->host = std::move(host); }
@@ -288,8 +289,8 @@ bool DeviceService::open(const std::string& address) {
     if (r >= 0) r = sd_bus_add_object_vtable(raw, nullptr, kControlObjectPath, kControlInterface, vtable(), s_.get());
     for (const char* member : {"NameLost", "NameAcquired"})
         if (r >= 0)
-            r = sd_bus_match_signal(raw, nullptr, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                                    member, onNameChange, nullptr);
+            r = sd_bus_match_signal(raw, nullptr, "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", member,
+                                    onNameChange, nullptr);
     if (r >= 0)
         r = sd_bus_request_name_async(raw, nullptr, kSpringBoardBusName, SD_BUS_NAME_REPLACE_EXISTING | SD_BUS_NAME_QUEUE,
                                       nullptr, nullptr);

@@ -131,8 +131,7 @@ Json statusJson(pid_t springBoardPid, bool safeMode) {
     o["battery"] = {{"level", d.batteryLevel}, {"charging", d.charging}};
     o["signal"] = {{"bars", d.signalBars}};
     o["wifi"] = {{"bars", d.wifiBars}, {"network", d.wifiNetwork ? Json(bounded(*d.wifiNetwork)) : Json()}};
-    o["bluetooth"] = {{"on", d.bluetooth},
-                      {"batteryLevel", d.bluetoothBatteryLevel ? Json(*d.bluetoothBatteryLevel) : Json()}};
+    o["bluetooth"] = {{"on", d.bluetooth}, {"batteryLevel", d.bluetoothBatteryLevel ? Json(*d.bluetoothBatteryLevel) : Json()}};
     return o;
 }
 
@@ -221,8 +220,9 @@ std::string statusScreen(const std::string& deviceRoot, bool safeMode, size_t co
         }
     }
     lines.push_back("");
-    lines.push_back("  keys: t tap the status bar   l lock/unlock   n Notification Centre   0-9 answer the first alert   "
-                    "q quit (stops the device)");
+    lines.push_back(
+        "  keys: t tap the status bar   l lock/unlock   n Notification Centre   0-9 answer the first alert   "
+        "q quit (stops the device)");
     std::string s = "\x1b[H\x1b[2J";  // home, clear
     for (const auto& line : lines) s += fit(line, std::max<size_t>(columns, 20));
     return s;

@@ -10,7 +10,6 @@
 namespace vantrel::sim::view {
 namespace {
 
-
 // SpringBoard's refusals by name; no name means it could not be reached.
 Reply controlFailure(const Error& e) {
     if (e.name == kErrorNotAllowed) return errorReply(409, e.message);
@@ -71,7 +70,8 @@ Reply deviceAction(const DeviceFolder& device, const std::string& action, const 
     if (action == "nc") {
         auto open = boolean(body, "open");
         if (!open) return errorReply(400, "expected {\"open\": true|false}");
-        return controlled(control(device, *open ? "OpenNotificationCenter" : "CloseNotificationCenter", nullptr, kControlTimeout));
+        return controlled(
+            control(device, *open ? "OpenNotificationCenter" : "CloseNotificationCenter", nullptr, kControlTimeout));
     }
     if (action == "alert") {
         if (!body.contains("id") || !body["id"].is_number_unsigned() || !body.contains("button") || !body["button"].is_string())
@@ -97,8 +97,7 @@ Reply SettingsApp::refused(const Error& e) {
     Reply r = errorReply(e.name == kSettingsBadText ? 400 : 422, e.message);
     // What the app shows after the refusal (its alerts, say) comes along.
     if (!page_.empty())
-        if (auto page = session_.command({page_, "show", "--json"}))
-            r.body["settings"] = Json::parse(*page, nullptr, false);
+        if (auto page = session_.command({page_, "show", "--json"})) r.body["settings"] = Json::parse(*page, nullptr, false);
     return r;
 }
 
@@ -148,7 +147,8 @@ Reply SettingsApp::action(const std::string& action, const Json& body) {
         if (auto detail = text("detail"))
             for (const auto& p : settingsPageNames())
                 if (*detail == prefs::pageClassName(p)) page = p;
-        if (!page || !prefs::pageClassName(*page)) return errorReply(422, "no such page; the pages are main, icontester, datafaker");
+        if (!page || !prefs::pageClassName(*page))
+            return errorReply(422, "no such page; the pages are main, icontester, datafaker");
         page_ = *page;
         return show(page_);
     }

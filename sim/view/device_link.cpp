@@ -41,7 +41,9 @@ DeviceLink::DeviceLink(DeviceFolder device) : device_(std::move(device)) {
 
 DeviceLink::~DeviceLink() { stop(); }
 
-void DeviceLink::start() { thread_ = std::thread([this] { run(); }); }
+void DeviceLink::start() {
+    thread_ = std::thread([this] { run(); });
+}
 
 void DeviceLink::halt() {
     {
@@ -63,8 +65,7 @@ std::shared_ptr<const Snapshot> DeviceLink::latest() const {
 
 std::shared_ptr<const Snapshot> DeviceLink::waitNewer(uint64_t seen, double timeoutSeconds) const {
     std::unique_lock lock(mutex_);
-    changed_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds),
-                      [&] { return stopping_ || latest_->version > seen; });
+    changed_.wait_for(lock, std::chrono::duration<double>(timeoutSeconds), [&] { return stopping_ || latest_->version > seen; });
     return latest_;
 }
 
@@ -87,8 +88,10 @@ void DeviceLink::publish(bool running, Json status, std::string reason) {
 
 void DeviceLink::run() {
     while (!stopping_) {
-        if (auto address = busAddress(device_)) follow(*address);
-        else publish(false, Json(), "the device at " + device_.root + " is not running (./vantrel device start)");
+        if (auto address = busAddress(device_))
+            follow(*address);
+        else
+            publish(false, Json(), "the device at " + device_.root + " is not running (./vantrel device start)");
         if (stopping_) break;
         std::unique_lock lock(mutex_);
         changed_.wait_for(lock, std::chrono::milliseconds(500), [&] { return stopping_.load(); });
@@ -119,8 +122,7 @@ void DeviceLink::follow(const std::string& address) {
     bool retrying = false;
     while (!stopping_) {
         // Take everything queued first, so a burst of redraws costs one Status read.
-        while ((r = sd_bus_process(bus.get(), nullptr)) > 0) {
-        }
+        while ((r = sd_bus_process(bus.get(), nullptr)) > 0) {}
         if (r < 0) break;  // the bus went away: the device stopped
         if (pending.dirty) {
             pending.dirty = false;
@@ -132,8 +134,10 @@ void DeviceLink::follow(const std::string& address) {
             if (r >= 0 && sd_bus_message_read(reply.get(), "s", &text) >= 0 && text) {
                 Json status = Json::parse(text, nullptr, false);
                 // Its texts are user input: bounded here, so that pages and streams never carry more.
-                if (status.is_object()) publish(true, boundTexts(status), "");
-                else publish(false, Json(), "SpringBoard's status is not JSON");
+                if (status.is_object())
+                    publish(true, boundTexts(status), "");
+                else
+                    publish(false, Json(), "SpringBoard's status is not JSON");
                 retrying = false;
             } else {
                 publish(false, Json(), "SpringBoard does not answer (restarting?)");

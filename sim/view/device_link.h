@@ -21,9 +21,9 @@ namespace vantrel::sim::view {
 struct Snapshot {
     uint64_t version = 0;  // raised at each new snapshot
     bool running = false;
-    Json status;           // Status() as parsed; null when not running
-    std::string reason;    // why there is no status
-    std::string svg;       // the phone drawn from it
+    Json status;         // Status() as parsed; null when not running
+    std::string reason;  // why there is no status
+    std::string svg;     // the phone drawn from it
 };
 
 class DeviceLink {

@@ -18,15 +18,18 @@ T at(const Json& status, const char* pointer, T fallback) {
     Json::json_pointer p(pointer);
     if (!status.contains(p)) return fallback;
     const Json& v = status[p];
-    if constexpr (std::is_same_v<T, bool>) return v.is_boolean() ? v.get<bool>() : fallback;
-    else if constexpr (std::is_same_v<T, std::string>) return v.is_string() ? v.get<std::string>() : fallback;
-    else return v.is_number() ? v.get<T>() : fallback;
+    if constexpr (std::is_same_v<T, bool>)
+        return v.is_boolean() ? v.get<bool>() : fallback;
+    else if constexpr (std::is_same_v<T, std::string>)
+        return v.is_string() ? v.get<std::string>() : fallback;
+    else
+        return v.is_number() ? v.get<T>() : fallback;
 }
 
 Glyph text(const std::string& s, const std::string& c, double size = kBarFont) {
     if (s.empty()) return {};
-    return {"<text x=\"0\" y=\"10\" font-size=\"" + num(size) + "\" font-weight=\"600\" fill=\"" + c + "\">" +
-                xmlEscape(s) + "</text>",
+    return {"<text x=\"0\" y=\"10\" font-size=\"" + num(size) + "\" font-weight=\"600\" fill=\"" + c + "\">" + xmlEscape(s) +
+                "</text>",
             textWidth(s, size)};
 }
 
@@ -43,8 +46,8 @@ std::string sector(double cx, double cy, double r0, double r1, double a0, double
     auto pt = [&](double r, double a) {
         return num(cx + r * std::cos(a * kPi / 180)) + " " + num(cy + r * std::sin(a * kPi / 180));
     };
-    return "M" + pt(r1, a0) + " A" + num(r1) + " " + num(r1) + " 0 0 1 " + pt(r1, a1) + " L" + pt(r0, a1) + " A" +
-           num(r0) + " " + num(r0) + " 0 0 0 " + pt(r0, a0) + " Z";
+    return "M" + pt(r1, a0) + " A" + num(r1) + " " + num(r1) + " 0 0 1 " + pt(r1, a1) + " L" + pt(r0, a1) + " A" + num(r0) + " " +
+           num(r0) + " 0 0 0 " + pt(r0, a0) + " Z";
 }
 
 Glyph signal(const Json& s, const std::string& c) {
@@ -52,8 +55,9 @@ Glyph signal(const Json& s, const std::string& c) {
     std::string out;
     for (int i = 0; i < 5; ++i) {
         std::string cx = num(3 + i * 6.2);
-        out += i < bars ? "<circle cx=\"" + cx + "\" cy=\"6\" r=\"2.6\" fill=\"" + c + "\"/>"
-                        : "<circle cx=\"" + cx + "\" cy=\"6\" r=\"2.2\" fill=\"none\" stroke=\"" + c + "\" stroke-width=\"0.9\"/>";
+        out += i < bars
+                   ? "<circle cx=\"" + cx + "\" cy=\"6\" r=\"2.6\" fill=\"" + c + "\"/>"
+                   : "<circle cx=\"" + cx + "\" cy=\"6\" r=\"2.2\" fill=\"none\" stroke=\"" + c + "\" stroke-width=\"0.9\"/>";
     }
     return shape(out, 5 * 6.2);
 }
@@ -82,8 +86,8 @@ Glyph battery(const Json& s, const std::string& c) {
     bool charging = at(s, "/battery/charging", false);
     std::string out = "<rect x=\"0.5\" y=\"1.5\" width=\"21\" height=\"9.5\" rx=\"2.2\" fill=\"none\" stroke=\"" + c +
                       "\" stroke-width=\"1\"/><rect x=\"22.3\" y=\"4.2\" width=\"1.7\" height=\"4\" rx=\"0.6\" fill=\"" + c +
-                      "\"/><rect x=\"2\" y=\"3\" width=\"" + num(18.0 * level / 100) + "\" height=\"6.5\" rx=\"1\" fill=\"" +
-                      c + "\"/>";
+                      "\"/><rect x=\"2\" y=\"3\" width=\"" + num(18.0 * level / 100) + "\" height=\"6.5\" rx=\"1\" fill=\"" + c +
+                      "\"/>";
     if (charging)
         out += "<path d=\"M12.5 0.5 L6.5 7 L10.3 7 L9 12 L15.5 5 L11.6 5 Z\" fill=\"" + c +
                "\" stroke=\"#000\" stroke-opacity=\"0.55\" stroke-width=\"0.8\"/>";
@@ -159,7 +163,8 @@ Glyph itemGlyph(int index, const Json& s, const std::string& c) {
     case 11: return shape(path("M1.5 3.4 L8.6 8.8 L5.2 11.6 L5.2 0.4 L8.6 3.2 L1.5 8.6", c, false, 1.3), 10);
     case 12:
         return shape("<rect x=\"0.5\" y=\"2.5\" width=\"15\" height=\"8\" rx=\"1.5\" fill=\"none\" stroke=\"" + c +
-                         "\" stroke-width=\"1\"/>" + path("M3 5.2 h1.6 M6 5.2 h1.6 M9 5.2 h1.6 M12 5.2 h1 M3.5 8 h9", c, false, 1.1),
+                         "\" stroke-width=\"1\"/>" +
+                         path("M3 5.2 h1.6 M6 5.2 h1.6 M9 5.2 h1.6 M12 5.2 h1 M3.5 8 h9", c, false, 1.1),
                      16);
     case 13:
         return shape("<circle cx=\"6.5\" cy=\"7\" r=\"4.6\" fill=\"none\" stroke=\"" + c + "\" stroke-width=\"1.3\"/>" +
@@ -173,7 +178,9 @@ Glyph itemGlyph(int index, const Json& s, const std::string& c) {
                          "<rect x=\"4\" y=\"5.4\" width=\"5\" height=\"3.8\" rx=\"0.6\" fill=\"" + c + "\"/>" +
                          path("M4.9 5.6 L4.9 4.4 A1.6 1.6 0 0 1 8.1 4.4 L8.1 5.6", c, false, 1),
                      13);
-    case 18: return shape(path("M6 0.5 L7.6 4.4 L11.6 4.6 L8.5 7.2 L9.6 11.3 L6 9 L2.4 11.3 L3.5 7.2 L0.4 4.6 L4.4 4.4 Z", c, false, 1), 12);
+    case 18:
+        return shape(
+            path("M6 0.5 L7.6 4.4 L11.6 4.6 L8.5 7.2 L9.6 11.3 L6 9 L2.4 11.3 L3.5 7.2 L0.4 4.6 L4.4 4.4 Z", c, false, 1), 12);
     case 19:
         return shape("<rect x=\"0.5\" y=\"0.8\" width=\"14\" height=\"8.2\" rx=\"1\" fill=\"none\" stroke=\"" + c +
                          "\" stroke-width=\"1.1\"/>" + path("M7.5 6.6 L11.4 11.8 L3.6 11.8 Z", c),
@@ -185,7 +192,8 @@ Glyph itemGlyph(int index, const Json& s, const std::string& c) {
     case 21:
         return shape("<rect x=\"0.5\" y=\"1.5\" width=\"20\" height=\"9.5\" rx=\"2\" fill=\"none\" stroke=\"" + c +
                          "\" stroke-width=\"1\"/><text x=\"10.5\" y=\"9.2\" font-size=\"7.2\" font-weight=\"700\" "
-                         "text-anchor=\"middle\" fill=\"" + c + "\">VPN</text>",
+                         "text-anchor=\"middle\" fill=\"" +
+                         c + "\">VPN</text>",
                      21);
     case 22:
         return shape(path("M1.5 1.5 C0.5 3 1 6.5 4.5 10 C8 13 10.5 12.5 11.5 11 L9.8 8.6 L8 9.4 C6.5 8.6 4.8 6.8 4.2 5.4 "

@@ -26,7 +26,6 @@ constexpr auto kIdleTime = std::chrono::seconds(2);
 constexpr auto kWriteTime = std::chrono::seconds(5);
 constexpr size_t kRequestsPerConnection = 100;
 
-
 // The open connections. Over the limit, a new one closes the one that has waited longest for a
 // request (idle, or trickling one in); a connection answering a request is left alone.
 class Connections {

@@ -115,8 +115,9 @@ int main(int argc, char** argv) {
     app.add_option("--port", port, "The port on 127.0.0.1 (default 0: any free port)")->check(CLI::Range(0, 65535));
     app.add_flag("--open", open, "Open the address with xdg-open when it is installed");
 
-    auto* shot = app.add_subcommand("screenshot", "Write the status bar (with the lock screen, Notification Centre or "
-                                                  "an alert when shown) as SVG or PNG");
+    auto* shot = app.add_subcommand("screenshot",
+                                    "Write the status bar (with the lock screen, Notification Centre or "
+                                    "an alert when shown) as SVG or PNG");
     std::string file;
     int width = 0;
     shot->add_option("FILE", file, "FILE.svg or FILE.png")->required()->check([](const std::string& name) {

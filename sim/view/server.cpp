@@ -22,8 +22,8 @@ constexpr char kCookie[] = "vantrel_token";
 constexpr char kTokenHeader[] = "X-Vantrel-Token";
 constexpr double kKeepAliveSeconds = 15.0;  // an idle event stream sends a comment this often
 
-const std::set<std::string> kGetPaths = {"/",          "/app.js",      "/app.css",      "/phone.svg",
-                                         "/api/status", "/api/settings", "/api/device/hardware", "/events"};
+const std::set<std::string> kGetPaths = {
+    "/", "/app.js", "/app.css", "/phone.svg", "/api/status", "/api/settings", "/api/device/hardware", "/events"};
 
 bool sameToken(const std::string& given, const std::string& token) {
     if (given.size() != token.size()) return false;
@@ -65,7 +65,8 @@ Json snapshotJson(const Snapshot& s, bool withSvg) {
 // The JSON object of a POST, or the reply refusing it.
 std::optional<Reply> refuseBody(const httplib::Request& req, Json& body) {
     std::string type = req.get_header_value("Content-Type");
-    if (type.rfind("application/json", 0) != 0) return errorReply(415, "actions take a JSON body (Content-Type: application/json)");
+    if (type.rfind("application/json", 0) != 0)
+        return errorReply(415, "actions take a JSON body (Content-Type: application/json)");
     body = req.body.empty() ? Json::object() : Json::parse(req.body, nullptr, false);
     if (!body.is_object()) return errorReply(400, "the body is not a JSON object");
     return std::nullopt;
@@ -152,16 +153,14 @@ void ViewServer::routes() {
     s.Get("/app.css", [](const httplib::Request&, httplib::Response& res) {
         res.set_content(std::string(kAppCss), "text/css; charset=utf-8");
     });
-    s.Get("/phone.svg", [this](const httplib::Request&, httplib::Response& res) {
-        res.set_content(link_.latest()->svg, "image/svg+xml");
-    });
+    s.Get("/phone.svg",
+          [this](const httplib::Request&, httplib::Response& res) { res.set_content(link_.latest()->svg, "image/svg+xml"); });
     s.Get("/api/status", [this](const httplib::Request&, httplib::Response& res) {
         sendJson(res, {200, snapshotJson(*link_.latest(), true)});
     });
     s.Get("/api/settings", [this](const httplib::Request&, httplib::Response& res) { sendJson(res, settings_.current()); });
-    s.Get("/api/device/hardware", [this](const httplib::Request&, httplib::Response& res) {
-        sendJson(res, deviceHardware(link_.device()));
-    });
+    s.Get("/api/device/hardware",
+          [this](const httplib::Request&, httplib::Response& res) { sendJson(res, deviceHardware(link_.device())); });
 
     // Each redraw as one event: the status and the phone drawn from it.
     s.Get("/events", [this](const httplib::Request&, httplib::Response& res) {
@@ -172,13 +171,14 @@ void ViewServer::routes() {
         res.set_chunked_content_provider(
             "text/event-stream",
             [this, seen, first](size_t, httplib::DataSink& sink) {
-                std::shared_ptr<const Snapshot> snap =
-                    *first ? link_.latest() : link_.waitNewer(*seen, kKeepAliveSeconds);
+                std::shared_ptr<const Snapshot> snap = *first ? link_.latest() : link_.waitNewer(*seen, kKeepAliveSeconds);
                 if (link_.stopping()) return false;
                 std::string message;
                 if (*first) message = "retry: 1000\n";
-                if (*first || snap->version > *seen) message += "data: " + jsonDump(snapshotJson(*snap, true)) + "\n\n";
-                else message = ": idle\n\n";
+                if (*first || snap->version > *seen)
+                    message += "data: " + jsonDump(snapshotJson(*snap, true)) + "\n\n";
+                else
+                    message = ": idle\n\n";
                 *first = false;
                 *seen = snap->version;
                 return sink.write(message.data(), message.size());
@@ -200,9 +200,8 @@ void ViewServer::routes() {
     post(R"(/api/device/(tap|lock|nc|alert|hardware))", [this](const httplib::Request& req, const Json& body) {
         return deviceAction(link_.device(), req.matches[1].str(), body);
     });
-    post(R"(/api/settings/(open|set|press|answer|leave|suspend))", [this](const httplib::Request& req, const Json& body) {
-        return settings_.action(req.matches[1].str(), body);
-    });
+    post(R"(/api/settings/(open|set|press|answer|leave|suspend))",
+         [this](const httplib::Request& req, const Json& body) { return settings_.action(req.matches[1].str(), body); });
     for (const auto& path : kGetPaths) {
         s.Post(path, [](const httplib::Request&, httplib::Response& res) {
             res.set_header("Allow", "GET");
@@ -211,7 +210,9 @@ void ViewServer::routes() {
     }
     s.set_error_handler([](const httplib::Request&, httplib::Response& res) {
         if (!res.body.empty()) return;
-        const char* what = res.status == 404 ? "no such address" : res.status == 413 ? "the body is larger than 16 KiB" : "refused";
+        const char* what = res.status == 404   ? "no such address"
+                           : res.status == 413 ? "the body is larger than 16 KiB"
+                                               : "refused";
         sendText(res, res.status, what);
     });
 }

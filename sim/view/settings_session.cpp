@@ -14,13 +14,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-
 namespace vantrel::sim::view {
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr char kTimedOut[] = "SettingsTimedOut";
-
 
 }  // namespace
 

@@ -16,9 +16,9 @@
 namespace vantrel::sim::view {
 
 // Error names of SettingsSession::command.
-inline constexpr char kSettingsRefused[] = "SettingsRefused";    // the app answered "error"
+inline constexpr char kSettingsRefused[] = "SettingsRefused";          // the app answered "error"
 inline constexpr char kSettingsUnavailable[] = "SettingsUnavailable";  // no app to ask
-inline constexpr char kSettingsBadText[] = "SettingsBadText";    // a word the session cannot carry
+inline constexpr char kSettingsBadText[] = "SettingsBadText";          // a word the session cannot carry
 
 class SettingsSession {
 public:

@@ -37,8 +37,7 @@ bool flag(const Json& s, const char* pointer) {
 std::string textAt(double x, double y, double size, const std::string& text, const std::string& fill,
                    const char* anchor = "middle", int weight = 400) {
     return "<text x=\"" + num(x) + "\" y=\"" + num(y) + "\" font-size=\"" + num(size) + "\" font-weight=\"" +
-           std::to_string(weight) + "\" text-anchor=\"" + anchor + "\" fill=\"" + fill + "\">" + xmlEscape(text) +
-           "</text>";
+           std::to_string(weight) + "\" text-anchor=\"" + anchor + "\" fill=\"" + fill + "\">" + xmlEscape(text) + "</text>";
 }
 
 // Lines of at most maxWidth, broken at blanks and at the text's own newlines.
@@ -71,8 +70,8 @@ std::vector<std::string> wrap(const std::string& text, double maxWidth, double s
 }
 
 std::string placed(const Glyph& g, double x, double top, int index) {
-    return "<g data-item=\"" + std::to_string(index) + "\" transform=\"translate(" + num(x) + "," + num(top) + ")\">" +
-           g.svg + "</g>";
+    return "<g data-item=\"" + std::to_string(index) + "\" transform=\"translate(" + num(x) + "," + num(top) + ")\">" + g.svg +
+           "</g>";
 }
 
 std::string statusBar(const Json& s, double top, Bar kind) {
@@ -92,8 +91,10 @@ std::string statusBar(const Json& s, double top, Bar kind) {
     for (int index : kLeftItems)
         if (itemEnabled(s, index)) add(left, leftWidth, index, itemGlyph(index, s, colour));
     for (int index : kRightItems) {
-        if (index < 0 && flag(s, "/tethering/active")) add(right, rightWidth, index, tetheringGlyph(s, colour));
-        else if (index >= 0 && itemEnabled(s, index)) add(right, rightWidth, index, itemGlyph(index, s, colour));
+        if (index < 0 && flag(s, "/tethering/active"))
+            add(right, rightWidth, index, tetheringGlyph(s, colour));
+        else if (index >= 0 && itemEnabled(s, index))
+            add(right, rightWidth, index, itemGlyph(index, s, colour));
     }
     // The lock screen's bar shows the time only when asked to.
     Glyph time;
@@ -122,9 +123,9 @@ std::string statusBar(const Json& s, double top, Bar kind) {
     const double leftEnd = x - kItemGap, rightStart = kScreenX + kScreenWidth - 7 - rightWidth;
     x = rightStart;
     for (auto& [index, g] : right) {
-        out += index < 0 ? "<g data-item=\"tethering\" transform=\"translate(" + num(x) + "," + num(glyphTop) + ")\">" +
-                               g.svg + "</g>"
-                         : placed(g, x, glyphTop, index);
+        out += index < 0
+                   ? "<g data-item=\"tethering\" transform=\"translate(" + num(x) + "," + num(glyphTop) + ")\">" + g.svg + "</g>"
+                   : placed(g, x, glyphTop, index);
         x += g.width + kItemGap;
     }
     if (time.width > 0) {
@@ -150,7 +151,8 @@ std::string homeScreen(const Json& s) {
     for (int row = 0; row < 4; ++row)
         for (int col = 0; col < 4; ++col)
             out += "<rect x=\"" + num(kScreenX + 24 + col * 84) + "\" y=\"" + num(kScreenY + 44 + row * 96) +
-                   "\" width=\"60\" height=\"60\" rx=\"14\" fill=\"" + colours[(row * 4 + col) % 12] + "\" fill-opacity=\"0.9\"/>";
+                   "\" width=\"60\" height=\"60\" rx=\"14\" fill=\"" + colours[(row * 4 + col) % 12] +
+                   "\" fill-opacity=\"0.9\"/>";
     out += "<rect x=\"" + num(kScreenX) + "\" y=\"" + num(kScreenY + kScreenHeight - 96) + "\" width=\"" + num(kScreenWidth) +
            "\" height=\"96\" fill=\"#fff\" fill-opacity=\"0.25\"/>";
     for (int col = 0; col < 4; ++col)
@@ -182,9 +184,10 @@ std::string notificationCentre(const Json& s) {
                       "\" width=\"" + num(kScreenWidth) + "\" height=\"" + num(kScreenHeight) +
                       "\" fill=\"#0c0c10\" fill-opacity=\"0.94\"/>";
     double y = kScreenY + kBarHeight + 14;
-    out += "<rect x=\"" + num(kScreenX + 60) + "\" y=\"" + num(y) + "\" width=\"240\" height=\"26\" rx=\"5\" fill=\"none\" "
-           "stroke=\"#fff\" stroke-width=\"1\"/><rect x=\"" + num(kScreenX + 60) + "\" y=\"" + num(y) +
-           "\" width=\"120\" height=\"26\" rx=\"5\" fill=\"#fff\"/>";
+    out += "<rect x=\"" + num(kScreenX + 60) + "\" y=\"" + num(y) +
+           "\" width=\"240\" height=\"26\" rx=\"5\" fill=\"none\" "
+           "stroke=\"#fff\" stroke-width=\"1\"/><rect x=\"" +
+           num(kScreenX + 60) + "\" y=\"" + num(y) + "\" width=\"120\" height=\"26\" rx=\"5\" fill=\"#fff\"/>";
     out += textAt(kScreenX + 120, y + 18, 13, "Today", "#0c0c10", "middle", 600);
     out += textAt(kScreenX + 240, y + 18, 13, "Notifications", "#ffffff", "middle", 600);
     out += textAt(kScreenX + kScreenWidth / 2, y + 90, 15, "No Notifications", "#8e8e93");
@@ -207,8 +210,8 @@ std::string alertDialog(const Json& alert) {
     double height = textHeight + buttonsHeight;
     double x = cx - width / 2, y = kScreenY + (kScreenHeight - height) / 2;
     std::string id = std::to_string(alert.value("id", 0LL));
-    std::string out = "<g class=\"alert\" data-alert=\"" + id + "\"><rect x=\"" + num(x) + "\" y=\"" + num(y) +
-                      "\" width=\"" + num(width) + "\" height=\"" + num(height) + "\" rx=\"12\" fill=\"#f4f4f6\"/>";
+    std::string out = "<g class=\"alert\" data-alert=\"" + id + "\"><rect x=\"" + num(x) + "\" y=\"" + num(y) + "\" width=\"" +
+                      num(width) + "\" height=\"" + num(height) + "\" rx=\"12\" fill=\"#f4f4f6\"/>";
     double ty = y + 30;
     for (const auto& line : title) out += textAt(cx, ty, 15, line, "#000000", "middle", 600), ty += 19;
     for (const auto& line : message) out += textAt(cx, ty, 12.5, line, "#1c1c1e"), ty += 16;
@@ -217,9 +220,11 @@ std::string alertDialog(const Json& alert) {
         double bx = sideBySide ? x + i * width / 2 : x;
         double bw = sideBySide ? width / 2 : width;
         double top = sideBySide ? by : by + i * 44.0;
-        out += "<g class=\"alert-button\" data-alert=\"" + id + "\" data-button=\"" + xmlEscape(buttons[i]) +
-               "\"><rect x=\"" + num(bx) + "\" y=\"" + num(top) + "\" width=\"" + num(bw) + "\" height=\"44\" fill=\"#000\" "
-               "fill-opacity=\"0\"/><path d=\"M" + num(bx) + " " + num(top) + " h" + num(bw) +
+        out += "<g class=\"alert-button\" data-alert=\"" + id + "\" data-button=\"" + xmlEscape(buttons[i]) + "\"><rect x=\"" +
+               num(bx) + "\" y=\"" + num(top) + "\" width=\"" + num(bw) +
+               "\" height=\"44\" fill=\"#000\" "
+               "fill-opacity=\"0\"/><path d=\"M" +
+               num(bx) + " " + num(top) + " h" + num(bw) +
                (sideBySide && i == 1 ? " M" + num(bx) + " " + num(top) + " v44" : std::string()) +
                "\" stroke=\"#c8c7cc\" stroke-width=\"0.6\"/>" +
                textAt(bx + bw / 2, top + 27, 15, buttons[i], "#007aff", "middle", i + 1 == buttons.size() ? 600 : 400) + "</g>";
@@ -228,18 +233,20 @@ std::string alertDialog(const Json& alert) {
 }
 
 std::string notRunning(const std::string& reason) {
-    std::string out = "<g data-screen=\"not-running\"><rect x=\"" + num(kScreenX) + "\" y=\"" + num(kScreenY) +
-                      "\" width=\"" + num(kScreenWidth) + "\" height=\"" + num(kScreenHeight) + "\" fill=\"#000\"/>";
+    std::string out = "<g data-screen=\"not-running\"><rect x=\"" + num(kScreenX) + "\" y=\"" + num(kScreenY) + "\" width=\"" +
+                      num(kScreenWidth) + "\" height=\"" + num(kScreenHeight) + "\" fill=\"#000\"/>";
     out += textAt(kScreenX + kScreenWidth / 2, kScreenY + 290, 22, "not running", "#ffffff", "middle", 600);
     double y = kScreenY + 320;
-    for (const auto& line : wrap(reason, kScreenWidth - 40, 13)) out += textAt(kScreenX + kScreenWidth / 2, y, 13, line, "#8e8e93"), y += 18;
+    for (const auto& line : wrap(reason, kScreenWidth - 40, 13))
+        out += textAt(kScreenX + kScreenWidth / 2, y, 13, line, "#8e8e93"), y += 18;
     return out + "</g>";
 }
 
 std::string body() {
     return "<rect x=\"0\" y=\"0\" width=\"" + num(kPhoneWidth) + "\" height=\"" + num(kPhoneHeight) +
            "\" rx=\"58\" fill=\"#1c1c1e\"/><rect x=\"4\" y=\"4\" width=\"" + num(kPhoneWidth - 8) + "\" height=\"" +
-           num(kPhoneHeight - 8) + "\" rx=\"55\" fill=\"none\" stroke=\"#3a3a3c\" stroke-width=\"2\"/>"
+           num(kPhoneHeight - 8) +
+           "\" rx=\"55\" fill=\"none\" stroke=\"#3a3a3c\" stroke-width=\"2\"/>"
            "<rect x=\"165\" y=\"48\" width=\"70\" height=\"7\" rx=\"3.5\" fill=\"#3a3a3c\"/>"
            "<circle cx=\"200\" cy=\"24\" r=\"5\" fill=\"#2c2c2e\"/>"
            "<circle cx=\"200\" cy=\"790\" r=\"30\" fill=\"none\" stroke=\"#3a3a3c\" stroke-width=\"3\"/>";
@@ -290,8 +297,10 @@ std::string xmlEscape(std::string_view text) {
         case '\'': out += "&#39;"; break;
         default:
             // XML 1.0 allows no other control characters; a newline in a text is drawn as a blank.
-            if (static_cast<unsigned char>(c) < 0x20 && c != '\t') out += c == '\n' ? " " : "";
-            else out += c;
+            if (static_cast<unsigned char>(c) < 0x20 && c != '\t')
+                out += c == '\n' ? " " : "";
+            else
+                out += c;
         }
     }
     return out;
@@ -335,8 +344,8 @@ std::string renderPhone(const Json& received, const std::string& reason, const S
         vx = kScreenX, vy = kScreenY, vw = kScreenWidth, vh = kBarHeight + 6;
     double w = options.width > 0 ? options.width : vw;
     std::string out = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"" + num(vx) + " " + num(vy) + " " + num(vw) + " " +
-                      num(vh) + "\" width=\"" + num(w) + "\" height=\"" + num(w * vh / vw) + "\" font-family=\"" +
-                      kFontFamily + "\" role=\"img\" aria-label=\"phone\">";
+                      num(vh) + "\" width=\"" + num(w) + "\" height=\"" + num(w * vh / vw) + "\" font-family=\"" + kFontFamily +
+                      "\" role=\"img\" aria-label=\"phone\">";
     out += body();
     if (!running) return out + notRunning(reason) + "</svg>";
     out += locked ? lockScreen(status) : homeScreen(status);

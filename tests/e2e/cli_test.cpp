@@ -261,16 +261,18 @@ public:
 
     // Reads until done(text so far) holds or the timeout passes.
     bool readUntil(const std::function<bool(const std::string&)>& done, double timeout = kReaper) {
-        return waitFor([&] {
-            pollfd p{out_.get(), POLLIN, 0};
-            while (::poll(&p, 1, 0) > 0) {
-                char buf[65536];
-                ssize_t n = ::read(out_.get(), buf, sizeof buf);
-                if (n <= 0) break;
-                text_.append(buf, static_cast<size_t>(n));
-            }
-            return done(text_);
-        }, timeout);
+        return waitFor(
+            [&] {
+                pollfd p{out_.get(), POLLIN, 0};
+                while (::poll(&p, 1, 0) > 0) {
+                    char buf[65536];
+                    ssize_t n = ::read(out_.get(), buf, sizeof buf);
+                    if (n <= 0) break;
+                    text_.append(buf, static_cast<size_t>(n));
+                }
+                return done(text_);
+            },
+            timeout);
     }
     const std::string& text() const { return text_; }
 
@@ -301,15 +303,17 @@ TEST_F(Cli, WatchAndLogFollowPrintWhatComesAndEndWithZeroOnSigterm) {
         auto lines = t.substr(0, t.rfind('\n'));
         return jsonAt(parseJson(lines.substr(lines.rfind('\n') + 1)), "/battery/level");
     };
-    EXPECT_TRUE(watch.readUntil([&](const std::string& t) { return count(t, "\n") >= 2 && lastLevel(t) == 33; }))
-        << watch.text();
+    EXPECT_TRUE(watch.readUntil([&](const std::string& t) { return count(t, "\n") >= 2 && lastLevel(t) == 33; })) << watch.text();
     // Reading the status on each redraw must not cause the next: the output comes to rest.
     size_t lines = 0;
-    EXPECT_TRUE(watch.readUntil([&](const std::string& t) {
-        bool still = count(t, "\n") == lines;
-        lines = count(t, "\n");
-        return still && lines < 20;
-    }, 10.0)) << lines << " lines";
+    EXPECT_TRUE(watch.readUntil(
+        [&](const std::string& t) {
+            bool still = count(t, "\n") == lines;
+            lines = count(t, "\n");
+            return still && lines < 20;
+        },
+        10.0))
+        << lines << " lines";
     EXPECT_EQ(watch.terminate(), 0);
 
     const std::string log = running + "/var/log/syslog";

@@ -28,7 +28,6 @@ namespace {
 
 using namespace vantrel::test;
 
-
 class Device : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -97,12 +96,15 @@ TEST_F(Device, TheAnimationLoopRefusesClockTextEditsWhileItRunsAndEndsWhenTurned
     ask("set clockformat 5");
     // The tweak arms the animation and tells the open page; the page then refuses the edit.
     std::string refused;
-    EXPECT_TRUE(waitFor([&] {
-        refused = ask("press timeText:");
-        if (refused.find("Warning") != std::string::npos) return true;
-        ask("answer --button Cancel");
-        return false;
-    }, 10.0)) << refused;
+    EXPECT_TRUE(waitFor(
+        [&] {
+            refused = ask("press timeText:");
+            if (refused.find("Warning") != std::string::npos) return true;
+            ask("answer --button Cancel");
+            return false;
+        },
+        10.0))
+        << refused;
     ask("answer --button OK");
     ask("set animatedcustomtime false");
     EXPECT_TRUE(waitFor([&] { return timeText() == "_Quennick_"; })) << timeText();

@@ -83,8 +83,8 @@ void Interface::introspection() {
     ASSERT_EQ(r.code, 0);
     for (const char* member :
          {".Tap ", ".Lock ", ".Unlock ", ".OpenNotificationCenter ", ".CloseNotificationCenter ", ".AnswerAlert ",
-          ".SetHardware ", ".Status ", ".StatusLine ", ".Locked ", ".Items ", ".TimeText ", ".TimePattern ",
-          ".ServiceText ", ".DataNetworkType ", ".Alerts ", ".SafeMode ", ".StatusBarRedrawn "})
+          ".SetHardware ", ".Status ", ".StatusLine ", ".Locked ", ".Items ", ".TimeText ", ".TimePattern ", ".ServiceText ",
+          ".DataNetworkType ", ".Alerts ", ".SafeMode ", ".StatusBarRedrawn "})
         EXPECT_NE(r.out.find(member), std::string::npos) << member << " missing from\n" << r.out;
     EXPECT_EQ(r.out.find(".Control "), std::string::npos);
     // The full XML names the arguments too.
@@ -123,8 +123,8 @@ void Interface::badHardwareKey() {
               "com.quennick.vantrel.Error.InvalidArgument");
     EXPECT_EQ(errorOf("SetHardware", "a{sv}", 1, "wifiAddress", "s", "1.2.3"), "com.quennick.vantrel.Error.InvalidArgument");
     EXPECT_EQ(jsonAt(parseJson(device({"status", "--json"}).out), "/battery/charging"), false);
-    EXPECT_NE(busctl({"call", "com.apple.springboard", kPath, kInterface, "SetHardware", "a{sv}", "2", "batteryLevel",
-                      "i", "5", "noSuchKey", "s", "x"})
+    EXPECT_NE(busctl({"call", "com.apple.springboard", kPath, kInterface, "SetHardware", "a{sv}", "2", "batteryLevel", "i", "5",
+                      "noSuchKey", "s", "x"})
                   .code,
               0);
     EXPECT_EQ(device({"set", "batteryLevel=5", "noSuchKey=1"}).code, 1);
@@ -135,10 +135,9 @@ void Interface::badHardwareKey() {
     EXPECT_EQ(*platform::lookup(*stored, "batteryLevel")->integer(), 87);
     EXPECT_EQ(property("Items"), before);
     // The good ones, typed by busctl and by the command line's words.
-    EXPECT_EQ(busctl({"call", "com.apple.springboard", kPath, kInterface, "SetHardware", "a{sv}", "1", "batteryLevel",
-                      "i", "20"})
-                  .code,
-              0);
+    EXPECT_EQ(
+        busctl({"call", "com.apple.springboard", kPath, kInterface, "SetHardware", "a{sv}", "1", "batteryLevel", "i", "20"}).code,
+        0);
     EXPECT_NE(device({"status"}).out.find("20%"), std::string::npos);
     EXPECT_EQ(device({"set", "batteryLevel=30", "installedApps=[Twitter]"}).code, 0);
     EXPECT_NE(device({"status"}).out.find("30%"), std::string::npos);
@@ -162,9 +161,9 @@ void Interface::propertiesChangedAfterTap() {
     ASSERT_GE(sd_bus_match_signal(bus_.get(), nullptr, "com.apple.springboard", kPath, "org.freedesktop.DBus.Properties",
                                   "PropertiesChanged", onChanged, &changed),
               0);
-    ASSERT_GE(sd_bus_call_method(bus_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                                 "GetId", nullptr, nullptr, ""),
-              0);  // the match is in place
+    ASSERT_GE(sd_bus_call_method(bus_.get(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId",
+                                 nullptr, nullptr, ""),
+              0);                        // the match is in place
     ASSERT_EQ(device({"tap"}).code, 0);  // the clock moves to its next mode
     const auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(kReaper);
     auto has = [&](const char* name) { return std::find(changed.begin(), changed.end(), name) != changed.end(); };

@@ -55,9 +55,7 @@ std::vector<std::string> lines(const std::string& text) {
 // A temporary folder of the test's own, removed with everything in it.
 class TempFolder {
 public:
-    TempFolder() {
-        path_ = scratchFolder("vantrel-pkg");
-    }
+    TempFolder() { path_ = scratchFolder("vantrel-pkg"); }
     ~TempFolder() { fs::remove_all(path_); }
     const std::string& path() const { return path_; }
 
@@ -86,7 +84,8 @@ TEST(Package, HasTheControlOfATweakAndOnlyTheDevicePathsItShips) {
     const std::string bundle = "Library/PreferenceBundles/Vantrel.bundle/";
     std::set<std::string> folders{""};
     for (std::string f : files)
-        for (auto slash = f.find('/'); slash != std::string::npos; slash = f.find('/', slash + 1)) folders.insert(f.substr(0, slash));
+        for (auto slash = f.find('/'); slash != std::string::npos; slash = f.find('/', slash + 1))
+            folders.insert(f.substr(0, slash));
     folders.insert({"Library/PreferenceBundles", "Library/PreferenceBundles/Vantrel.bundle"});
 
     Result contents = run({"/usr/bin/dpkg-deb", "--contents", kPackage});
@@ -133,8 +132,10 @@ public:
         writeText(work + "/control/control", control);
         EXPECT_EQ(run({"/bin/tar", "-czf", work + "/control.tar.gz", "-C", work + "/control", "./control"}).code, 0);
         writeText(work + "/debian-binary", "2.0\n");
-        if (fs::is_directory(tree)) EXPECT_EQ(run({"/bin/tar", "-cf", work + "/data.tar", "-C", tree, "."}).code, 0);
-        else fs::copy_file(tree, work + "/data.tar");
+        if (fs::is_directory(tree))
+            EXPECT_EQ(run({"/bin/tar", "-cf", work + "/data.tar", "-C", tree, "."}).code, 0);
+        else
+            fs::copy_file(tree, work + "/data.tar");
         const std::string deb = temp_.path() + "/" + name + ".deb";
         // ar keeps the members' file names: debian-binary first, as dpkg-deb wants it.
         Result r = run({"/usr/bin/ar", "rc", deb, work + "/debian-binary", work + "/control.tar.gz", work + "/data.tar"});
@@ -203,8 +204,10 @@ std::map<std::string, std::string> snapshot(const std::string& root) {
         struct stat st;
         ::lstat(e.path().c_str(), &st);
         std::string what = std::to_string(st.st_mode) + ":";
-        if (S_ISLNK(st.st_mode)) what += fs::read_symlink(e.path()).string();
-        else if (S_ISREG(st.st_mode)) what += readText(e.path());
+        if (S_ISLNK(st.st_mode))
+            what += fs::read_symlink(e.path()).string();
+        else if (S_ISREG(st.st_mode))
+            what += readText(e.path());
         tree[e.path().string()] = what;
     }
     return tree;
@@ -251,7 +254,9 @@ const BadPackage kBad[] = {
      },
      "damaged or truncated"},
     {"NoPackageField",
-     [](Installed& i, const std::string& t) { return i.makeDeb("nameless", controlOf(""), treeWith(t, "nameless", [](auto&) {})); },
+     [](Installed& i, const std::string& t) {
+         return i.makeDeb("nameless", controlOf(""), treeWith(t, "nameless", [](auto&) {}));
+     },
      "no Package field"},
     {"DotDotPath",
      [](Installed& i, const std::string& t) {
@@ -270,14 +275,16 @@ const BadPackage kBad[] = {
      "has an absolute path"},
     {"SymlinkOutOfTheRoot",
      [](Installed& i, const std::string& t) {
-         return i.makeDeb("out", controlOf("com.example.out"),
-                          treeWith(t, "out", [](auto& tree) { fs::create_symlink("../../../etc", tree + "/Library/Other/etc"); }));
+         return i.makeDeb("out", controlOf("com.example.out"), treeWith(t, "out", [](auto& tree) {
+                              fs::create_symlink("../../../etc", tree + "/Library/Other/etc");
+                          }));
      },
      "leaves the device root"},
     {"AbsoluteSymlink",
      [](Installed& i, const std::string& t) {
-         return i.makeDeb("abslink", controlOf("com.example.abslink"),
-                          treeWith(t, "abslink", [](auto& tree) { fs::create_symlink("/etc/passwd", tree + "/Library/Other/passwd"); }));
+         return i.makeDeb("abslink", controlOf("com.example.abslink"), treeWith(t, "abslink", [](auto& tree) {
+                              fs::create_symlink("/etc/passwd", tree + "/Library/Other/passwd");
+                          }));
      },
      "leaves the device root"},
     {"FileOfAnotherPackage",

@@ -84,8 +84,10 @@ inline Result runProgram(const std::vector<std::string>& argv, double timeout, b
             if (p[i].fd < 0 || !p[i].revents) continue;
             char buf[4096];
             ssize_t n = ::read(p[i].fd, buf, sizeof buf);
-            if (n <= 0) p[i].fd = -1;
-            else into[i]->append(buf, static_cast<size_t>(n));
+            if (n <= 0)
+                p[i].fd = -1;
+            else
+                into[i]->append(buf, static_cast<size_t>(n));
         }
     }
     ::close(fds[0]);
@@ -168,8 +170,7 @@ public:
             ::dup2(in[0], 0);
             ::dup2(out[1], 1);
             std::string program = bin("vantrel-settings");
-            ::execl(program.c_str(), program.c_str(), "--device", deviceFolder.c_str(), "--session",
-                    static_cast<char*>(nullptr));
+            ::execl(program.c_str(), program.c_str(), "--device", deviceFolder.c_str(), "--session", static_cast<char*>(nullptr));
             _exit(127);
         }
         ::close(in[0]);

@@ -43,10 +43,13 @@ protected:
         ASSERT_FALSE(address_.empty());
         center_ = std::make_unique<platform::DBusNotificationCenter>(address_, loop_);
         ASSERT_TRUE(center_->isConnected());
-        center_->addObserver("vantrel.SettingsChanged", [this](const platform::Dictionary* info) {
-            const platform::Value* code = info ? platform::lookup(*info, "itemToggled") : nullptr;
-            codes_.push_back(code && code->integer() ? *code->integer() : -1);
-        }, loop_);
+        center_->addObserver(
+            "vantrel.SettingsChanged",
+            [this](const platform::Dictionary* info) {
+                const platform::Value* code = info ? platform::lookup(*info, "itemToggled") : nullptr;
+                codes_.push_back(code && code->integer() ? *code->integer() : -1);
+            },
+            loop_);
         loop_.runUntil([] { return false; }, 0.2);  // the match rule is in place
     }
     void TearDown() override {
@@ -89,7 +92,7 @@ struct BadLine {
     const char* name;
     std::vector<std::string> words;
     int code;
-    const char* said;  // on standard error
+    const char* said;   // on standard error
     bool cold = false;  // against a device that is not running
 };
 void PrintTo(const BadLine& b, std::ostream* os) { *os << b.name; }
@@ -112,7 +115,10 @@ const BadLine kBadLines[] = {
     {"MistypedOption", {"--devcie", "D", "show"}, 2, "did you mean --device?"},
     {"MistypedCommand", {"shwo"}, 2, "did you mean show?"},
     {"MissingValue", {"set", "hideall"}, 2, "VALUE"},
-    {"DialogLeftOpen", {"press", "timeText", "--text", "hello"}, 1, "the dialog is still open; nothing was saved (give --button TITLE)"},
+    {"DialogLeftOpen",
+     {"press", "timeText", "--text", "hello"},
+     1,
+     "the dialog is still open; nothing was saved (give --button TITLE)"},
     {"ReadOnlyNotRunning", {"show"}, 1, "not running: ", true},
     {"ActingNotRunning", {"set", "hideall", "true"}, 1, "not running: ", true},
 };
@@ -135,7 +141,8 @@ TEST_P(BadSettingsLine, FailsWithItsReasonChangesNoFileAndPostsNothing) {
     EXPECT_TRUE(coldFolderUntouched()) << "the device of " << cold_ << " was started or installed";
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, BadSettingsLine, ::testing::ValuesIn(kBadLines), [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Table, BadSettingsLine, ::testing::ValuesIn(kBadLines),
+                         [](const auto& info) { return info.param.name; });
 
 struct Spelling {
     const char* name;
@@ -179,14 +186,29 @@ TEST_P(AcceptedSpelling, StoresWhatThePageStores) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Table, AcceptedSpelling, ::testing::ValuesIn(kSpellings), [](const auto& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Table, AcceptedSpelling, ::testing::ValuesIn(kSpellings),
+                         [](const auto& info) { return info.param.name; });
 
 TEST_F(SettingsCli, HelpOfEveryCommandStartsAndInstallsNothing) {
     const std::string absent = cold_ + "/device";
-    for (std::vector<std::string> words : std::vector<std::vector<std::string>>{
-             {"--help"}, {"-h"}, {"--version"}, {"help"}, {"show", "-h"}, {"get", "--help"}, {"set", "-h"}, {"reset", "-h"},
-             {"press", "-h"}, {"keys", "-h"}, {"list", "-h"}, {"alerts", "-h"}, {"answer", "-h"}, {"suspend", "-h"},
-             {"leave", "-h"}, {"main", "set", "--help"}, {"datafaker", "-h"}, {"--start", "set", "hideall", "true", "-h"}}) {
+    for (std::vector<std::string> words : std::vector<std::vector<std::string>>{{"--help"},
+                                                                                {"-h"},
+                                                                                {"--version"},
+                                                                                {"help"},
+                                                                                {"show", "-h"},
+                                                                                {"get", "--help"},
+                                                                                {"set", "-h"},
+                                                                                {"reset", "-h"},
+                                                                                {"press", "-h"},
+                                                                                {"keys", "-h"},
+                                                                                {"list", "-h"},
+                                                                                {"alerts", "-h"},
+                                                                                {"answer", "-h"},
+                                                                                {"suspend", "-h"},
+                                                                                {"leave", "-h"},
+                                                                                {"main", "set", "--help"},
+                                                                                {"datafaker", "-h"},
+                                                                                {"--start", "set", "hideall", "true", "-h"}}) {
         Captured r = settings(words, absent);
         EXPECT_EQ(r.code, 0) << words[0] << " " << r.err;
         EXPECT_FALSE(r.out.empty()) << words[0];
@@ -203,7 +225,8 @@ TEST_F(SettingsCli, GetResetAndTheKeyTable) {
     ASSERT_EQ(reset.code, 0) << reset.err;
     // The page posts the key's code, as after any change of it.
     EXPECT_EQ(codesUntil(40, {"set", "hidetethering", "false"}), (std::vector<int64_t>{26, 40}));
-    EXPECT_EQ(get("main", "clockformat"), parseJson(R"({"page":"main","key":"clockformat","stored":null,"default":0,"type":"integer"})"));
+    EXPECT_EQ(get("main", "clockformat"),
+              parseJson(R"({"page":"main","key":"clockformat","stored":null,"default":0,"type":"integer"})"));
     EXPECT_EQ(settings({"get", "clockformat"}).out, "(default) 0\n");
 
     // The key table needs no device: the cold folder answers it.

@@ -60,7 +60,8 @@ public:
     // Whether it has ended, without reaping it: its pid stays ours until wait().
     bool ended() const {
         siginfo_t info{};
-        return pid_ <= 0 || (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_);
+        return pid_ <= 0 ||
+               (::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_);
     }
     // The exit code, or -1 when it was killed (by a signal, or by the reaper after `reaper` s).
     int wait(double reaper) {

@@ -52,8 +52,8 @@ Result runShown(const std::vector<std::string>& argv) {
 // can enter. Empty, with the reason in *why, when the user can start neither: a program that
 // never started must not pass for one that refused.
 std::vector<std::string> runnableAs(uid_t uid, const std::string& program, const std::string& scratch, std::string* why) {
-    const std::vector<std::string> as{"/usr/bin/setpriv", "--reuid=" + std::to_string(uid),
-                                      "--regid=" + std::to_string(uid), "--clear-groups"};
+    const std::vector<std::string> as{"/usr/bin/setpriv", "--reuid=" + std::to_string(uid), "--regid=" + std::to_string(uid),
+                                      "--clear-groups"};
     auto starts = [&](std::vector<std::string>& words) {
         words.insert(words.begin(), as.begin(), as.end());
         words.push_back("--version");
@@ -133,12 +133,30 @@ void chownTo(const std::string& path, uid_t uid) { ASSERT_EQ(::lchown(path.c_str
 void plantLibrary(const std::string& path) { fs::copy_file(VANTREL_PLANTED_LIBRARY, path, fs::copy_options::overwrite_existing); }
 
 const Hostile kHostile[] = {
-    {"ForeignOwner", [](auto&, auto& f) { chownTo(f, kNobody); return f; }, true, "is owned by nobody (uid 65534)"},
-    {"GroupWritable", [](auto&, auto& f) { ::chmod(f.c_str(), 0770); return f; }, true, "writable by group or others"},
+    {"ForeignOwner",
+     [](auto&, auto& f) {
+         chownTo(f, kNobody);
+         return f;
+     },
+     true, "is owned by nobody (uid 65534)"},
+    {"GroupWritable",
+     [](auto&, auto& f) {
+         ::chmod(f.c_str(), 0770);
+         return f;
+     },
+     true, "writable by group or others"},
     {"ForeignLibraryFolder",
-     [](auto&, auto& f) { chownTo(f + "/Library/MobileSubstrate/DynamicLibraries", kNobody); return f; }, true,
-     "DynamicLibraries is owned by nobody"},
-    {"WritableParent", [](auto& b, auto& f) { ::chmod(b.c_str(), 0777); return f; }, true, "writable by group or others"},
+     [](auto&, auto& f) {
+         chownTo(f + "/Library/MobileSubstrate/DynamicLibraries", kNobody);
+         return f;
+     },
+     true, "DynamicLibraries is owned by nobody"},
+    {"WritableParent",
+     [](auto& b, auto& f) {
+         ::chmod(b.c_str(), 0777);
+         return f;
+     },
+     true, "writable by group or others"},
     {"SymlinkedLog",
      [](auto& b, auto& f) {
          std::ofstream(b + "/root-only") << "secret\n";
@@ -158,8 +176,11 @@ const Hostile kHostile[] = {
      },
      false, "evil.dylib was not injected: "},
     {"PlantedBundle",
-     [](auto&, auto& f) { plantLibrary(f + "/Library/PreferenceBundles/Vantrel.bundle/Vantrel"); return f; }, false,
-     "does not match what install recorded", false},
+     [](auto&, auto& f) {
+         plantLibrary(f + "/Library/PreferenceBundles/Vantrel.bundle/Vantrel");
+         return f;
+     },
+     false, "does not match what install recorded", false},
     {"KeyWithNewline",
      [](auto&, auto& f) {
          platform::writeDictionaryFile(f + "/device.plist",
@@ -214,7 +235,7 @@ TEST_F(Folder, ThreeStartsAtOnceMakeOneDeviceThatStopEndsWhole) {
     const std::string pid = std::to_string(launchds[0]);
     EXPECT_EQ(count(starts[0].out + starts[1].out + starts[2].out, "(pid " + pid + ")"), 3u);
 
-    std::string cannot;  // why the other user's part could not run: skipped, once the rest is checked
+    std::string cannot;      // why the other user's part could not run: skipped, once the rest is checked
     if (::geteuid() == 0) {  // another user may neither stop it nor be told it is not running
         ::chmod(base_.c_str(), 0755);
         std::vector<std::string> words = runnableAs(kNobody, "vantrel-device", base_ + "/programs", &cannot);
@@ -309,8 +330,7 @@ TEST_F(Folder, ATerminalThatStopsReadingNeverStallsTheDevice) {
     bool up = false;
     for (int i = 0; i < 200 && !up; ++i) {  // read until SpringBoard answers, then never again
         char buf[4096];
-        while (::read(terminal, buf, sizeof buf) > 0) {
-        }
+        while (::read(terminal, buf, sizeof buf) > 0) {}
         up = device(folder_, {"ping"}).code == 0;
         if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }

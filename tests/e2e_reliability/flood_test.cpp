@@ -95,17 +95,19 @@ void FloodedDevice::impostorTakesTheNameAndLeaves() {
     const char* owner = nullptr;
     const char* unique = nullptr;
     sd_bus_get_unique_name(impostor.get(), &unique);
-    ASSERT_TRUE(waitFor([&] {
-        sd_bus_process(impostor.get(), nullptr);
-        char* name = nullptr;
-        sd_bus_creds* creds = nullptr;
-        if (sd_bus_get_name_creds(impostor.get(), "com.apple.springboard", SD_BUS_CREDS_UNIQUE_NAME, &creds) < 0)
-            return false;
-        bool mine = sd_bus_creds_get_unique_name(creds, &owner) >= 0 && owner && std::string(owner) == unique;
-        sd_bus_creds_unref(creds);
-        (void)name;
-        return mine;
-    }, 10.0));
+    ASSERT_TRUE(waitFor(
+        [&] {
+            sd_bus_process(impostor.get(), nullptr);
+            char* name = nullptr;
+            sd_bus_creds* creds = nullptr;
+            if (sd_bus_get_name_creds(impostor.get(), "com.apple.springboard", SD_BUS_CREDS_UNIQUE_NAME, &creds) < 0)
+                return false;
+            bool mine = sd_bus_creds_get_unique_name(creds, &owner) >= 0 && owner && std::string(owner) == unique;
+            sd_bus_creds_unref(creds);
+            (void)name;
+            return mine;
+        },
+        10.0));
     impostor.reset();  // leaves
     std::string now;
     EXPECT_TRUE(waitFor([&] {
@@ -124,7 +126,8 @@ void FloodedDevice::closedConnectionEndsTheHost() {
     for (const auto& e : fs::directory_iterator("/proc/" + pid + "/fd")) {
         std::error_code ec;
         if (fs::read_symlink(e.path(), ec).string().rfind("socket:", 0) != 0) continue;
-        platform::Fd fd(!pidfd ? -1 : static_cast<int>(::syscall(SYS_pidfd_getfd, pidfd.get(), std::stoi(e.path().filename()), 0)));
+        platform::Fd fd(!pidfd ? -1
+                               : static_cast<int>(::syscall(SYS_pidfd_getfd, pidfd.get(), std::stoi(e.path().filename()), 0)));
         if (fd) {
             cut = ::shutdown(fd.get(), SHUT_RDWR);
             break;
@@ -150,7 +153,8 @@ void FloodedDevice::megabyteSignals() {
     auto send = [&](int entries) {
         platform::MessagePtr m;
         ASSERT_GE(sd_bus_message_new_signal(bus.get(), platform::out(m), platform::kNotificationObjectPath,
-                                            platform::kNotificationInterface, platform::kNotificationMember), 0);
+                                            platform::kNotificationInterface, platform::kNotificationMember),
+                  0);
         sd_bus_message* raw = m.get();
         sd_bus_message_append(raw, "sb", "vantrel.SettingsChanged", 1);
         sd_bus_message_open_container(raw, 'a', "{sv}");

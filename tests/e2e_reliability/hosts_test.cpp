@@ -36,12 +36,14 @@ using namespace vantrel::test;
 void putBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
     // Swapped in whole, as an editor or a broken writer would leave it.
     std::string tmp = path + ".swap";
-    std::ofstream(tmp, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                               static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(tmp, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     fs::rename(tmp, path);
 }
 
-std::vector<uint8_t> binaryOf(const platform::Dictionary& d) { return *platform::serializeBinaryPropertyList(platform::Value(d)); }
+std::vector<uint8_t> binaryOf(const platform::Dictionary& d) {
+    return *platform::serializeBinaryPropertyList(platform::Value(d));
+}
 
 TEST_F(RunningDevice, DamagedFilesSwappedInKeepSpringBoardRunningOnTheFallbacks) {
     std::string pid = springBoardPid();
@@ -57,27 +59,40 @@ TEST_F(RunningDevice, DamagedFilesSwappedInKeepSpringBoardRunningOnTheFallbacks)
     for (int i = 0; i < 20000; ++i) deep += "<array>";
     std::vector<std::pair<const char*, std::function<void()>>> corpus = {
         {"empty", [&] { putBytes(path, {}); }},
-        {"truncated binary", [&] { putBytes(path, {good.begin(), good.begin() + static_cast<long>(good.size() / 2)}); }},
+        {"truncated binary",
+         [&] {
+             putBytes(path, {good.begin(), good.begin() + static_cast<long>(good.size() / 2)});
+         }},
         {"random bytes", [&] { putBytes(path, random); }},
-        {"XML with errors", [&] {
+        {"XML with errors",
+         [&] {
              std::string x = "<plist><dict><key>hideall</key><true/></plist>";
              putBytes(path, {x.begin(), x.end()});
          }},
         {"root array", [&] { putBytes(path, *platform::serializeBinaryPropertyList(platform::Value(platform::Array{1}))); }},
-        {"wrong types", [&] {
-             putBytes(path, binaryOf({{"hideall", platform::Array{1}}, {"clockformat", platform::Data{{1}}},
-                                      {"timeText", platform::Dictionary{}}, {"carrierText", 5}}));
+        {"wrong types",
+         [&] {
+             putBytes(path, binaryOf({{"hideall", platform::Array{1}},
+                                      {"clockformat", platform::Data{{1}}},
+                                      {"timeText", platform::Dictionary{}},
+                                      {"carrierText", 5}}));
          }},
-        {"deep nesting", [&] { putBytes(path, {deep.begin(), deep.end()}); }},
-        {"over 1 MiB", [&] {
+        {"deep nesting",
+         [&] {
+             putBytes(path, {deep.begin(), deep.end()});
+         }},
+        {"over 1 MiB",
+         [&] {
              platform::Dictionary d{{"hideall", true}, {"pad", std::string(platform::kMaxPropertyListFileSize, 'x')}};
              putBytes(path, binaryOf(d));
          }},
-        {"directory", [&] {
+        {"directory",
+         [&] {
              fs::remove_all(path);
              fs::create_directory(path);
          }},
-        {"dangling link", [&] {
+        {"dangling link",
+         [&] {
              fs::remove_all(path);
              fs::create_symlink(folder_ + "/nowhere", path);
          }},
@@ -109,11 +124,13 @@ TEST_F(RunningDevice, TenThousandNotificationsLeaveSpringBoardResponsive) {
     post(5, 10000);
     // The tap is answered and handled behind the burst; how fast is the flood benchmark's to say.
     ASSERT_EQ(device({"tap"}).code, 0);
-    EXPECT_TRUE(waitFor([&] {
-        auto d = platform::readDictionaryFile(mainPreferences());
-        const platform::Value* v = d ? platform::lookup(*d, "clockformat") : nullptr;
-        return v && v->integer() && *v->integer() == 1;
-    }, 60.0));
+    EXPECT_TRUE(waitFor(
+        [&] {
+            auto d = platform::readDictionaryFile(mainPreferences());
+            const platform::Value* v = d ? platform::lookup(*d, "clockformat") : nullptr;
+            return v && v->integer() && *v->integer() == 1;
+        },
+        60.0));
     // Nothing was lost: a change posted after the burst lands after all of it.
     auto d = platform::readDictionaryFile(mainPreferences());
     ASSERT_TRUE(d);

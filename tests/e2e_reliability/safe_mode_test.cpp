@@ -27,8 +27,8 @@ using namespace vantrel::test;
 class SafeMode : public RunningDevice {
 protected:
     std::string safeModeProperty() {
-        std::string out = run({"/usr/bin/busctl", "--address=" + busAddressOf(folder_), "get-property",
-                               "com.apple.springboard", "/com/apple/springboard", "com.quennick.vantrel.Device", "SafeMode"})
+        std::string out = run({"/usr/bin/busctl", "--address=" + busAddressOf(folder_), "get-property", "com.apple.springboard",
+                               "/com/apple/springboard", "com.quennick.vantrel.Device", "SafeMode"})
                               .out;
         while (!out.empty() && out.back() == '\n') out.pop_back();
         return out;

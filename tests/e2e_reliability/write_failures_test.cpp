@@ -55,8 +55,7 @@ public:
     void fill() {
         std::ofstream pad(dir_ + "/pad", std::ios::binary);
         std::string block(4096, 'x');
-        while (pad.write(block.data(), static_cast<std::streamsize>(block.size()))) {
-        }
+        while (pad.write(block.data(), static_cast<std::streamsize>(block.size()))) {}
     }
 
 private:
@@ -114,8 +113,10 @@ TEST_P(WriteFailures, NothingIsWrittenTheFailureIsSaidNoSuccessIsLogged) {
         if (::geteuid() != 0) GTEST_SKIP() << "mounting a tmpfs needs root";
         mount.emplace(preferences(), "size=200k,mode=0700");
         if (!mount->mounted()) GTEST_SKIP() << "a tmpfs cannot be mounted here: " << mount->error();
-        if (c.obstacle == Obstacle::ReadOnlyFolder) ASSERT_TRUE(mount->remountReadOnly());
-        else mount->fill();
+        if (c.obstacle == Obstacle::ReadOnlyFolder)
+            ASSERT_TRUE(mount->remountReadOnly());
+        else
+            mount->fill();
         break;
     }
     auto before = platform::readWholeFile(path, 1 << 20);
@@ -146,20 +147,40 @@ INSTANTIATE_TEST_SUITE_P(
     EveryWriter, WriteFailures,
     ::testing::Values(
         FailureCase{"page_set", Obstacle::StoppedLockHolder, ".plist", {"settings main set hideall true"}, "hideall", ""},
-        FailureCase{"sub_page_set", Obstacle::StoppedLockHolder, "-icontester.plist",
-                    {"settings icontester set enabletester true"}, "enabletester", ""},
-        FailureCase{"dialog_save", Obstacle::StoppedLockHolder, ".plist",
-                    {"settings main press carrierText: --text Held --button Save"}, "carrierText", ""},
-        FailureCase{"gesture", Obstacle::StoppedLockHolder, ".plist", {"device tap"}, "clockformat",
-                    "Clock mode gesture dropped"},
-        FailureCase{"first_unlock", Obstacle::StoppedLockHolder, ".plist", {"device lock", "device unlock"},
-                    "intromessageshown", "First-run notice not recorded"},
+        FailureCase{"sub_page_set",
+                    Obstacle::StoppedLockHolder,
+                    "-icontester.plist",
+                    {"settings icontester set enabletester true"},
+                    "enabletester",
+                    ""},
+        FailureCase{"dialog_save",
+                    Obstacle::StoppedLockHolder,
+                    ".plist",
+                    {"settings main press carrierText: --text Held --button Save"},
+                    "carrierText",
+                    ""},
+        FailureCase{
+            "gesture", Obstacle::StoppedLockHolder, ".plist", {"device tap"}, "clockformat", "Clock mode gesture dropped"},
+        FailureCase{"first_unlock",
+                    Obstacle::StoppedLockHolder,
+                    ".plist",
+                    {"device lock", "device unlock"},
+                    "intromessageshown",
+                    "First-run notice not recorded"},
         FailureCase{"read_only_folder", Obstacle::ReadOnlyFolder, ".plist", {"settings main set hideall true"}, "hideall", ""},
-        FailureCase{"read_only_folder_gesture", Obstacle::ReadOnlyFolder, ".plist", {"device tap"}, "clockformat",
+        FailureCase{"read_only_folder_gesture",
+                    Obstacle::ReadOnlyFolder,
+                    ".plist",
+                    {"device tap"},
+                    "clockformat",
                     "Clock mode gesture dropped"},
         FailureCase{"full_disk", Obstacle::FullDisk, ".plist", {"settings main set hideall true"}, "hideall", ""},
-        FailureCase{"full_disk_sub_page", Obstacle::FullDisk, "-icontester.plist",
-                    {"settings icontester set enabletester true"}, "enabletester", ""}),
+        FailureCase{"full_disk_sub_page",
+                    Obstacle::FullDisk,
+                    "-icontester.plist",
+                    {"settings icontester set enabletester true"},
+                    "enabletester",
+                    ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A one-shot change the Settings app said was not saved stays unsaved, even when the lock comes

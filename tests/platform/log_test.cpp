@@ -18,9 +18,9 @@ struct LimiterCase {
     const char* name;
     size_t burst;
     double interval;
-    std::vector<double> times;      // one message at each
-    size_t admitted;                // of them
-    uint64_t reportedAfterLast;     // by takeSuppressed() after the last message
+    std::vector<double> times;   // one message at each
+    size_t admitted;             // of them
+    uint64_t reportedAfterLast;  // by takeSuppressed() after the last message
 };
 
 class LogRateLimit : public ::testing::TestWithParam<LimiterCase> {};
@@ -41,15 +41,15 @@ std::vector<double> operator+(std::vector<double> a, const std::vector<double>& 
     return a;
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, LogRateLimit,
-    ::testing::Values(LimiterCase{"WithinTheBurst", 3, 30, at(0, 3), 3, 0},
-                      LimiterCase{"FloodCountedNotYetReported", 3, 30, at(0, 10), 3, 0},
-                      LimiterCase{"NextIntervalReportsTheCount", 3, 30, at(0, 10) + at(30, 1), 4, 7},
-                      LimiterCase{"IntervalBeginsAtItsFirstMessage", 2, 30, at(10, 3) + at(39, 1) + at(40, 1), 3, 2},
-                      LimiterCase{"ClockGoingBackStartsAfresh", 2, 30, at(50, 3) + at(20, 1), 3, 1},
-                      LimiterCase{"TwoFloodsAddUp", 1, 30, at(0, 4) + at(31, 5) + at(62, 1), 3, 7}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, LogRateLimit,
+                         ::testing::Values(LimiterCase{"WithinTheBurst", 3, 30, at(0, 3), 3, 0},
+                                           LimiterCase{"FloodCountedNotYetReported", 3, 30, at(0, 10), 3, 0},
+                                           LimiterCase{"NextIntervalReportsTheCount", 3, 30, at(0, 10) + at(30, 1), 4, 7},
+                                           LimiterCase{"IntervalBeginsAtItsFirstMessage", 2, 30,
+                                                       at(10, 3) + at(39, 1) + at(40, 1), 3, 2},
+                                           LimiterCase{"ClockGoingBackStartsAfresh", 2, 30, at(50, 3) + at(20, 1), 3, 1},
+                                           LimiterCase{"TwoFloodsAddUp", 1, 30, at(0, 4) + at(31, 5) + at(62, 1), 3, 7}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 struct EscapeCase {
     const char* name;
@@ -63,17 +63,20 @@ TEST_P(LogEscaping, EveryMessageIsOneHarmlessLine) {
     EXPECT_EQ(platform::escapeLogMessage(GetParam().message), GetParam().logged);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Table, LogEscaping,
-    ::testing::Values(EscapeCase{"Plain", "carrier Vodafone é", "carrier Vodafone é"},
-                      EscapeCase{"ForgedLine", "x\n2024-01-01 00:00:00.000 [1] forged", "x\\n2024-01-01 00:00:00.000 [1] forged"},
-                      EscapeCase{"CarriageReturnAndTab", "a\rb\tc", "a\\rb\\tc"},
-                      EscapeCase{"TerminalEscape", "\x1b]0;owned\x07\x1b[2J", "\\e]0;owned\\x07\\e[2J"},
-                      EscapeCase{"OtherControls", std::string("\x01\x7f\0z", 4), "\\x01\\x7f\\x00z"},
-                      EscapeCase{"EightBitCsi", "\xc2\x9b" "31m", "\\u009b31m"},
-                      EscapeCase{"LongCut", std::string(platform::kMaxLogMessage + 5, 'W'),
-                                 std::string(platform::kMaxLogMessage, 'W') + "... (5 more bytes)"}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Table, LogEscaping,
+                         ::testing::Values(EscapeCase{"Plain", "carrier Vodafone é", "carrier Vodafone é"},
+                                           EscapeCase{"ForgedLine", "x\n2024-01-01 00:00:00.000 [1] forged",
+                                                      "x\\n2024-01-01 00:00:00.000 [1] forged"},
+                                           EscapeCase{"CarriageReturnAndTab", "a\rb\tc", "a\\rb\\tc"},
+                                           EscapeCase{"TerminalEscape", "\x1b]0;owned\x07\x1b[2J", "\\e]0;owned\\x07\\e[2J"},
+                                           EscapeCase{"OtherControls", std::string("\x01\x7f\0z", 4), "\\x01\\x7f\\x00z"},
+                                           EscapeCase{"EightBitCsi",
+                                                      "\xc2\x9b"
+                                                      "31m",
+                                                      "\\u009b31m"},
+                                           EscapeCase{"LongCut", std::string(platform::kMaxLogMessage + 5, 'W'),
+                                                      std::string(platform::kMaxLogMessage, 'W') + "... (5 more bytes)"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(LogFile, ALinkInItsPlaceIsNotWrittenThrough) {
     std::string dir = vantrel::test::scratchFolder("vantrel-log");

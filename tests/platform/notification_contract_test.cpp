@@ -98,8 +98,8 @@ public:
         // so its earlier AddMatch calls are in force once the reply is back.
         for (auto* c : {center_.get(), other_.get()}) {
             MessagePtr reply;
-            sd_bus_call_method(c->bus(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus",
-                               "GetId", nullptr, out(reply), "");
+            sd_bus_call_method(c->bus(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId",
+                               nullptr, out(reply), "");
         }
     }
     bool runUntil(const std::function<bool()>& done) override { return loop_.runUntil(done, kReaper); }
@@ -136,10 +136,7 @@ protected:
     std::shared_ptr<Received> observe(NotificationCenter& center, const std::string& name) {
         auto r = std::make_shared<Received>();
         center.addObserver(
-            name,
-            [r](const Dictionary* info) {
-                r->infos.push_back(info ? std::optional<Dictionary>(*info) : std::nullopt);
-            },
+            name, [r](const Dictionary* info) { r->infos.push_back(info ? std::optional<Dictionary>(*info) : std::nullopt); },
             h_->loop());
         return r;
     }
@@ -283,7 +280,8 @@ TEST_P(CentreAndLoopContract, ATimerFiresOnItsDateNotASliceOfASecondLate) {
 }
 
 INSTANTIATE_TEST_SUITE_P(, CentreAndLoopContract,
-                         ::testing::Values(Implementation{"InProcess", [] { return std::unique_ptr<Harness>(new InProcessHarness); }},
+                         ::testing::Values(Implementation{"InProcess",
+                                                          [] { return std::unique_ptr<Harness>(new InProcessHarness); }},
                                            Implementation{"DBus", [] { return std::unique_ptr<Harness>(new DBusHarness); }}),
                          [](const auto& info) { return std::string(info.param.name); });
 
@@ -297,7 +295,8 @@ TEST(DBusNotificationCenter, DropsMalformedSignalsAndSkipsUnknownEntries) {
         SdEventRunLoop loop;
         DBusNotificationCenter center(bus->address, loop);
         std::vector<Dictionary> got;
-        center.addObserver("vantrel.SettingsChanged", [&](const Dictionary* info) { got.push_back(info ? *info : Dictionary{}); }, loop);
+        center.addObserver(
+            "vantrel.SettingsChanged", [&](const Dictionary* info) { got.push_back(info ? *info : Dictionary{}); }, loop);
         MessagePtr reply;
         sd_bus_call_method(center.bus(), "org.freedesktop.DBus", "/org/freedesktop/DBus", "org.freedesktop.DBus", "GetId",
                            nullptr, out(reply), "");
@@ -308,11 +307,11 @@ TEST(DBusNotificationCenter, DropsMalformedSignalsAndSkipsUnknownEntries) {
             sd_bus_message_append(m.get(), signature, args...);
             sd_bus_send(center.bus(), m.get(), nullptr);
         };
-        emit("s", "vantrel.SettingsChanged");                            // no userInfo at all
-        emit("si", "vantrel.SettingsChanged", 5);                        // wrong shape
+        emit("s", "vantrel.SettingsChanged");      // no userInfo at all
+        emit("si", "vantrel.SettingsChanged", 5);  // wrong shape
         // Entries of types we do not send, at the top and inside an array, are left out whole.
-        emit("sba{sv}", "vantrel.SettingsChanged", 1, 3, "itemToggled", "i", 7, "odd", "ai", 2, 1, 2, "inner", "av", 2,
-             "i", 1, "o", "/a");
+        emit("sba{sv}", "vantrel.SettingsChanged", 1, 3, "itemToggled", "i", 7, "odd", "ai", 2, 1, 2, "inner", "av", 2, "i", 1,
+             "o", "/a");
         // Deeper than the bus carries: left out by the sender, so the rest still arrives.
         Dictionary tooDeep{{"itemToggled", 8}, {"deep", nestedArrays(kDeepestArrays + 1)}};
         center.post("vantrel.SettingsChanged", &tooDeep);

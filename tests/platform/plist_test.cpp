@@ -36,15 +36,23 @@ std::string binaryNested(int depth) {
     return b + trailer;
 }
 
-std::string tempDir() {
-    return vantrel::test::scratchFolder("vantrel-plist");
-}
+std::string tempDir() { return vantrel::test::scratchFolder("vantrel-plist"); }
 
 Dictionary sample() {
-    return Dictionary{{"flag", true},     {"off", false},      {"mode", 5},           {"negative", -3},
-                      {"big", 1LL << 40}, {"ratio", 0.25},     {"text", "'_Quennick_'"}, {"note", "♫ Stopped!"},
-                      {"emoji", "😀"},    {"list", Array{1, "two"}}, {"nested", Dictionary{{"a", 1}}},
-                      {"blob", Data{{0, 1, 2}}}, {"when", Date{1000}}, {"unsigned", Value::unsignedInteger(~uint64_t{0})}};
+    return Dictionary{{"flag", true},
+                      {"off", false},
+                      {"mode", 5},
+                      {"negative", -3},
+                      {"big", 1LL << 40},
+                      {"ratio", 0.25},
+                      {"text", "'_Quennick_'"},
+                      {"note", "♫ Stopped!"},
+                      {"emoji", "😀"},
+                      {"list", Array{1, "two"}},
+                      {"nested", Dictionary{{"a", 1}}},
+                      {"blob", Data{{0, 1, 2}}},
+                      {"when", Date{1000}},
+                      {"unsigned", Value::unsignedInteger(~uint64_t{0})}};
 }
 
 }  // namespace
@@ -70,7 +78,9 @@ TEST(PropertyList, XmlIsReadToo) {
 // Every encoding in one table: what each accepts, and malformed input that must give nothing.
 TEST(PropertyList, ReadsEachEncodingAndRefusesMalformedInput) {
     auto good = *serializeBinaryPropertyList(Value(sample()));
-    auto nested = [](int depth) { return std::string(static_cast<size_t>(depth), '(') + std::string(static_cast<size_t>(depth), ')'); };
+    auto nested = [](int depth) {
+        return std::string(static_cast<size_t>(depth), '(') + std::string(static_cast<size_t>(depth), ')');
+    };
     std::string deepXml = "<plist>", tail;
     for (int i = 0; i < 5000; ++i) deepXml += "<array>", tail += "</array>";
     deepXml += tail + "</plist>";
@@ -89,9 +99,11 @@ TEST(PropertyList, ReadsEachEncodingAndRefusesMalformedInput) {
         {"xml unclosed dict", "<?xml version=\"1.0\"?><plist><dict><key>a</key><true/></plist>", std::nullopt},
         {"xml too deep", deepXml, std::nullopt},
         {"text dictionary", "{ a = 1; \"b c\" = 'x y'; d = <0fbd 77>; e = (1, two, ); f = {}; }",
-         Value(Dictionary{{"a", "1"}, {"b c", "x y"}, {"d", Data{{0x0F, 0xBD, 0x77}}}, {"e", Array{"1", "two"}},
-                          {"f", Dictionary{}}})},
-        {"text escapes", R"("\U00e9\101\t\"\\\q")", Value("\xC3\xA9" "A\t\"\\q")},
+         Value(Dictionary{
+             {"a", "1"}, {"b c", "x y"}, {"d", Data{{0x0F, 0xBD, 0x77}}}, {"e", Array{"1", "two"}}, {"f", Dictionary{}}})},
+        {"text escapes", R"("\U00e9\101\t\"\\\q")",
+         Value("\xC3\xA9"
+               "A\t\"\\q")},
         {"text surrogates", R"(("\UD83D\UDE00", "\UD83D"))", Value(Array{"\xF0\x9F\x98\x80", "\xEF\xBF\xBD"})},
         {"text comments and BOM", "\xEF\xBB\xBF// head\n{ /* c */ a = b; } // end", Value(Dictionary{{"a", "b"}})},
         {"text root data", " <00 ff>", Value(Data{{0x00, 0xFF}})},
@@ -149,7 +161,8 @@ TEST(PropertyList, KeyOnlyReadAgreesWithTheFullRead) {
     auto good = *serializeBinaryPropertyList(Value(sample()));
     std::vector<std::string_view> keys = {"flag", "mode", "missing", "nested", "emoji"};
     std::vector<std::vector<uint8_t>> inputs = {good};
-    for (size_t cut : {good.size() - 1, good.size() - 33, size_t{20}}) inputs.emplace_back(good.begin(), good.begin() + static_cast<long>(cut));
+    for (size_t cut : {good.size() - 1, good.size() - 33, size_t{20}})
+        inputs.emplace_back(good.begin(), good.begin() + static_cast<long>(cut));
     for (size_t i = 8; i < good.size(); i += 7) {
         auto flipped = good;
         flipped[i] ^= 0x5A;

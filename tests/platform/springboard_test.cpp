@@ -29,14 +29,16 @@ TEST(SimulatedSpringBoard, EveryItemUpdateReachesSetItemThroughTheRuntime) {
         const char* update;
         std::vector<int> items;
     };
-    std::vector<Case> cases = {
-        {"_updateTimeItems", {0}},        {"_updateQuietModeItem", {1}},     {"_updateAirplaneMode", {2}},
-        {"_updateSignalStrengthItem", {3}}, {"_updateServiceItem", {4}},     {"_updateDataNetworkItem", {5}},
-        {"_updateBatteryItems", {7, 8, 9}}, {"_updateBluetoothBatteryItem", {10}}, {"_updateBluetoothItem", {11}},
-        {"_updateTTYItem", {12}},         {"_updateAlarmItem", {13}},        {"_updateLocationItem", {16}},
-        {"_updateRotationLockItem", {17}}, {"_updateAirplayItem", {19}},     {"_updateAssistantItem", {20}},
-        {"_updateVPNItem", {21}},         {"_updateCallForwardingItem", {22}}, {"_updateActivityItem", {23}},
-        {"_notifyNonItemDataChanged", {24}}};
+    std::vector<Case> cases = {{"_updateTimeItems", {0}},           {"_updateQuietModeItem", {1}},
+                               {"_updateAirplaneMode", {2}},        {"_updateSignalStrengthItem", {3}},
+                               {"_updateServiceItem", {4}},         {"_updateDataNetworkItem", {5}},
+                               {"_updateBatteryItems", {7, 8, 9}},  {"_updateBluetoothBatteryItem", {10}},
+                               {"_updateBluetoothItem", {11}},      {"_updateTTYItem", {12}},
+                               {"_updateAlarmItem", {13}},          {"_updateLocationItem", {16}},
+                               {"_updateRotationLockItem", {17}},   {"_updateAirplayItem", {19}},
+                               {"_updateAssistantItem", {20}},      {"_updateVPNItem", {21}},
+                               {"_updateCallForwardingItem", {22}}, {"_updateActivityItem", {23}},
+                               {"_notifyNonItemDataChanged", {24}}};
     for (const auto& c : cases) {
         seenItems.clear();
         msgSend<void>(agg, sel_registerName(c.update));
@@ -82,7 +84,9 @@ TEST(DeviceKeys, EachStoredKeyChangesItsOwnMemberAlone) {
         switch (key.type) {
         case HardwareType::Bool: next = Value(!(was && was->boolean() && *was->boolean())); break;
         case HardwareType::Int:
-        case HardwareType::OptionalInt: next = Value(was && was->integer() && *was->integer() == key.min ? key.min + 1 : key.min); break;
+        case HardwareType::OptionalInt:
+            next = Value(was && was->integer() && *was->integer() == key.min ? key.min + 1 : key.min);
+            break;
         case HardwareType::Real: next = Value(1.5); break;
         case HardwareType::StringList: next = Value(Array{Value(std::string("a"))}); break;
         default: next = Value(std::string("changed")); break;

@@ -102,11 +102,13 @@ TEST_F(PrefsTest, AnimationRunningRefusesOnlyTheTwoClockTexts) {
     ASSERT_EQ(alerts.size(), 3u);
     EXPECT_EQ(alerts[0]->title(), "Warning!");
     EXPECT_EQ(alerts[0]->message(),
-              "You cannot change this setting until 'Animated Custom Text' has been Disabled AND it has finished it's last animation loop.");
+              "You cannot change this setting until 'Animated Custom Text' has been Disabled AND it has finished it's last "
+              "animation loop.");
     EXPECT_EQ(alerts[0]->buttonTitles(), std::vector<std::string>{"OK"});
     EXPECT_EQ(alerts[0]->delegate(), nullptr);
     EXPECT_EQ(alerts[1]->message(),
-              "You cannot change this setting until 'Animated Custom Text' has been Enabled AND it has finished it's last animation loop.");
+              "You cannot change this setting until 'Animated Custom Text' has been Enabled AND it has finished it's last "
+              "animation loop.");
     EXPECT_EQ(alerts[2]->tag(), 1);
     EXPECT_EQ(alerts[2]->title(), "Change Carrier Name");
 }
@@ -244,7 +246,8 @@ TEST_F(PrefsTest, LeavingTheIconTesterWarnsWhileItIsOn) {
     auto warning = topAlert();
     ASSERT_TRUE(warning);
     EXPECT_EQ(warning->title(), "Warning:");
-    EXPECT_EQ(warning->message(), "Icon Tester is still Enabled.  Whilst this mode is active, the hiding of icons will not work.");
+    EXPECT_EQ(warning->message(),
+              "Icon Tester is still Enabled.  Whilst this mode is active, the hiding of icons will not work.");
     EXPECT_EQ(warning->buttonTitles(), std::vector<std::string>{"OK"});
     EXPECT_EQ(warning->delegate(), nullptr);
     EXPECT_EQ(*platform::lookup(*readPreferences(PreferenceFile::IconTester), "enabletester"), Value(true));

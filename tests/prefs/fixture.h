@@ -129,7 +129,9 @@ protected:
         return s.get();
     }
 
-    static void set(id page, platform::PSSpecifier* s, platform::PSValue v) { platform::setControllerValue(page, s, std::move(v)); }
+    static void set(id page, platform::PSSpecifier* s, platform::PSValue v) {
+        platform::setControllerValue(page, s, std::move(v));
+    }
     static platform::PSValue read(id page, platform::PSSpecifier* s) {
         return msgSend<platform::PSValue>(page, sel_registerName("readPreferenceValue:"), s);
     }

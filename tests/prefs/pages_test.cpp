@@ -28,21 +28,35 @@ std::vector<CodeCase> codeCases() {
     std::vector<CodeCase> cases;
     for (size_t i = 0; i < kItemHideKeys.size(); ++i) cases.push_back({"main", kItemHideKeys[i], true, static_cast<int>(i)});
     cases.insert(cases.end(), {
-        {"main", "clockformat", 3, 26}, {"main", "1224", 1, 26}, {"main", "animatedcustomtime", true, 26},
-        {"main", "nowplaying", true, 26}, {"main", "sos", true, 27}, {"main", "customcarrier", true, 29},
-        {"main", "hidetethering", true, 40}, {"main", "hideall", true, 99},
-        {"main", "ncstatus", false, std::nullopt}, {"main", "lockclock", true, std::nullopt},
-        {"main", "samelockstatusbar", true, std::nullopt}, {"main", "hideallls", true, std::nullopt},
-        {"main", "timeandram", true, std::nullopt}, {"main", "ramtime", true, std::nullopt},
-        {"main", "activatorenabled", false, std::nullopt}, {"main", "enabled", true, std::nullopt},
-        {"main", "Clock", true, std::nullopt}, {"main", "HIDEALL", true, std::nullopt},
-        {"icontester", "enabletester", true, 99}, {"icontester", "sync", true, 126},
-        {"icontester", "clock0", true, 100}, {"icontester", "unknow24", true, 100},
-        {"icontester", "EnableTester", true, 100},
-        {"datafaker", "enablefaker", true, 9991}, {"datafaker", "datatype", 3, 9991},
-        {"datafaker", "enabletethering", true, 9992}, {"datafaker", "EnableFaker", true, std::nullopt},
-        {"datafaker", "somethingelse", true, std::nullopt},
-    });
+                                  {"main", "clockformat", 3, 26},
+                                  {"main", "1224", 1, 26},
+                                  {"main", "animatedcustomtime", true, 26},
+                                  {"main", "nowplaying", true, 26},
+                                  {"main", "sos", true, 27},
+                                  {"main", "customcarrier", true, 29},
+                                  {"main", "hidetethering", true, 40},
+                                  {"main", "hideall", true, 99},
+                                  {"main", "ncstatus", false, std::nullopt},
+                                  {"main", "lockclock", true, std::nullopt},
+                                  {"main", "samelockstatusbar", true, std::nullopt},
+                                  {"main", "hideallls", true, std::nullopt},
+                                  {"main", "timeandram", true, std::nullopt},
+                                  {"main", "ramtime", true, std::nullopt},
+                                  {"main", "activatorenabled", false, std::nullopt},
+                                  {"main", "enabled", true, std::nullopt},
+                                  {"main", "Clock", true, std::nullopt},
+                                  {"main", "HIDEALL", true, std::nullopt},
+                                  {"icontester", "enabletester", true, 99},
+                                  {"icontester", "sync", true, 126},
+                                  {"icontester", "clock0", true, 100},
+                                  {"icontester", "unknow24", true, 100},
+                                  {"icontester", "EnableTester", true, 100},
+                                  {"datafaker", "enablefaker", true, 9991},
+                                  {"datafaker", "datatype", 3, 9991},
+                                  {"datafaker", "enabletethering", true, 9992},
+                                  {"datafaker", "EnableFaker", true, std::nullopt},
+                                  {"datafaker", "somethingelse", true, std::nullopt},
+                              });
     return cases;
 }
 
@@ -66,8 +80,9 @@ TEST_P(CodeTest, StoredValueIsWrittenThenItsCodePosted) {
     }
     ASSERT_EQ(center().codes(), std::vector<int>{*c.code});
     const Post& post = center().posts.front();
-    const auto& atPost = fileOf(c.page) == PreferenceFile::Main ? post.main
-                         : fileOf(c.page) == PreferenceFile::IconTester ? post.tester : post.faker;
+    const auto& atPost = fileOf(c.page) == PreferenceFile::Main         ? post.main
+                         : fileOf(c.page) == PreferenceFile::IconTester ? post.tester
+                                                                        : post.faker;
     ASSERT_TRUE(atPost);
     ASSERT_TRUE(platform::lookup(*atPost, c.key));
     EXPECT_EQ(*platform::lookup(*atPost, c.key), c.value);  // the tweak reads the file on arrival
@@ -286,12 +301,19 @@ class PageClassTest : public PrefsTest, public ::testing::WithParamInterface<con
 
 TEST_P(PageClassTest, OwnMethodsAreThePagesOwn) {
     const std::string name = GetParam();
-    std::map<std::string, std::string> expected = {
-        {"initForContentSize:", "@@:{CGSize=dd}"}, {"specifiers", "@@:"}, {"notifySettings:", "v@:@"},
-        {"setPreferenceValue:specifier:", "v@:@@"}, {"readPreferenceValue:", "@@:@"}, {"writeSettings", "c@:"},
-        {"sendSettings", "c@:"}, {"suspend", "v@:"}, {"takeSaveFailure", "@@:"}, {"discardUnsavedChanges", "v@:"},
-        {"dealloc", "v@:"},
-        {"settings", "@@:"}, {"setSettings:", "v@:@"}};
+    std::map<std::string, std::string> expected = {{"initForContentSize:", "@@:{CGSize=dd}"},
+                                                   {"specifiers", "@@:"},
+                                                   {"notifySettings:", "v@:@"},
+                                                   {"setPreferenceValue:specifier:", "v@:@@"},
+                                                   {"readPreferenceValue:", "@@:@"},
+                                                   {"writeSettings", "c@:"},
+                                                   {"sendSettings", "c@:"},
+                                                   {"suspend", "v@:"},
+                                                   {"takeSaveFailure", "@@:"},
+                                                   {"discardUnsavedChanges", "v@:"},
+                                                   {"dealloc", "v@:"},
+                                                   {"settings", "@@:"},
+                                                   {"setSettings:", "v@:@"}};
     if (name == "main") {
         for (const char* action : {"donate:", "sendFeedback:", "carrierText:", "timeText:", "reverseString:", "visitTwitter:",
                                    "visitFacebook:", "Quennick:", "setEnabled:", "setCarrierTextButton:"})
@@ -302,8 +324,12 @@ TEST_P(PageClassTest, OwnMethodsAreThePagesOwn) {
             setter[3] = static_cast<char>(std::toupper(static_cast<unsigned char>(setter[3])));
             expected[setter] = "v@:@";
         }
-        expected.insert({{"alertView:clickedButtonAtIndex:", "v@:@q"}, {"enabled", "@@:"}, {"respringPrompt", "v@:"},
-                         {"loadMusic", "v@:"}, {"viewDidAppear:", "v@:c"}, {"carrierTextButton", "@@:"}});
+        expected.insert({{"alertView:clickedButtonAtIndex:", "v@:@q"},
+                         {"enabled", "@@:"},
+                         {"respringPrompt", "v@:"},
+                         {"loadMusic", "v@:"},
+                         {"viewDidAppear:", "v@:c"},
+                         {"carrierTextButton", "@@:"}});
     } else {
         expected["viewWillDisappear:"] = "v@:c";
     }

@@ -14,7 +14,10 @@ TEST_F(PrefsTest, AudioPlayerOpensOnlyUsableAudio) {
     std::ofstream(junk) << "not audio at all";
     EXPECT_FALSE(platform::AVAudioPlayer::initWithContentsOfURL(junk));
     // A box that claims more bytes than the file has.
-    std::ofstream(junk, std::ios::binary) << std::string("\0\0\0\x40" "ftypM4A ", 12);
+    std::ofstream(junk, std::ios::binary) << std::string(
+        "\0\0\0\x40"
+        "ftypM4A ",
+        12);
     EXPECT_FALSE(platform::AVAudioPlayer::initWithContentsOfURL(junk));
 
     installMusic();

@@ -62,7 +62,8 @@ TEST_P(SpecifierFileTest, EveryControlHasAKnownKeyAndEveryActionAMethod) {
 }
 
 INSTANTIATE_TEST_SUITE_P(ThreePages, SpecifierFileTest,
-                         ::testing::Values(PageFile{"main", PreferenceFile::Main}, PageFile{"icontester", PreferenceFile::IconTester},
+                         ::testing::Values(PageFile{"main", PreferenceFile::Main},
+                                           PageFile{"icontester", PreferenceFile::IconTester},
                                            PageFile{"datafaker", PreferenceFile::DataFaker}),
                          [](const auto& info) { return std::string(info.param.page); });
 

@@ -64,8 +64,8 @@ protected:
 
     void place(const std::vector<uint8_t>& bytes) {
         fs::remove_all(path_);
-        std::ofstream(path_, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                      static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(path_, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
 
     // Temporary files of atomic writes left in the preferences folder.
@@ -97,7 +97,9 @@ std::vector<uint8_t> deepBinary(int depth) {
     offsets.push_back(static_cast<uint32_t>(b.size()));
     b.push_back(0xD1), ref(1), ref(2);
     offsets.push_back(static_cast<uint32_t>(b.size()));
-    for (char c : std::string("\x55" "clock")) b.push_back(static_cast<uint8_t>(c));
+    for (char c : std::string("\x55"
+                              "clock"))
+        b.push_back(static_cast<uint8_t>(c));
     for (int i = 0; i < depth; ++i) {
         offsets.push_back(static_cast<uint32_t>(b.size()));
         b.push_back(0xA1), ref(static_cast<uint32_t>(i) + 3);
@@ -136,8 +138,8 @@ std::vector<Malformed> malformedFiles() {
     auto put = [](std::vector<uint8_t> b) {
         return [b](FilesTest&, const std::string& path) {
             fs::remove_all(path);
-            std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(b.data()),
-                                                        static_cast<std::streamsize>(b.size()));
+            std::ofstream(path, std::ios::binary)
+                .write(reinterpret_cast<const char*>(b.data()), static_cast<std::streamsize>(b.size()));
         };
     };
     std::vector<uint8_t> random(4096);
@@ -212,8 +214,8 @@ INSTANTIATE_TEST_SUITE_P(Corpus, MalformedFile, ::testing::ValuesIn(malformedFil
 
 TEST_F(FilesTest, ValuesOfEveryWrongTypeReadAsAbsent) {
     platform::Dictionary d;
-    std::vector<Value> wrong = {Value(Array{Value(1)}), Value(platform::Dictionary{{"a", Value(true)}}),
-                                Value(Data{{1, 2}}), Value(Date{1000})};
+    std::vector<Value> wrong = {Value(Array{Value(1)}), Value(platform::Dictionary{{"a", Value(true)}}), Value(Data{{1, 2}}),
+                                Value(Date{1000})};
     const char* keys[] = {"hideall", "clockformat", "timeText", "carrierText"};
     for (size_t i = 0; i < wrong.size(); ++i)
         for (const char* k : keys) {
@@ -386,9 +388,15 @@ TEST_F(FilesTest, FailedWriteKeepsTheOldFileAndSaysSo) {
 // ---- Hostile texts.
 
 std::vector<std::string> hostileTexts() {
-    return {"%@",          "%n%n%n%n",          "%s%s%s%s%s",
-            "%x %p %d",    std::string(64 * 1024, 'W'), "'unpaired",
-            "it's ''",     "\"'\"'",           "\xF0\x9F\x98\x80\xF0\x9F\x8E\xB5 \xE2\x99\xAB",
+    return {"%@",
+            "%n%n%n%n",
+            "%s%s%s%s%s",
+            "%x %p %d",
+            std::string(64 * 1024, 'W'),
+            "'unpaired",
+            "it's ''",
+            "\"'\"'",
+            "\xF0\x9F\x98\x80\xF0\x9F\x8E\xB5 \xE2\x99\xAB",
             std::string(64 * 1024 / 4, '\0') + "tail"};
 }
 

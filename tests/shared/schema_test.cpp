@@ -26,31 +26,65 @@ std::vector<DocumentedKey> documented(PreferenceFile file) {
         return {{"enablefaker", Bool, false, 9991}, {"datatype", Integer, 6, 9991}, {"enabletethering", Bool, {}, 9992}};
     std::vector<DocumentedKey> keys;
     if (file == PreferenceFile::IconTester) {
-        const char* items[] = {"clock0", "dnd1", "airplane2", "signal3", "carrier4", "wifi5", "unknown6",
-                               "battery7", "batterypercent8", "bluetoothbatterypercent9", "bluetoothbattery10",
-                               "bluetooth11", "tty12", "alarm13", "unknown14", "unknown15", "location16",
-                               "portrait17", "unknown18", "airplay19", "siri20", "vpn21", "callforwarding22",
-                               "activity23", "unknow24", "unknown25"};
+        const char* items[] = {"clock0",
+                               "dnd1",
+                               "airplane2",
+                               "signal3",
+                               "carrier4",
+                               "wifi5",
+                               "unknown6",
+                               "battery7",
+                               "batterypercent8",
+                               "bluetoothbatterypercent9",
+                               "bluetoothbattery10",
+                               "bluetooth11",
+                               "tty12",
+                               "alarm13",
+                               "unknown14",
+                               "unknown15",
+                               "location16",
+                               "portrait17",
+                               "unknown18",
+                               "airplay19",
+                               "siri20",
+                               "vpn21",
+                               "callforwarding22",
+                               "activity23",
+                               "unknow24",
+                               "unknown25"};
         for (int i = 0; i < 26; ++i) keys.push_back({items[i], Bool, {}, 100, i});
         keys.push_back({"enabletester", Bool, false, 99});
         keys.push_back({"sync", Bool, {}, 126});
         return keys;
     }
-    const char* items[] = {"clock", "donotdisturb", "airplane", "signalbars", "carrierlogo", "wifi", "unknown1",
-                           "battery", "batterypercent1", "batterypercent2", "smallbattery1", "bluetooth", "tty",
-                           "alarm", "unknown2", "unknown3", "location", "portraitlock", "unknown4", "airplay",
-                           "assistant", "vpn", "callforwarding", "activity", "music", "unknown5"};
+    const char* items[] = {
+        "clock",    "donotdisturb",    "airplane",        "signalbars",    "carrierlogo", "wifi",    "unknown1",
+        "battery",  "batterypercent1", "batterypercent2", "smallbattery1", "bluetooth",   "tty",     "alarm",
+        "unknown2", "unknown3",        "location",        "portraitlock",  "unknown4",    "airplay", "assistant",
+        "vpn",      "callforwarding",  "activity",        "music",         "unknown5"};
     for (int i = 0; i < 26; ++i) keys.push_back({items[i], Bool, false, i, i});
     keys.insert(keys.end(), {
-        {"clockformat", Integer, 0, 26, 26}, {"1224", NumberAsInteger, 0, 26}, {"timeandram", Bool, false, none},
-        {"hideall", Bool, false, 99}, {"sos", Bool, false, 27, 27}, {"ncstatus", Bool, false, none},
-        {"carrierText", String, "CustomText", none}, {"timeText", String, "'_Quennick_'", none},
-        {"lockclock", Bool, false, none}, {"nowplaying", Bool, false, 26}, {"samelockstatusbar", Bool, false, none},
-        {"customcarrier", Bool, false, 29, 29}, {"activatorenabled", Bool, true, none}, {"ramtime", Bool, false, none},
-        {"hideallls", Bool, false, none}, {"animatedcustomtime", Bool, false, 26},
-        {"reverseString", String, "'Vantrel'", none}, {"hidetethering", Bool, false, 40},
-        {"intromessageshown", Bool, {}, none}, {"enabled", Any, {}, none},
-    });
+                                {"clockformat", Integer, 0, 26, 26},
+                                {"1224", NumberAsInteger, 0, 26},
+                                {"timeandram", Bool, false, none},
+                                {"hideall", Bool, false, 99},
+                                {"sos", Bool, false, 27, 27},
+                                {"ncstatus", Bool, false, none},
+                                {"carrierText", String, "CustomText", none},
+                                {"timeText", String, "'_Quennick_'", none},
+                                {"lockclock", Bool, false, none},
+                                {"nowplaying", Bool, false, 26},
+                                {"samelockstatusbar", Bool, false, none},
+                                {"customcarrier", Bool, false, 29, 29},
+                                {"activatorenabled", Bool, true, none},
+                                {"ramtime", Bool, false, none},
+                                {"hideallls", Bool, false, none},
+                                {"animatedcustomtime", Bool, false, 26},
+                                {"reverseString", String, "'Vantrel'", none},
+                                {"hidetethering", Bool, false, 40},
+                                {"intromessageshown", Bool, {}, none},
+                                {"enabled", Any, {}, none},
+                            });
     return keys;
 }
 

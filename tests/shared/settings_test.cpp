@@ -50,10 +50,8 @@ std::string runPython(const std::string& script) {
 
 TEST_F(SettingsTest, PathsFollowTheHomeDirectory) {
     EXPECT_EQ(preferencePath(PreferenceFile::Main), home_ + "/Library/Preferences/com.quennick.vantrel.plist");
-    EXPECT_EQ(preferencePath(PreferenceFile::DataFaker),
-              home_ + "/Library/Preferences/com.quennick.vantrel-datafaker.plist");
-    EXPECT_EQ(preferencePath(PreferenceFile::IconTester),
-              home_ + "/Library/Preferences/com.quennick.vantrel-icontester.plist");
+    EXPECT_EQ(preferencePath(PreferenceFile::DataFaker), home_ + "/Library/Preferences/com.quennick.vantrel-datafaker.plist");
+    EXPECT_EQ(preferencePath(PreferenceFile::IconTester), home_ + "/Library/Preferences/com.quennick.vantrel-icontester.plist");
 }
 
 struct ReadingCase {
@@ -83,8 +81,8 @@ INSTANTIATE_TEST_SUITE_P(
                       ReadingCase{"no", Value("NO"), false, 0}, ReadingCase{"digits", Value("42abc"), true, 42},
                       ReadingCase{"zeros", Value("  -0003"), true, -3}, ReadingCase{"zero_text", Value("0"), false, 0},
                       ReadingCase{"empty", Value(""), false, 0}, ReadingCase{"array", Value(Array{1}), false, 0},
-                      ReadingCase{"dict", Value(Dictionary{{"a", 1}}), false, 0},
-                      ReadingCase{"data", Value(Data{{1}}), false, 0}, ReadingCase{"date", Value(Date{5}), false, 0},
+                      ReadingCase{"dict", Value(Dictionary{{"a", 1}}), false, 0}, ReadingCase{"data", Value(Data{{1}}), false, 0},
+                      ReadingCase{"date", Value(Date{5}), false, 0},
                       // Reals outside int64 clamp, towards zero inside it; NaN is no number at all.
                       ReadingCase{"negative_real", Value(-3.9), true, -3},
                       ReadingCase{"two_to_63", Value(9223372036854775808.0), true, INT64_MAX},
@@ -119,17 +117,22 @@ TEST_F(SettingsTest, FilesWeWriteAreReadByPlistlibAndTheOtherWayRound) {
     std::string path = preferencePath(PreferenceFile::Main);
     std::string out = runPython(
         "import plistlib,sys\n"
-        "raw=open('" + path + "','rb').read()\n"
+        "raw=open('" +
+        path +
+        "','rb').read()\n"
         "assert raw.startswith(b'bplist00')\n"
         "d=plistlib.loads(raw)\n"
         "assert len(d)==45, len(d)\n"
         "assert d['carrierText']=='Carrier \\u266b \\'quoted\\' \\U0001F600', repr(d['carrierText'])\n"
         "assert d['clockformat']==5 and d['negative']==-7 and d['hideall'] is False and d['activatorenabled'] is True\n"
         "for fmt,name in ((plistlib.FMT_BINARY,'bin'),(plistlib.FMT_XML,'xml')):\n"
-        "    open('" + home_ + "/'+name+'.plist','wb').write(plistlib.dumps({'a':True,'n':-5,'big':2**40,'huge':2**64-5,'s':'\\u00e9t\\u00e9 \\U0001F600','r':1.5,'l':[1,'x'],'d':{'k':False}}, fmt=fmt))\n"
+        "    open('" +
+        home_ +
+        "/'+name+'.plist','wb').write(plistlib.dumps({'a':True,'n':-5,'big':2**40,'huge':2**64-5,'s':'\\u00e9t\\u00e9 "
+        "\\U0001F600','r':1.5,'l':[1,'x'],'d':{'k':False}}, fmt=fmt))\n"
         "print('OK')\n");
     ASSERT_NE(out.find("OK"), std::string::npos) << out;
-    Dictionary expected{{"a", true}, {"n", -5},         {"big", 1LL << 40}, {"huge", Value::unsignedInteger(~uint64_t{0} - 4)},
+    Dictionary expected{{"a", true},    {"n", -5},  {"big", 1LL << 40},   {"huge", Value::unsignedInteger(~uint64_t{0} - 4)},
                         {"s", "été 😀"}, {"r", 1.5}, {"l", Array{1, "x"}}, {"d", Dictionary{{"k", false}}}};
     for (const char* name : {"bin", "xml"}) {
         auto read = platform::readDictionaryFile(home_ + "/" + name + ".plist");
@@ -139,10 +142,13 @@ TEST_F(SettingsTest, FilesWeWriteAreReadByPlistlibAndTheOtherWayRound) {
     // A key the system does not own survives a read-modify-write as the same unsigned value.
     ASSERT_TRUE(writePreferences(PreferenceFile::Main, expected));
     ASSERT_TRUE(updatePreferences(PreferenceFile::Main, [](Dictionary& d) { d["clockformat"] = 2; }));
-    out = runPython("import plistlib\n"
-                    "d=plistlib.loads(open('" + path + "','rb').read())\n"
-                    "assert d['huge']==2**64-5 and d['n']==-5 and d['clockformat']==2, d\n"
-                    "print('OK')\n");
+    out = runPython(
+        "import plistlib\n"
+        "d=plistlib.loads(open('" +
+        path +
+        "','rb').read())\n"
+        "assert d['huge']==2**64-5 and d['n']==-5 and d['clockformat']==2, d\n"
+        "print('OK')\n");
     EXPECT_NE(out.find("OK"), std::string::npos) << out;
 }
 

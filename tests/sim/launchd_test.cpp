@@ -29,19 +29,29 @@ const int lostBus = exited(vantrel::sim::kLostBusExitStatus);
 const int respring = exited(vantrel::sim::kRespringExitStatus);
 
 const Ends kEnds[] = {
-    {"FiveCrashesInTheWindowBringSafeMode", {{segv, 0}, {segv, 1}, {segv, 2}, {exited(1), 3}, {segv, 4}}, Next::EnterSafeMode, true},
+    {"FiveCrashesInTheWindowBringSafeMode",
+     {{segv, 0}, {segv, 1}, {segv, 2}, {exited(1), 3}, {segv, 4}},
+     Next::EnterSafeMode,
+     true},
     {"CrashesSpreadOutAreNoLoop", {{segv, 0}, {segv, 3}, {segv, 6}, {segv, 9}, {segv, 12}}, Next::Restart, false},
-    {"LostBusIsNoCrash", {{lostBus, 0}, {lostBus, 0.1}, {lostBus, 0.2}, {lostBus, 0.3}, {lostBus, 0.4}, {lostBus, 0.5}},
-     Next::Restart, false},
+    {"LostBusIsNoCrash",
+     {{lostBus, 0}, {lostBus, 0.1}, {lostBus, 0.2}, {lostBus, 0.3}, {lostBus, 0.4}, {lostBus, 0.5}},
+     Next::Restart,
+     false},
     {"LostBusBetweenCrashesAddsNone", {{segv, 0}, {segv, 1}, {lostBus, 2}, {segv, 3}, {segv, 4}}, Next::Restart, false},
-    {"SigtermIsARespring", {{segv, 0}, {segv, 1}, {segv, 2}, {segv, 3}, {signalled(SIGTERM), 4}, {segv, 5}}, Next::Restart, false},
+    {"SigtermIsARespring",
+     {{segv, 0}, {segv, 1}, {segv, 2}, {segv, 3}, {signalled(SIGTERM), 4}, {segv, 5}},
+     Next::Restart,
+     false},
     {"RespringLeavesSafeMode",
-     {{segv, 0}, {segv, 1}, {segv, 2}, {segv, 3}, {segv, 4}, {respring, 5}}, Next::LeaveSafeMode, false},
+     {{segv, 0}, {segv, 1}, {segv, 2}, {segv, 3}, {segv, 4}, {respring, 5}},
+     Next::LeaveSafeMode,
+     false},
     {"CrashingInSafeModeTooStops",
      {{segv, 0}, {segv, 1}, {segv, 2}, {segv, 3}, {segv, 4}, {segv, 5}, {segv, 6}, {segv, 7}, {segv, 8}, {segv, 9}},
-     Next::Stop, true},
-    {"LostBusInSafeModeStaysThere",
-     {{segv, 0}, {segv, 1}, {segv, 2}, {segv, 3}, {segv, 4}, {lostBus, 5}}, Next::Restart, true},
+     Next::Stop,
+     true},
+    {"LostBusInSafeModeStaysThere", {{segv, 0}, {segv, 1}, {segv, 2}, {segv, 3}, {segv, 4}, {lostBus, 5}}, Next::Restart, true},
 };
 
 class CrashLoopEnds : public ::testing::TestWithParam<Ends> {};
@@ -54,6 +64,7 @@ TEST_P(CrashLoopEnds, OnlyCrashesCount) {
     EXPECT_EQ(loop.safeMode(), GetParam().safeMode);
 }
 
-INSTANTIATE_TEST_SUITE_P(, CrashLoopEnds, ::testing::ValuesIn(kEnds), [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(, CrashLoopEnds, ::testing::ValuesIn(kEnds),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -49,7 +49,10 @@ std::string tarMember(const std::string& name, char type, const std::string& dat
     h.replace(148, 8, 8, ' ');
     h[156] = type;
     target.copy(&h[157], 100);
-    h.replace(257, 8, std::string("ustar\0" "00", 8));
+    h.replace(257, 8,
+              std::string("ustar\0"
+                          "00",
+                          8));
     unsigned sum = 0;
     for (unsigned char c : h) sum += c;
     std::snprintf(&h[148], 8, "%06o", sum);
@@ -94,7 +97,8 @@ TEST_P(ArchiveMembers, AreTakenOnlyWhenEveryNameIsOneLine) {
     EXPECT_NE(members.error().message.find(GetParam().said), std::string::npos) << members.error().message;
 }
 
-INSTANTIATE_TEST_SUITE_P(, ArchiveMembers, ::testing::ValuesIn(kArchives), [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(, ArchiveMembers, ::testing::ValuesIn(kArchives),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // A temporary device folder, laid out as a new device's database.
 class DeviceOnDisk : public ::testing::Test {
@@ -111,14 +115,17 @@ public:
     std::string at(const std::string& path) const { return device_.root + "/" + path; }
 
     // A package of files (path → bytes) and links (path → "-> target"), built with dpkg-deb.
-    std::string makeDeb(const std::string& name, const std::map<std::string, std::string>& entries, const std::string& extra = "") {
+    std::string makeDeb(const std::string& name, const std::map<std::string, std::string>& entries,
+                        const std::string& extra = "") {
         const std::string tree = temp_ + "/" + name + "-tree";
-        writeText(tree + "/DEBIAN/control", "Package: " + name + "\nVersion: 1.0\nArchitecture: all\nMaintainer: Tests\n" + extra +
-                                                "Description: a package of the tests\n");
+        writeText(tree + "/DEBIAN/control", "Package: " + name + "\nVersion: 1.0\nArchitecture: all\nMaintainer: Tests\n" +
+                                                extra + "Description: a package of the tests\n");
         for (const auto& [path, what] : entries) {
             fs::create_directories(fs::path(tree + "/" + path).parent_path());
-            if (what.rfind("-> ", 0) == 0) fs::create_symlink(what.substr(3), tree + "/" + path);
-            else writeText(tree + "/" + path, what);
+            if (what.rfind("-> ", 0) == 0)
+                fs::create_symlink(what.substr(3), tree + "/" + path);
+            else
+                writeText(tree + "/" + path, what);
         }
         const std::string deb = temp_ + "/" + name + ".deb";
         auto built = vantrel::test::run({"/usr/bin/dpkg-deb", "--root-owner-group", "-Zgzip", "--build", tree, deb});
@@ -146,7 +153,10 @@ std::string errorOf(const Result<T>& r) {
 }
 
 const TextCase kTexts[] = {
-    {"ListWithANewlineInAPath", [](DeviceOnDisk&) { return errorOf(formatFileList({"Library", "zzz\n/Library/Installed.plist"})); },
+    {"ListWithANewlineInAPath",
+     [](DeviceOnDisk&) {
+         return errorOf(formatFileList({"Library", "zzz\n/Library/Installed.plist"}));
+     },
      "no path the package list can keep"},
     {"ListLineThatClimbsOut",
      [](DeviceOnDisk& d) {
@@ -161,10 +171,14 @@ const TextCase kTexts[] = {
      },
      "line 2 is no path"},
     {"StatusValueThatForgesAField",
-     [](DeviceOnDisk&) { return errorOf(formatStatus({{{"Package", "a.b"}, {"Version", "1\nStatus: purge"}}})); },
+     [](DeviceOnDisk&) {
+         return errorOf(formatStatus({{{"Package", "a.b"}, {"Version", "1\nStatus: purge"}}}));
+     },
      "would not read back"},
     {"StatusOverWhatItsReaderTakes",
-     [](DeviceOnDisk&) { return errorOf(formatStatus({{{"Package", "a.b"}, {"Description", std::string(kMaxDatabaseFile, 'x')}}})); },
+     [](DeviceOnDisk&) {
+         return errorOf(formatStatus({{{"Package", "a.b"}, {"Description", std::string(kMaxDatabaseFile, 'x')}}}));
+     },
      "more than it reads back"},
 };
 
@@ -173,16 +187,18 @@ TEST_P(DatabaseText, IsNeverWrittenOrReadWhenItCouldForgeALine) {
     EXPECT_NE(error.find(GetParam().said), std::string::npos) << "\"" << error << "\"";
 }
 
-INSTANTIATE_TEST_SUITE_P(, DatabaseText, ::testing::ValuesIn(kTexts), [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(, DatabaseText, ::testing::ValuesIn(kTexts),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(DeviceOnDisk, RemoveTakesBackOnlyWhatInstallPlacedAndStillHolds) {
     ASSERT_TRUE(installPackage(device_, makeDeb("com.example.other", {{"Library/Other/x", "x\n"}}), Postinst::Skip));
     const auto others = installedFiles(device_);
     ASSERT_EQ(others.size(), 1u);
-    ASSERT_TRUE(installPackage(device_, makeDeb("com.example.tidy", {{"Library/Tidy/a", "a\n"},
-                                                                      {"Library/Tidy/changed", "b\n"},
-                                                                      {"Library/Tidy/sub/c", "c\n"},
-                                                                      {"Library/Tidy/l", "-> a"}}),
+    ASSERT_TRUE(installPackage(device_,
+                               makeDeb("com.example.tidy", {{"Library/Tidy/a", "a\n"},
+                                                            {"Library/Tidy/changed", "b\n"},
+                                                            {"Library/Tidy/sub/c", "c\n"},
+                                                            {"Library/Tidy/l", "-> a"}}),
                                Postinst::Skip));
     // The user's files, named in the package's list as if it had placed them.
     const std::string prefs = "var/mobile/Library/Preferences/com.quennick.vantrel.plist";
@@ -205,7 +221,8 @@ TEST_F(DeviceOnDisk, RemoveTakesBackOnlyWhatInstallPlacedAndStillHolds) {
     ASSERT_TRUE(record) << record.error().message;
     EXPECT_EQ(*record, others) << "the record lost the other package's files, or kept the removed ones";
     std::sort(removed->kept.begin(), removed->kept.end());
-    EXPECT_EQ(removed->kept, (std::vector<std::string>{"Library/Installed.plist", "Library/Tidy/changed", "Library/Tidy/sub", prefs}));
+    EXPECT_EQ(removed->kept,
+              (std::vector<std::string>{"Library/Installed.plist", "Library/Tidy/changed", "Library/Tidy/sub", prefs}));
 }
 
 TEST_F(DeviceOnDisk, AnUnreadableInstallRecordRefusesInstallAndRemove) {
@@ -240,8 +257,8 @@ TEST_F(DeviceOnDisk, APackageThatWouldOutgrowTheInstallRecordIsRefused) {
     }
     ASSERT_TRUE(writeInstallRecord(device_, filled(fits)));
     const std::string record = readText(device_.installRecord());
-    auto installed = installPackage(device_, makeDeb("com.example.big", {{"Library/Big/a", "a\n"}, {"Library/Big/b", "b\n"}}),
-                                    Postinst::Skip);
+    auto installed =
+        installPackage(device_, makeDeb("com.example.big", {{"Library/Big/a", "a\n"}, {"Library/Big/b", "b\n"}}), Postinst::Skip);
     ASSERT_FALSE(installed);
     EXPECT_NE(installed.error().message.find("install record would grow"), std::string::npos) << installed.error().message;
     EXPECT_EQ(readText(device_.installRecord()), record);

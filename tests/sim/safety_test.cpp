@@ -96,14 +96,17 @@ TEST_P(GivenPathLinks, AreTrustedOnlyWhenNobodyElseCouldHaveMadeThem) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(, GivenPathLinks, ::testing::ValuesIn(kGiven), [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(, GivenPathLinks, ::testing::ValuesIn(kGiven),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Nothing printed for a person can drive the terminal; what is no control stays as it was.
 TEST(Displayable, EscapesControlsAndKeepsTheRest) {
     const std::pair<std::string, std::string> rows[] = {
         {"Acme\x1b]0;owned\x07", "Acme\\x1b]0;owned\\x07"},
         {"a\nb\rc\td\x7f", "a\\x0ab\\x0dc\\x09d\\x7f"},
-        {"csi \xc2\x9b" "31m", "csi \\x9b31m"},  // U+009B, the one-byte CSI
+        {"csi \xc2\x9b"
+         "31m",
+         "csi \\x9b31m"},  // U+009B, the one-byte CSI
         {"Caf\xc3\xa9 \\ \"q\" \\u001b", "Caf\xc3\xa9 \\ \"q\" \\u001b"},
         {"\xc2\xa0nbsp", "\xc2\xa0nbsp"},
     };

@@ -77,8 +77,7 @@ TEST_F(ActivatorTest, SixTapsCycleThroughEveryModeAndBack) {
 TEST_F(ActivatorTest, ModesPastTheCycleKeepCountingAndAModeChosenElsewhereIsFollowed) {
     tweak::loadVantrelTweak();
     // Each mode is written as the settings panel would between two taps.
-    const std::pair<int64_t, int64_t> kNext[] = {
-        {7, 8}, {5, 0}, {2, 3}, {-1, 0}, {std::numeric_limits<int64_t>::max(), 0}};
+    const std::pair<int64_t, int64_t> kNext[] = {{7, 8}, {5, 0}, {2, 3}, {-1, 0}, {std::numeric_limits<int64_t>::max(), 0}};
     for (const auto& [mode, next] : kNext) {
         writeMode(mode);
         tap();
@@ -151,8 +150,7 @@ TEST_F(ActivatorTest, DamagedActivatorFileCountsAsAFirstRun) {
     platform::createDirectories(path.substr(0, path.rfind('/')));
     platform::writeDictionaryFile(path, {{"eventAssignments", Value(7)}, {"seenListeners", Value("oops")}});
     tweak::loadVantrelTweak();
-    EXPECT_EQ(LAActivator::sharedInstance().assignedListenerNameForEvent(kTap),
-              std::optional<std::string>(kBundleIdentifier));
+    EXPECT_EQ(LAActivator::sharedInstance().assignedListenerNameForEvent(kTap), std::optional<std::string>(kBundleIdentifier));
 }
 
 // The library's own loading: the listener is in place once the loader has opened it. The

@@ -49,12 +49,9 @@ void PrintTo(const CarrierTextRow& row, std::ostream* os) { *os << row.selector;
 
 class CarrierTextTest : public CarrierTest, public ::testing::WithParamInterface<CarrierTextRow> {
 protected:
-    Text ask(const Text& argument) {
-        return msgSend<Text>(aggregator(), sel_registerName(GetParam().selector), argument);
-    }
+    Text ask(const Text& argument) { return msgSend<Text>(aggregator(), sel_registerName(GetParam().selector), argument); }
     Text springBoardAnswer(const Text& argument) {
-        return callImp<Text>(originalPrevious(GetParam().slot), aggregator(), sel_registerName(GetParam().selector),
-                             argument);
+        return callImp<Text>(originalPrevious(GetParam().slot), aggregator(), sel_registerName(GetParam().selector), argument);
     }
 };
 
@@ -84,10 +81,19 @@ TEST_P(CarrierTextTest, SwitchOffOrUnreadableGivesExactlyWhatSpringBoardAnswers)
         const char* name;
         std::function<void()> apply;
     } settings[] = {
-        {"false", [&] { writeMain(mainWith({{"customcarrier", false}})); }},
-        {"absent", [&] { writeMain({{"carrierText", "Quennick Tel"}}); }},
+        {"false",
+         [&] {
+             writeMain(mainWith({{"customcarrier", false}}));
+         }},
+        {"absent",
+         [&] {
+             writeMain({{"carrierText", "Quennick Tel"}});
+         }},
         {"missing file", [&] { std::remove(path.c_str()); }},
-        {"unreadable file", [&] { platform::writeFileAtomically(path, std::vector<uint8_t>{'n', 'o', 'p', 'e'}); }},
+        {"unreadable file",
+         [&] {
+             platform::writeFileAtomically(path, std::vector<uint8_t>{'n', 'o', 'p', 'e'});
+         }},
     };
     for (const auto& setting : settings) {
         SCOPED_TRACE(setting.name);
@@ -100,17 +106,19 @@ TEST_P(CarrierTextTest, SwitchOffOrUnreadableGivesExactlyWhatSpringBoardAnswers)
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Methods, CarrierTextTest,
-    ::testing::Values(CarrierTextRow{"_sbCarrierNameForOperator:", slotOf<&tweak::SBStatusBarStateAggregator__sbCarrierNameForOperator_>},
-                      CarrierTextRow{"_displayStringForSIMStatus:", slotOf<&tweak::SBStatusBarStateAggregator__displayStringForSIMStatus_>},
-                      CarrierTextRow{"operatorName:", slotOf<&tweak::SBStatusBarStateAggregator_operatorName_>}),
-    [](const auto& info) {
-        std::string name;
-        for (char c : std::string(info.param.selector))
-            if (std::isalnum(static_cast<unsigned char>(c))) name += c;
-        return name;
-    });
+INSTANTIATE_TEST_SUITE_P(Methods, CarrierTextTest,
+                         ::testing::Values(CarrierTextRow{"_sbCarrierNameForOperator:",
+                                                          slotOf<&tweak::SBStatusBarStateAggregator__sbCarrierNameForOperator_>},
+                                           CarrierTextRow{"_displayStringForSIMStatus:",
+                                                          slotOf<&tweak::SBStatusBarStateAggregator__displayStringForSIMStatus_>},
+                                           CarrierTextRow{"operatorName:",
+                                                          slotOf<&tweak::SBStatusBarStateAggregator_operatorName_>}),
+                         [](const auto& info) {
+                             std::string name;
+                             for (char c : std::string(info.param.selector))
+                                 if (std::isalnum(static_cast<unsigned char>(c))) name += c;
+                             return name;
+                         });
 
 // ---- Emergency-only status
 
@@ -258,30 +266,63 @@ INSTANTIATE_TEST_SUITE_P(
     Rows, TelephonyTest,
     ::testing::Values(
         TelephonyRow{"NothingSet", mainDefaultsWith(false), std::nullopt, false, false, {}, {}, {}, true},
-        TelephonyRow{"FakerDefaults", mainDefaultsWith(false), Dictionary{{"enablefaker", false}, {"datatype", 6}},
-                     false, false, {}, {}, {}, true},
-        TelephonyRow{"FakerOn", mainDefaultsWith(false), Dictionary{{"enablefaker", true}, {"datatype", 6}}, false,
-                     false, 6, {}, {}, true},
-        TelephonyRow{"FakerOnWithoutType", mainDefaultsWith(false), Dictionary{{"enablefaker", true}}, false, false, 0,
-                     {}, {}, true},
-        TelephonyRow{"FakerOnWithUnlistedType", mainDefaultsWith(false),
-                     Dictionary{{"enablefaker", true}, {"datatype", 77}}, false, false, 77, {}, {}, true},
-        TelephonyRow{"FakerOnWithTypeOutOfRange", mainDefaultsWith(false),
-                     Dictionary{{"enablefaker", true}, {"datatype", 1LL << 40}}, false, false, 2147483647, {}, {}, true},
+        TelephonyRow{"FakerDefaults",
+                     mainDefaultsWith(false),
+                     Dictionary{{"enablefaker", false}, {"datatype", 6}},
+                     false,
+                     false,
+                     {},
+                     {},
+                     {},
+                     true},
+        TelephonyRow{"FakerOn",
+                     mainDefaultsWith(false),
+                     Dictionary{{"enablefaker", true}, {"datatype", 6}},
+                     false,
+                     false,
+                     6,
+                     {},
+                     {},
+                     true},
+        TelephonyRow{
+            "FakerOnWithoutType", mainDefaultsWith(false), Dictionary{{"enablefaker", true}}, false, false, 0, {}, {}, true},
+        TelephonyRow{"FakerOnWithUnlistedType",
+                     mainDefaultsWith(false),
+                     Dictionary{{"enablefaker", true}, {"datatype", 77}},
+                     false,
+                     false,
+                     77,
+                     {},
+                     {},
+                     true},
+        TelephonyRow{"FakerOnWithTypeOutOfRange",
+                     mainDefaultsWith(false),
+                     Dictionary{{"enablefaker", true}, {"datatype", 1LL << 40}},
+                     false,
+                     false,
+                     2147483647,
+                     {},
+                     {},
+                     true},
         TelephonyRow{"FakerAndTethering", mainDefaultsWith(false),
-                     Dictionary{{"enablefaker", true}, {"datatype", 6}, {"enabletethering", true}}, false, false, 6,
-                     true, 42, true},
-        TelephonyRow{"TetheringOnly", mainDefaultsWith(false), Dictionary{{"enabletethering", true}}, false, false, 8,
-                     true, 42, true},
-        TelephonyRow{"HideTetheringBeatsEverything", mainDefaultsWith(true),
-                     Dictionary{{"enablefaker", true}, {"datatype", 6}, {"enabletethering", true}}, false, false, {},
-                     {}, 0, false},
-        TelephonyRow{"HideTetheringWithoutFakerFile", mainDefaultsWith(true), std::nullopt, false, false, {}, {}, 0,
+                     Dictionary{{"enablefaker", true}, {"datatype", 6}, {"enabletethering", true}}, false, false, 6, true, 42,
+                     true},
+        TelephonyRow{"TetheringOnly", mainDefaultsWith(false), Dictionary{{"enabletethering", true}}, false, false, 8, true, 42,
+                     true},
+        TelephonyRow{"HideTetheringBeatsEverything",
+                     mainDefaultsWith(true),
+                     Dictionary{{"enablefaker", true}, {"datatype", 6}, {"enabletethering", true}},
+                     false,
+                     false,
+                     {},
+                     {},
+                     0,
                      false},
-        TelephonyRow{"NoMainFileFakerDecides", std::nullopt, Dictionary{{"enabletethering", true}}, false, false, 8,
-                     true, 42, true},
-        TelephonyRow{"UnreadableMainFakerDecides", std::nullopt, Dictionary{{"enabletethering", true}}, true, false,
-                     8, true, 42, true},
+        TelephonyRow{"HideTetheringWithoutFakerFile", mainDefaultsWith(true), std::nullopt, false, false, {}, {}, 0, false},
+        TelephonyRow{"NoMainFileFakerDecides", std::nullopt, Dictionary{{"enabletethering", true}}, false, false, 8, true, 42,
+                     true},
+        TelephonyRow{"UnreadableMainFakerDecides", std::nullopt, Dictionary{{"enabletethering", true}}, true, false, 8, true, 42,
+                     true},
         TelephonyRow{"UnreadableFaker", mainDefaultsWith(false), std::nullopt, false, true, {}, {}, {}, true}),
     [](const auto& info) { return std::string(info.param.name); });
 

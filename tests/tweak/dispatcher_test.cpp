@@ -33,27 +33,50 @@ Calls item(int code, Calls action = {}) {
 // The update column of the item table, written out: forcing item N calls its own update
 // (none for the unknown items), then takes the item again.
 constexpr const char* kUpdateColumn[26] = {
-    "_updateTimeItems",       "_updateQuietModeItem",      "_updateAirplaneMode",
-    "_updateSignalStrengthItem", "_updateServiceItem",     "_updateDataNetworkItem",
-    nullptr,                  "_updateBatteryItems",       "_updateBatteryItems",
-    "_updateBatteryItems",    "_updateBluetoothBatteryItem", "_updateBluetoothItem",
-    "_updateTTYItem",         "_updateAlarmItem",          nullptr,
-    nullptr,                  "_updateLocationItem",       "_updateRotationLockItem",
-    nullptr,                  "_updateAirplayItem",        "_updateAssistantItem",
-    "_updateVPNItem",         "_updateCallForwardingItem", "_updateActivityItem",
-    "_notifyNonItemDataChanged", "setShowsSyncActivityIndicator:0",
+    "_updateTimeItems",
+    "_updateQuietModeItem",
+    "_updateAirplaneMode",
+    "_updateSignalStrengthItem",
+    "_updateServiceItem",
+    "_updateDataNetworkItem",
+    nullptr,
+    "_updateBatteryItems",
+    "_updateBatteryItems",
+    "_updateBatteryItems",
+    "_updateBluetoothBatteryItem",
+    "_updateBluetoothItem",
+    "_updateTTYItem",
+    "_updateAlarmItem",
+    nullptr,
+    nullptr,
+    "_updateLocationItem",
+    "_updateRotationLockItem",
+    nullptr,
+    "_updateAirplayItem",
+    "_updateAssistantItem",
+    "_updateVPNItem",
+    "_updateCallForwardingItem",
+    "_updateActivityItem",
+    "_notifyNonItemDataChanged",
+    "setShowsSyncActivityIndicator:0",
 };
 
 std::vector<ForceCase> forceCases() {
     std::vector<ForceCase> cases;
     for (int i = 0; i < 26; ++i) cases.push_back({i, item(i, kUpdateColumn[i] ? Calls{kUpdateColumn[i]} : Calls{})});
     // Codes past the items: features, reloads, and codes no sender makes.
-    std::vector<ForceCase> others{
-        {26, {"_updateTimeItems", "_restartTimeItemTimer"}},  // mode 0, no item pair
-        {27, {"_updateServiceItem"}}, {28, {}},
-        {29, {"_updateServiceItem", "updateStatusBarItem:4", "_notifyItemChanged:4"}},
-        {30, {}}, {39, {}}, {40, {"_updateTetheringState", "_updateDataNetworkItem"}}, {41, {}},
-        {50, {}}, {-1, {}}, {-26, {}}, {INT32_MIN, {}}};
+    std::vector<ForceCase> others{{26, {"_updateTimeItems", "_restartTimeItemTimer"}},  // mode 0, no item pair
+                                  {27, {"_updateServiceItem"}},
+                                  {28, {}},
+                                  {29, {"_updateServiceItem", "updateStatusBarItem:4", "_notifyItemChanged:4"}},
+                                  {30, {}},
+                                  {39, {}},
+                                  {40, {"_updateTetheringState", "_updateDataNetworkItem"}},
+                                  {41, {}},
+                                  {50, {}},
+                                  {-1, {}},
+                                  {-26, {}},
+                                  {INT32_MIN, {}}};
     cases.insert(cases.end(), others.begin(), others.end());
     return cases;
 }
@@ -98,29 +121,28 @@ const Dictionary kTesterOn{{"enabletester", true}};
 const Dictionary kTesterOff{{"enabletester", false}};
 Dictionary code(Value v) { return {{kItemToggledKey, v}}; }
 
-INSTANTIATE_TEST_SUITE_P(
-    Codes, DispatcherTest,
-    ::testing::Values(
-        DispatchCase{"DataFaker", code(9991), std::nullopt, {"forceUpdate:5"}, false},
-        DispatchCase{"TetheringFaker", code(9992), std::nullopt, {"forceUpdate:40"}, false},
-        DispatchCase{"AllItemsTesterOff", code(99), kTesterOff, {"iconTesterInit"}, false},
-        DispatchCase{"AllItemsNoTesterFile", code(99), std::nullopt, {"iconTesterInit"}, false},
-        DispatchCase{"TesterItemOn", code(100), kTesterOn, {"iconTesterSetIcon"}, false},
-        DispatchCase{"TesterItemOff", code(100), kTesterOff, {}, false},
-        DispatchCase{"TesterItemNoFile", code(100), std::nullopt, {}, false},
-        DispatchCase{"SyncOn", code(126), kTesterOn, {"syncStatus"}, false},
-        DispatchCase{"SyncOff", code(126), kTesterOff, {}, false},
-        DispatchCase{"ClockMode", code(26), std::nullopt, {"forceUpdate:26"}, false},
-        DispatchCase{"Item", code(0), std::nullopt, {"forceUpdate:0"}, false},
-        DispatchCase{"Unknown50", code(50), std::nullopt, {"forceUpdate:50"}, false},
-        DispatchCase{"Negative", code(-3), std::nullopt, {"forceUpdate:-3"}, false},
-        DispatchCase{"WholeReal", code(29.0), std::nullopt, {"forceUpdate:29"}, false},
-        DispatchCase{"String", code("26"), std::nullopt, {}, true},
-        DispatchCase{"Fraction", code(26.5), std::nullopt, {}, true},
-        DispatchCase{"Boolean", code(true), std::nullopt, {}, true},
-        DispatchCase{"TooWide", code(4294967296LL), std::nullopt, {}, true},
-        DispatchCase{"NoKey", Dictionary{{"other", 1}}, std::nullopt, {}, true}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Codes, DispatcherTest,
+                         ::testing::Values(DispatchCase{"DataFaker", code(9991), std::nullopt, {"forceUpdate:5"}, false},
+                                           DispatchCase{"TetheringFaker", code(9992), std::nullopt, {"forceUpdate:40"}, false},
+                                           DispatchCase{"AllItemsTesterOff", code(99), kTesterOff, {"iconTesterInit"}, false},
+                                           DispatchCase{
+                                               "AllItemsNoTesterFile", code(99), std::nullopt, {"iconTesterInit"}, false},
+                                           DispatchCase{"TesterItemOn", code(100), kTesterOn, {"iconTesterSetIcon"}, false},
+                                           DispatchCase{"TesterItemOff", code(100), kTesterOff, {}, false},
+                                           DispatchCase{"TesterItemNoFile", code(100), std::nullopt, {}, false},
+                                           DispatchCase{"SyncOn", code(126), kTesterOn, {"syncStatus"}, false},
+                                           DispatchCase{"SyncOff", code(126), kTesterOff, {}, false},
+                                           DispatchCase{"ClockMode", code(26), std::nullopt, {"forceUpdate:26"}, false},
+                                           DispatchCase{"Item", code(0), std::nullopt, {"forceUpdate:0"}, false},
+                                           DispatchCase{"Unknown50", code(50), std::nullopt, {"forceUpdate:50"}, false},
+                                           DispatchCase{"Negative", code(-3), std::nullopt, {"forceUpdate:-3"}, false},
+                                           DispatchCase{"WholeReal", code(29.0), std::nullopt, {"forceUpdate:29"}, false},
+                                           DispatchCase{"String", code("26"), std::nullopt, {}, true},
+                                           DispatchCase{"Fraction", code(26.5), std::nullopt, {}, true},
+                                           DispatchCase{"Boolean", code(true), std::nullopt, {}, true},
+                                           DispatchCase{"TooWide", code(4294967296LL), std::nullopt, {}, true},
+                                           DispatchCase{"NoKey", Dictionary{{"other", 1}}, std::nullopt, {}, true}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(TimeTextTest, MissingUserInfoShowsTheToggleError) {
     tweak::settingsChanged(&center(), nullptr, kSettingsChangedNotification, nullptr, nullptr);

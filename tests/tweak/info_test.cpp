@@ -22,9 +22,7 @@ protected:
         TweakTest::TearDown();
     }
     static void interfaces(std::vector<DeviceInterface> rows) { platform::deviceState().interfaces = std::move(rows); }
-    static std::string ip(bool preferIPv4) {
-        return msgSend<std::string>(aggregator(), tweak::sel("getIPAddress:"), preferIPv4);
-    }
+    static std::string ip(bool preferIPv4) { return msgSend<std::string>(aggregator(), tweak::sel("getIPAddress:"), preferIPv4); }
     static std::string dataIP() { return msgSend<std::string>(aggregator(), tweak::sel("getDataIPAddress:"), true); }
     static std::optional<tweak::AddressTable> table() {
         return msgSend<std::optional<tweak::AddressTable>>(aggregator(), tweak::sel("getIPAddresses"));
@@ -51,9 +49,8 @@ TEST_F(InfoTest, PreferredAddressSearchOrder) {
     EXPECT_EQ(ip(false), "10.0.0.9");
 
     // Airplane mode: only loopback, a tunnel and a down interface.
-    interfaces({{"lo0", "ipv4", "127.0.0.1", true, true},
-                {"utun0", "ipv4", "10.8.0.2"},
-                {"en0", "ipv4", "192.168.1.20", false, false}});
+    interfaces(
+        {{"lo0", "ipv4", "127.0.0.1", true, true}, {"utun0", "ipv4", "10.8.0.2"}, {"en0", "ipv4", "192.168.1.20", false, false}});
     EXPECT_EQ(ip(true), "No WiFi Connected");
     EXPECT_EQ(table(), (tweak::AddressTable{{"utun0/ipv4", "10.8.0.2"}}));
 }
@@ -108,9 +105,10 @@ TEST_F(InfoTest, DeviceListIsAGenuineIfaddrsChain) {
     EXPECT_EQ(loopbacks, 2);
     EXPECT_EQ(withoutAddress, 0);
     // The device as it starts: every interface that is up and no loopback, the tunnel included.
-    EXPECT_EQ(tweak::addressTable(list),
-              (tweak::AddressTable{{"en0/ipv4", "192.168.1.20"}, {"en0/ipv6", "fe80::1c2b:3a4d:5e6f:7081"},
-                                   {"pdp_ip0/ipv4", "10.64.12.7"}, {"utun0/ipv6", "fd00:a::2"}}));
+    EXPECT_EQ(tweak::addressTable(list), (tweak::AddressTable{{"en0/ipv4", "192.168.1.20"},
+                                                              {"en0/ipv6", "fe80::1c2b:3a4d:5e6f:7081"},
+                                                              {"pdp_ip0/ipv4", "10.64.12.7"},
+                                                              {"utun0/ipv6", "fd00:a::2"}}));
     // The source may change between reading and freeing; the matching free is still chosen.
     platform::setSystemSource(platform::machineSystem());
     platform::freeInterfaceAddresses(list);

@@ -13,10 +13,11 @@ using namespace vantrel::test;
 
 namespace {
 
-const std::vector<std::string> kAdded = {
-    "iconTesterInit", "iconTesterSetIcon", "syncStatus", "notifySettings:", "carrierChangeAlert", "forceUpdate:",
-    "refreshTimer", "randomChar:", "animateText", "reverseAnimateText", "shuffle:array:", "reShuffle:",
-    "getIPAddress:", "toggleNowPlayingString", "nowPlayingString", "getDataIPAddress:", "getIPAddresses"};
+const std::vector<std::string> kAdded = {"iconTesterInit",     "iconTesterSetIcon",      "syncStatus",       "notifySettings:",
+                                         "carrierChangeAlert", "forceUpdate:",           "refreshTimer",     "randomChar:",
+                                         "animateText",        "reverseAnimateText",     "shuffle:array:",   "reShuffle:",
+                                         "getIPAddress:",      "toggleNowPlayingString", "nowPlayingString", "getDataIPAddress:",
+                                         "getIPAddresses"};
 
 // A send of one replaced method with value-initialised arguments, through a probe put for that
 // one send in the slot installation filled for the method's row: it counts the calls on that
@@ -64,8 +65,8 @@ const std::vector<Replaced>& expectedReplacements() {
         replaced(aggregator, "operatorName:", &SBStatusBarStateAggregator_operatorName_),
         replaced("SBNotificationCenterViewController", "_loadStatusBar", &SBNotificationCenterViewController__loadStatusBar),
         replaced("SpringBoard", "applicationDidFinishLaunching:", &SpringBoard_applicationDidFinishLaunching_),
-        replaced("SBLockScreenManager", "_finishUIUnlockFromSource:withOptions:",
-                 &SBLockScreenManager__finishUIUnlockFromSource_withOptions_),
+        replaced("SBLockScreenManager",
+                 "_finishUIUnlockFromSource:withOptions:", &SBLockScreenManager__finishUIUnlockFromSource_withOptions_),
         replaced("SBLockScreenViewController", "shouldShowLockStatusBarTime",
                  &SBLockScreenViewController_shouldShowLockStatusBarTime),
         replaced("SBLockScreenViewController", "statusBarStyle", &SBLockScreenViewController_statusBarStyle),

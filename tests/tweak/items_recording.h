@@ -70,16 +70,40 @@ inline void withBool(id self, SEL cmd, bool value) {
 }  // namespace recording
 
 inline const std::vector<const char*>& recordedSelectors() {
-    static const std::vector<const char*> names = {
-        "_updateTimeItems", "_updateQuietModeItem", "_updateAirplaneMode", "_updateSignalStrengthItem",
-        "_updateServiceItem", "_updateDataNetworkItem", "_updateBatteryItems", "_updateBluetoothBatteryItem",
-        "_updateBluetoothItem", "_updateTTYItem", "_updateAlarmItem", "_updateLocationItem",
-        "_updateRotationLockItem", "_updateAirplayItem", "_updateAssistantItem", "_updateVPNItem",
-        "_updateCallForwardingItem", "_updateActivityItem", "_updateThermalColorItem", "_updateTetheringState",
-        "_notifyNonItemDataChanged", "_noteAirplaneModeChanged", "_restartTimeItemTimer", "iconTesterInit",
-        "iconTesterSetIcon", "syncStatus", "refreshTimer", "carrierChangeAlert", "animateText",
-        "reverseAnimateText", "updateStatusBarItem:", "_notifyItemChanged:", "forceUpdate:",
-        "setShowsSyncActivityIndicator:"};
+    static const std::vector<const char*> names = {"_updateTimeItems",
+                                                   "_updateQuietModeItem",
+                                                   "_updateAirplaneMode",
+                                                   "_updateSignalStrengthItem",
+                                                   "_updateServiceItem",
+                                                   "_updateDataNetworkItem",
+                                                   "_updateBatteryItems",
+                                                   "_updateBluetoothBatteryItem",
+                                                   "_updateBluetoothItem",
+                                                   "_updateTTYItem",
+                                                   "_updateAlarmItem",
+                                                   "_updateLocationItem",
+                                                   "_updateRotationLockItem",
+                                                   "_updateAirplayItem",
+                                                   "_updateAssistantItem",
+                                                   "_updateVPNItem",
+                                                   "_updateCallForwardingItem",
+                                                   "_updateActivityItem",
+                                                   "_updateThermalColorItem",
+                                                   "_updateTetheringState",
+                                                   "_notifyNonItemDataChanged",
+                                                   "_noteAirplaneModeChanged",
+                                                   "_restartTimeItemTimer",
+                                                   "iconTesterInit",
+                                                   "iconTesterSetIcon",
+                                                   "syncStatus",
+                                                   "refreshTimer",
+                                                   "carrierChangeAlert",
+                                                   "animateText",
+                                                   "reverseAnimateText",
+                                                   "updateStatusBarItem:",
+                                                   "_notifyItemChanged:",
+                                                   "forceUpdate:",
+                                                   "setShowsSyncActivityIndicator:"};
     return names;
 }
 

@@ -44,10 +44,14 @@ INSTANTIATE_TEST_SUITE_P(
         FilterCase{"NoFilesPassFlag", {}, std::nullopt, false, 11, true, true},
         FilterCase{"TesterBeatsHideAll", {{"hideall", true}}, kTesterOn, false, 0, false, true},
         FilterCase{"TesterAbsentKeyHides", {}, kTesterOn, false, 5, true, false},
-        FilterCase{"TesterKeyShowsAgainstSpringBoard", {{"wifi", true}},
-                   Dictionary{{"enabletester", true}, {"wifi5", true}}, false, 5, false, true},
-        FilterCase{"TesterOffIgnoresTesterKeys", {}, Dictionary{{"enabletester", false}, {"wifi5", false}}, false, 5,
-                   true, true},
+        FilterCase{"TesterKeyShowsAgainstSpringBoard",
+                   {{"wifi", true}},
+                   Dictionary{{"enabletester", true}, {"wifi5", true}},
+                   false,
+                   5,
+                   false,
+                   true},
+        FilterCase{"TesterOffIgnoresTesterKeys", {}, Dictionary{{"enabletester", false}, {"wifi5", false}}, false, 5, true, true},
         FilterCase{"TesterIndexWithoutRowHides", {}, kTesterOn, false, 26, true, false},
         FilterCase{"HideAllHidesEverything", {{"hideall", true}}, std::nullopt, false, 7, true, false},
         FilterCase{"LockScreenHideAllWhileLocked", {{"hideallls", true}}, std::nullopt, true, 7, true, false},
@@ -77,20 +81,33 @@ protected:
     }
 };
 
-const std::vector<std::string> kInitUpdates = {
-    "_updateTimeItems",        "_updateQuietModeItem",    "_updateAirplaneMode",   "_updateSignalStrengthItem",
-    "_updateServiceItem",      "_updateDataNetworkItem",  "_updateBluetoothBatteryItem", "_updateBluetoothItem",
-    "_updateTTYItem",          "_updateAlarmItem",        "_updateLocationItem",   "_updateRotationLockItem",
-    "_updateAirplayItem",      "_updateAssistantItem",    "_updateVPNItem",        "_updateCallForwardingItem",
-    "_updateActivityItem",     "_updateThermalColorItem", "_updateTimeItems"};
+const std::vector<std::string> kInitUpdates = {"_updateTimeItems",
+                                               "_updateQuietModeItem",
+                                               "_updateAirplaneMode",
+                                               "_updateSignalStrengthItem",
+                                               "_updateServiceItem",
+                                               "_updateDataNetworkItem",
+                                               "_updateBluetoothBatteryItem",
+                                               "_updateBluetoothItem",
+                                               "_updateTTYItem",
+                                               "_updateAlarmItem",
+                                               "_updateLocationItem",
+                                               "_updateRotationLockItem",
+                                               "_updateAirplayItem",
+                                               "_updateAssistantItem",
+                                               "_updateVPNItem",
+                                               "_updateCallForwardingItem",
+                                               "_updateActivityItem",
+                                               "_updateThermalColorItem",
+                                               "_updateTimeItems"};
 
 const std::vector<std::string> kSetIconUpdates = {
-    "_updateTimeItems",       "_updateBatteryItems",       "_updateQuietModeItem",     "_updateAirplaneMode",
-    "_updateSignalStrengthItem", "_updateServiceItem",     "_updateDataNetworkItem",   "_updateBluetoothBatteryItem",
-    "_updateBluetoothItem",   "_updateTTYItem",            "_updateAlarmItem",         "_updateLocationItem",
-    "_updateRotationLockItem", "_updateAirplayItem",       "_updateAssistantItem",     "_updateVPNItem",
-    "_updateCallForwardingItem", "_updateActivityItem",    "_updateTimeItems",         "_notifyNonItemDataChanged",
-    "_noteAirplaneModeChanged", "_updateThermalColorItem"};
+    "_updateTimeItems",          "_updateBatteryItems",    "_updateQuietModeItem",   "_updateAirplaneMode",
+    "_updateSignalStrengthItem", "_updateServiceItem",     "_updateDataNetworkItem", "_updateBluetoothBatteryItem",
+    "_updateBluetoothItem",      "_updateTTYItem",         "_updateAlarmItem",       "_updateLocationItem",
+    "_updateRotationLockItem",   "_updateAirplayItem",     "_updateAssistantItem",   "_updateVPNItem",
+    "_updateCallForwardingItem", "_updateActivityItem",    "_updateTimeItems",       "_notifyNonItemDataChanged",
+    "_noteAirplaneModeChanged",  "_updateThermalColorItem"};
 
 std::vector<std::string> withItemPairs(std::vector<std::string> calls) {
     for (int i = 0; i <= 24; ++i) {

@@ -114,9 +114,9 @@ TEST_P(LockStateTest, FollowsTheTable) {
     tweak::didPrepareForUnlock = row.preparedBefore;
     tweak::LSHideIcons = row.hiddenBefore;
     switch (row.step) {
-        case Step::Lock: platform::lockDevice(); break;
-        case Step::Unlock: platform::unlockDevice(); break;
-        case Step::Dismiss: platform::dismissLockScreen(); break;
+    case Step::Lock: platform::lockDevice(); break;
+    case Step::Unlock: platform::unlockDevice(); break;
+    case Step::Dismiss: platform::dismissLockScreen(); break;
     }
     // The flag is in place before the post is delivered, and SpringBoard's own step ran.
     EXPECT_EQ(tweak::LSHideIcons, row.hiddenAfter);
@@ -130,17 +130,16 @@ TEST_P(LockStateTest, FollowsTheTable) {
 
 INSTANTIATE_TEST_SUITE_P(
     Rows, LockStateTest,
-    ::testing::Values(
-        StateRow{"ActivateHides", true, false, false, Step::Lock, true, false, 1},
-        StateRow{"ActivateAfterAnUnlockHides", true, true, false, Step::Lock, true, true, 1},
-        StateRow{"ActivateWithoutSwitchLeavesFlagOff", false, false, false, Step::Lock, false, false, 0},
-        StateRow{"ActivateWithoutSwitchLeavesFlagOn", false, false, true, Step::Lock, true, false, 0},
-        // prepareForUIUnlock clears and posts; the deactivate that follows it does nothing.
-        StateRow{"UnlockShows", true, false, true, Step::Unlock, false, true, 1},
-        StateRow{"UnlockWithoutSwitchOnlyMarksPrepared", false, false, true, Step::Unlock, true, true, 0},
-        StateRow{"DeactivateBeforeAnyUnlockShows", true, false, true, Step::Dismiss, false, false, 1},
-        StateRow{"DeactivateAfterAnUnlockDoesNothing", true, true, true, Step::Dismiss, true, true, 0},
-        StateRow{"DeactivateWithoutSwitchDoesNothing", false, false, true, Step::Dismiss, true, false, 0}),
+    ::testing::Values(StateRow{"ActivateHides", true, false, false, Step::Lock, true, false, 1},
+                      StateRow{"ActivateAfterAnUnlockHides", true, true, false, Step::Lock, true, true, 1},
+                      StateRow{"ActivateWithoutSwitchLeavesFlagOff", false, false, false, Step::Lock, false, false, 0},
+                      StateRow{"ActivateWithoutSwitchLeavesFlagOn", false, false, true, Step::Lock, true, false, 0},
+                      // prepareForUIUnlock clears and posts; the deactivate that follows it does nothing.
+                      StateRow{"UnlockShows", true, false, true, Step::Unlock, false, true, 1},
+                      StateRow{"UnlockWithoutSwitchOnlyMarksPrepared", false, false, true, Step::Unlock, true, true, 0},
+                      StateRow{"DeactivateBeforeAnyUnlockShows", true, false, true, Step::Dismiss, false, false, 1},
+                      StateRow{"DeactivateAfterAnUnlockDoesNothing", true, true, true, Step::Dismiss, true, true, 0},
+                      StateRow{"DeactivateWithoutSwitchDoesNothing", false, false, true, Step::Dismiss, true, false, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(LockScreenTest, PreparedUnlockIsNeverForgotten) {
@@ -292,8 +291,14 @@ TEST_F(LockScreenTest, NotificationCentreStatusBarFollowsNcstatus) {
         const char* name;
         std::function<void()> apply;
     } offs[] = {
-        {"false", [&] { writeMain(mainWith({{"ncstatus", false}})); }},
-        {"absent", [&] { writeMain({{"hideall", false}}); }},
+        {"false",
+         [&] {
+             writeMain(mainWith({{"ncstatus", false}}));
+         }},
+        {"absent",
+         [&] {
+             writeMain({{"hideall", false}});
+         }},
         {"missing file", [&] { std::remove(path.c_str()); }},
     };
     for (const auto& off : offs) {

@@ -70,14 +70,15 @@ TEST_P(LongRun, TwentyFourHoursKeepOneTimerOfEachKind) {
 
 INSTANTIATE_TEST_SUITE_P(
     Modes, LongRun,
-    ::testing::Values(
-        Day{"ModeFiveAnimated",
-            {{"clockformat", 5}, {"animatedcustomtime", true}, {"timeText", "'Time \xF0\x9F\x98\x80'"},
-             {"reverseString", "'%@ %n'"}},
-            false},
-        Day{"ModeFiveFixedNowPlaying", {{"clockformat", 5}, {"nowplaying", true}, {"timeText", "'Fixed'"}}, true},
-        Day{"ModeFour", {{"clockformat", 4}, {"1224", true}}, false},
-        Day{"ModeFiveHostileText", {{"clockformat", 5}, {"timeText", "%@%n%s 'unpaired"}}, false}),
+    ::testing::Values(Day{"ModeFiveAnimated",
+                          {{"clockformat", 5},
+                           {"animatedcustomtime", true},
+                           {"timeText", "'Time \xF0\x9F\x98\x80'"},
+                           {"reverseString", "'%@ %n'"}},
+                          false},
+                      Day{"ModeFiveFixedNowPlaying", {{"clockformat", 5}, {"nowplaying", true}, {"timeText", "'Fixed'"}}, true},
+                      Day{"ModeFour", {{"clockformat", 4}, {"1224", true}}, false},
+                      Day{"ModeFiveHostileText", {{"clockformat", 5}, {"timeText", "%@%n%s 'unpaired"}}, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

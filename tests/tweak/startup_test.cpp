@@ -101,8 +101,9 @@ TEST(StartupRefusals, MissingClassesAndMethodsAreLoggedAndSkipped) {
     expected.push_back(std::string("Vantrel: SBStatusBarStateAggregator already has ") + added[0].selector + "; not added");
     for (const auto& row : replaced) {
         bool present = objc_getClass(row.className) != nullptr;
-        expected.push_back(present ? std::string("Vantrel: ") + row.className + " has no method " + row.selector + "; not replaced"
-                                   : std::string("Vantrel: class ") + row.className + " not found; " + row.selector + " not replaced");
+        expected.push_back(
+            present ? std::string("Vantrel: ") + row.className + " has no method " + row.selector + "; not replaced"
+                    : std::string("Vantrel: class ") + row.className + " not found; " + row.selector + " not replaced");
     }
     platform::setLogFile("");
 

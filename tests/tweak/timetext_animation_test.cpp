@@ -61,7 +61,7 @@ TEST_F(AnimationTest, TwelveUnitTextFramesWindowAndTimes) {
     tweak::setRandomSource(seeded);
     const std::u16string text = u"'_Quennick_'";
     auto frames = play("'_Quennick_'");
-    ASSERT_EQ(frames.size(), 33u);  // start indices -20 to 12
+    ASSERT_EQ(frames.size(), 33u);        // start indices -20 to 12
     EXPECT_NEAR(endedAfter_, 6.6, 1e-5);  // the clock reads seconds since 1970
     EXPECT_TRUE(frames.front().empty());
     EXPECT_EQ(frames.back(), text);
@@ -71,8 +71,10 @@ TEST_F(AnimationTest, TwelveUnitTextFramesWindowAndTimes) {
         ASSERT_EQ(f.size(), static_cast<size_t>(std::clamp(s + 20, 0, 12))) << s;
         for (int i = 0; i < static_cast<int>(f.size()); ++i) {
             char16_t real = text[static_cast<size_t>(i)];
-            if (i < s) EXPECT_EQ(f[static_cast<size_t>(i)], real) << "settled " << s << " " << i;
-            else EXPECT_NE(setFor(real).find(f[static_cast<size_t>(i)]), std::u16string::npos) << s << " " << i;
+            if (i < s)
+                EXPECT_EQ(f[static_cast<size_t>(i)], real) << "settled " << s << " " << i;
+            else
+                EXPECT_NE(setFor(real).find(f[static_cast<size_t>(i)]), std::u16string::npos) << s << " " << i;
         }
     }
     // Start index 0: all twelve scrambled, the quotes still quotes.
@@ -153,10 +155,13 @@ TEST(TimerText, UnitsAndBytesConvertBothWays) {
         {u"\xDBFF\xDFFF", "\xF4\x8F\xBF\xBF", true},
         {u"\xD83D.", "\xED\xA0\xBD.", true},
         {u"\xDE00\xD83D", "\xED\xB8\x80\xED\xA0\xBD", true},  // a low half before a high one: no pair
-        {u"\uFFFD\uFFFD", "\xC0\x80", false},                     // overlong two bytes
-        {u"\uFFFD", "\xE0\x80\x80", false},                       // overlong three bytes
-        {u"\uFFFD", "\xF4\x90\x80\x80", false},                  // past U+10FFFF
-        {u"\uFFFD\uFFFDa", "\xE2\x82" "a", false},                 // cut short
+        {u"\uFFFD\uFFFD", "\xC0\x80", false},                 // overlong two bytes
+        {u"\uFFFD", "\xE0\x80\x80", false},                   // overlong three bytes
+        {u"\uFFFD", "\xF4\x90\x80\x80", false},               // past U+10FFFF
+        {u"\uFFFD\uFFFDa",
+         "\xE2\x82"
+         "a",
+         false},  // cut short
     };
     for (const auto& r : rows) {
         EXPECT_EQ(tweak::wtf8ToUtf16(r.bytes), r.units) << r.bytes;

@@ -33,12 +33,10 @@ TEST_P(ShortenedTest, CutsAtWholeCharacters) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, ShortenedTest,
-    testing::Values(Shortening{"fits whole", "aaaa", 23, "aaaa"},
-                    Shortening{"one over", "aaaaa", 22.4, "aa…"},
+    testing::Values(Shortening{"fits whole", "aaaa", 23, "aaaa"}, Shortening{"one over", "aaaaa", 22.4, "aa…"},
                     Shortening{"not one character fits", "aaaa", 12, ""},
                     Shortening{"a megabyte, cut to what fits", std::string(1 << 20, 'a'), 100, std::string(16, 'a') + "…"},
-                    Shortening{"a megabyte of two-byte characters", std::string(1 << 20, 'x').replace(0, 4, "éé"), 20,
-                               "é…"}),
+                    Shortening{"a megabyte of two-byte characters", std::string(1 << 20, 'x').replace(0, 4, "éé"), 20, "é…"}),
     [](const auto& info) {
         std::string name;
         for (char c : std::string(info.param.what)) name += std::isalnum(static_cast<unsigned char>(c)) ? c : '_';

@@ -12,7 +12,6 @@ namespace vantrel::tweak {
 
 namespace {
 
-
 // The data faker file, read afresh into datafakerprefs, which keeps the latest read.
 const std::optional<Dictionary>& readDataFaker() {
     datafakerprefs = readPreferences(PreferenceFile::DataFaker);
@@ -81,12 +80,12 @@ const HookTable& carrierTextHooks() {
     static const HookTable table{
         {},
         {
-            Hook<&SBStatusBarStateAggregator__shouldShowEmergencyOnlyStatus>::replacing(
-                "SBStatusBarStateAggregator", "_shouldShowEmergencyOnlyStatus"),
-            Hook<&SBStatusBarStateAggregator__sbCarrierNameForOperator_>::replacing(
-                "SBStatusBarStateAggregator", "_sbCarrierNameForOperator:"),
-            Hook<&SBStatusBarStateAggregator__displayStringForSIMStatus_>::replacing(
-                "SBStatusBarStateAggregator", "_displayStringForSIMStatus:"),
+            Hook<&SBStatusBarStateAggregator__shouldShowEmergencyOnlyStatus>::replacing("SBStatusBarStateAggregator",
+                                                                                        "_shouldShowEmergencyOnlyStatus"),
+            Hook<&SBStatusBarStateAggregator__sbCarrierNameForOperator_>::replacing("SBStatusBarStateAggregator",
+                                                                                    "_sbCarrierNameForOperator:"),
+            Hook<&SBStatusBarStateAggregator__displayStringForSIMStatus_>::replacing("SBStatusBarStateAggregator",
+                                                                                     "_displayStringForSIMStatus:"),
             Hook<&SBStatusBarStateAggregator_operatorName_>::replacing("SBStatusBarStateAggregator", "operatorName:"),
         },
     };
@@ -99,8 +98,8 @@ const HookTable& dataNetworkHooks() {
         {
             Hook<&SBTelephonyManager_dataConnectionType>::replacing("SBTelephonyManager", "dataConnectionType"),
             Hook<&SBTelephonyManager_isNetworkTethering>::replacing("SBTelephonyManager", "isNetworkTethering"),
-            Hook<&SBTelephonyManager_numberOfNetworkTetheredDevices>::replacing(
-                "SBTelephonyManager", "numberOfNetworkTetheredDevices"),
+            Hook<&SBTelephonyManager_numberOfNetworkTetheredDevices>::replacing("SBTelephonyManager",
+                                                                                "numberOfNetworkTetheredDevices"),
         },
     };
     return table;

@@ -14,14 +14,12 @@ namespace vantrel::tweak {
 
 namespace {
 
-
 Class vantrelTweakClass() {
     static std::once_flag once;
     std::call_once(once, [] {
         platform::registerActivatorClasses();
         Class cls = objc_registerClass("VantrelTweak", objc_registerClass("NSObject", nullptr));
-        class_addMethod(object_getClass(classAsObject(cls)), sel_registerName("load"),
-                        runtime::imp(&VantrelTweak_load), "v@:");
+        class_addMethod(object_getClass(classAsObject(cls)), sel_registerName("load"), runtime::imp(&VantrelTweak_load), "v@:");
         class_addMethod(cls, sel_registerName(platform::kLAListenerReceiveEventSelector),
                         runtime::imp(&VantrelTweak_activator_receiveEvent_), "v@:@@");
     });
@@ -41,8 +39,7 @@ void VantrelTweak_load(id, SEL) {
     auto& activator = platform::LAActivator::sharedInstance();
     // Only on the first run: afterwards the user's own choice of gesture stands.
     if (!activator.hasSeenListenerWithName(kBundleIdentifier))
-        activator.assignEvent_toListenerWithName(*platform::LAEvent::eventWithName(kStatusBarSingleTapEvent),
-                                                 kBundleIdentifier);
+        activator.assignEvent_toListenerWithName(*platform::LAEvent::eventWithName(kStatusBarSingleTapEvent), kBundleIdentifier);
     // The one instance lives as long as SpringBoard.
     static objc_object* listener = nullptr;
     if (!listener) {
@@ -61,8 +58,9 @@ void VantrelTweak_activator_receiveEvent_(id, SEL, id, id) {
     int64_t mode = readKey<MainKey::clockformat>(prefs);
     prefs.reset();
 
-    auto written = updatePreferences(
-        PreferenceFile::Main, [&](Dictionary& update) { update[keyName(MainKey::clockformat)] = Value(static_cast<long long>(nextClockMode(mode))); });
+    auto written = updatePreferences(PreferenceFile::Main, [&](Dictionary& update) {
+        update[keyName(MainKey::clockformat)] = Value(static_cast<long long>(nextClockMode(mode)));
+    });
     if (!written) {
         // A step that is not in the file is not announced: the next tap starts from the file.
         NSLog("Clock mode gesture dropped: %s", written.failure.c_str());

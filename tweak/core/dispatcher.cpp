@@ -18,8 +18,7 @@ void SpringBoard_applicationDidFinishLaunching_(id self, SEL _cmd, id applicatio
 namespace {
 
 void showToggleError() {
-    platform::UIAlertView::create("Toggle Error", "Sorry, but there has been a problem with this toggle!", nullptr, "OK")
-        ->show();
+    platform::UIAlertView::create("Toggle Error", "Sorry, but there has been a problem with this toggle!", nullptr, "OK")->show();
 }
 
 id aggregator() {
@@ -33,32 +32,22 @@ bool testerEnabled() { return readKey<IconTesterKey::enabletester>(readPreferenc
 
 }  // namespace
 
-void settingsChanged(CFNotificationCenterRef, void*, const std::string&, const void*,
-                     const platform::Dictionary* userInfo) {
-    std::optional<int32_t> code =
-        userInfo ? platform::readInt32(platform::lookup(*userInfo, kItemToggledKey)) : std::nullopt;
+void settingsChanged(CFNotificationCenterRef, void*, const std::string&, const void*, const platform::Dictionary* userInfo) {
+    std::optional<int32_t> code = userInfo ? platform::readInt32(platform::lookup(*userInfo, kItemToggledKey)) : std::nullopt;
     if (!code) return showToggleError();
 
     id self = aggregator();
     switch (*code) {
-    case ItemCode::DataFaker:
-        msgSend<void>(self, sel("forceUpdate:"), 5);
-        break;
-    case ItemCode::TetheringFaker:
-        msgSend<void>(self, sel("forceUpdate:"), ItemCode::Tethering);
-        break;
-    case ItemCode::AllItems:
-        msgSend<void>(self, sel("iconTesterInit"));
-        break;
+    case ItemCode::DataFaker: msgSend<void>(self, sel("forceUpdate:"), 5); break;
+    case ItemCode::TetheringFaker: msgSend<void>(self, sel("forceUpdate:"), ItemCode::Tethering); break;
+    case ItemCode::AllItems: msgSend<void>(self, sel("iconTesterInit")); break;
     case ItemCode::IconTesterItem:
         if (testerEnabled()) msgSend<void>(self, sel("iconTesterSetIcon"));
         break;
     case ItemCode::SyncIndicator:
         if (testerEnabled()) msgSend<void>(self, sel("syncStatus"));
         break;
-    default:
-        msgSend<void>(self, sel("forceUpdate:"), static_cast<int>(*code));
-        break;
+    default: msgSend<void>(self, sel("forceUpdate:"), static_cast<int>(*code)); break;
     }
 }
 

@@ -58,13 +58,13 @@ auto callPrevious(id self, SEL cmd, Args&&... args) {
 }
 
 // Each subsystem's tables, one per feature (start-up installs them in the order it lists them).
-const HookTable& itemHooks();               // tweak/items
-const HookTable& timeTextHooks();           // tweak/timetext
-const HookTable& infoHooks();               // tweak/info: added methods only
-const HookTable& carrierTextHooks();        // tweak/carrier
-const HookTable& dataNetworkHooks();        // tweak/carrier
-const HookTable& notificationCentreHooks(); // tweak/lockscreen
-const HookTable& lockScreenHooks();         // tweak/lockscreen
-const HookTable& launchHooks();             // tweak/core
+const HookTable& itemHooks();                // tweak/items
+const HookTable& timeTextHooks();            // tweak/timetext
+const HookTable& infoHooks();                // tweak/info: added methods only
+const HookTable& carrierTextHooks();         // tweak/carrier
+const HookTable& dataNetworkHooks();         // tweak/carrier
+const HookTable& notificationCentreHooks();  // tweak/lockscreen
+const HookTable& lockScreenHooks();          // tweak/lockscreen
+const HookTable& launchHooks();              // tweak/core
 
 }  // namespace vantrel::tweak

@@ -14,13 +14,32 @@ namespace vantrel::tweak {
 namespace {
 
 // What the forced update calls for items 0 to 25; nullptr: nothing but the item push.
-constexpr std::array<const char*, 26> kUpdateSelectors = {
-    "_updateTimeItems", "_updateQuietModeItem", "_updateAirplaneMode", "_updateSignalStrengthItem",
-    "_updateServiceItem", "_updateDataNetworkItem", nullptr, "_updateBatteryItems", "_updateBatteryItems",
-    "_updateBatteryItems", "_updateBluetoothBatteryItem", "_updateBluetoothItem", "_updateTTYItem",
-    "_updateAlarmItem", nullptr, nullptr, "_updateLocationItem", "_updateRotationLockItem", nullptr,
-    "_updateAirplayItem", "_updateAssistantItem", "_updateVPNItem", "_updateCallForwardingItem",
-    "_updateActivityItem", "_notifyNonItemDataChanged", "setShowsSyncActivityIndicator:"};
+constexpr std::array<const char*, 26> kUpdateSelectors = {"_updateTimeItems",
+                                                          "_updateQuietModeItem",
+                                                          "_updateAirplaneMode",
+                                                          "_updateSignalStrengthItem",
+                                                          "_updateServiceItem",
+                                                          "_updateDataNetworkItem",
+                                                          nullptr,
+                                                          "_updateBatteryItems",
+                                                          "_updateBatteryItems",
+                                                          "_updateBatteryItems",
+                                                          "_updateBluetoothBatteryItem",
+                                                          "_updateBluetoothItem",
+                                                          "_updateTTYItem",
+                                                          "_updateAlarmItem",
+                                                          nullptr,
+                                                          nullptr,
+                                                          "_updateLocationItem",
+                                                          "_updateRotationLockItem",
+                                                          nullptr,
+                                                          "_updateAirplayItem",
+                                                          "_updateAssistantItem",
+                                                          "_updateVPNItem",
+                                                          "_updateCallForwardingItem",
+                                                          "_updateActivityItem",
+                                                          "_notifyNonItemDataChanged",
+                                                          "setShowsSyncActivityIndicator:"};
 
 }  // namespace
 
@@ -110,8 +129,7 @@ void iconTesterSetIcon(id self, SEL) {
     send(self, "_updateTimeItems");
     send(self, platform::kBatteryItemsUpdater);
     updateItemsButBattery(self);
-    for (const char* s : {"_updateTimeItems", "_notifyNonItemDataChanged", "_noteAirplaneModeChanged",
-                          "_updateThermalColorItem"})
+    for (const char* s : {"_updateTimeItems", "_notifyNonItemDataChanged", "_noteAirplaneModeChanged", "_updateThermalColorItem"})
         send(self, s);
     takeItemsAgain(self);
 }
@@ -127,8 +145,7 @@ const HookTable& itemHooks() {
     static const HookTable table{
         {adding<&iconTesterInit>("iconTesterInit"), adding<&iconTesterSetIcon>("iconTesterSetIcon"),
          adding<&syncStatus>("syncStatus")},
-        {Hook<&SBStatusBarStateAggregator__setItem_enabled>::replacing("SBStatusBarStateAggregator",
-                                                                       "_setItem:enabled:")},
+        {Hook<&SBStatusBarStateAggregator__setItem_enabled>::replacing("SBStatusBarStateAggregator", "_setItem:enabled:")},
     };
     return table;
 }

@@ -10,7 +10,6 @@ namespace vantrel::tweak {
 
 namespace {
 
-
 // The flag is set before the post so the re-evaluation that code 99 brings already sees it.
 void setLockScreenHideAll(bool hide) {
     LSHideIcons = hide;
@@ -69,7 +68,8 @@ void SBLockScreenManager__finishUIUnlockFromSource_withOptions_(id self, SEL _cm
     platform::UIAlertView::create(kFirstRunNoticeTitle, kFirstRunNoticeMessage, nullptr, "OK")->show();
 
     // Stored at once, not when the user taps OK; every other key of the file is kept.
-    auto written = updatePreferences(PreferenceFile::Main, [](Dictionary& update) { update[keyName(MainKey::intromessageshown)] = true; });
+    auto written =
+        updatePreferences(PreferenceFile::Main, [](Dictionary& update) { update[keyName(MainKey::intromessageshown)] = true; });
     if (!written) NSLog("First-run notice not recorded, it comes again: %s", written.failure.c_str());
 }
 
@@ -90,12 +90,12 @@ const HookTable& lockScreenHooks() {
         {
             Hook<&SBLockScreenManager__finishUIUnlockFromSource_withOptions_>::replacing(
                 "SBLockScreenManager", "_finishUIUnlockFromSource:withOptions:"),
-            Hook<&SBLockScreenViewController_shouldShowLockStatusBarTime>::replacing(
-                "SBLockScreenViewController", "shouldShowLockStatusBarTime"),
+            Hook<&SBLockScreenViewController_shouldShowLockStatusBarTime>::replacing("SBLockScreenViewController",
+                                                                                     "shouldShowLockStatusBarTime"),
             Hook<&SBLockScreenViewController_statusBarStyle>::replacing("SBLockScreenViewController", "statusBarStyle"),
             Hook<&SBLockScreenViewControllerBase_activate>::replacing("SBLockScreenViewControllerBase", "activate"),
-            Hook<&SBLockScreenViewControllerBase_prepareForUIUnlock>::replacing(
-                "SBLockScreenViewControllerBase", "prepareForUIUnlock"),
+            Hook<&SBLockScreenViewControllerBase_prepareForUIUnlock>::replacing("SBLockScreenViewControllerBase",
+                                                                                "prepareForUIUnlock"),
             Hook<&SBLockScreenViewControllerBase_deactivate>::replacing("SBLockScreenViewControllerBase", "deactivate"),
         },
     };

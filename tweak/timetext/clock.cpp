@@ -92,9 +92,8 @@ void customTextStep(id self, ClockEntry entry, const ClockSettings& s) {
     bool playing = msgSend<bool>(media, sel("isPlaying"));
     if (s.nowPlaying) {
         if (!nowPlayingTimer)
-            nowPlayingTimer = platform::Timer::scheduled(6.0, platform::Timer::Repeats::Yes, [self](platform::Timer&) {
-                send(self, "toggleNowPlayingString");
-            });
+            nowPlayingTimer = platform::Timer::scheduled(6.0, platform::Timer::Repeats::Yes,
+                                                         [self](platform::Timer&) { send(self, "toggleNowPlayingString"); });
         std::string track = msgSend<std::string>(self, sel("nowPlayingString"));
         timeText = playing ? "'\u266B " + doubledQuotes(track) + "'" : "'\u266B Stopped!'";
     } else {
@@ -129,7 +128,8 @@ void clockModeStep(id self, ClockEntry entry) {
     case ClockMode::WifiAddress:
     case ClockMode::NetworkName: {
         if (entry != ClockEntry::Forced) endTimer(clockRefreshTimer);
-        std::string fact = mode == ClockMode::WifiAddress ? msgSend<std::string>(self, sel("getIPAddress:"), true) : currentWifiSSID();
+        std::string fact =
+            mode == ClockMode::WifiAddress ? msgSend<std::string>(self, sel("getIPAddress:"), true) : currentWifiSSID();
         setTimeItemPattern(self, quotedLiteral(fact));
         send(self, "_updateTimeItems");
         if (entry == ClockEntry::Forced) keepRefreshTimer(self, 10.0);
@@ -198,12 +198,11 @@ const HookTable& timeTextHooks() {
             adding<&reShuffle_>("reShuffle:"),
         },
         {
-            Hook<&SBStatusBarStateAggregator__updateTimeItems>::replacing(
-                "SBStatusBarStateAggregator", "_updateTimeItems"),
-            Hook<&SBStatusBarStateAggregator__restartTimeItemTimer>::replacing(
-                "SBStatusBarStateAggregator", "_restartTimeItemTimer"),
-            Hook<&SBStatusBarStateAggregator__resetTimeItemFormatter>::replacing(
-                "SBStatusBarStateAggregator", "_resetTimeItemFormatter"),
+            Hook<&SBStatusBarStateAggregator__updateTimeItems>::replacing("SBStatusBarStateAggregator", "_updateTimeItems"),
+            Hook<&SBStatusBarStateAggregator__restartTimeItemTimer>::replacing("SBStatusBarStateAggregator",
+                                                                               "_restartTimeItemTimer"),
+            Hook<&SBStatusBarStateAggregator__resetTimeItemFormatter>::replacing("SBStatusBarStateAggregator",
+                                                                                 "_resetTimeItemFormatter"),
         },
     };
     return table;

@@ -34,12 +34,8 @@ void forceUpdate_(id self, SEL, int code) {
         return;
     }
     switch (code) {
-    case 26:
-        clockModeStep(self, ClockEntry::Forced);
-        break;
-    case 27:
-        send(self, "_updateServiceItem");
-        break;
+    case 26: clockModeStep(self, ClockEntry::Forced); break;
+    case 27: send(self, "_updateServiceItem"); break;
     case 29:
         carrierText = customCarrier;
         send(self, "_updateServiceItem");

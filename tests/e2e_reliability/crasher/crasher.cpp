@@ -5,7 +5,9 @@
 #include <cstdlib>
 
 __attribute__((constructor)) static void crashOnLoad() {
-    struct rlimit none{0, 0};
+    struct rlimit none {
+        0, 0
+    };
     ::setrlimit(RLIMIT_CORE, &none);
     std::abort();
 }
