@@ -58,4 +58,9 @@ struct Captured {
 Result<Captured> runCapture(const std::string& program, const std::vector<std::string>& args, const std::string& input,
                             double timeoutSeconds, size_t maxOutput);
 
+// Ends this process at once, as the hosts end: stdio flushed, no destructors run (the injected
+// libraries' would run against a torn-down platform). A coverage build writes its counters
+// first, which _exit alone would lose.
+[[noreturn]] void exitNow(int code);
+
 }  // namespace vantrel::sim

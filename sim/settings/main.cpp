@@ -16,13 +16,14 @@
 #include <string>
 #include <vector>
 
+#include "platform/device/device_state.h"
 #include "platform/foundation/log.h"
 #include "platform/preferences/settings_app.h"
-#include "platform/device/device_state.h"
 #include "platform/system/shell.h"
 #include "platform/uikit/alert.h"
 #include "platform/uikit/application.h"
 #include "sim/common/device.h"
+#include "sim/common/process.h"
 #include "sim/common/safety.h"
 #include "sim/host/session.h"
 #include "sim/settings/command_line.h"
@@ -172,6 +173,5 @@ int main(int argc, char** argv) {
     commands.leavePage();
     std::cout.flush();
     session.reset();
-    std::fflush(nullptr);
-    ::_exit(code);
+    exitNow(code);
 }

@@ -18,15 +18,16 @@
 #include <vector>
 
 #include "platform/activator/activator.h"
+#include "platform/device/device_state.h"
 #include "platform/foundation/dbus_notifications.h"
 #include "platform/foundation/home.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/sdevent_runloop.h"
-#include "platform/device/device_state.h"
 #include "platform/springboard/springboard.h"
 #include "platform/uikit/alert.h"
 #include "platform/uikit/application.h"
 #include "sim/common/device.h"
+#include "sim/common/process.h"
 #include "sim/common/safety.h"
 #include "sim/host/session.h"
 #include "sim/host/terminal_writer.h"
@@ -209,10 +210,7 @@ int main(int argc, char** argv) {
     exitWhenDisconnected(center->bus(), "notification");
     h.service = std::make_unique<DeviceService>(ServiceHost{h.device, &h.session->loop(), center, h.safeMode, setNeedsDisplay});
     center->setDeliveredObserver([] { host->service->notificationHandled(); });
-    if (!h.service->open(h.session->busAddress())) {
-        std::fflush(nullptr);
-        ::_exit(1);
-    }
+    if (!h.service->open(h.session->busAddress())) exitNow(1);
 
     if (h.interactive) {
         termios raw;
@@ -240,7 +238,5 @@ int main(int argc, char** argv) {
     platform::forgetDelegate(&safeModeDelegate);
     h.service.reset();
     h.session.reset();
-    // Exit without running the injected libraries' destructors against a torn-down platform.
-    std::fflush(nullptr);
-    ::_exit(code < 0 ? 1 : code);
+    exitNow(code < 0 ? 1 : code);
 }

@@ -17,6 +17,7 @@
 #include "platform/springboard/springboard.h"
 #include "platform/uikit/alert.h"
 #include "shared/settings.h"
+#include "sim/common/process.h"
 #include "sim/common/safety.h"
 #include "sim/springboard/properties.h"
 #include "sim/springboard/status.h"
@@ -261,8 +262,7 @@ void exitWhenDisconnected(sd_bus* bus, const char* which) {
             if (sd_event* event = sd_bus_get_event(sd_bus_message_get_bus(m))) {
                 sd_event_exit(event, kLostBusExitStatus);
             } else {
-                std::fflush(nullptr);
-                ::_exit(kLostBusExitStatus);
+                exitNow(kLostBusExitStatus);
             }
             return 0;
         },
