@@ -12,6 +12,7 @@
 #include <thread>
 #include <limits>
 
+#include "platform/foundation/error_text.h"
 #include "platform/foundation/file.h"
 #include "platform/foundation/home.h"
 #include "platform/foundation/log.h"
@@ -41,7 +42,7 @@ WriteResult writePreferences(const PreferenceLock& lock, const Dictionary& dict)
     std::string path = preferencePath(lock.file());
     errno = 0;
     if (platform::writeDictionaryFile(path, dict)) return {};
-    return {path + ": " + (errno ? std::strerror(errno) : "could not be written")};
+    return {path + ": " + (errno ? platform::errorText(errno) : "could not be written")};
 }
 
 WriteResult writePreferences(PreferenceFile file, const Dictionary& dict) {
@@ -56,7 +57,7 @@ PreferenceLock::PreferenceLock(PreferenceFile file) : file_(file) {
     std::string lockPath = dir + "/." + path.substr(path.rfind('/') + 1) + ".lock";
     fd_ = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
     if (fd_ < 0) {
-        failure_ = path + ": its lock cannot be opened: " + std::strerror(errno);
+        failure_ = path + ": its lock cannot be opened: " + platform::errorText(errno);
         NSLog("Not writing %s", failure_.c_str());
         return;
     }
@@ -70,7 +71,7 @@ PreferenceLock::PreferenceLock(PreferenceFile file) : file_(file) {
             // caller reports the failure instead.
             failure_ = path + (late ? ": another writer has held its lock for " +
                                           std::to_string(kPreferenceLockWaitMilliseconds / 1000) + " s"
-                                    : ": its lock cannot be taken: " + std::string(std::strerror(err)));
+                                    : ": its lock cannot be taken: " + std::string(platform::errorText(err)));
             NSLog("Not writing %s", failure_.c_str());
             ::close(fd_);
             fd_ = -1;

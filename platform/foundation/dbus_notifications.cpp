@@ -7,6 +7,7 @@
 #include <systemd/sd-bus.h>
 
 #include "platform/foundation/dbus_userinfo.h"
+#include "platform/foundation/error_text.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/sd_ptr.h"
 
@@ -46,7 +47,7 @@ struct DBusNotificationCenter::State {
         if (r >= 0 && !appendUserInfo(msg.get(), userInfo ? *userInfo : Dictionary{})) r = -EINVAL;
         if (r >= 0) r = sd_bus_send(bus.get(), msg.get(), nullptr);
         if (r < 0) {
-            if (!reportedSendFailure) NSLog("Notification %s could not be posted: %s", name.c_str(), std::strerror(-r));
+            if (!reportedSendFailure) NSLog("Notification %s could not be posted: %s", name.c_str(), errorText(-r).c_str());
             reportedSendFailure = true;
         } else {
             reportedSendFailure = false;
@@ -75,7 +76,7 @@ struct DBusNotificationCenter::State {
                            kNotificationInterface + "',member='" + kNotificationMember + "',arg0=" + quoted(name);
         // Asynchronous: a stuck daemon must not block the run loop.
         int r = sd_bus_add_match_async(bus.get(), nullptr, rule.c_str(), onSignal, nullptr, this);
-        if (r < 0) NSLog("Observing %s failed: %s", name.c_str(), std::strerror(-r));
+        if (r < 0) NSLog("Observing %s failed: %s", name.c_str(), errorText(-r).c_str());
     }
 };
 
@@ -89,7 +90,7 @@ DBusNotificationCenter::DBusNotificationCenter(const std::string& address, SdEve
     if (r >= 0) r = sd_bus_start(bus.get());
     if (r >= 0 && loop.event()) r = sd_bus_attach_event(bus.get(), loop.event(), 0);
     if (r < 0) {
-        NSLog("The device bus at %s cannot be joined: %s", address.c_str(), std::strerror(-r));
+        NSLog("The device bus at %s cannot be joined: %s", address.c_str(), errorText(-r).c_str());
         return;
     }
     s_->bus = std::move(bus);

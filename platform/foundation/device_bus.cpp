@@ -15,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/foundation/error_text.h"
 #include "platform/foundation/file.h"
 #include "platform/foundation/sd_ptr.h"
 
@@ -86,13 +87,13 @@ std::optional<DeviceBus> startDeviceBus(const std::string& folder, double timeou
     }
     int pipeFds[2];
     if (::pipe2(pipeFds, O_CLOEXEC) < 0) {
-        fail(error, std::string("pipe: ") + std::strerror(errno));
+        fail(error, std::string("pipe: ") + errorText(errno));
         return std::nullopt;
     }
     Fd readEnd(pipeFds[0]), writeEnd(pipeFds[1]);
     pid_t pid = ::fork();
     if (pid < 0) {
-        fail(error, std::string("fork: ") + std::strerror(errno));
+        fail(error, std::string("fork: ") + errorText(errno));
         return std::nullopt;
     }
     if (pid == 0) {

@@ -13,6 +13,7 @@
 #include <mutex>
 #include <string_view>
 
+#include "platform/foundation/error_text.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/plist.h"
 #include "platform/foundation/sd_ptr.h"
@@ -154,7 +155,7 @@ bool writeFileAtomically(const std::string& path, std::span<const uint8_t> bytes
     Fd fd(::mkostemp(tmp.data(), O_CLOEXEC));
     if (!fd) {
         int err = errno;
-        NSLog("Could not write %s: %s", path.c_str(), std::strerror(err));
+        NSLog("Could not write %s: %s", path.c_str(), errorText(err).c_str());
         errno = err;  // the caller tells its user why
         return false;
     }
@@ -166,7 +167,7 @@ bool writeFileAtomically(const std::string& path, std::span<const uint8_t> bytes
     if (!ok) {
         int err = errno;
         ::unlink(tmp.data());
-        NSLog("Could not write %s: %s", path.c_str(), std::strerror(err));
+        NSLog("Could not write %s: %s", path.c_str(), errorText(err).c_str());
         errno = err;
         return false;
     }

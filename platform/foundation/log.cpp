@@ -1,4 +1,5 @@
 #include "platform/foundation/log.h"
+#include "platform/foundation/error_text.h"
 #include "platform/foundation/sd_ptr.h"
 
 #include <cerrno>
@@ -124,20 +125,20 @@ bool setLogFile(const std::string& path) {
     // No link is followed and nothing but a regular file taken: a link planted at the log's
     // place must not make us append to whatever it names. Non-blocking so a FIFO cannot hang us.
     Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600));
-    const char* why = nullptr;
+    std::string why;
     struct stat st;
     if (!fd)
-        why = errno == ELOOP ? "it is a symbolic link" : std::strerror(errno);
+        why = errno == ELOOP ? "it is a symbolic link" : errorText(errno);
     else if (::fstat(fd.get(), &st) != 0 || !S_ISREG(st.st_mode))
         why = "it is no regular file";
-    if (!why) {
+    if (why.empty()) {
         ::fcntl(fd.get(), F_SETFL, ::fcntl(fd.get(), F_GETFL) & ~O_NONBLOCK);
         logFile.reset(::fdopen(fd.get(), "a"));
         if (logFile) {
             fd.release();  // the stream owns it now
             return true;
         }
-        why = std::strerror(errno);
+        why = errorText(errno);
     }
     std::fprintf(stderr, "%s\n",
                  escapeLogMessage("the log file " + path + " is not used (" + why + "); logging to stderr only").c_str());

@@ -12,6 +12,7 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "platform/foundation/error_text.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/sd_ptr.h"
 
@@ -59,12 +60,12 @@ SdEventRunLoop::SdEventRunLoop() : s_(std::make_unique<State>()) {
     s_->owner = this;
     int r = sd_event_new(out(s_->event));
     if (r < 0) {
-        NSLog("The run loop could not be created: %s", std::strerror(-r));
+        NSLog("The run loop could not be created: %s", errorText(-r).c_str());
         return;
     }
     s_->wakeFd.reset(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
     if (!s_->wakeFd) {
-        NSLog("The run loop has no wake-up: %s", std::strerror(errno));
+        NSLog("The run loop has no wake-up: %s", errorText(errno).c_str());
         return;
     }
     auto onWake = +[](sd_event_source*, int fd, uint32_t, void* userdata) -> int {
@@ -74,7 +75,7 @@ SdEventRunLoop::SdEventRunLoop() : s_(std::make_unique<State>()) {
         return 0;
     };
     r = sd_event_add_io(s_->event.get(), out(s_->wakeSource), s_->wakeFd.get(), EPOLLIN, onWake, s_.get());
-    if (r < 0) NSLog("The run loop cannot watch its wake-up: %s", std::strerror(-r));
+    if (r < 0) NSLog("The run loop cannot watch its wake-up: %s", errorText(-r).c_str());
 }
 
 SdEventRunLoop::~SdEventRunLoop() {
@@ -105,7 +106,7 @@ void SdEventRunLoop::perform(std::function<void()> fn) {
     s_->pending.add(std::move(fn));
     uint64_t one = 1;
     if (s_->wakeFd && ::write(s_->wakeFd.get(), &one, sizeof one) < 0 && errno != EAGAIN)
-        NSLog("The run loop could not be woken: %s", std::strerror(errno));
+        NSLog("The run loop could not be woken: %s", errorText(errno).c_str());
 }
 
 void SdEventRunLoop::addTimer(const std::shared_ptr<Timer>& timer) {
@@ -134,7 +135,7 @@ void SdEventRunLoop::addTimer(const std::shared_ptr<Timer>& timer) {
     int r =
         sd_event_add_time(s_->event.get(), out(source), CLOCK_MONOTONIC, s_->deadline(timer->fireDate()), 1, onTimer, s_.get());
     if (r < 0) {
-        NSLog("A timer could not be scheduled: %s", std::strerror(-r));
+        NSLog("A timer could not be scheduled: %s", errorText(-r).c_str());
         return;
     }
     s_->timers[timer.get()] = State::Scheduled{timer, std::move(source)};
@@ -163,7 +164,7 @@ bool SdEventRunLoop::watchInput(int fd, std::function<void()> onReadable) {
     input->onReadable = std::move(onReadable);
     int r = sd_event_add_io(s_->event.get(), out(input->source), fd, EPOLLIN | EPOLLHUP, onInput, input.get());
     if (r < 0) {
-        NSLog("Input %d cannot be watched: %s", fd, std::strerror(-r));
+        NSLog("Input %d cannot be watched: %s", fd, errorText(-r).c_str());
         return false;
     }
     s_->inputs.push_back(std::move(input));
@@ -189,7 +190,7 @@ bool SdEventRunLoop::watchSignal(int sig, std::function<void()> onSignal) {
     handler->onReadable = std::move(onSignal);
     int r = sd_event_add_signal(s_->event.get(), out(handler->source), sig, onArrival, handler.get());
     if (r < 0) {
-        NSLog("Signal %d cannot be watched: %s", sig, std::strerror(-r));
+        NSLog("Signal %d cannot be watched: %s", sig, errorText(-r).c_str());
         return false;
     }
     s_->inputs.push_back(std::move(handler));
@@ -213,7 +214,7 @@ void SdEventRunLoop::exitOnTerminationSignals() {
         // shell reports it, so whoever waits for us can tell a kill from a quit.
         int r = sd_event_add_signal(s_->event.get(), nullptr, sig, nullptr,
                                     reinterpret_cast<void*>(static_cast<intptr_t>(128 + sig)));
-        if (r < 0) NSLog("Signal %d cannot be watched: %s", sig, std::strerror(-r));
+        if (r < 0) NSLog("Signal %d cannot be watched: %s", sig, errorText(-r).c_str());
     }
 }
 

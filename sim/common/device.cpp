@@ -13,6 +13,7 @@
 #include <systemd/sd-bus.h>
 #include <unistd.h>
 
+#include "platform/foundation/error_text.h"
 #include "platform/foundation/file.h"
 #include "platform/foundation/plist.h"
 #include "platform/device/device_state.h"
@@ -148,7 +149,7 @@ bool restartSpringBoard(const DeviceFolder& device) {
 
 Result<platform::Fd> claimLaunchd(const DeviceFolder& device) {
     platform::Fd fd(::open(device.launchdLockFile().c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
-    if (!fd) return failure("cannot open " + device.launchdLockFile() + ": " + std::strerror(errno));
+    if (!fd) return failure("cannot open " + device.launchdLockFile() + ": " + platform::errorText(errno));
     // A record lock: unlike flock, whoever asks learns the pid that holds it, and children
     // never inherit it, so it goes with launchd itself.
     struct flock lock {};
@@ -162,21 +163,21 @@ Result<platform::Fd> claimLaunchd(const DeviceFolder& device) {
         return failure("the device at " + device.root + " is already running" +
                        (pid ? " (pid " + std::to_string(*pid) + ")" : ""));
     }
-    return failure("cannot lock " + device.launchdLockFile() + ": " + std::strerror(err));
+    return failure("cannot lock " + device.launchdLockFile() + ": " + platform::errorText(err));
 }
 
 Result<std::optional<pid_t>> runningLaunchd(const DeviceFolder& device) {
     platform::Fd fd(::open(device.launchdLockFile().c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd) {
         if (errno != ENOENT && errno != ENOTDIR)
-            return failure("cannot read " + device.launchdLockFile() + ": " + std::strerror(errno));
+            return failure("cannot read " + device.launchdLockFile() + ": " + platform::errorText(errno));
         return std::optional<pid_t>();
     }
     struct flock lock {};
     lock.l_type = F_WRLCK;
     lock.l_whence = SEEK_SET;
     if (::fcntl(fd.get(), F_GETLK, &lock) != 0)
-        return failure("cannot query " + device.launchdLockFile() + ": " + std::strerror(errno));
+        return failure("cannot query " + device.launchdLockFile() + ": " + platform::errorText(errno));
     if (lock.l_type == F_UNLCK) return std::optional<pid_t>();
     return std::optional<pid_t>(lock.l_pid);
 }
@@ -189,12 +190,12 @@ ControlLock::ControlLock(const DeviceFolder& device, bool create) {
     }
     fd_.reset(::open(device.controlLockFile().c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!fd_) {
-        error_ = "cannot open " + device.controlLockFile() + ": " + std::strerror(errno);
+        error_ = "cannot open " + device.controlLockFile() + ": " + platform::errorText(errno);
         return;
     }
     while (::flock(fd_.get(), LOCK_EX) != 0) {
         if (errno == EINTR) continue;
-        error_ = "cannot lock " + device.controlLockFile() + ": " + std::strerror(errno);
+        error_ = "cannot lock " + device.controlLockFile() + ": " + platform::errorText(errno);
         release();
         return;
     }
@@ -218,7 +219,7 @@ Result<platform::BusPtr> openDeviceBus(const std::string& address, double timeou
     if (r >= 0) r = sd_bus_set_bus_client(bus.get(), 1);
     if (r >= 0) r = sd_bus_set_method_call_timeout(bus.get(), static_cast<uint64_t>(timeoutSeconds * 1e6));
     if (r >= 0) r = sd_bus_start(bus.get());
-    if (r < 0) return failure(std::string("the device bus cannot be joined: ") + std::strerror(-r));
+    if (r < 0) return failure(std::string("the device bus cannot be joined: ") + platform::errorText(-r));
     return bus;
 }
 
@@ -235,7 +236,7 @@ Result<std::string> control(const DeviceFolder& device, const char* method, cons
     int r = sd_bus_message_new_method_call(bus.get(), platform::out(call), kSpringBoardBusName, kControlObjectPath, interface,
                                            method);
     if (r >= 0 && arguments) r = arguments(call.get());
-    if (r < 0) return failure(std::string("the call cannot be made: ") + std::strerror(-r));
+    if (r < 0) return failure(std::string("the call cannot be made: ") + platform::errorText(-r));
     sd_bus_error err = SD_BUS_ERROR_NULL;
     std::unique_ptr<sd_bus_error, decltype(&sd_bus_error_free)> errOwned(&err, sd_bus_error_free);
     platform::MessagePtr reply;
@@ -243,7 +244,8 @@ Result<std::string> control(const DeviceFolder& device, const char* method, cons
     // Errors of our interface are answers; anything else (no owner, timeout) means no answer.
     if (r < 0 && err.name && std::string_view(err.name).starts_with("com.quennick.vantrel.Error."))
         return failure(err.message ? err.message : "", err.name);
-    if (r < 0) return failure(std::string("SpringBoard does not answer: ") + (err.message ? err.message : std::strerror(-r)));
+    if (r < 0)
+        return failure(std::string("SpringBoard does not answer: ") + (err.message ? err.message : platform::errorText(-r)));
     std::string text;
     if (const char* s = nullptr;
         sd_bus_message_has_signature(reply.get(), "s") && sd_bus_message_read(reply.get(), "s", &s) >= 0 && s)

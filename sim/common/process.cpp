@@ -1,4 +1,5 @@
 #include "sim/common/process.h"
+#include "platform/foundation/error_text.h"
 
 #include <cerrno>
 #include <chrono>
@@ -46,7 +47,7 @@ Result<ChildProcess> ChildProcess::spawn(const std::string& program, const std::
     if (made < 3) {
         const int why = errno;
         for (int i = 0; i < made; ++i) ::close(pipes[i][0]), ::close(pipes[i][1]);
-        return failure(std::string("pipe: ") + std::strerror(why));
+        return failure(std::string("pipe: ") + platform::errorText(why));
     }
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
@@ -69,7 +70,7 @@ Result<ChildProcess> ChildProcess::spawn(const std::string& program, const std::
     if (error == Error::Ours) child.error_.reset();
     if (r != 0) {
         child.pid_ = -1;
-        return failure("cannot start " + program + ": " + std::strerror(r));
+        return failure("cannot start " + program + ": " + platform::errorText(r));
     }
     return child;
 }
@@ -118,7 +119,7 @@ Result<Captured> runCapture(const std::string& program, const std::vector<std::s
                          {child.input() ? child.input().get() : -1, POLLOUT, 0}};
         if (::poll(fds, 3, static_cast<int>(left)) < 0) {
             if (errno == EINTR) continue;
-            return failure(std::string("poll: ") + std::strerror(errno));
+            return failure(std::string("poll: ") + platform::errorText(errno));
         }
         if (fds[2].fd >= 0 && fds[2].revents) {
             ssize_t n = ::write(child.input().get(), input.data() + written, input.size() - written);

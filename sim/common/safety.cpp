@@ -12,6 +12,7 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include "platform/foundation/error_text.h"
 #include "platform/foundation/file.h"
 #include "platform/foundation/plist.h"
 #include "platform/foundation/sd_ptr.h"
@@ -84,7 +85,7 @@ Result<void> checkOwnEntry(const std::string& path, const struct stat& st, const
 Result<bool> inspect(const std::string& path, struct stat* st, const std::string& prefix) {
     if (::lstat(path.c_str(), st) == 0) return true;
     if (errno == ENOENT || errno == ENOTDIR) return false;
-    return failure(prefix + "cannot inspect " + path + ": " + std::strerror(errno));
+    return failure(prefix + "cannot inspect " + path + ": " + platform::errorText(errno));
 }
 
 bool writableByOthers(const struct stat& st) { return st.st_mode & (S_IWGRP | S_IWOTH); }
@@ -109,7 +110,8 @@ Result<void> checkGivenPath(const std::string& given, const std::string& prefix)
             return failure(prefix + path + " is a symbolic link owned by " + userName(st.st_uid) +
                            ", neither by you nor by root");
         struct stat in;
-        if (::stat(folder.c_str(), &in) != 0) return failure(prefix + "cannot inspect " + folder + ": " + std::strerror(errno));
+        if (::stat(folder.c_str(), &in) != 0)
+            return failure(prefix + "cannot inspect " + folder + ": " + platform::errorText(errno));
         if (writableByOthers(in) && !(in.st_mode & S_ISVTX))
             return failure(prefix + path + " is a symbolic link in " + folder + ", which others can write (mode " +
                            modeText(in.st_mode) + ")");
@@ -148,7 +150,7 @@ Result<void> checkDeviceFolder(const DeviceFolder& device) {
         if (!S_ISDIR(st.st_mode)) return failure(prefix + folder + " is not a folder");
         if (!entriesToo) continue;
         DirectoryStream dir(folder);
-        if (!dir.dir) return failure(prefix + "cannot read " + folder + ": " + std::strerror(errno));
+        if (!dir.dir) return failure(prefix + "cannot read " + folder + ": " + platform::errorText(errno));
         while (dirent* e = ::readdir(dir.dir)) {
             std::string name = e->d_name;
             if (name == "." || name == "..") continue;
@@ -210,7 +212,7 @@ Result<void> writeInstallRecord(const DeviceFolder& device, const std::map<std::
     auto bytes = encodeInstallRecord(files);
     if (!bytes) return failure("refusing to write " + device.installRecord() + ": " + bytes.error().message);
     if (!platform::writeFileAtomically(device.installRecord(), *bytes))
-        return failure("cannot write " + device.installRecord() + ": " + std::strerror(errno));
+        return failure("cannot write " + device.installRecord() + ": " + platform::errorText(errno));
     return {};
 }
 
@@ -231,7 +233,7 @@ Result<void*> loadInstalled(const DeviceFolder& device, const std::string& relat
     platform::Fd file(!dir ? -1 : ::openat(dir.get(), parts.back().c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     struct stat st;
     if (!file || ::fstat(file.get(), &st) != 0)
-        return failure("cannot open " + path + " without following links: " + std::strerror(errno));
+        return failure("cannot open " + path + " without following links: " + platform::errorText(errno));
     if (!S_ISREG(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & (S_IWGRP | S_IWOTH)))
         return failure(path + " is not a regular file of yours that only you can write");
     auto digest = sha256OfDescriptor(file.get());

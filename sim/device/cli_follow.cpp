@@ -20,6 +20,7 @@
 #include <unistd.h>
 
 #include "platform/foundation/sd_ptr.h"
+#include "platform/foundation/error_text.h"
 #include "sim/device/cli.h"
 #include "sim/common/safety.h"
 
@@ -97,7 +98,7 @@ std::optional<std::string> callString(sd_bus* bus, const char* method, std::stri
     const char* text = nullptr;
     if (r >= 0) r = sd_bus_message_read(reply.get(), "s", &text);
     if (r < 0 || !text) {
-        why = err.message ? err.message : std::strerror(-r);
+        why = err.message ? err.message : platform::errorText(-r);
         return std::nullopt;
     }
     return std::string(text);
@@ -145,7 +146,7 @@ int watch(const DeviceFolder& device, bool json) {
         r = sd_bus_match_signal(bus.get(), nullptr, nullptr, kControlObjectPath, kControlInterface, kRedrawnSignal, onRedrawn,
                                 &redraws);
     if (r < 0) {
-        std::cerr << "vantrel-device: the device bus cannot be joined: " << std::strerror(-r) << "\n";
+        std::cerr << "vantrel-device: the device bus cannot be joined: " << platform::errorText(-r) << "\n";
         return 1;
     }
     platform::Fd signals = terminationSignals();

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 #include "platform/foundation/file.h"
+#include "platform/foundation/error_text.h"
 #include "platform/foundation/log.h"
 #include "sim/common/device.h"
 #include "sim/common/safety.h"
@@ -68,7 +69,7 @@ int stopHeld(const DeviceFolder& device, bool quiet) {
     if (launchdPid) {
         if (::kill(*launchdPid, SIGTERM) != 0) {
             std::cerr << "vantrel-device: cannot stop launchd (pid " << *launchdPid << ") of " << device.root << ": "
-                      << std::strerror(errno) << "\n";
+                      << platform::errorText(errno) << "\n";
             return 1;
         }
         const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(15);

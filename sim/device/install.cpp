@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include "platform/device/device_state.h"
+#include "platform/foundation/error_text.h"
 #include "platform/foundation/file.h"
 #include "sim/device/install.h"
 
@@ -27,26 +28,26 @@ constexpr int kDeepest = 64;  // no device keeps folders deeper than this
 Result<void> removeAt(int dir, const std::string& name, const std::string& shown, int depth) {
     struct stat st;
     if (::fstatat(dir, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno == ENOENT ? Result<void>{} : failure("cannot inspect " + shown + ": " + std::strerror(errno));
+        return errno == ENOENT ? Result<void>{} : failure("cannot inspect " + shown + ": " + platform::errorText(errno));
     if (S_ISDIR(st.st_mode)) {
         if (depth >= kDeepest) return failure("cannot remove " + shown + ": folders nested too deep");
         platform::Fd sub(::openat(dir, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!sub) return failure("cannot open " + shown + ": " + std::strerror(errno));
+        if (!sub) return failure("cannot open " + shown + ": " + platform::errorText(errno));
         std::vector<std::string> names;
         {
             DIR* stream = ::fdopendir(::dup(sub.get()));
-            if (!stream) return failure("cannot read " + shown + ": " + std::strerror(errno));
+            if (!stream) return failure("cannot read " + shown + ": " + platform::errorText(errno));
             while (dirent* e = ::readdir(stream))
                 if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) names.emplace_back(e->d_name);
             ::closedir(stream);
         }
         for (const auto& entry : names) TRY(removeAt(sub.get(), entry, shown + "/" + entry, depth + 1));
         if (::unlinkat(dir, name.c_str(), AT_REMOVEDIR) != 0 && errno != ENOENT)
-            return failure("cannot remove " + shown + ": " + std::strerror(errno));
+            return failure("cannot remove " + shown + ": " + platform::errorText(errno));
         return {};
     }
     if (::unlinkat(dir, name.c_str(), 0) != 0 && errno != ENOENT)
-        return failure("cannot remove " + shown + ": " + std::strerror(errno));
+        return failure("cannot remove " + shown + ": " + platform::errorText(errno));
     return {};
 }
 
@@ -55,13 +56,13 @@ Result<platform::Fd> openOwnFolder(const DeviceFolder& device, std::vector<std::
     platform::Fd root(::open(device.root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!root) {
         if (errno == ENOENT) return root;
-        return failure("cannot open " + device.root + " without following links: " + std::strerror(errno));
+        return failure("cannot open " + device.root + " without following links: " + platform::errorText(errno));
     }
     struct stat st;
     if (::fstat(root.get(), &st) != 0 || st.st_uid != ::geteuid())
         return failure("--fresh empties only a folder of yours: " + device.root);
     DIR* stream = ::fdopendir(::dup(root.get()));
-    if (!stream) return failure("cannot read " + device.root + ": " + std::strerror(errno));
+    if (!stream) return failure("cannot read " + device.root + ": " + platform::errorText(errno));
     while (dirent* e = ::readdir(stream)) {
         std::string name = e->d_name;
         if (name != "." && name != ".." && name != "run") names.push_back(name);

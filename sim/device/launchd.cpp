@@ -16,6 +16,7 @@
 #include <unistd.h>
 
 #include "platform/foundation/device_bus.h"
+#include "platform/foundation/error_text.h"
 #include "platform/foundation/file.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/sd_ptr.h"
@@ -43,7 +44,7 @@ pid_t spawnSpringBoard(const DeviceFolder& device, bool interactive, bool safeMo
     if (safeMode) argv.push_back(kSafeModeArgument);
     argv.push_back(nullptr);
     ::execv(program.c_str(), const_cast<char* const*>(argv.data()));
-    std::fprintf(stderr, "vantrel-device: cannot run %s: %s\n", program.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "vantrel-device: cannot run %s: %s\n", program.c_str(), platform::errorText(errno).c_str());
     _exit(127);
 }
 

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include "platform/foundation/error_text.h"
 #include "platform/foundation/file.h"
 
 namespace vantrel::sim {
@@ -26,7 +27,7 @@ std::string trim(std::string_view s) {
 
 Result<std::string> readText(const std::string& path) {
     auto bytes = platform::readWholeFile(path, kMaxDatabaseFile);
-    if (!bytes) return failure("cannot read " + path + ": " + std::strerror(errno ? errno : EIO));
+    if (!bytes) return failure("cannot read " + path + ": " + platform::errorText(errno ? errno : EIO));
     return std::string(bytes->begin(), bytes->end());
 }
 
@@ -35,7 +36,7 @@ Result<void> writeText(const std::string& path, const std::string& text) {
         return failure("refusing to write " + path + ": " + std::to_string(text.size()) +
                        " bytes is more than the database reads");
     std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(text.data()), text.size());
-    if (!platform::writeFileAtomically(path, bytes)) return failure("cannot write " + path + ": " + std::strerror(errno));
+    if (!platform::writeFileAtomically(path, bytes)) return failure("cannot write " + path + ": " + platform::errorText(errno));
     return {};
 }
 
@@ -152,7 +153,7 @@ bool isDevicePath(std::string_view path) {
 
 Result<platform::Fd> openFolderInside(const DeviceFolder& device, const std::string& relative) {
     platform::Fd dir(::open(device.root.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!dir) return failure("cannot open " + device.root + ": " + std::strerror(errno));
+    if (!dir) return failure("cannot open " + device.root + ": " + platform::errorText(errno));
     if (!isDevicePath(relative)) return failure(device.root + "/" + relative + " is no plain path inside the device");
     size_t at = 0;
     while (!relative.empty() && at <= relative.size()) {
@@ -162,7 +163,7 @@ Result<platform::Fd> openFolderInside(const DeviceFolder& device, const std::str
         dir = platform::Fd(::openat(dir.get(), part.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         if (!dir)
             return failure("cannot open " + device.root + "/" + relative.substr(0, at - 1) +
-                           " as a folder that is no link: " + std::strerror(errno));
+                           " as a folder that is no link: " + platform::errorText(errno));
     }
     return dir;
 }
@@ -251,7 +252,7 @@ Result<void> writeFileList(const DeviceFolder& device, const std::string& packag
 Result<void> removeFileList(const DeviceFolder& device, const std::string& package) {
     platform::Fd info = TRY(openFolderInside(device, "var/lib/dpkg/info"));
     if (::unlinkat(info.get(), (package + ".list").c_str(), 0) != 0 && errno != ENOENT)
-        return failure("cannot remove " + fileListOf(device, package) + ": " + std::strerror(errno));
+        return failure("cannot remove " + fileListOf(device, package) + ": " + platform::errorText(errno));
     return {};
 }
 

@@ -12,6 +12,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "platform/foundation/error_text.h"
 #include "platform/foundation/file.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/sd_ptr.h"
@@ -36,7 +37,7 @@ Result<Found> lookAt(const DeviceFolder& device, const std::string& path) {
         struct stat st;
         if (::lstat(at.c_str(), &st) != 0) {
             if (errno == ENOENT) return Found::Nothing;
-            return failure("cannot inspect " + at + ": " + std::strerror(errno));
+            return failure("cannot inspect " + at + ": " + platform::errorText(errno));
         }
         if (slash == std::string::npos) return S_ISDIR(st.st_mode) ? Found::Folder : Found::Other;
         if (!S_ISDIR(st.st_mode))
@@ -130,12 +131,12 @@ public:
             if (name.rfind(".staging.", 0) == 0) removeStagingFolder(dpkg_.get(), name);
         std::string path = dpkgDirectory(device) + "/.staging.XXXXXX";
         if (!::mkdtemp(path.data())) {
-            error_ = "cannot create a staging folder in " + dpkgDirectory(device) + ": " + std::strerror(errno);
+            error_ = "cannot create a staging folder in " + dpkgDirectory(device) + ": " + platform::errorText(errno);
             return;
         }
         name_ = path.substr(path.rfind('/') + 1);
         dir_ = platform::Fd(::openat(dpkg_.get(), name_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!dir_) error_ = "cannot open " + path + ": " + std::strerror(errno);
+        if (!dir_) error_ = "cannot open " + path + ": " + platform::errorText(errno);
     }
     Staging(const Staging&) = delete;
     Staging& operator=(const Staging&) = delete;
@@ -160,7 +161,7 @@ Result<std::string> stageFile(const Staging& staging, size_t index, const DebMem
     platform::Fd fd(::openat(staging.folder(), name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     bool ok = fd && ::fchmod(fd.get(), (member.mode & 0755) | 0600) == 0 && platform::writeAll(fd.get(), member.data) &&
               ::fsync(fd.get()) == 0;
-    if (!ok || !fd.close()) return failure("cannot stage /" + member.path + ": " + std::strerror(errno));
+    if (!ok || !fd.close()) return failure("cannot stage /" + member.path + ": " + platform::errorText(errno));
     Sha256 sha;
     sha.update(reinterpret_cast<const uint8_t*>(member.data.data()), member.data.size());
     std::string digest = sha.hex();
@@ -298,7 +299,7 @@ Result<PackageOutcome> installPackage(const DeviceFolder& device, const std::str
             digests[m.path] = TRY(stageFile(staging, i, m));
         } else if (m.type == DebMember::Type::Symlink) {
             if (::symlinkat(m.target.c_str(), staging.folder(), Staging::file(i).c_str()) != 0)
-                return failure("cannot stage the link /" + m.path + ": " + std::strerror(errno));
+                return failure("cannot stage the link /" + m.path + ": " + platform::errorText(errno));
             digests[m.path] = linkDigest(m.target);
         }
     }
@@ -338,11 +339,11 @@ Result<PackageOutcome> installPackage(const DeviceFolder& device, const std::str
         }
         if (m.type == DebMember::Type::Directory) {
             if (::mkdirat(folder.get(), leaf.c_str(), (m.mode & 0755) | 0700) != 0 && errno != EEXIST)
-                return failure("cannot create " + device.root + "/" + m.path + ": " + std::strerror(errno));
+                return failure("cannot create " + device.root + "/" + m.path + ": " + platform::errorText(errno));
             continue;
         }
         if (::renameat(staging.folder(), Staging::file(i).c_str(), folder.get(), leaf.c_str()) != 0)
-            return failure("cannot place " + device.root + "/" + m.path + ": " + std::strerror(errno));
+            return failure("cannot place " + device.root + "/" + m.path + ": " + platform::errorText(errno));
         placed = true;
     }
     if (placed) ::fsync(folder.get());

@@ -9,6 +9,7 @@
 
 #include "platform/activator/activator.h"
 #include "platform/device/device_state.h"
+#include "platform/foundation/error_text.h"
 #include "platform/foundation/log.h"
 #include "platform/springboard/springboard.h"
 #include "platform/uikit/alert.h"
@@ -60,7 +61,7 @@ Result<void> setHardware(const DeviceFolder& device, const platform::Dictionary&
     if (!stored) return stored.error();
     for (const auto& [k, v] : *entries) (*stored)[k] = v;
     if (!writeDeviceState(device, *stored))
-        return failure("cannot write " + device.devicePlist() + ": " + std::strerror(errno) + "; nothing applied");
+        return failure("cannot write " + device.devicePlist() + ": " + platform::errorText(errno) + "; nothing applied");
     platform::deviceState().apply(*entries);
     if (entries->contains("clockOffset")) platform::deviceClockChanged();
     // The clock may show a fact of the hardware (network name, addresses, memory, track):

@@ -1,5 +1,6 @@
 #include "sim/springboard/service.h"
 
+#include "platform/foundation/error_text.h"
 #include "sim/springboard/commands.h"
 
 #include <unistd.h>
@@ -68,7 +69,8 @@ struct DeviceService::State {
         p->answered = true;
         std::erase(waiting, p);
         auto reply = [this, p] {
-            if (int r = p->send(p->call.get()); r < 0) NSLog("SpringBoard: a reply was not sent: %s", std::strerror(-r));
+            if (int r = p->send(p->call.get()); r < 0)
+                NSLog("SpringBoard: a reply was not sent: %s", platform::errorText(-r).c_str());
             // A read changes nothing to redraw: a client that reads Status() after each
             // StatusBarRedrawn would otherwise be answered by another redraw, for ever.
             if (host.setNeedsDisplay && !p->readsState) host.setNeedsDisplay();
@@ -295,7 +297,7 @@ bool DeviceService::open(const std::string& address) {
         r = sd_bus_request_name_async(raw, nullptr, kSpringBoardBusName, SD_BUS_NAME_REPLACE_EXISTING | SD_BUS_NAME_QUEUE,
                                       nullptr, nullptr);
     if (r < 0) {
-        NSLog("SpringBoard: the control interface is not available: %s", std::strerror(-r));
+        NSLog("SpringBoard: the control interface is not available: %s", platform::errorText(-r).c_str());
         s_->bus.reset();
         return false;
     }

@@ -14,6 +14,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include "platform/foundation/error_text.h"
 #include "platform/foundation/sd_ptr.h"
 #include "sim/common/process.h"
 #include "sim/view/svg.h"
@@ -65,7 +66,7 @@ Result<void> writeReplacing(const std::string& path, const std::string& data) {
     // Everything relative to the folder opened once: a folder swapped for a link meanwhile
     // cannot send the picture, or the clean-up, anywhere else.
     platform::Fd folder(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (!folder) return failure("cannot write in " + dir + ": " + std::strerror(errno));
+    if (!folder) return failure("cannot write in " + dir + ": " + platform::errorText(errno));
     std::string temp;
     int fd = -1;
     for (int attempt = 0; fd < 0 && attempt < 16; ++attempt) {
@@ -73,7 +74,7 @@ Result<void> writeReplacing(const std::string& path, const std::string& data) {
         fd = ::openat(folder.get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
         if (fd < 0 && errno != EEXIST) break;
     }
-    if (fd < 0) return failure("cannot write in " + dir + ": " + std::strerror(errno));
+    if (fd < 0) return failure("cannot write in " + dir + ": " + platform::errorText(errno));
     bool ok = ::fchmod(fd, 0644) == 0;
     for (size_t done = 0; ok && done < data.size();) {
         ssize_t n = ::write(fd, data.data() + done, data.size() - done);
@@ -83,7 +84,7 @@ Result<void> writeReplacing(const std::string& path, const std::string& data) {
     }
     ok = ::close(fd) == 0 && ok;
     if (!ok || ::renameat(folder.get(), temp.c_str(), folder.get(), base.c_str()) != 0) {
-        std::string why = std::strerror(errno);
+        std::string why = platform::errorText(errno);
         ::unlinkat(folder.get(), temp.c_str(), 0);
         return failure("cannot write " + path + ": " + why);
     }

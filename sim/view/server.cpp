@@ -12,6 +12,7 @@
 
 #include <httplib.h>
 
+#include "platform/foundation/error_text.h"
 #include "sim/view/assets.h"
 #include "sim/view/listener.h"
 
@@ -80,7 +81,7 @@ Result<std::string> newToken() {
     while (got < sizeof bytes) {
         ssize_t n = ::getrandom(bytes + got, sizeof bytes - got, 0);
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return failure(std::string("getrandom: ") + std::strerror(errno));
+        if (n < 0) return failure(std::string("getrandom: ") + platform::errorText(errno));
         got += static_cast<size_t>(n);
     }
     static const char hex[] = "0123456789abcdef";
@@ -96,7 +97,7 @@ ViewServer::~ViewServer() = default;
 
 Result<int> ViewServer::bind(int port) {
     int bound = port == 0 ? server_->bind_to_any_port("127.0.0.1") : (server_->bind_to_port("127.0.0.1", port) ? port : -1);
-    if (bound <= 0) return failure("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + std::strerror(errno));
+    if (bound <= 0) return failure("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + platform::errorText(errno));
     port_ = bound;
     server_->deepenBacklog();
     routes();
