@@ -83,6 +83,7 @@ void suspend(id self, SEL) {
 }
 
 inline bool sendSettings(id self, SEL) { return msgSend<bool>(self, S("writeSettings")); }
+// NOLINTNEXTLINE(performance-unnecessary-value-param): an IMP takes its arguments as callers pass them
 inline void notifySettings_(id, SEL, Dictionary userInfo) { notifySettings(userInfo); }
 inline PSValue readPreferenceValue_(id self, SEL, PSSpecifier* specifier) { return readValue(settingsPage(self), specifier); }
 inline std::string takeSaveFailure_(id self, SEL) { return takeSaveFailure(settingsPage(self)); }

@@ -53,6 +53,7 @@ std::optional<PreferenceFile> fileNamed(std::string_view name) {
 
 std::vector<std::string> settingsPageNames() {
     std::vector<std::string> names;
+    names.reserve(std::size(kSettingsPages));
     for (PreferenceFile file : kSettingsPages) names.emplace_back(fileName(file));
     return names;
 }

@@ -17,10 +17,10 @@
 namespace platform {
 
 // The LAListener protocol: the listener's class answers
-// activator:receiveEvent: as void(id self, SEL _cmd, id activator, id event),
+// activator:receiveEvent: as void(id self, SEL cmd, id activator, id event),
 // where activator is the LAActivator and event the LAEvent being delivered.
 inline constexpr char kLAListenerReceiveEventSelector[] = "activator:receiveEvent:";
-using LAListenerReceiveEvent = void (*)(id self, SEL _cmd, id activator, id event);
+using LAListenerReceiveEvent = void (*)(id self, SEL cmd, id activator, id event);
 
 class LAEvent : public objc_object {
 public:

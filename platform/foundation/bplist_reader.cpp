@@ -240,8 +240,8 @@ private:
 
     bool dictionary(uint64_t pos, uint64_t count, int depth, Keys keys, const std::vector<std::string_view>* wanted,
                     Dictionary& d) {
-        std::string key;
         for (uint64_t i = 0; i < count; ++i) {
+            std::string key;
             uint64_t keyRef = be(b_.data() + pos + i * refSize_, refSize_);
             uint64_t valueRef = be(b_.data() + pos + (count + i) * refSize_, refSize_);
             auto off = offsetOf(keyRef);

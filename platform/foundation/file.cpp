@@ -39,6 +39,7 @@ void removeStaleTemporaries(const std::string& dir, const std::string& name) {
     DIR* d = folder.get();
     if (!d) return;
     std::string prefix = "." + name + ".";
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): the stream is this call's own; readdir is safe on distinct streams
     while (dirent* e = ::readdir(d)) {
         std::string_view entry(e->d_name);
         if (entry.size() <= prefix.size() + 7 || entry.substr(0, prefix.size()) != prefix) continue;

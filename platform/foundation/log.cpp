@@ -20,7 +20,7 @@ namespace platform {
 namespace {
 
 struct FileCloser {
-    void operator()(std::FILE* f) const { std::fclose(f); }
+    void operator()(std::FILE* f) const { (void)std::fclose(f); }
 };
 
 std::mutex logMutex;
@@ -36,18 +36,18 @@ std::string timestamp() {
     std::tm tm;
     ::localtime_r(&tv.tv_sec, &tm);
     char stamp[64];
-    std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
-                  tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(tv.tv_usec / 1000));
+    (void)std::snprintf(stamp, sizeof stamp, "%04d-%02d-%02d %02d:%02d:%02d.%03d", tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday,
+                        tm.tm_hour, tm.tm_min, tm.tm_sec, static_cast<int>(tv.tv_usec / 1000));
     return stamp;
 }
 
 // Caller holds logMutex. Without a file the line goes to stderr whatever was asked: a log
 // always lands somewhere.
 void writeLine(const std::string& line) {
-    if (toStderr || !logFile) std::fprintf(stderr, "%s\n", line.c_str());
+    if (toStderr || !logFile) (void)std::fprintf(stderr, "%s\n", line.c_str());
     if (logFile) {
-        std::fprintf(logFile.get(), "%s [%d] %s\n", timestamp().c_str(), static_cast<int>(::getpid()), line.c_str());
-        std::fflush(logFile.get());
+        (void)std::fprintf(logFile.get(), "%s [%d] %s\n", timestamp().c_str(), static_cast<int>(::getpid()), line.c_str());
+        (void)std::fflush(logFile.get());
     }
 }
 
@@ -103,12 +103,12 @@ std::string escapeLogMessage(std::string_view message) {
         default: break;
         }
         if (c < 0x20 || c == 0x7f) {
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            (void)std::snprintf(hex, sizeof hex, "\\x%02x", c);
             out += hex;
         } else if (c == 0xc2 && i + 1 < message.size() && static_cast<unsigned char>(message[i + 1]) >= 0x80 &&
                    static_cast<unsigned char>(message[i + 1]) <= 0x9f) {
             // U+0080..U+009F: a terminal may take U+009B for an escape just as ESC [.
-            std::snprintf(hex, sizeof hex, "\\u%04x", static_cast<unsigned char>(message[++i]));
+            (void)std::snprintf(hex, sizeof hex, "\\u%04x", static_cast<unsigned char>(message[++i]));
             out += hex;
         } else {
             out += static_cast<char>(c);
@@ -140,8 +140,8 @@ bool setLogFile(const std::string& path) {
         }
         why = errorText(errno);
     }
-    std::fprintf(stderr, "%s\n",
-                 escapeLogMessage("the log file " + path + " is not used (" + why + "); logging to stderr only").c_str());
+    (void)std::fprintf(stderr, "%s\n",
+                       escapeLogMessage("the log file " + path + " is not used (" + why + "); logging to stderr only").c_str());
     return false;
 }
 
@@ -158,7 +158,7 @@ void flushLog() {
 
 }  // namespace platform
 
-void NSLog(const char* format, ...) {
+void NSLog(const char* format, ...) {  // NOLINT(cert-dcl50-cpp): the system's own signature
     char stackBuf[1024];
     va_list args;
     va_start(args, format);
@@ -169,7 +169,7 @@ void NSLog(const char* format, ...) {
     std::string message;
     if (n >= static_cast<int>(sizeof stackBuf)) {
         message.resize(static_cast<size_t>(n) + 1);
-        std::vsnprintf(message.data(), message.size(), format, copy);
+        (void)std::vsnprintf(message.data(), message.size(), format, copy);
         message.resize(static_cast<size_t>(n));
     } else if (n >= 0) {
         message.assign(stackBuf, static_cast<size_t>(n));

@@ -21,7 +21,7 @@ RunLoop& RunLoop::main() {
     // A stand-in loop that never runs would swallow every timer and delivery without a word:
     // stop where the mistake is instead.
     static constexpr char kMessage[] = "RunLoop::main() was called before a main run loop was set; stopping";
-    std::fprintf(stderr, "%s\n", kMessage);
+    (void)std::fprintf(stderr, "%s\n", kMessage);
     setLogToStderr(false);  // stderr has it already; the device's log file gets it too
     NSLog("%s", kMessage);
     std::abort();

@@ -212,8 +212,9 @@ void SdEventRunLoop::exitOnTerminationSignals() {
     for (int sig : {SIGTERM, SIGINT, SIGHUP}) {
         // No handler: sd-event ends the loop with the userdata as its code, 128 + signal as a
         // shell reports it, so whoever waits for us can tell a kill from a quit.
-        int r = sd_event_add_signal(s_->event.get(), nullptr, sig, nullptr,
-                                    reinterpret_cast<void*>(static_cast<intptr_t>(128 + sig)));
+        // NOLINTNEXTLINE(performance-no-int-to-ptr): sd-event takes the exit code as the userdata
+        void* code = reinterpret_cast<void*>(static_cast<intptr_t>(128 + sig));
+        int r = sd_event_add_signal(s_->event.get(), nullptr, sig, nullptr, code);
         if (r < 0) NSLog("Signal %d cannot be watched: %s", sig, errorText(-r).c_str());
     }
 }

@@ -30,6 +30,8 @@ id initForContentSize_(id self, SEL, CGSize size) {
 
 PSSpecifierList specifiers(id self, SEL) { return page(self)->_specifiers; }
 
+// An IMP takes its arguments as the method's callers pass them.
+// NOLINTNEXTLINE(performance-unnecessary-value-param)
 PSSpecifierList loadSpecifiersFromPlistName_target_(id self, SEL, std::string name, id target) {
     std::string bundle = bundlePathForClass(object_getClass(self));
     if (bundle.empty()) {
@@ -46,7 +48,7 @@ PSValue readPreferenceValue_(id, SEL, PSSpecifier* specifier) {
     return d ? PSValue(*d) : std::nullopt;
 }
 
-void setPreferenceValue_specifier_(id, SEL, PSValue, PSSpecifier*) {}
+void setPreferenceValue_specifier_(id, SEL, PSValue, PSSpecifier*) {}  // NOLINT(performance-unnecessary-value-param)
 void viewDidAppear_(id, SEL, bool) {}
 void viewWillDisappear_(id, SEL, bool) {}
 void suspend(id, SEL) {}

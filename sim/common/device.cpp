@@ -118,7 +118,7 @@ bool processRunsProgram(pid_t pid, const std::string& programName) {
 // Whether the process's command line names the folder: an argument that is the folder, or an
 // option's value inside it (dbus-daemon's --config-file=DIR/run/...).
 bool commandLineNames(pid_t pid, const std::string& root) {
-    auto bytes = platform::readWholeFile("/proc/" + std::to_string(pid) + "/cmdline", 64 * 1024);
+    auto bytes = platform::readWholeFile("/proc/" + std::to_string(pid) + "/cmdline", size_t{64} * 1024);
     if (!bytes) return false;
     std::string_view all(reinterpret_cast<const char*>(bytes->data()), bytes->size());
     const std::string inside = root + "/";

@@ -278,10 +278,17 @@ Result<platform::Dictionary> hardwareEntries(const platform::Dictionary& changes
             // The refusal stays a few lines however many keys a peer sends.
             if (++badCount > kNamedRefusals) continue;
             if (!bad.empty()) bad += "; ";
-            std::string got = value.string() ? " (not " + echo(*value.string()) + ")" : "";
-            bad += key ? name + " takes " + validValues(*key) + got
-                       : echo(name) + " is not a hardware key" + (name == "locked" ? " (lock and unlock set it)" : "") +
-                             " (vantrel-device keys lists them)";
+            if (key) {
+                bad += name;
+                bad += " takes ";
+                bad += validValues(*key);
+                if (value.string()) bad += " (not " + echo(*value.string()) + ")";
+            } else {
+                bad += echo(name);
+                bad += " is not a hardware key";
+                if (name == "locked") bad += " (lock and unlock set it)";
+                bad += " (vantrel-device keys lists them)";
+            }
             continue;
         }
         if (key->type == T::Clock)

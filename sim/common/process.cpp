@@ -58,6 +58,7 @@ Result<ChildProcess> ChildProcess::spawn(const std::string& program, const std::
     std::vector<std::string> all = {program};
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char*> argv;
+    argv.reserve(all.size() + 1);
     for (auto& a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
     ChildProcess child;
@@ -148,7 +149,7 @@ Result<Captured> runCapture(const std::string& program, const std::vector<std::s
 }
 
 void exitNow(int code) {
-    std::fflush(nullptr);
+    (void)std::fflush(nullptr);
 #ifdef VANTREL_COVERAGE
     __gcov_dump();
 #endif
