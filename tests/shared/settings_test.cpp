@@ -73,24 +73,30 @@ TEST_P(ReadingRules, BooleanAndIntegerMeaning) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ReadingRules,
-    ::testing::Values(ReadingCase{"absent", std::nullopt, false, 0}, ReadingCase{"true", Value(true), true, 1},
-                      ReadingCase{"false", Value(false), false, 0}, ReadingCase{"zero", Value(0), false, 0},
-                      ReadingCase{"five", Value(5), true, 5}, ReadingCase{"negative", Value(-2), true, -2},
-                      ReadingCase{"half", Value(0.5), true, 0}, ReadingCase{"real", Value(3.9), true, 3},
-                      ReadingCase{"yes", Value("YES"), true, 0}, ReadingCase{"lower_t", Value("true"), true, 0},
-                      ReadingCase{"no", Value("NO"), false, 0}, ReadingCase{"digits", Value("42abc"), true, 42},
-                      ReadingCase{"zeros", Value("  -0003"), true, -3}, ReadingCase{"zero_text", Value("0"), false, 0},
-                      ReadingCase{"empty", Value(""), false, 0}, ReadingCase{"array", Value(Array{1}), false, 0},
-                      ReadingCase{"dict", Value(Dictionary{{"a", 1}}), false, 0}, ReadingCase{"data", Value(Data{{1}}), false, 0},
-                      ReadingCase{"date", Value(Date{5}), false, 0},
-                      // Reals outside int64 clamp, towards zero inside it; NaN is no number at all.
-                      ReadingCase{"negative_real", Value(-3.9), true, -3},
-                      ReadingCase{"two_to_63", Value(9223372036854775808.0), true, INT64_MAX},
-                      ReadingCase{"huge", Value(1e300), true, INT64_MAX},
-                      ReadingCase{"huge_negative", Value(-1e300), true, INT64_MIN},
-                      ReadingCase{"infinity", Value(HUGE_VAL), true, INT64_MAX},
-                      ReadingCase{"negative_infinity", Value(-HUGE_VAL), true, INT64_MIN},
-                      ReadingCase{"nan", Value(std::nan("")), true, 0}),
+    ::testing::Values(
+        ReadingCase{"absent", std::nullopt, false, 0}, ReadingCase{"true", Value(true), true, 1},
+        ReadingCase{"false", Value(false), false, 0}, ReadingCase{"zero", Value(0), false, 0},
+        ReadingCase{"five", Value(5), true, 5}, ReadingCase{"negative", Value(-2), true, -2},
+        ReadingCase{"half", Value(0.5), true, 0}, ReadingCase{"real", Value(3.9), true, 3},
+        ReadingCase{"yes", Value("YES"), true, 0}, ReadingCase{"lower_t", Value("true"), true, 0},
+        ReadingCase{"no", Value("NO"), false, 0}, ReadingCase{"digits", Value("42abc"), true, 42},
+        ReadingCase{"zeros", Value("  -0003"), true, -3}, ReadingCase{"zero_text", Value("0"), false, 0},
+        ReadingCase{"empty", Value(""), false, 0}, ReadingCase{"array", Value(Array{1}), false, 0},
+        ReadingCase{"dict", Value(Dictionary{{"a", 1}}), false, 0}, ReadingCase{"data", Value(Data{{1}}), false, 0},
+        ReadingCase{"date", Value(Date{5}), false, 0},
+        // Reals outside int64 clamp, towards zero inside it; NaN is no number at all.
+        ReadingCase{"negative_real", Value(-3.9), true, -3},
+        ReadingCase{"two_to_63", Value(9223372036854775808.0), true, INT64_MAX},
+        ReadingCase{"huge", Value(1e300), true, INT64_MAX}, ReadingCase{"huge_negative", Value(-1e300), true, INT64_MIN},
+        ReadingCase{"infinity", Value(HUGE_VAL), true, INT64_MAX},
+        ReadingCase{"negative_infinity", Value(-HUGE_VAL), true, INT64_MIN}, ReadingCase{"nan", Value(std::nan("")), true, 0},
+        // Texts: every blank skipped, either sign, Y/y/T/t or a first non-zero digit
+        // is true; digits past int64 clamp by sign.
+        ReadingCase{"blanks", Value("\t\n\r\f\v 7"), true, 7}, ReadingCase{"plus", Value("+12"), true, 12},
+        ReadingCase{"lower_y", Value("y"), true, 0}, ReadingCase{"upper_t", Value("TRUE"), true, 0},
+        ReadingCase{"nine", Value("009"), true, 9}, ReadingCase{"sign_only", Value("-"), false, 0},
+        ReadingCase{"letter", Value("x1"), false, 0}, ReadingCase{"past_int64", Value("99999999999999999999"), true, INT64_MAX},
+        ReadingCase{"past_int64_negative", Value("-99999999999999999999"), true, INT64_MIN}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SettingsTest, StringsAreReadAsStoredOnly) {

@@ -66,7 +66,10 @@ INSTANTIATE_TEST_SUITE_P(
         FilterCase{"SosHidesRow27", {{"sos", true}}, std::nullopt, false, 27, true, false},
         FilterCase{"CustomCarrierHidesRow29", {{"customcarrier", true}}, std::nullopt, false, 29, true, false},
         FilterCase{"Row28PassesFlag", {{"customcarrier", true}, {"sos", true}}, std::nullopt, false, 28, true, true},
-        FilterCase{"HideAllStillHidesRow28", {{"hideall", true}}, std::nullopt, false, 28, true, false}),
+        FilterCase{"HideAllStillHidesRow28", {{"hideall", true}}, std::nullopt, false, 28, true, false},
+        // An index SpringBoard may grow beyond the table: no key of its own, the flag passes.
+        FilterCase{"UnknownIndexPassesFlag", {{"wifi", true}}, std::nullopt, false, 99, true, true},
+        FilterCase{"NegativeIndexPassesFlag", {}, std::nullopt, false, -1, false, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 class RefreshTest : public TweakTest {

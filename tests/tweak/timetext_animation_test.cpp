@@ -206,3 +206,26 @@ TEST_F(AnimationTest, LoopAlternatesTextsAndRearmsThroughCode26) {
 }
 
 }  // namespace
+
+// A timer whose userInfo is not the animation's own draws no frame; a text entry that is no
+// string is drawn as nothing rather than ending the frame.
+TEST_F(AnimationTest, ReShuffleTakesOnlyItsOwnUserInfo) {
+    using platform::Array;
+    using platform::Dictionary;
+    auto reShuffle = [&](const Dictionary& info) {
+        auto timer = platform::Timer::scheduled(
+            60.0, platform::Timer::Repeats::No, [](platform::Timer&) {}, info);
+        msgSend<void>(aggregator(), tweak::sel("reShuffle:"), timer.get());
+        timer->invalidate();
+    };
+    tweak::customTime = u"kept";
+    for (const Dictionary& foreign : {Dictionary{}, Dictionary{{"startNumber", 1}}, Dictionary{{"theString", Array{}}},
+                                      Dictionary{{"startNumber", 1}, {"theString", "'text'"}}}) {
+        reShuffle(foreign);
+        EXPECT_EQ(tweak::customTime, u"kept");
+    }
+    msgSend<void>(aggregator(), tweak::sel("reShuffle:"), static_cast<platform::Timer*>(nullptr));
+    EXPECT_EQ(tweak::customTime, u"kept");
+    reShuffle({{"startNumber", 0}, {"theString", Array{platform::Value(7), platform::Value("a")}}});
+    EXPECT_EQ(tweak::customTime, u"a");
+}
