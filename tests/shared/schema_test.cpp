@@ -120,6 +120,13 @@ TEST(SchemaTest, TablesHoldTheDocumentedKeysDefaultsAndCodes) {
         ASSERT_TRUE(findKey(PreferenceFile::Main, key)) << key;
         EXPECT_STREQ(controlName(findKey(PreferenceFile::Main, key)->control), control) << key;
     }
+    // ...and its type column: one key of each type.
+    const std::pair<const char*, const char*> kTypes[] = {{"hideall", "bool"},
+                                                          {"clockformat", "integer"},
+                                                          {"1224", "number read as integer"},
+                                                          {"carrierText", "string"},
+                                                          {"enabled", "any"}};
+    for (const auto& [key, type] : kTypes) EXPECT_STREQ(typeName(findKey(PreferenceFile::Main, key)->type), type) << key;
 
     // Keys the tables do not know: compared exactly, and only the icon tester page posts for them.
     EXPECT_EQ(itemCodeForKey(PreferenceFile::Main, "Clock"), std::nullopt);

@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,30 +75,32 @@ TEST_P(ReadingRules, BooleanAndIntegerMeaning) {
 
 INSTANTIATE_TEST_SUITE_P(
     Table, ReadingRules,
-    ::testing::Values(
-        ReadingCase{"absent", std::nullopt, false, 0}, ReadingCase{"true", Value(true), true, 1},
-        ReadingCase{"false", Value(false), false, 0}, ReadingCase{"zero", Value(0), false, 0},
-        ReadingCase{"five", Value(5), true, 5}, ReadingCase{"negative", Value(-2), true, -2},
-        ReadingCase{"half", Value(0.5), true, 0}, ReadingCase{"real", Value(3.9), true, 3},
-        ReadingCase{"yes", Value("YES"), true, 0}, ReadingCase{"lower_t", Value("true"), true, 0},
-        ReadingCase{"no", Value("NO"), false, 0}, ReadingCase{"digits", Value("42abc"), true, 42},
-        ReadingCase{"zeros", Value("  -0003"), true, -3}, ReadingCase{"zero_text", Value("0"), false, 0},
-        ReadingCase{"empty", Value(""), false, 0}, ReadingCase{"array", Value(Array{1}), false, 0},
-        ReadingCase{"dict", Value(Dictionary{{"a", 1}}), false, 0}, ReadingCase{"data", Value(Data{{1}}), false, 0},
-        ReadingCase{"date", Value(Date{5}), false, 0},
-        // Reals outside int64 clamp, towards zero inside it; NaN is no number at all.
-        ReadingCase{"negative_real", Value(-3.9), true, -3},
-        ReadingCase{"two_to_63", Value(9223372036854775808.0), true, INT64_MAX},
-        ReadingCase{"huge", Value(1e300), true, INT64_MAX}, ReadingCase{"huge_negative", Value(-1e300), true, INT64_MIN},
-        ReadingCase{"infinity", Value(HUGE_VAL), true, INT64_MAX},
-        ReadingCase{"negative_infinity", Value(-HUGE_VAL), true, INT64_MIN}, ReadingCase{"nan", Value(std::nan("")), true, 0},
-        // Texts: every blank skipped, either sign, Y/y/T/t or a first non-zero digit
-        // is true; digits past int64 clamp by sign.
-        ReadingCase{"blanks", Value("\t\n\r\f\v 7"), true, 7}, ReadingCase{"plus", Value("+12"), true, 12},
-        ReadingCase{"lower_y", Value("y"), true, 0}, ReadingCase{"upper_t", Value("TRUE"), true, 0},
-        ReadingCase{"nine", Value("009"), true, 9}, ReadingCase{"sign_only", Value("-"), false, 0},
-        ReadingCase{"letter", Value("x1"), false, 0}, ReadingCase{"past_int64", Value("99999999999999999999"), true, INT64_MAX},
-        ReadingCase{"past_int64_negative", Value("-99999999999999999999"), true, INT64_MIN}),
+    ::testing::Values(ReadingCase{"absent", std::nullopt, false, 0}, ReadingCase{"true", Value(true), true, 1},
+                      ReadingCase{"false", Value(false), false, 0}, ReadingCase{"zero", Value(0), false, 0},
+                      ReadingCase{"five", Value(5), true, 5}, ReadingCase{"negative", Value(-2), true, -2},
+                      ReadingCase{"half", Value(0.5), true, 0}, ReadingCase{"real", Value(3.9), true, 3},
+                      ReadingCase{"yes", Value("YES"), true, 0}, ReadingCase{"lower_t", Value("true"), true, 0},
+                      ReadingCase{"no", Value("NO"), false, 0}, ReadingCase{"digits", Value("42abc"), true, 42},
+                      ReadingCase{"zeros", Value("  -0003"), true, -3}, ReadingCase{"zero_text", Value("0"), false, 0},
+                      ReadingCase{"empty", Value(""), false, 0}, ReadingCase{"array", Value(Array{1}), false, 0},
+                      ReadingCase{"dict", Value(Dictionary{{"a", 1}}), false, 0}, ReadingCase{"data", Value(Data{{1}}), false, 0},
+                      ReadingCase{"date", Value(Date{5}), false, 0},
+                      // Reals outside int64 clamp, towards zero inside it; NaN is no number at all.
+                      ReadingCase{"negative_real", Value(-3.9), true, -3},
+                      ReadingCase{"two_to_63", Value(9223372036854775808.0), true, INT64_MAX},
+                      ReadingCase{"huge", Value(1e300), true, INT64_MAX},
+                      ReadingCase{"huge_negative", Value(-1e300), true, INT64_MIN},
+                      ReadingCase{"infinity", Value(HUGE_VAL), true, INT64_MAX},
+                      ReadingCase{"negative_infinity", Value(-HUGE_VAL), true, INT64_MIN},
+                      ReadingCase{"nan", Value(std::nan("")), true, 0},
+                      // Texts: every blank skipped, either sign, Y/y/T/t or a first non-zero digit
+                      // is true; digits past int64 clamp by sign.
+                      ReadingCase{"blanks", Value("\t\n\r\f\v 7"), true, 7}, ReadingCase{"plus", Value("+12"), true, 12},
+                      ReadingCase{"lower_y", Value("y"), true, 0}, ReadingCase{"upper_t", Value("TRUE"), true, 0},
+                      ReadingCase{"nine", Value("009"), true, 9}, ReadingCase{"sign_only", Value("-"), false, 0},
+                      ReadingCase{"letter", Value("x1"), false, 0}, ReadingCase{"two_signs", Value("--1"), false, 0},
+                      ReadingCase{"past_int64", Value("99999999999999999999"), true, INT64_MAX},
+                      ReadingCase{"past_int64_negative", Value("-99999999999999999999"), true, INT64_MIN}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(SettingsTest, StringsAreReadAsStoredOnly) {
@@ -185,6 +189,28 @@ TEST_F(SettingsTest, FailedWriteKeepsTheOldFileWhole) {
     platform::setHomeDirectory(home_ + "/missing\x01");
     EXPECT_FALSE(platform::writeDictionaryFile(home_ + "/no/such/dir/x.plist", {{"a", 1}}));
     platform::setHomeDirectory(home_);
+    EXPECT_EQ(readPreferences(PreferenceFile::Main), (Dictionary{{"hideall", true}}));
+}
+
+// A lock that cannot be had (a link planted at its name, a peer holding it past the wait)
+// refuses the write, says why, and leaves the file as it was.
+TEST_F(SettingsTest, NoLockNoWrite) {
+    ASSERT_TRUE(writePreferences(PreferenceFile::Main, {{"hideall", true}}));
+    const std::string path = preferencePath(PreferenceFile::Main);
+    const std::string lockPath = path.substr(0, path.rfind('/') + 1) + "." + path.substr(path.rfind('/') + 1) + ".lock";
+    int peer = ::open(lockPath.c_str(), O_RDWR | O_CLOEXEC);
+    ASSERT_GE(peer, 0);
+    ASSERT_EQ(::flock(peer, LOCK_EX), 0);
+    auto held = writePreferences(PreferenceFile::Main, {{"hideall", false}});
+    ::close(peer);
+    ASSERT_FALSE(held);
+    EXPECT_NE(held.failure.find("another writer has held its lock"), std::string::npos) << held.failure;
+
+    ASSERT_EQ(::unlink(lockPath.c_str()), 0);
+    ASSERT_EQ(::symlink((home_ + "/elsewhere").c_str(), lockPath.c_str()), 0);
+    auto linked = writePreferences(PreferenceFile::Main, {{"hideall", false}});
+    ASSERT_FALSE(linked);
+    EXPECT_NE(linked.failure.find("its lock cannot be opened"), std::string::npos) << linked.failure;
     EXPECT_EQ(readPreferences(PreferenceFile::Main), (Dictionary{{"hideall", true}}));
 }
 
