@@ -29,8 +29,7 @@ struct Words {
 };
 
 void addDevice(CLI::App& app, Words& w) {
-    app.add_option("--device", w.folder, "The device folder (default: build/device); before or after the command")
-        ->type_name("DIR");
+    app.add_option("--device", w.folder, std::string(kDeviceOptionHelp) + "; before or after the command")->type_name("DIR");
 }
 
 // Every command once: its name and summary (the help and the did-you-mean read them from the

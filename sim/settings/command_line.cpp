@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "sim/common/device.h"
 #include "sim/settings/values.h"
 #include "vantrel/version.h"
 
@@ -146,7 +147,7 @@ ParsedLine parseSettingsLine(const std::vector<std::string>& words, bool session
         "from standard input, a prompt in a terminal. Exit codes: 0 done, 1 failed, 2 usage.");
     app.add_flag("--json", command.json, "JSON on one line (show, get, keys, alerts, set, press)");
     if (!sessionLine) {
-        app.add_option("--device", device, "the device folder (default: the build tree's device)")->type_name("DIR");
+        app.add_option("--device", device, kDeviceOptionHelp)->type_name("DIR");
         app.add_flag("--start", parsed.start, "start the device first when it is not running (commands that act only)");
         app.add_flag("--session", parsed.session, "read commands from standard input, one a line");
         app.set_version_flag("--version", VANTREL_VERSION);
