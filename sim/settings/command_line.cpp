@@ -118,6 +118,18 @@ std::string suggestion(const std::vector<std::string>& words) {
     return "";
 }
 
+// The keys of the page for get, set and reset, for completion; main when no page is named.
+std::vector<std::string> settingValues(const std::vector<std::string>& commands, const std::vector<std::string>& given) {
+    if (commands.empty() || !given.empty()) return {};
+    const std::string& verb = commands.back();
+    if (verb != "get" && verb != "set" && verb != "reset") return {};
+    auto file = fileNamed(commands.size() == 2 ? commands[0] : "main");
+    if (!file) return {};
+    std::vector<std::string> keys;
+    for (const KeySchema& row : schemaRows(*file)) keys.emplace_back(row.key);
+    return keys;
+}
+
 }  // namespace
 
 std::string commandSummary() {
@@ -170,6 +182,13 @@ ParsedLine parseSettingsLine(const std::vector<std::string>& words, bool session
     }
     if (!sessionLine) app.add_subcommand("help", "the commands")->group("Commands")->callback([&] { parsed.help = true; });
 
+    if (!sessionLine) {
+        if (auto text = generatedText(app, words, settingValues)) {
+            parsed.then = ParsedLine::Then::Exit;
+            parsed.out = *text;
+            return parsed;
+        }
+    }
     std::vector<std::string> reversed(words.rbegin(), words.rend());
     std::ostringstream out, err;
     try {

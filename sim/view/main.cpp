@@ -132,7 +132,10 @@ int main(int argc, char** argv) {
     shot->add_option("--width", width, "Width in pixels")->check(CLI::Range(16, 8192));
     shot->add_option("--device", folder, kDeviceOptionHelp);
 
-    if (auto done = parseCommandLine(app, argc, argv)) return *done;
+    auto values = [](const std::vector<std::string>& commands, const std::vector<std::string>& given) {
+        return commands.size() == 1 && given.empty() ? std::vector<std::string>{"@file"} : std::vector<std::string>{};
+    };
+    if (auto done = parseCommandLine(app, argc, argv, values)) return *done;
 
     // A peer that goes away (a browser, the Settings app, rsvg-convert) is an error to handle,
     // not a reason to die.

@@ -24,10 +24,23 @@ out="$("${hide[@]}" env -i HOME="$home" PATH="$prefix/bin:/usr/bin:/bin" SRC="$s
     vantrel-device keys | grep -c "^batteryLevel" | sed "s/^/keys:/"
     vantrel-device start --fresh >/dev/null
     VANTREL_DEVICE="$HOME/.local/state/vantrel/device" vantrel-device status --json >/dev/null && echo status:ok
-    vantrel-device stop >/dev/null')" || fail "the installed programs did not run: $out"
+    vantrel-device stop >/dev/null
+    # Completion as bash asks for it, from the tables of the installed program.
+    source "$(dirname "$(command -v vantrel-device)")/../share/bash-completion/completions/vantrel-device"
+    for line in "vantrel-device st" "vantrel-device --device /tm" "vantrel-device set batteryL" "vantrel-device status --j"; do
+        COMP_LINE="$line" COMP_POINT=${#line}
+        _vantrel_programs
+        echo "complete:$line:${COMPREPLY[*]}"
+    done')" || fail "the installed programs did not run: $out"
 grep -qx "vantrel-device $version" <<<"$out" || fail "--version said: $out"
 grep -qx "keys:1" <<<"$out" || fail "keys said: $out"
 grep -qx "status:ok" <<<"$out" || fail "the device did not run: $out"
+for expected in "st:start stop status" "--device /tm:/tmp" "set batteryL:batteryLevel=" "status --j:--json"; do
+    grep -qxF "complete:vantrel-device ${expected%%:*}:${expected#*:}" <<<"$out" || fail "completing '${expected%%:*}': $out"
+done
+for page in vantrel-device vantrel-settings vantrel-view; do
+    grep -q '^\.SH COMMANDS' "$prefix/share/man/man1/$page.1" || fail "no man page of $page"
+done
 [ -f "$home/.local/state/vantrel/device/Library/MobileSubstrate/DynamicLibraries/Vantrel.dylib" ] ||
     fail "the default device is not under \$XDG_STATE_HOME's default"
 
