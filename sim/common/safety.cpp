@@ -162,7 +162,7 @@ Result<void> checkDeviceFolder(const DeviceFolder& device) {
 }
 
 Result<void> checkTrustedPath(const std::string& path) {
-    const std::string prefix = "refusing to run " + path + ": ";
+    const std::string prefix = "refusing " + path + ": ";
     const uid_t me = ::geteuid();
     fs::path at(path);
     for (bool first = true;; first = false) {

@@ -20,7 +20,7 @@ namespace vantrel::sim {
 // and no symbolic link. A folder that does not exist yet passes when its parents do.
 Result<void> checkDeviceFolder(const DeviceFolder& device);
 
-// A program or library file of the device's own installation, before it is run or loaded: the
+// A program, library or package of the device's own installation, before it is run or loaded: the
 // file and every folder above it belong to the caller or root and nobody else can write them (a
 // sticky folder such as /tmp aside), and none is a symbolic link.
 Result<void> checkTrustedPath(const std::string& path);

@@ -152,9 +152,11 @@ int start(const DeviceFolder& device, bool fresh, bool interactive) {
     if (!ensureInstalled(device, fresh)) return 1;
     if (interactive) return launchd(device, true, &control);
 
+    // launchd runs in the background: what it would refuse is said here.
     auto self = companionProgram("vantrel-device");
-    if (!self) {
-        std::cerr << "vantrel-device: " << self.error().message << "\n";
+    Result<std::string> host = self ? companionProgram("vantrel-springboard") : self;
+    if (!host) {
+        std::cerr << "vantrel-device: " << host.error().message << "\n";
         return 1;
     }
     pid_t pid = ::fork();

@@ -102,14 +102,14 @@ int launchd(const DeviceFolder& device, bool interactive, ControlLock* control) 
         return 1;
     }
     if (control) control->release();
+    platform::setLogFile(device.log());
+    if (!interactive) platform::setLogToStderr(false);
     // The host comes from this installation, and only from a folder nobody else can write.
     auto program = companionProgram("vantrel-springboard");
     if (!program) {
-        std::cerr << "vantrel-device: " << program.error().message << "\n";
+        NSLog("launchd: %s", program.error().message.c_str());
         return 1;
     }
-    platform::setLogFile(device.log());
-    if (!interactive) platform::setLogToStderr(false);
     sigset_t set;
     sigemptyset(&set);
     for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGCHLD}) sigaddset(&set, sig);
