@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <csignal>
 #include <charconv>
 #include <cstring>
@@ -36,19 +37,51 @@ bool DeviceFolder::isInstalled() const {
     return platform::fileExists(dpkgStatus()) && platform::fileExists(devicePlist());
 }
 
-std::string buildDirectory() {
-    std::string exe = selfExecutable();
-    if (!exe.empty()) {
-        fs::path bin = fs::path(exe).parent_path();
-        if (bin.filename() == "bin") return bin.parent_path().string();
-    }
-    return VANTREL_BINARY_DIR;
+ProgramLayout programLayout() {
+    fs::path dir = fs::path(selfExecutable()).parent_path();
+    // An installed host lives in PREFIX/libexec/vantrel, the user's programs in PREFIX/bin.
+    if (dir.filename() == "vantrel" && dir.parent_path().filename() == "libexec")
+        return {dir.parent_path().parent_path().string(), true};
+    std::error_code ec;
+    fs::path prefix = dir.parent_path();
+    return {prefix.string(), fs::is_directory(prefix / "libexec/vantrel", ec)};
 }
 
-std::string programPath(const std::string& name) { return buildDirectory() + "/bin/" + name; }
+std::string ProgramLayout::program(const std::string& name) const {
+    if (installed && platform::fileExists(prefix + "/libexec/vantrel/" + name)) return prefix + "/libexec/vantrel/" + name;
+    return prefix + "/bin/" + name;
+}
+
+std::string programPath(const std::string& name) { return programLayout().program(name); }
+
+std::string defaultDeviceFolder() {
+    ProgramLayout layout = programLayout();
+    if (!layout.installed) return layout.prefix + "/device";
+    // XDG: a relative XDG_STATE_HOME is invalid and ignored.
+    const char* state = std::getenv("XDG_STATE_HOME");
+    if (state && state[0] == '/') return std::string(state) + "/vantrel/device";
+    const char* home = std::getenv("HOME");
+    return std::string(home && home[0] == '/' ? home : "") + "/.local/state/vantrel/device";
+}
+
+std::string deviceCommand(const DeviceFolder& device, const std::string& words) {
+    const char* front = std::getenv("VANTREL_FRONT");
+    std::string text = front && *front ? std::string(front) + " device" : "vantrel-device";
+    if (device.chosen) {
+        const std::string& folder = device.given.empty() ? device.root : device.given;
+        // Quoted only when a shell would split it.
+        bool plain = folder.find_first_of(" \t\n'\"$`\\;&|<>()*?[]{}~#!") == std::string::npos;
+        std::string quoted = "'";
+        for (char c : folder) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+        text += " --device " + (plain ? folder : quoted + "'");
+    }
+    return text + " " + words;
+}
 
 DeviceFolder deviceFolder(const std::optional<std::string>& requested) {
-    std::string root = requested ? *requested : buildDirectory() + "/device";
+    const char* fromEnvironment = std::getenv("VANTREL_DEVICE");
+    const bool chosen = requested || (fromEnvironment && *fromEnvironment);
+    std::string root = requested ? *requested : chosen ? std::string(fromEnvironment) : defaultDeviceFolder();
     auto trimmed = [](std::string path) {
         while (path.size() > 1 && path.back() == '/') path.pop_back();
         return path;
@@ -58,7 +91,7 @@ DeviceFolder deviceFolder(const std::optional<std::string>& requested) {
     std::string given = trimmed(ec ? root : absolute.string());
     fs::path resolved = fs::weakly_canonical(absolute, ec);
     if (!ec) root = resolved.lexically_normal().string();
-    return DeviceFolder{trimmed(root), given};
+    return DeviceFolder{trimmed(root), given, chosen};
 }
 
 platform::Dictionary readDeviceState(const DeviceFolder& device) {
@@ -230,7 +263,7 @@ bool springBoardRuns(const DeviceFolder& device, double timeoutSeconds) {
 Result<std::string> control(const DeviceFolder& device, const char* method, const ControlArguments& arguments,
                             double timeoutSeconds, const char* interface) {
     auto address = busAddress(device);
-    if (!address) return failure("the device at " + device.root + " is not running (./vantrel device start)");
+    if (!address) return failure("the device at " + device.root + " is not running (" + deviceCommand(device, "start") + ")");
     platform::BusPtr bus = TRY(openDeviceBus(*address, timeoutSeconds));
     platform::MessagePtr call;
     int r = sd_bus_message_new_method_call(bus.get(), platform::out(call), kSpringBoardBusName, kControlObjectPath, interface,

@@ -23,6 +23,8 @@ struct DeviceFolder {
     std::string root;
     // The path as the user gave it (made absolute, nothing resolved): its links are checked as such.
     std::string given;
+    // Named by --device or VANTREL_DEVICE rather than the default: hints then name it too.
+    bool chosen = false;
 
     std::string dynamicLibraries() const { return root + "/Library/MobileSubstrate/DynamicLibraries"; }
     std::string preferenceBundles() const { return root + "/Library/PreferenceBundles"; }
@@ -49,14 +51,37 @@ struct DeviceFolder {
     bool isInstalled() const;
 };
 
-// The device folder of --device DIR, else <build>/device, with the links of its existing part
-// resolved once so that every later use names the folder that was checked; the path as given is
-// kept beside it for checkDeviceFolder.
+// The device folder of --device DIR, else $VANTREL_DEVICE, else the default one
+// (defaultDeviceFolder), with the links of its existing part resolved once so that every later
+// use names the folder that was checked; the path as given is kept beside it for checkDeviceFolder.
 DeviceFolder deviceFolder(const std::optional<std::string>& requested);
-// The build tree the running program belongs to (the folder above its bin/).
-std::string buildDirectory();
-// A program of the device, next to the running one.
+
+// Where the running program's companions are, found from its own executable (/proc/self/exe),
+// never from a path compiled in: the same programs run from a build tree (build/bin, build/lib,
+// build/packages) and installed (PREFIX/bin, libexec/vantrel, lib/vantrel, share/vantrel).
+struct ProgramLayout {
+    std::string prefix;  // the build tree, or the installation prefix
+    bool installed = false;
+
+    std::string program(const std::string& name) const;
+    std::string libraries() const { return prefix + (installed ? "/lib/vantrel" : "/lib"); }
+    std::string packages() const { return prefix + (installed ? "/share/vantrel" : "/packages"); }
+};
+ProgramLayout programLayout();
+// A program of the device, beside the running one (libexec/vantrel for the hosts when installed).
 std::string programPath(const std::string& name);
+// build/device for a build tree; ${XDG_STATE_HOME:-~/.local/state}/vantrel/device installed.
+std::string defaultDeviceFolder();
+
+// What --device says in every program's help.
+inline constexpr char kDeviceOptionHelp[] =
+    "The device folder (default: $VANTREL_DEVICE, else build/device run from a build tree, "
+    "${XDG_STATE_HOME:-~/.local/state}/vantrel/device installed)";
+
+// How a message spells a command acting on this very device: the program the user typed
+// (./vantrel device when run through ./vantrel, which says so in VANTREL_FRONT), the folder when
+// it is not the default one, then the words: "vantrel-device --device /tmp/d start".
+std::string deviceCommand(const DeviceFolder& device, const std::string& words);
 
 // device.plist as a dictionary (empty when missing or unreadable).
 platform::Dictionary readDeviceState(const DeviceFolder& device);

@@ -287,7 +287,7 @@ Result<platform::Dictionary> hardwareEntries(const platform::Dictionary& changes
                 bad += echo(name);
                 bad += " is not a hardware key";
                 if (name == "locked") bad += " (lock and unlock set it)";
-                bad += " (vantrel-device keys lists them)";
+                bad += " (" + deviceCommand(DeviceFolder{}, "keys") + " lists them)";
             }
             continue;
         }

@@ -161,6 +161,31 @@ Result<void> checkDeviceFolder(const DeviceFolder& device) {
     return {};
 }
 
+Result<void> checkTrustedPath(const std::string& path) {
+    const std::string prefix = "refusing " + path + ": ";
+    const uid_t me = ::geteuid();
+    fs::path at(path);
+    for (bool first = true;; first = false) {
+        struct stat st;
+        if (!TRY(inspect(at.string(), &st, prefix))) return failure(prefix + at.string() + " does not exist");
+        if (S_ISLNK(st.st_mode)) return failure(prefix + at.string() + " is a symbolic link");
+        if (st.st_uid != 0 && st.st_uid != me) return failure(prefix + at.string() + " is owned by " + userName(st.st_uid));
+        // Others may share a sticky folder, never the file itself or a folder they could swap it in.
+        if (writableByOthers(st) && (first || !(st.st_mode & S_ISVTX)))
+            return failure(prefix + at.string() + " is writable by group or others (mode " + modeText(st.st_mode) + ")");
+        if (at == at.root_path() || at.empty()) return {};
+        at = at.parent_path();
+    }
+}
+
+Result<std::string> companionProgram(const std::string& name) {
+    ProgramLayout layout = programLayout();
+    std::string program = layout.program(name);
+    TRY(checkTrustedPath(program));
+    TRY(checkTrustedPath(layout.libraries()));
+    return program;
+}
+
 Result<void> checkSocketPath(const DeviceFolder& device) {
     const std::string socket = device.run() + "/bus.socket";
     if (socket.size() < sizeof(sockaddr_un::sun_path)) return {};

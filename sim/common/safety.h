@@ -20,6 +20,13 @@ namespace vantrel::sim {
 // and no symbolic link. A folder that does not exist yet passes when its parents do.
 Result<void> checkDeviceFolder(const DeviceFolder& device);
 
+// A program, library or package of the device's own installation, before it is run or loaded: the
+// file and every folder above it belong to the caller or root and nobody else can write them (a
+// sticky folder such as /tmp aside), and none is a symbolic link.
+Result<void> checkTrustedPath(const std::string& path);
+// programPath(name) once it and the folder of the libraries it loads passed checkTrustedPath.
+Result<std::string> companionProgram(const std::string& name);
+
 // The bus socket lives in run/: its path must fit a unix socket address.
 Result<void> checkSocketPath(const DeviceFolder& device);
 

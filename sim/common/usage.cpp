@@ -8,6 +8,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include "vantrel/version.h"
+
 namespace vantrel::sim {
 namespace {
 
@@ -118,7 +120,11 @@ std::optional<bool> truthWord(std::string_view text) {
     return std::nullopt;
 }
 
-std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv) {
+std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv, const ValueCompleter& values) {
+    if (auto text = generatedText(app, std::vector<std::string>(argv + 1, argv + argc), values)) {
+        std::cout << *text;
+        return 0;
+    }
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
@@ -150,6 +156,158 @@ std::optional<std::string> nearest(std::string_view typed, std::span<const std::
         if (d < bestDistance && d < std::max<size_t>(n.size(), 2) - 1) best = name, bestDistance = d;
     }
     return best;
+}
+
+namespace {
+
+bool shown(const CLI::App* sub) { return !sub->get_group().empty(); }
+
+// roff: a backslash is \e, a line may not start with a control character, options' dashes are \-.
+std::string roff(std::string_view text, bool dashes = false) {
+    std::string out;
+    bool lineStart = true;
+    for (char c : text) {
+        if (lineStart && (c == '.' || c == '\'')) out += "\\&";
+        if (c == '\\')
+            out += "\\e";
+        else if (c == '-' && dashes)
+            out += "\\-";
+        else
+            out += c;
+        lineStart = c == '\n';
+    }
+    return out;
+}
+
+// "--device DIR", "-n LINES", "--json": an option as its help writes it.
+std::string optionText(const CLI::Option* o) {
+    std::string names;
+    for (const auto& s : o->get_snames()) names += (names.empty() ? "-" : ", -") + s;
+    for (const auto& l : o->get_lnames()) names += (names.empty() ? "--" : ", --") + l;
+    if (names.empty()) return o->get_name();  // a positional: its name is its metavariable
+    if (o->get_type_size() != 0 && !o->get_type_name().empty()) names += " " + o->get_type_name();
+    return names;
+}
+
+void manOptions(std::string& out, const CLI::App& app) {
+    for (const CLI::Option* o : app.get_options()) {
+        if (o->get_group().empty()) continue;
+        out += ".TP\n.B " + roff(optionText(o), true) + "\n" + roff(o->get_description()) + "\n";
+    }
+}
+
+std::string manPage(const CLI::App& app) {
+    std::string name = app.get_name(), upper = name;
+    std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
+    std::string description = app.get_description();
+    // "vantrel-view: the simulated device..." names the program once.
+    if (description.starts_with(name + ": ")) description = description.substr(name.size() + 2);
+    std::string summary = description.substr(0, description.find_first_of(".\n"));
+    std::string out = ".TH " + roff(upper, true) + " 1 \"\" \"" + "Vantrel " VANTREL_VERSION + "\" \"User Commands\"\n";
+    out += ".SH NAME\n" + roff(name, true) + " \\- " + roff(summary) + "\n";
+    out += ".SH SYNOPSIS\n.B " + roff(name, true) + "\n[OPTIONS]" +
+           (app.get_subcommands(shown).empty() ? "" : " COMMAND [OPTIONS]") + "\n.SH DESCRIPTION\n" + roff(description) + "\n";
+    out += ".SH OPTIONS\n";
+    manOptions(out, app);
+    std::string lastGroup;
+    for (const CLI::App* sub : app.get_subcommands(shown)) {
+        // "COMMANDS", or the help's own groups ("Commands", "Pages").
+        std::string group =
+            sub->get_group() == "SUBCOMMANDS" || sub->get_group() == "Subcommands" ? "COMMANDS" : sub->get_group();
+        std::transform(group.begin(), group.end(), group.begin(), [](unsigned char c) { return std::toupper(c); });
+        if (group != lastGroup) out += ".SH " + roff(group) + "\n";
+        lastGroup = group;
+        std::string usage = sub->get_name();
+        for (const CLI::Option* o : sub->get_options())
+            if (!o->get_group().empty() && o->get_lnames().empty() && o->get_snames().empty())
+                usage += o->get_required() ? " " + o->get_name() : " [" + o->get_name() + "]";
+        out += ".TP\n.B " + roff(usage, true) + "\n" + roff(sub->get_description()) + "\n";
+        bool any = false;
+        for (const CLI::Option* o : sub->get_options()) {
+            if (o->get_group().empty() || o->get_name() == "--help" || o->get_lnames() == std::vector<std::string>{"help"})
+                continue;
+            if (!any) out += ".RS\n";
+            any = true;
+            out += ".TP\n.B " + roff(optionText(o), true) + "\n" + roff(o->get_description()) + "\n";
+        }
+        if (any) out += ".RE\n";
+    }
+    out += ".SH ENVIRONMENT\n.TP\n.B VANTREL_DEVICE\nThe device folder when no \\-\\-device is given.\n";
+    if (!app.get_footer().empty()) out += ".SH NOTES\n" + roff(app.get_footer()) + "\n";
+    out += ".SH SEE ALSO\n.BR vantrel\\-device (1),\n.BR vantrel\\-settings (1),\n.BR vantrel\\-view (1)\n";
+    return out;
+}
+
+const CLI::Option* findOption(const CLI::App* app, std::string_view word) {
+    std::string name(word.substr(0, word.find('=')));
+    for (; app; app = app->get_parent())
+        for (const CLI::Option* o : app->get_options())
+            if (o->check_name(name)) return o;
+    return nullptr;
+}
+
+std::vector<std::string> complete(const CLI::App& app, const std::vector<std::string>& words, const ValueCompleter& values) {
+    const CLI::App* at = &app;
+    std::vector<std::string> commands, given;
+    const CLI::Option* pending = nullptr;  // an option whose value comes next
+    for (size_t i = 0; i + 1 < words.size(); ++i) {
+        const std::string& w = words[i];
+        if (pending) {
+            pending = nullptr;
+            continue;
+        }
+        if (w.size() > 1 && w[0] == '-') {
+            const CLI::Option* o = findOption(at, w);
+            if (o && o->get_type_size() != 0 && w.find('=') == std::string::npos) pending = o;
+            continue;
+        }
+        const CLI::App* sub = nullptr;
+        for (const CLI::App* s : at->get_subcommands(shown))
+            if (s->check_name(w)) sub = s;
+        if (sub && given.empty()) {
+            at = sub;
+            commands.push_back(sub->get_name());
+        } else {
+            given.push_back(w);
+        }
+    }
+    const std::string typed = words.empty() ? std::string() : words.back();
+    std::vector<std::string> candidates;
+    if (pending) {
+        if (pending->check_name("--device")) return {"@dir"};
+        return {};
+    }
+    if (!typed.empty() && typed[0] == '-') {
+        for (const CLI::App* a = at; a; a = a->get_parent())
+            for (const CLI::Option* o : a->get_options())
+                if (!o->get_group().empty())
+                    for (const auto& l : o->get_lnames()) candidates.push_back("--" + l);
+    } else {
+        if (given.empty())
+            for (const CLI::App* s : at->get_subcommands(shown)) candidates.push_back(s->get_name());
+        if (values) {
+            auto more = values(commands, given);
+            if (!more.empty() && more.front().starts_with('@')) return {more.front()};
+            candidates.insert(candidates.end(), more.begin(), more.end());
+        }
+    }
+    std::vector<std::string> matching;
+    for (const auto& c : candidates)
+        if (c.starts_with(typed) && std::find(matching.begin(), matching.end(), c) == matching.end()) matching.push_back(c);
+    return matching;
+}
+
+}  // namespace
+
+std::optional<std::string> generatedText(const CLI::App& app, const std::vector<std::string>& args,
+                                         const ValueCompleter& values) {
+    if (args.size() == 1 && args[0] == "--man") return manPage(app);
+    if (args.empty() || args[0] != "--complete") return std::nullopt;
+    std::vector<std::string> words(args.begin() + 1, args.end());
+    if (words.empty()) words.emplace_back();
+    std::string out;
+    for (const auto& c : complete(app, words, values)) out += c + "\n";
+    return out;
 }
 
 }  // namespace vantrel::sim

@@ -3,6 +3,7 @@
 // lines themselves are CLI11's; this only words what CLI11 refused.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -20,9 +21,23 @@ namespace vantrel::sim {
 // neighbours, a misspelt start of a longer name, "-d" for "--device"); case does not count.
 std::optional<std::string> nearest(std::string_view word, std::span<const std::string> names);
 
+// What a command's own words may be, for completion: given the commands typed (for example
+// {"set"} or {"main", "get"}) and the words already given to the last of them, the candidates
+// for the next ("@dir" or "@file" first: let the shell offer folders or files).
+using ValueCompleter =
+    std::function<std::vector<std::string>(const std::vector<std::string>& commands, const std::vector<std::string>& given)>;
+
+// The hidden modes of every program, read from app itself so that a new command, option or
+// value needs nothing else: `--man` gives a man page (roff) of the program's own help, for the
+// build to install; `--complete WORD...` the candidates for the last WORD (the one being typed,
+// possibly empty), one a line, for the shells' completion scripts. nullopt for any other line.
+std::optional<std::string> generatedText(const CLI::App& app, const std::vector<std::string>& args,
+                                         const ValueCompleter& values = {});
+
 // Parses argv with app. nullopt when the command line parsed; otherwise the exit status, after
 // the help or the version was printed (0) or the usage error was said (2, as usageError).
-std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv);
+// --man and --complete print generatedText and exit 0.
+std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv, const ValueCompleter& values = {});
 
 // The text in lower case (ASCII), for matching what people type.
 std::string lowercase(std::string_view text);

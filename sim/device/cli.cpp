@@ -13,6 +13,7 @@
 
 #include "sim/device/cli.h"
 #include "sim/device/launchd.h"
+#include "sim/common/hardware_keys.h"
 #include "sim/common/safety.h"
 #include "sim/common/usage.h"
 #include "vantrel/version.h"
@@ -29,8 +30,7 @@ struct Words {
 };
 
 void addDevice(CLI::App& app, Words& w) {
-    app.add_option("--device", w.folder, "The device folder (default: build/device); before or after the command")
-        ->type_name("DIR");
+    app.add_option("--device", w.folder, std::string(kDeviceOptionHelp) + "; before or after the command")->type_name("DIR");
 }
 
 // Every command once: its name and summary (the help and the did-you-mean read them from the
@@ -57,7 +57,9 @@ const CLI::Validator& positiveLines() {
 }
 
 const Verb kVerbs[] = {
-    {"install", "Install the build's package and the device's files, or a package file",
+    {"install",
+     "Install the tweak's package (the build's, or the one installed beside the programs) and the device's files, or a package "
+     "file",
      [](CLI::App& c, Words& w) {
          c.add_flag("--fresh", w.fresh, "Start from an empty folder (a running device is stopped first)");
          c.add_option("PACKAGE.deb", w.package,
@@ -126,6 +128,18 @@ const Verb kVerbs[] = {
      true, [](const DeviceFolder& d, const Words& w) { return cli::answerAlert(d, w.alertId, w.button); }},
 };
 
+// The words of the commands that take values of their own, for completion: the key table for
+// set, the actions of nc, a package file for install.
+std::vector<std::string> verbValues(const std::vector<std::string>& commands, const std::vector<std::string>& given) {
+    if (commands.size() != 1) return {};
+    std::vector<std::string> values;
+    if (commands[0] == "set")
+        for (const auto& key : hardwareKeys()) values.push_back(std::string(key.name) + "=");
+    if (commands[0] == "nc" && given.empty()) values = {"open", "close"};
+    if (commands[0] == "install" && given.empty()) values = {"@file"};
+    return values;
+}
+
 }  // namespace
 
 int run(int argc, char** argv) {
@@ -150,7 +164,7 @@ int run(int argc, char** argv) {
     CLI::App* launchdCommand = app.add_subcommand("launchd", "The device's launchd (what start runs)")->group("");
     for (CLI::App* sub : app.get_subcommands([](const CLI::App*) { return true; })) addDevice(*sub, w);
 
-    if (auto done = parseCommandLine(app, argc, argv)) return *done;
+    if (auto done = parseCommandLine(app, argc, argv, verbValues)) return *done;
 
     const Verb* verb = nullptr;
     for (const auto& [sub, v] : commands)

@@ -143,8 +143,8 @@ int start(const DeviceFolder& device, bool fresh, bool interactive) {
             std::cout << "already running (pid " << *running << "): " << device.root << "\n";
             return 0;
         } else {
-            std::cerr << "vantrel-device: the device runs (pid " << *running
-                      << ") but SpringBoard does not answer (./vantrel device log)\n";
+            std::cerr << "vantrel-device: the device runs (pid " << *running << ") but SpringBoard does not answer ("
+                      << deviceCommand(device, "log") << ")\n";
             return 1;
         }
     }
@@ -152,6 +152,13 @@ int start(const DeviceFolder& device, bool fresh, bool interactive) {
     if (!ensureInstalled(device, fresh)) return 1;
     if (interactive) return launchd(device, true, &control);
 
+    // launchd runs in the background: what it would refuse is said here.
+    auto self = companionProgram("vantrel-device");
+    Result<std::string> host = self ? companionProgram("vantrel-springboard") : self;
+    if (!host) {
+        std::cerr << "vantrel-device: " << host.error().message << "\n";
+        return 1;
+    }
     pid_t pid = ::fork();
     if (pid < 0) {
         std::perror("vantrel-device: fork");
@@ -165,8 +172,7 @@ int start(const DeviceFolder& device, bool fresh, bool interactive) {
             ::dup2(devnull, 1);
             ::dup2(devnull, 2);
         }
-        std::string self = programPath("vantrel-device");
-        ::execl(self.c_str(), self.c_str(), "--device", device.root.c_str(), "launchd", static_cast<char*>(nullptr));
+        ::execl(self->c_str(), self->c_str(), "--device", device.root.c_str(), "launchd", static_cast<char*>(nullptr));
         _exit(127);
     }
     // launchd is a daemon of its own; nobody needs to wait for it but the system.
@@ -174,7 +180,7 @@ int start(const DeviceFolder& device, bool fresh, bool interactive) {
     while (std::chrono::steady_clock::now() < end) {
         int status;
         if (::waitpid(pid, &status, WNOHANG) == pid) {
-            std::cerr << "vantrel-device: the device did not start (./vantrel device log)\n";
+            std::cerr << "vantrel-device: the device did not start (" << deviceCommand(device, "log") << ")\n";
             return 1;
         }
         if (springBoardRuns(device, 1.0)) {
@@ -183,7 +189,8 @@ int start(const DeviceFolder& device, bool fresh, bool interactive) {
         }
         sleepFor(0.05);
     }
-    std::cerr << "vantrel-device: SpringBoard did not answer within " << kStartTimeout << " s (./vantrel device log)\n";
+    std::cerr << "vantrel-device: SpringBoard did not answer within " << kStartTimeout << " s (" << deviceCommand(device, "log")
+              << ")\n";
     return 1;
 }
 
@@ -202,10 +209,10 @@ int install(const DeviceFolder& device, bool fresh) {
     }
     std::cout << "installed " << device.root << "\n";
     if (running && fresh)
-        std::cout << "the device was stopped for the fresh install: ./vantrel device start\n";
+        std::cout << "the device was stopped for the fresh install: " << deviceCommand(device, "start") << "\n";
     else if (running)
-        std::cout
-            << "the running SpringBoard keeps the tweak it loaded: respring to load the new one (./vantrel device restart)\n";
+        std::cout << "the running SpringBoard keeps the tweak it loaded: respring to load the new one ("
+                  << deviceCommand(device, "restart") << ")\n";
     return 0;
 }
 

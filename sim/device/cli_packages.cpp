@@ -22,9 +22,10 @@ void reportKept(const std::vector<std::string>& kept) {
         std::cerr << "vantrel-device: left /" << printable(path) << ": it is not what install placed there\n";
 }
 
-void reportRespring(const PackageOutcome& outcome) {
+void reportRespring(const DeviceFolder& device, const PackageOutcome& outcome) {
     if (outcome.resprung && !outcome.respringAnswered)
-        std::cerr << "vantrel-device: SpringBoard did not come back within " << kRespringTimeout << " s (./vantrel device log)\n";
+        std::cerr << "vantrel-device: SpringBoard did not come back within " << kRespringTimeout << " s ("
+                  << deviceCommand(device, "log") << ")\n";
 }
 
 }  // namespace
@@ -41,7 +42,7 @@ int installPackageCommand(const DeviceFolder& device, const std::string& debPath
         return 1;
     }
     reportKept(installed->kept);
-    reportRespring(*installed);
+    reportRespring(device, *installed);
     std::cout << "installed " << printable(installed->name) << " " << printable(installed->version) << " ("
               << printable(installed->architecture) << ") in " << device.root
               << (installed->resprung ? "; SpringBoard restarted" : "") << "\n";
@@ -60,7 +61,7 @@ int removePackageCommand(const DeviceFolder& device, const std::string& name) {
         return 1;
     }
     reportKept(removed->kept);
-    reportRespring(*removed);
+    reportRespring(device, *removed);
     std::cout << "removed " << printable(removed->name) << " " << printable(removed->version) << " from " << device.root
               << (removed->resprung ? "; SpringBoard restarted" : "") << "\n";
     return 0;
@@ -68,7 +69,8 @@ int removePackageCommand(const DeviceFolder& device, const std::string& name) {
 
 int packagesCommand(const DeviceFolder& device, bool json) {
     if (!hasDatabase(device)) {
-        std::cerr << "vantrel-device: the device at " << device.root << " is not laid out yet (vantrel-device install)\n";
+        std::cerr << "vantrel-device: the device at " << device.root << " is not laid out yet ("
+                  << deviceCommand(device, "install") << ")\n";
         return 1;
     }
     auto packages = readStatus(device);

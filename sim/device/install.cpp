@@ -107,7 +107,12 @@ Result<void> checkFreshable(const DeviceFolder& device) {
 
 Result<void> install(const DeviceFolder& device, bool fresh) {
     const std::string package = buildPackagePath();
-    if (!fs::exists(package)) return failure("the package is not built (" + package + "); run ./vantrel build");
+    if (!fs::exists(package))
+        return failure(programLayout().installed
+                           ? "the tweak's package is missing: " + package + " (./vantrel install puts it there)"
+                           : "the package is not built (" + package + "); run ./vantrel build");
+    // What it holds is loaded into SpringBoard: only from where nobody else could have swapped it.
+    TRY(checkTrustedPath(package));
 
     TRY(checkDeviceFolder(device));
     if (fresh) TRY(emptyDeviceFolder(device));

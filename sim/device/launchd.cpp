@@ -20,11 +20,12 @@
 #include "platform/foundation/file.h"
 #include "platform/foundation/log.h"
 #include "platform/foundation/sd_ptr.h"
+#include "sim/common/safety.h"
 
 namespace vantrel::sim {
 namespace {
 
-pid_t spawnSpringBoard(const DeviceFolder& device, bool interactive, bool safeMode) {
+pid_t spawnSpringBoard(const DeviceFolder& device, const std::string& program, bool interactive, bool safeMode) {
     pid_t pid = ::fork();
     if (pid != 0) return pid;
     sigset_t none;
@@ -38,7 +39,6 @@ pid_t spawnSpringBoard(const DeviceFolder& device, bool interactive, bool safeMo
             ::dup2(out, 2);
         }
     }
-    std::string program = programPath("vantrel-springboard");
     std::vector<const char*> argv{program.c_str(), "--device", device.root.c_str()};
     if (interactive) argv.push_back("--interactive");
     if (safeMode) argv.push_back(kSafeModeArgument);
@@ -104,6 +104,12 @@ int launchd(const DeviceFolder& device, bool interactive, ControlLock* control) 
     if (control) control->release();
     platform::setLogFile(device.log());
     if (!interactive) platform::setLogToStderr(false);
+    // The host comes from this installation, and only from a folder nobody else can write.
+    auto program = companionProgram("vantrel-springboard");
+    if (!program) {
+        NSLog("launchd: %s", program.error().message.c_str());
+        return 1;
+    }
     sigset_t set;
     sigemptyset(&set);
     for (int sig : {SIGTERM, SIGINT, SIGHUP, SIGCHLD}) sigaddset(&set, sig);
@@ -124,7 +130,7 @@ int launchd(const DeviceFolder& device, bool interactive, ControlLock* control) 
 
     CrashLoop crashLoop;
     const auto started = std::chrono::steady_clock::now();
-    pid_t springBoard = spawnSpringBoard(device, interactive, false);
+    pid_t springBoard = spawnSpringBoard(device, *program, interactive, false);
     writePid(device.springBoardPidFile(), springBoard);
     int code = 0;
     bool running = true;
@@ -168,7 +174,7 @@ int launchd(const DeviceFolder& device, bool interactive, ControlLock* control) 
                     break;
                 }
                 if (!running) break;
-                springBoard = spawnSpringBoard(device, interactive, crashLoop.safeMode());
+                springBoard = spawnSpringBoard(device, *program, interactive, crashLoop.safeMode());
                 writePid(device.springBoardPidFile(), springBoard);
             }
         }

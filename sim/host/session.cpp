@@ -22,7 +22,9 @@ DeviceSession::~DeviceSession() {
 
 Result<void> DeviceSession::joinBus() {
     auto address = sim::busAddress(device_);
-    if (!address) return failure("the device at " + device_.root + " is not running (./vantrel device start)", kDeviceNotRunning);
+    if (!address)
+        return failure("the device at " + device_.root + " is not running (" + deviceCommand(device_, "start") + ")",
+                       kDeviceNotRunning);
     address_ = *address;
     center_ = std::make_unique<platform::DBusNotificationCenter>(address_, loop_);
     if (!center_->isConnected()) {

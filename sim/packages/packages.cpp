@@ -274,11 +274,12 @@ ShellOutcome runOnDeviceShell(const DeviceFolder& device, const std::string& scr
 
 }  // namespace
 
-std::string buildPackagePath() { return buildDirectory() + "/packages/" + VANTREL_PACKAGE; }
+std::string buildPackagePath() { return programLayout().packages() + "/" + VANTREL_PACKAGE; }
 
 Result<PackageOutcome> installPackage(const DeviceFolder& device, const std::string& debPath, Postinst postinst) {
     if (!hasDatabase(device))
-        return failure("the device at " + device.root + " is not laid out yet (vantrel-device install lays it out)");
+        return failure("the device at " + device.root + " is not laid out yet (" + deviceCommand(device, "install") +
+                       " lays it out)");
     TRY(checkDeviceFolder(device));
     DebPackage deb = TRY(readDebPackage(debPath));
     PackageOutcome outcome{fieldOf(deb.control, "Package").value_or(""), fieldOf(deb.control, "Version").value_or(""),

@@ -6,6 +6,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "sim/common/device.h"
 #include "sim/settings/values.h"
 #include "vantrel/version.h"
 
@@ -117,6 +118,18 @@ std::string suggestion(const std::vector<std::string>& words) {
     return "";
 }
 
+// The keys of the page for get, set and reset, for completion; main when no page is named.
+std::vector<std::string> settingValues(const std::vector<std::string>& commands, const std::vector<std::string>& given) {
+    if (commands.empty() || !given.empty()) return {};
+    const std::string& verb = commands.back();
+    if (verb != "get" && verb != "set" && verb != "reset") return {};
+    auto file = fileNamed(commands.size() == 2 ? commands[0] : "main");
+    if (!file) return {};
+    std::vector<std::string> keys;
+    for (const KeySchema& row : schemaRows(*file)) keys.emplace_back(row.key);
+    return keys;
+}
+
 }  // namespace
 
 std::string commandSummary() {
@@ -146,7 +159,7 @@ ParsedLine parseSettingsLine(const std::vector<std::string>& words, bool session
         "from standard input, a prompt in a terminal. Exit codes: 0 done, 1 failed, 2 usage.");
     app.add_flag("--json", command.json, "JSON on one line (show, get, keys, alerts, set, press)");
     if (!sessionLine) {
-        app.add_option("--device", device, "the device folder (default: the build tree's device)")->type_name("DIR");
+        app.add_option("--device", device, kDeviceOptionHelp)->type_name("DIR");
         app.add_flag("--start", parsed.start, "start the device first when it is not running (commands that act only)");
         app.add_flag("--session", parsed.session, "read commands from standard input, one a line");
         app.set_version_flag("--version", VANTREL_VERSION);
@@ -169,6 +182,13 @@ ParsedLine parseSettingsLine(const std::vector<std::string>& words, bool session
     }
     if (!sessionLine) app.add_subcommand("help", "the commands")->group("Commands")->callback([&] { parsed.help = true; });
 
+    if (!sessionLine) {
+        if (auto text = generatedText(app, words, settingValues)) {
+            parsed.then = ParsedLine::Then::Exit;
+            parsed.out = *text;
+            return parsed;
+        }
+    }
     std::vector<std::string> reversed(words.rbegin(), words.rend());
     std::ostringstream out, err;
     try {

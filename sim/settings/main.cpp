@@ -44,12 +44,16 @@ std::string line(std::string text) {
 // `vantrel-device --device DIR start`, the program next to this one; its words go to stderr,
 // so standard output stays this command's own.
 bool startDevice(const DeviceFolder& device) {
-    std::string program = programPath("vantrel-device");
+    auto program = companionProgram("vantrel-device");
+    if (!program) {
+        std::cerr << "vantrel-settings: " << program.error().message << "\n";
+        return false;
+    }
     pid_t pid = ::fork();
     if (pid < 0) return false;
     if (pid == 0) {
         ::dup2(STDERR_FILENO, STDOUT_FILENO);
-        ::execl(program.c_str(), program.c_str(), "--device", device.root.c_str(), "start", static_cast<char*>(nullptr));
+        ::execl(program->c_str(), program->c_str(), "--device", device.root.c_str(), "start", static_cast<char*>(nullptr));
         _exit(127);
     }
     int status = 0;
@@ -109,7 +113,7 @@ int main(int argc, char** argv) {
     if (!springBoardRuns(device, kPingTimeout)) {
         if (!parsed.start || readOnly(parsed.command)) {
             std::cerr << "vantrel-settings: not running: " << device.root
-                      << (readOnly(parsed.command) ? "\n" : " (--start starts it)\n");
+                      << (readOnly(parsed.command) ? "" : " (" + deviceCommand(device, "start") + " starts it)") << "\n";
             return 1;
         }
         if (!startDevice(device)) {

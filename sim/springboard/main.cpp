@@ -181,7 +181,7 @@ int main(int argc, char** argv) {
         std::make_unique<DeviceSession>(h.device, h.interactive ? DeviceSession::Log::FileOnly : DeviceSession::Log::ToStderrToo);
     if (auto joined = h.session->joinBus(); !joined) {
         if (joined.error().name == kDeviceNotRunning)
-            NSLog("SpringBoard: the device bus is not running (./vantrel device start)");
+            NSLog("SpringBoard: the device bus is not running (%s)", deviceCommand(h.device, "start").c_str());
         return 1;
     }
     writePid(h.device.springBoardPidFile(), ::getpid());

@@ -71,7 +71,12 @@ int serve(const DeviceFolder& device, int port, bool open) {
         return 1;
     }
     DeviceLink link(device);
-    SettingsSession session(device, programPath("vantrel-settings"));
+    auto settingsProgram = companionProgram("vantrel-settings");
+    if (!settingsProgram) {
+        std::cerr << "vantrel-view: " << settingsProgram.error().message << "\n";
+        return 1;
+    }
+    SettingsSession session(device, *settingsProgram);
     SettingsApp settings(session);
     ViewServer server(link, settings, *token);
     auto bound = server.bind(port);
@@ -111,7 +116,7 @@ int main(int argc, char** argv) {
     std::optional<std::string> folder;
     int port = 0;
     bool open = false;
-    app.add_option("--device", folder, "The device folder (default: build/device)");
+    app.add_option("--device", folder, kDeviceOptionHelp);
     app.add_option("--port", port, "The port on 127.0.0.1 (default 0: any free port)")->check(CLI::Range(0, 65535));
     app.add_flag("--open", open, "Open the address with xdg-open when it is installed");
 
@@ -125,9 +130,12 @@ int main(int argc, char** argv) {
         return ends(".svg") || ends(".png") ? std::string() : "the picture's name must end in .svg or .png: " + name;
     });
     shot->add_option("--width", width, "Width in pixels")->check(CLI::Range(16, 8192));
-    shot->add_option("--device", folder, "The device folder (default: build/device)");
+    shot->add_option("--device", folder, kDeviceOptionHelp);
 
-    if (auto done = parseCommandLine(app, argc, argv)) return *done;
+    auto values = [](const std::vector<std::string>& commands, const std::vector<std::string>& given) {
+        return commands.size() == 1 && given.empty() ? std::vector<std::string>{"@file"} : std::vector<std::string>{};
+    };
+    if (auto done = parseCommandLine(app, argc, argv, values)) return *done;
 
     // A peer that goes away (a browser, the Settings app, rsvg-convert) is an error to handle,
     // not a reason to die.
