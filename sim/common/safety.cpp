@@ -43,7 +43,7 @@ std::string userName(uid_t uid) {
 
 std::string modeText(mode_t mode) {
     char text[8];
-    std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
+    (void)std::snprintf(text, sizeof text, "%04o", static_cast<unsigned>(mode & 07777));
     return text;
 }
 
@@ -291,7 +291,7 @@ std::string printable(std::string_view text) {
             out += "\\\\";
         else if (c < 0x20 || c == 0x7f) {
             char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            (void)std::snprintf(hex, sizeof hex, "\\x%02x", c);
             out += hex;
         } else
             out += static_cast<char>(c);
@@ -304,7 +304,7 @@ std::string displayable(std::string_view text) {
     out.reserve(text.size());
     auto escape = [&](unsigned c) {
         char hex[8];
-        std::snprintf(hex, sizeof hex, "\\x%02x", c);
+        (void)std::snprintf(hex, sizeof hex, "\\x%02x", c);
         out += hex;
     };
     for (size_t i = 0; i < text.size(); ++i) {

@@ -197,7 +197,8 @@ void manOptions(std::string& out, const CLI::App& app) {
 }
 
 std::string manPage(const CLI::App& app) {
-    std::string name = app.get_name(), upper = name;
+    const std::string& name = app.get_name();
+    std::string upper = name;
     std::transform(upper.begin(), upper.end(), upper.begin(), [](unsigned char c) { return std::toupper(c); });
     std::string description = app.get_description();
     // "vantrel-view: the simulated device..." names the program once.

@@ -22,7 +22,7 @@ namespace {
 
 // What the names of SpringBoard's errors mean to whoever typed the command.
 std::string explain(const Error& e) {
-    const std::string message = displayable(e.message);
+    std::string message = displayable(e.message);
     if (e.name == kErrorNoSuchAlert) return "no such alert: " + message;
     if (e.name == kErrorInvalidArgument) return "invalid argument: " + message;
     if (e.name == kErrorNotAllowed) return "not allowed: " + message;

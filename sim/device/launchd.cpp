@@ -44,7 +44,7 @@ pid_t spawnSpringBoard(const DeviceFolder& device, const std::string& program, b
     if (safeMode) argv.push_back(kSafeModeArgument);
     argv.push_back(nullptr);
     ::execv(program.c_str(), const_cast<char* const*>(argv.data()));
-    std::fprintf(stderr, "vantrel-device: cannot run %s: %s\n", program.c_str(), platform::errorText(errno).c_str());
+    (void)std::fprintf(stderr, "vantrel-device: cannot run %s: %s\n", program.c_str(), platform::errorText(errno).c_str());
     _exit(127);
 }
 

@@ -98,7 +98,7 @@ std::string suggestion(const std::vector<std::string>& words) {
     for (size_t i = 0; i < words.size(); ++i) {
         const std::string& w = words[i];
         if (w == "--") break;
-        if (w.rfind("-", 0) == 0) {
+        if (w.rfind('-', 0) == 0) {
             std::string name = w.substr(0, w.find('='));
             if (std::find(options.begin(), options.end(), name) != options.end() || name == "-h") {
                 if (name == "--device" || name == "--text" || name == "--button") ++i;  // its value

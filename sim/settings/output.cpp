@@ -111,7 +111,9 @@ std::string keyTable(std::optional<PreferenceFile> only, bool json) {
     Json list = Json::array();
     std::string out =
         "FILE        KEY                       TYPE       DEFAULT         CONTROL      CODE  VALUES / DESCRIPTION\n";
-    auto pad = [](std::string s, size_t width) { return s.size() < width ? s + std::string(width - s.size(), ' ') : s + " "; };
+    auto pad = [](const std::string& s, size_t width) {
+        return s.size() < width ? s + std::string(width - s.size(), ' ') : s + " ";
+    };
     for (PreferenceFile file : kPreferenceFiles) {
         if (only && file != *only) continue;
         for (const KeySchema& row : schemaRows(file)) {

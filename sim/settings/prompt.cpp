@@ -13,7 +13,7 @@
 namespace vantrel::sim {
 namespace {
 
-constexpr size_t kMaxLine = 64 * 1024;
+constexpr size_t kMaxLine = size_t{64} * 1024;
 
 // readline's callback takes no context: the one prompt of the process.
 struct PromptState {

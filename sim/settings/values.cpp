@@ -51,7 +51,7 @@ std::string validValuesText(const KeySchema& row) {
 }
 
 Result<platform::Value> controlValue(const KeySchema& row, std::string_view text) {
-    auto refused = [&](std::string why) {
+    auto refused = [&](const std::string& why) {
         return failure(std::string(row.key) + " does not take " + quoted(text) + why + "; it takes " + validValuesText(row));
     };
     switch (row.control) {

@@ -105,7 +105,7 @@ void onKey() {
         nc && nc->open ? platform::closeNotificationCenter() : platform::openNotificationCenter();
         break;
     }
-    case 'q': host->session->loop().exit(0); return;
+    case 'q':
     case 0x03:  // Ctrl-C and Ctrl-\: keys in raw mode, a quit as 'q' is (launchd stops the device)
     case 0x1c: host->session->loop().exit(0); return;
     default:
@@ -224,7 +224,7 @@ int main(int argc, char** argv) {
             raw.c_cc[VTIME] = 0;
             ::tcsetattr(STDIN_FILENO, TCSANOW, &raw);
         }
-        std::fflush(stdout);
+        (void)std::fflush(stdout);
         h.screen = std::make_unique<TerminalWriter>(STDOUT_FILENO);
         if (h.savedTerminal) show("\x1b[?25l");
         h.session->loop().watchInput(STDIN_FILENO, onKey);

@@ -18,7 +18,7 @@
 
 namespace vantrel::sim::view {
 
-struct Snapshot {
+struct Snapshot {          // NOLINT(bugprone-exception-escape): its members move without throwing
     uint64_t version = 0;  // raised at each new snapshot
     bool running = false;
     Json status;         // Status() as parsed; null when not running

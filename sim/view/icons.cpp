@@ -114,7 +114,7 @@ Glyph percent(const Json& s, const char* pointer, const std::string& c) {
 
 std::string num(double value) {
     char buf[32];
-    std::snprintf(buf, sizeof buf, "%.1f", value);
+    (void)std::snprintf(buf, sizeof buf, "%.1f", value);
     std::string s = buf;
     if (s.size() > 2 && s.compare(s.size() - 2, 2, ".0") == 0) s.resize(s.size() - 2);
     if (s == "-0") s = "0";

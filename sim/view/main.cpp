@@ -110,7 +110,7 @@ int serve(const DeviceFolder& device, int port, bool open) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int main(int argc, char** argv) try {
     CLI::App app{"vantrel-view: the simulated device in a browser, and pictures of its status bar", "vantrel-view"};
     app.set_version_flag("--version", VANTREL_VERSION);
     std::optional<std::string> folder;
@@ -139,7 +139,7 @@ int main(int argc, char** argv) {
 
     // A peer that goes away (a browser, the Settings app, rsvg-convert) is an error to handle,
     // not a reason to die.
-    std::signal(SIGPIPE, SIG_IGN);
+    (void)std::signal(SIGPIPE, SIG_IGN);
     DeviceFolder device = deviceFolder(folder);
     if (auto safe = checkDeviceFolder(device); !safe) {
         std::cerr << "vantrel-view: " << safe.error().message << "\n";
@@ -154,4 +154,8 @@ int main(int argc, char** argv) {
         return 0;
     }
     return serve(device, port, open);
+} catch (const std::exception& e) {
+    // Nothing the view does should throw; if it does, say so rather than abort.
+    std::cerr << "vantrel-view: " << e.what() << "\n";
+    return 1;
 }

@@ -18,7 +18,7 @@ namespace vantrel::sim::view {
 
 class Listener;
 
-inline constexpr size_t kMaxBody = 16 * 1024;
+inline constexpr size_t kMaxBody = size_t{16} * 1024;
 inline constexpr int kMaxEventStreams = 6;
 // Open connections; past it, the one idle longest is closed for the new one.
 inline constexpr size_t kMaxConnections = 64;

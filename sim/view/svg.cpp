@@ -170,8 +170,8 @@ std::string lockScreen(const Json& s) {
     std::tm local{};
     localtime_r(&now, &local);
     char clock[16], date[64];
-    std::strftime(clock, sizeof clock, "%H:%M", &local);
-    std::strftime(date, sizeof date, "%A, %B %d", &local);
+    (void)std::strftime(clock, sizeof clock, "%H:%M", &local);
+    (void)std::strftime(date, sizeof date, "%A, %B %d", &local);
     out += textAt(kScreenX + kScreenWidth / 2, kScreenY + 130, 66, clock, "#ffffff", "middle", 200);
     out += textAt(kScreenX + kScreenWidth / 2, kScreenY + 160, 16, date, "#ffffff");
     out += textAt(kScreenX + kScreenWidth / 2, kScreenY + kScreenHeight - 56, 20, "slide to unlock", "#ffffff", "middle", 300);
