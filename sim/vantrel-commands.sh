@@ -67,6 +67,11 @@ device_command() {
     done
 }
 
+# The commands of vantrel-device, from its own help (only when a word went astray).
+device_verbs() {
+    "$BIN/vantrel-device" --help 2>/dev/null | sed -n '/^Subcommands:/,/^$/s/^  \([a-z]\+\) .*/\1/p'
+}
+
 cmd="${1:-}"
 shift || true
 
@@ -89,6 +94,15 @@ case "$cmd" in
                 done
                 exec "$BIN/vantrel-view" "${words[@]+"${words[@]}"}" ;;
             screenshot) exec "$BIN/vantrel-view" "$@" ;;
+            ""|-h|--help)
+                # The device's help, and the two commands vantrel-view answers for it.
+                "$BIN/vantrel-device" "$@" || exit $?
+                case " $* " in
+                    *" -h "*|*" --help "*) printf '%s\n' "The view (vantrel-view; ./vantrel device COMMAND --help for each):" \
+                        "  view                        The device in a browser: a page on 127.0.0.1 with a token" \
+                        "  screenshot                  Write the status bar as FILE.svg or FILE.png" ;;
+                esac
+                exit 0 ;;
         esac
         exec "$BIN/vantrel-device" "$@" ;;
     settings)
@@ -130,6 +144,16 @@ case "$cmd" in
         done ;;
     *)
         # ./vantrel's own, with "did you mean"; run on its own, this file just says no.
+        # A device command typed at the top level (or a near miss of one) is shown as one.
+        if declare -F distance >/dev/null && [ -x "$BIN/vantrel-device" ] && [ -n "$cmd" ] && [ "${cmd#-}" = "$cmd" ]; then
+            for verb in $(device_verbs) view screenshot; do
+                if [ "$cmd" = "$verb" ] || [ "$(distance "$cmd" "$verb")" -le 1 ]; then
+                    echo "vantrel: unknown command '$cmd'" >&2
+                    echo "did you mean './vantrel device $verb'?" >&2
+                    exit 2
+                fi
+            done
+        fi
         if declare -F usage_error >/dev/null; then usage_error "unknown command '$cmd'" "$cmd" "" "${COMMANDS[@]}"; fi
         echo "vantrel: unknown command '$cmd'" >&2
         exit 2 ;;

@@ -90,7 +90,8 @@ std::vector<std::string> diagnose(CLI::App& app, const std::vector<std::string>&
 int usageError(CLI::App& app, const CLI::ParseError& e, const std::vector<std::string>& args) {
     const std::string program = app.get_name();
     auto diagnosis = diagnose(app, args);
-    if (app.get_subcommands().empty() && diagnosis.empty()) {  // no command at all: the whole usage
+    // No command where one is needed: the whole usage. Any other refusal says its reason.
+    if (app.get_subcommands().empty() && diagnosis.empty() && app.get_require_subcommand_min() > 0) {
         std::cerr << app.help();
         return 2;
     }
@@ -101,6 +102,15 @@ int usageError(CLI::App& app, const CLI::ParseError& e, const std::vector<std::s
     std::string where = chosen ? program + " " + chosen->get_name() + " --help" : program + " --help";
     std::cerr << "Run '" << where << "' for the usage.\n";
     return 2;
+}
+
+std::string someChoices(std::span<const std::string> names, std::string_view seeAlso) {
+    constexpr size_t kShown = 10;
+    std::string out;
+    for (size_t i = 0; i < names.size() && i < kShown; ++i) out += (i ? ", " : "") + names[i];
+    if (names.size() > kShown)
+        out += " and " + std::to_string(names.size() - kShown) + " more; see `" + std::string(seeAlso) + "`";
+    return out;
 }
 
 std::string lowercase(std::string_view text) {

@@ -24,6 +24,9 @@ std::optional<std::string> nearest(std::string_view word, std::span<const std::s
 // the help or the version was printed (0) or the usage error was said (2, as usageError).
 std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv);
 
+// The choices of a refusal: at most 10, comma-separated, then "and N more; see `seeAlso`".
+std::string someChoices(std::span<const std::string> names, std::string_view seeAlso);
+
 // The text in lower case (ASCII), for matching what people type.
 std::string lowercase(std::string_view text);
 

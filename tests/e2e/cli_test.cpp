@@ -126,6 +126,12 @@ const BadLine kBadLines[] = {
     {{"set", "batteryLevel=5"}, false, 1, "not running: F"},
     {{"set", "batteryLevel=500"}, false, 1, "batteryLevel takes 0-100"},
     {{"stauts"}, false, 2, "did you mean status?"},
+    {{"get", "batery"}, true, 1, "batery is not a hardware key (did you mean batteryLevel?)"},
+    {{"get", "batteryLevel", "batery"}, false, 1, "and 28 more; see `vantrel-device keys`"},
+    {{"reset", "batteryLevel", "bogus"}, true, 1, "bogus is not a hardware key; nothing reset"},
+    {{"reset"}, true, 2, "--all"},
+    {{"reset", "--all", "batteryLevel"}, true, 2, "excludes"},
+    {{"reset", "--all"}, false, 1, "not running: F"},
 };
 
 // Each row on its own line of the output; the one device serves them all (a start per row
@@ -185,6 +191,8 @@ const HelpLine kHelpLines[] = {
     {{"unlock", "--help"}, "unlock"},
     {{"nc", "--help"}, "close"},
     {{"alert", "--help"}, "BUTTON"},
+    {{"get", "--help"}, "KEY"},
+    {{"reset", "-h"}, "--all"},
     {{"set", "batteryLevel=500", "--help"}, "KEY=VALUE"},
 };
 
@@ -239,6 +247,30 @@ TEST_F(Cli, SetTypesItsValuesAndTheAddressesAndTheClockReachTheStatus) {
     EXPECT_TRUE(waitFor([&] { return jsonAt(status(running), "/time/text") == "09:41 PM"; }, 10.0)) << status(running);
     ASSERT_EQ(device(running, {"set", "clock=live"}).code, 0);
     EXPECT_NE(jsonAt(status(running), "/time/text"), "09:41 PM");
+}
+
+// ---- get and reset: what set changed, read back and undone; --quiet says nothing
+
+TEST_F(Cli, GetReadsWhatSetChangedAndResetPutsTheDefaultsBack) {
+    Result r = device(running, {"set", "batteryLevel=20", "carrier=none", "installedApps=[a,b]"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "set batteryLevel=20 carrier=none installedApps=[a,b]\n");
+    EXPECT_EQ(device(running, {"get", "batteryLevel", "carrier", "installedApps"}).out,
+              "batteryLevel=20\ncarrier=none\ninstalledApps=[a,b]\n");
+    EXPECT_EQ(parseJson(device(running, {"get", "carrier", "batteryLevel", "--json"}).out),
+              parseJson(R"({"carrier":null,"batteryLevel":20})"));
+    r = device(running, {"reset", "batteryLevel", "carrier"});
+    EXPECT_EQ(r.out, "reset batteryLevel carrier\n");
+    EXPECT_EQ(device(running, {"get", "batteryLevel", "carrier", "installedApps"}).out,
+              "batteryLevel=87\ncarrier=Vantrel Mobile\ninstalledApps=[a,b]\n");
+    EXPECT_EQ(jsonAt(status(running), "/battery/level"), 87);
+    r = device(running, {"reset", "--all", "--quiet"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(device(running, {"get", "installedApps", "clock"}).out, "installedApps=[]\nclock=live\n");
+    // A stopped device answers with what it would start with, and is left as it was.
+    EXPECT_EQ(device(stopped, {"get", "batteryLevel"}).out, "batteryLevel=87\n");
+    EXPECT_FALSE(fs::exists(stopped + "/device.plist"));
 }
 
 // ---- watch and log -f: what comes, as it comes, until SIGTERM
@@ -314,6 +346,10 @@ TEST_F(Cli, WatchAndLogFollowPrintWhatComesAndEndWithZeroOnSigterm) {
         },
         10.0))
         << lines << " lines";
+    // One line per change: no redraw repeats the one before it.
+    std::istringstream shown(watch.text());
+    std::string previous;
+    for (std::string line; std::getline(shown, line); previous = line) EXPECT_NE(line, previous) << watch.text();
     EXPECT_EQ(watch.terminate(), 0);
 
     const std::string log = running + "/var/log/syslog";
