@@ -144,15 +144,27 @@ case "$cmd" in
         done ;;
     *)
         # ./vantrel's own, with "did you mean"; run on its own, this file just says no.
-        # A device command typed at the top level (or a near miss of one) is shown as one.
+        # A device command typed at the top level (or a near miss of one, when no command of
+        # ./vantrel's own is nearer) is shown as the device's.
         if declare -F distance >/dev/null && [ -x "$BIN/vantrel-device" ] && [ -n "$cmd" ] && [ "${cmd#-}" = "$cmd" ]; then
+            own=0
+            for known in "${COMMANDS[@]}"; do [ "$(distance "$cmd" "$known")" -le 2 ] && own=1; done
+            far=1; [ ${#cmd} -ge 5 ] && far=2
+            best=
+            best_d=999
             for verb in $(device_verbs) view screenshot; do
-                if [ "$cmd" = "$verb" ] || [ "$(distance "$cmd" "$verb")" -le 1 ]; then
-                    echo "vantrel: unknown command '$cmd'" >&2
-                    echo "did you mean './vantrel device $verb'?" >&2
-                    exit 2
-                fi
+                [ $own -eq 0 ] || break
+                d="$(distance "$cmd" "$verb")"
+                [ "$d" -le $far ] || continue
+                # A tie goes to the word of the same length: "stauts" is status swapped, not start.
+                d=$((d * 2 + (${#verb} != ${#cmd})))
+                [ "$d" -lt "$best_d" ] && { best="$verb"; best_d="$d"; }
             done
+            if [ -n "$best" ]; then
+                echo "vantrel: unknown command '$cmd'" >&2
+                echo "did you mean './vantrel device $best'?" >&2
+                exit 2
+            fi
         fi
         if declare -F usage_error >/dev/null; then usage_error "unknown command '$cmd'" "$cmd" "" "${COMMANDS[@]}"; fi
         echo "vantrel: unknown command '$cmd'" >&2
