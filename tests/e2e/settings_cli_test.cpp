@@ -248,13 +248,15 @@ TEST_F(SettingsCli, GetResetAndTheKeyTable) {
     // Every row's cells start where the header's do, however long a cell.
     std::istringstream table(settings({"keys"}, cold_).out);
     std::string header;
-    std::getline(table, header);
-    for (std::string line; std::getline(table, line);)
+    ASSERT_TRUE(std::getline(table, header));
+    size_t rows = 0;
+    for (std::string line; std::getline(table, line); ++rows)
         for (const char* column : {"KEY", "TYPE", "DEFAULT", "CONTROL", "CODE", "VALUES"}) {
             size_t at = header.find(column);
             ASSERT_NE(at, std::string::npos) << header;
             EXPECT_TRUE(line.size() > at && line.substr(at - 2, 2) == "  ") << column << " of\n" << line;
         }
+    EXPECT_GT(rows, 40u);
 
     // The key table needs no device: the cold folder answers it.
     auto keys = parseJson(settings({"keys", "--json"}, cold_).out);
