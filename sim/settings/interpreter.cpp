@@ -234,6 +234,8 @@ Result<std::string> Interpreter::command(const SettingsCommand& c) {
         const KeySchema* row = TRY(settingKey(file, c.args.at(0)));
         auto prefs = readPreferences(file);
         const platform::Value* v = prefs ? platform::lookup(*prefs, row->key) : nullptr;
+        if (row->key == std::string_view("timeText") && v && v->string())
+            if (auto note = datePatternNote(*v->string(), deviceNow(device_))) warnings_ += "timeText: " + *note + "\n";
         return storedValue(file, *row, v ? std::optional<platform::Value>(*v) : std::nullopt, c.json);
     }
 

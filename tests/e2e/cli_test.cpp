@@ -273,6 +273,32 @@ TEST_F(Cli, GetReadsWhatSetChangedAndResetPutsTheDefaultsBack) {
     EXPECT_FALSE(fs::exists(stopped + "/device.plist"));
 }
 
+// ---- ./vantrel: a device command at the top level is pointed at, help TOPIC covers the device's
+
+TEST_F(Cli, TheEntryScriptPointsAtTheDeviceCommands) {
+    struct Line {
+        std::vector<std::string> words;
+        int code;
+        std::string outHas, errHas;
+    };
+    const Line lines[] = {
+        {{"status"}, 2, "", "did you mean './vantrel device status'?"},
+        {{"stauts"}, 2, "", "did you mean './vantrel device status'?"},
+        {{"help", "view"}, 0, "--port", ""},
+        {{"device", "--help"}, 0, "  screenshot ", ""},
+        {{"device", "--device", running, "get", "batteryLevel"}, 0, "batteryLevel=", ""},
+    };
+    for (const Line& l : lines) {
+        std::vector<std::string> argv = {"/usr/bin/env", "VANTREL_BUILD_DIR=" + std::string(VANTREL_BINARY_DIR),
+                                         std::string(VANTREL_SOURCE_DIR) + "/vantrel"};
+        argv.insert(argv.end(), l.words.begin(), l.words.end());
+        Result r = runCapturingErrors(argv);
+        EXPECT_EQ(r.code, l.code) << l.words[0] << ": " << r.err;
+        EXPECT_NE(r.out.find(l.outHas), std::string::npos) << l.words[0] << ": " << r.out;
+        EXPECT_NE(r.err.find(l.errHas), std::string::npos) << l.words[0] << ": " << r.err;
+    }
+}
+
 // ---- watch and log -f: what comes, as it comes, until SIGTERM
 
 // A program read as it writes, ended by its pid with SIGTERM; its exit code.
