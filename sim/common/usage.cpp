@@ -60,7 +60,7 @@ std::vector<std::string> diagnose(CLI::App& app, const std::vector<std::string>&
             auto known = optionNames(command ? command : &app);
             if (std::find(known.begin(), known.end(), name) != known.end()) {
                 const CLI::Option* option = (command ? command : &app)->get_option_no_throw(name);
-                valueNext = option && option->get_type_size() > 0 && word.find('=') == std::string::npos;
+                valueNext = option && option->get_items_expected_min() > 0 && word.find('=') == std::string::npos;
                 continue;
             }
             std::string near = nearest(name, known).value_or("");

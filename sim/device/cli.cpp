@@ -65,13 +65,17 @@ const Verb kVerbs[] = {
          c.add_option("PACKAGE.deb", w.package,
                       "A Debian package to install into the device (its postinst runs in the device's shell)")
              ->excludes("--fresh");
+         quietOption(c, w);
      },
      true,
      [](const DeviceFolder& d, const Words& w) {
          return w.package.empty() ? cli::install(d, w.fresh) : installPackageCommand(d, w.package);
      }},
     {"remove", "Remove an installed package's files and respring",
-     [](CLI::App& c, Words& w) { c.add_option("PACKAGE", w.package, "The package's name (packages lists them)")->required(); },
+     [](CLI::App& c, Words& w) {
+         c.add_option("PACKAGE", w.package, "The package's name (packages lists them)")->required();
+         quietOption(c, w);
+     },
      true, [](const DeviceFolder& d, const Words& w) { return removePackageCommand(d, w.package); }},
     {"packages", "List the installed packages", jsonOption, true,
      [](const DeviceFolder& d, const Words& w) { return packagesCommand(d, w.json); }},
@@ -79,15 +83,20 @@ const Verb kVerbs[] = {
      [](CLI::App& c, Words& w) {
          c.add_flag("--fresh", w.fresh, "Install from an empty folder first");
          c.add_flag("--interactive", w.interactive, "Run SpringBoard in this terminal, as the springboard command does");
+         quietOption(c, w);
      },
      true, [](const DeviceFolder& d, const Words& w) { return cli::start(d, w.fresh, w.interactive); }},
     {"springboard", "Run the device with SpringBoard's status bar drawn in this terminal (q quits)",
      [](CLI::App& c, Words& w) { c.add_flag("--fresh", w.fresh, "Install from an empty folder first"); }, true,
      [](const DeviceFolder& d, const Words& w) { return cli::start(d, w.fresh, true); }},
-    {"stop", "Stop launchd and its children", noOptions, true, [](const DeviceFolder& d, const Words&) { return cli::stop(d); }},
+    {"stop", "Stop launchd and its children", quietOption, true,
+     [](const DeviceFolder& d, const Words&) { return cli::stop(d); }},
     {"restart", "stop, then start: a respring",
-     [](CLI::App& c, Words& w) { c.add_flag("--fresh", w.fresh, "Install from an empty folder in between"); }, true,
-     [](const DeviceFolder& d, const Words& w) { return cli::restart(d, w.fresh); }},
+     [](CLI::App& c, Words& w) {
+         c.add_flag("--fresh", w.fresh, "Install from an empty folder in between");
+         quietOption(c, w);
+     },
+     true, [](const DeviceFolder& d, const Words& w) { return cli::restart(d, w.fresh); }},
     {"log", "Print the last lines of the device log",
      [](CLI::App& c, Words& w) {
          c.add_option("-n", w.lines, "How many lines (default 50)")->type_name("LINES")->check(positiveLines());
@@ -184,6 +193,8 @@ int run(int argc, char** argv) {
         return 1;
     }
     if (launchdCommand->parsed()) return launchd(device, false);
+    // What these commands print on standard output is what they did; failures go to stderr.
+    if (w.quiet) std::cout.setstate(std::ios::badbit);
     return verb ? verb->handler(device, w) : 2;
 }
 
