@@ -132,6 +132,11 @@ std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv) {
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
+        // "bogus --help" is a slip to name, not a request for the whole usage.
+        std::vector<std::string> args(argv + 1, argv + argc);
+        if (app.get_subcommands().empty())
+            for (const auto& line : diagnose(app, args))
+                if (line.starts_with("unknown command")) return usageError(app, e, args);
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);

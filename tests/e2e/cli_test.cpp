@@ -96,6 +96,7 @@ const BadLine kBadLines[] = {
     {{"status", "--json", "--jsno"}, true, 2, "unknown option --jsno; did you mean --json?"},
     {{"tap", "-q", "--bogus"}, true, 2, "unknown option --bogus"},
     {{"-n", "5", "log"}, true, 2, "unknown option -n"},
+    {{"stauts", "--help"}, true, 2, "unknown command stauts; did you mean status?"},
     {{"status", "extra"}, true, 2, "extra"},
     {{"tap", "twice"}, true, 2, "twice"},
     {{"log", "-n", "abc"}, true, 2, "positive whole number, not abc"},
