@@ -160,6 +160,11 @@ int set(const DeviceFolder& device, const std::vector<std::string>& words, bool 
 }
 
 int get(const DeviceFolder& device, const std::vector<std::string>& names, bool json) {
+    // The same table as SpringBoard's: a slip is said alike, running or not.
+    if (auto checked = hardwareValues(names, platform::DeviceState{}, 0); !checked) {
+        std::cerr << "vantrel-device: get: " << checked.error().message << "\n";
+        return 1;
+    }
     auto launchd = runningLaunchd(device);
     if (!launchd) {
         std::cerr << "vantrel-device: get: " << launchd.error().message << "\n";
