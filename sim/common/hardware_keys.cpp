@@ -341,7 +341,7 @@ Json hardwareValue(const HardwareKey& key, const platform::DeviceState& state, d
         auto t = static_cast<std::time_t>(std::floor(machineNow + state.clockOffset));
         std::tm tm{};
         char text[32] = "";
-        if (::localtime_r(&t, &tm)) std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm);
+        if (!::localtime_r(&t, &tm) || std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm) == 0) text[0] = '\0';
         return std::string(text);
     }
     if (key.type == T::Ipv4 || key.type == T::Ipv6) {
