@@ -197,7 +197,7 @@ inline constexpr auto kMain = std::to_array<KeySchema>({
                 "custom carrier text (its dialog posts 29); absent: no text"),
             "carrierText:", ItemCode::Carrier),
     typedIn(row(timeText, "timeText", String, text("'_Quennick_'", Absent::ReadsDefault), noCode, noItem,
-                "custom time text, a date-format pattern (its dialog posts 26)"),
+                "custom time text: a date pattern, letters outside 'single quotes' are date fields (its dialog posts 26)"),
             "timeText:", ItemCode::ClockMode),
     row(lockclock, "lockclock", Bool, off, noCode, noItem, "shows the time in the lock screen status bar"),
     row(nowplaying, "nowplaying", Bool, off, ItemCode::ClockMode, noItem, "custom text mode shows the track now playing"),

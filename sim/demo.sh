@@ -76,14 +76,14 @@ set_ set customcarrier true
 bar custom-carrier
 
 bold "Faked LTE and tethering (data faker page; Wi-Fi off to see the cellular type)"
-dev set wifiNetwork=none
+dev set -q wifiNetwork=none
 set_ datafaker set enablefaker true
 set_ datafaker set datatype 6
 set_ datafaker set enabletethering true
 bar faked-lte-tethering
 set_ datafaker set enabletethering false
 set_ datafaker set enablefaker false
-dev set "wifiNetwork=Quennick Home"
+dev set -q "wifiNetwork=Quennick Home"
 
 bold "Icon tester: only the clock, battery and Bluetooth"
 set_ icontester set clock0 true
@@ -96,21 +96,21 @@ bar icon-tester-off
 
 bold "Lock screen hide-all"
 set_ set hideallls true
-dev lock
+dev lock -q
 echo "   locked:"; bar lock-screen-hide-all
-dev unlock
+dev unlock -q
 echo "   unlocked (the first unlock thanks the user once):"; bar first-unlock-alert
 alert=$(dev status --json | python3 -c 'import json,sys; a=json.load(sys.stdin)["alerts"]; print(a[0]["id"] if a else "")')
 if [ -n "$alert" ]; then
     echo "   alert: $(dev status --json | python3 -c 'import json,sys; print(json.load(sys.stdin)["alerts"][0]["title"].replace(chr(10), " "))')"
-    dev alert "$alert" OK
+    dev alert -q "$alert" OK
 fi
 set_ set hideallls false
 
 bold "One Activator tap on the status bar: the clock mode moves on"
 set_ set clockformat 0
 bar before-tap
-dev tap
+dev tap -q
 bar after-tap
 
 bold "Animated custom text: two texts revealed in turn, a frame every 0.2 s"

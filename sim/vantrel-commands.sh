@@ -67,6 +67,11 @@ device_command() {
     done
 }
 
+# The commands of vantrel-device, from its own help (only when a word went astray).
+device_verbs() {
+    "$BIN/vantrel-device" --help 2>/dev/null | sed -n '/^Subcommands:/,/^$/s/^  \([a-z]\+\) .*/\1/p'
+}
+
 cmd="${1:-}"
 shift || true
 
@@ -89,6 +94,15 @@ case "$cmd" in
                 done
                 exec "$BIN/vantrel-view" "${words[@]+"${words[@]}"}" ;;
             screenshot) exec "$BIN/vantrel-view" "$@" ;;
+            ""|-h|--help)
+                # The device's help, and the two commands vantrel-view answers for it.
+                "$BIN/vantrel-device" "$@" || exit $?
+                case " $* " in
+                    *" -h "*|*" --help "*) printf '%s\n' "The view (vantrel-view; ./vantrel device COMMAND --help for each):" \
+                        "  view                        The device in a browser: a page on 127.0.0.1 with a token" \
+                        "  screenshot                  Write the status bar as FILE.svg or FILE.png" ;;
+                esac
+                exit 0 ;;
         esac
         exec "$BIN/vantrel-device" "$@" ;;
     settings)
@@ -130,6 +144,28 @@ case "$cmd" in
         done ;;
     *)
         # ./vantrel's own, with "did you mean"; run on its own, this file just says no.
+        # A device command typed at the top level (or a near miss of one, when no command of
+        # ./vantrel's own is nearer) is shown as the device's.
+        if declare -F distance >/dev/null && [ -x "$BIN/vantrel-device" ] && [ -n "$cmd" ] && [ "${cmd#-}" = "$cmd" ]; then
+            own=0
+            for known in "${COMMANDS[@]}"; do [ "$(distance "$cmd" "$known")" -le 2 ] && own=1; done
+            far=1; [ ${#cmd} -ge 5 ] && far=2
+            best=
+            best_d=999
+            for verb in $(device_verbs) view screenshot; do
+                [ $own -eq 0 ] || break
+                d="$(distance "$cmd" "$verb")"
+                [ "$d" -le $far ] || continue
+                # A tie goes to the word of the same length: "stauts" is status swapped, not start.
+                d=$((d * 2 + (${#verb} != ${#cmd})))
+                [ "$d" -lt "$best_d" ] && { best="$verb"; best_d="$d"; }
+            done
+            if [ -n "$best" ]; then
+                echo "vantrel: unknown command '$cmd'" >&2
+                echo "did you mean './vantrel device $best'?" >&2
+                exit 2
+            fi
+        fi
         if declare -F usage_error >/dev/null; then usage_error "unknown command '$cmd'" "$cmd" "" "${COMMANDS[@]}"; fi
         echo "vantrel: unknown command '$cmd'" >&2
         exit 2 ;;

@@ -303,4 +303,103 @@ Result<platform::Dictionary> hardwareEntries(const platform::Dictionary& changes
     return entries;
 }
 
+namespace {
+
+std::vector<std::string> keyNames() {
+    std::vector<std::string> names;
+    for (const auto& k : hardwareKeys()) names.emplace_back(k.name);
+    return names;
+}
+
+std::vector<std::string> unknownOf(const std::vector<std::string>& names) {
+    std::vector<std::string> unknown;
+    for (const auto& n : names)
+        if (!findHardwareKey(n)) unknown.push_back(n);
+    return unknown;
+}
+
+}  // namespace
+
+std::string unknownHardwareKeys(const std::vector<std::string>& unknown, std::string_view outcome) {
+    const auto names = keyNames();
+    std::string text;
+    constexpr size_t kNamed = 10;
+    for (size_t i = 0; i < unknown.size() && i < kNamed; ++i) {
+        text += (i ? "; " : "") + echo(unknown[i]) + " is not a hardware key";
+        if (unknown[i] == "locked")
+            text += " (lock and unlock set it)";
+        else if (auto near = nearest(unknown[i], names))
+            text += " (did you mean " + *near + "?)";
+    }
+    if (unknown.size() > kNamed) text += "; and " + std::to_string(unknown.size() - kNamed) + " more";
+    return text + std::string(outcome) + "\nkeys: " + someChoices(names, "vantrel-device keys");
+}
+
+Json hardwareValue(const HardwareKey& key, const platform::DeviceState& state, double machineNow) {
+    if (key.type == T::Clock) {
+        if (state.clockOffset == 0) return "live";
+        auto t = static_cast<std::time_t>(std::floor(machineNow + state.clockOffset));
+        std::tm tm{};
+        char text[32] = "";
+        if (!::localtime_r(&t, &tm) || std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%S", &tm) == 0) text[0] = '\0';
+        return std::string(text);
+    }
+    if (key.type == T::Ipv4 || key.type == T::Ipv6) {
+        const char* interface = key.name == "cellularAddress" ? "pdp_ip0" : "en0";
+        const char* family = key.type == T::Ipv4 ? "ipv4" : "ipv6";
+        for (const auto& i : state.interfaces)
+            if (i.name == interface && i.family == family) return i.address;
+        return nullptr;
+    }
+    const auto stored = state.toDictionary();
+    const platform::Value* v = platform::lookup(stored, std::string(key.changes));
+    if (!v) return nullptr;  // an absent text or level: none
+    return jsonFrom(*v);
+}
+
+std::string hardwareWord(const Json& value) {
+    if (value.is_null()) return "none";
+    if (value.is_string()) return value.get<std::string>();
+    if (value.is_array()) {
+        std::string list;
+        for (const auto& item : value) list += (list.empty() ? "" : ",") + hardwareWord(item);
+        return "[" + list + "]";
+    }
+    return value.dump();
+}
+
+Result<Json> hardwareValues(const std::vector<std::string>& names, const platform::DeviceState& state, double machineNow) {
+    if (names.empty()) return failure("no keys given", kErrorInvalidArgument);
+    if (auto unknown = unknownOf(names); !unknown.empty())
+        return failure(unknownHardwareKeys(unknown, ""), kErrorInvalidArgument);
+    Json values = Json::object();
+    for (const auto& n : names) values[n] = hardwareValue(*findHardwareKey(n), state, machineNow);
+    return values;
+}
+
+Result<platform::Dictionary> hardwareDefaults(const std::vector<std::string>& names) {
+    if (names.empty()) return failure("no keys given", kErrorInvalidArgument);
+    if (auto unknown = unknownOf(names); !unknown.empty())
+        return failure(unknownHardwareKeys(unknown, "; nothing reset"), kErrorInvalidArgument);
+    const platform::DeviceState fresh;
+    platform::Dictionary changes;
+    for (const auto& n : names) {
+        Json v = hardwareValue(*findHardwareKey(n), fresh, 0);
+        if (v.is_array()) {
+            platform::Array items;
+            for (const auto& item : v) items.emplace_back(item.get<std::string>());
+            changes[n] = platform::Value(std::move(items));
+        } else if (v.is_boolean()) {
+            changes[n] = platform::Value(v.get<bool>());
+        } else if (v.is_number_integer()) {
+            changes[n] = platform::Value(v.get<long long>());
+        } else if (v.is_number()) {
+            changes[n] = platform::Value(v.get<double>());
+        } else {
+            changes[n] = platform::Value(hardwareWord(v));
+        }
+    }
+    return changes;
+}
+
 }  // namespace vantrel::sim

@@ -8,9 +8,11 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/device/device_state.h"
 #include "platform/foundation/value.h"
+#include "sim/common/json.h"
 #include "sim/common/result.h"
 
 namespace vantrel::sim {
@@ -37,5 +39,23 @@ std::string validValues(const HardwareKey& key);
 // On failure nothing is made: the error names every bad key with its valid values.
 Result<platform::Dictionary> hardwareEntries(const platform::Dictionary& changes, const platform::DeviceState& base,
                                              double machineNow);
+
+// The key's value in a state as `set` takes it back: a bool, number, text or list, null for none;
+// the clock is "live" or the device's local time (machineNow plus the state's offset).
+Json hardwareValue(const HardwareKey& key, const platform::DeviceState& state, double machineNow);
+// The same as a word: none, true, [a,b], the text as it is.
+std::string hardwareWord(const Json& value);
+
+// The named keys' values as one JSON object in the order asked. All or nothing: an unknown key
+// refuses the whole request, naming it with the nearest key.
+Result<Json> hardwareValues(const std::vector<std::string>& names, const platform::DeviceState& state, double machineNow);
+
+// The changes (for hardwareEntries) that bring the named keys back to a fresh device's values;
+// an unknown key refuses them all.
+Result<platform::Dictionary> hardwareDefaults(const std::vector<std::string>& names);
+
+// Refusal text for names that are not keys: each with its nearest key, then outcome, then a line
+// of the keys (10 at most).
+std::string unknownHardwareKeys(const std::vector<std::string>& unknown, std::string_view outcome);
 
 }  // namespace vantrel::sim

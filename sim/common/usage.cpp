@@ -62,7 +62,7 @@ std::vector<std::string> diagnose(CLI::App& app, const std::vector<std::string>&
             auto known = optionNames(command ? command : &app);
             if (std::find(known.begin(), known.end(), name) != known.end()) {
                 const CLI::Option* option = (command ? command : &app)->get_option_no_throw(name);
-                valueNext = option && option->get_type_size() > 0 && word.find('=') == std::string::npos;
+                valueNext = option && option->get_items_expected_min() > 0 && word.find('=') == std::string::npos;
                 continue;
             }
             std::string near = nearest(name, known).value_or("");
@@ -92,7 +92,8 @@ std::vector<std::string> diagnose(CLI::App& app, const std::vector<std::string>&
 int usageError(CLI::App& app, const CLI::ParseError& e, const std::vector<std::string>& args) {
     const std::string program = app.get_name();
     auto diagnosis = diagnose(app, args);
-    if (app.get_subcommands().empty() && diagnosis.empty()) {  // no command at all: the whole usage
+    // No command where one is needed: the whole usage. Any other refusal says its reason.
+    if (app.get_subcommands().empty() && diagnosis.empty() && app.get_require_subcommand_min() > 0) {
         std::cerr << app.help();
         return 2;
     }
@@ -103,6 +104,15 @@ int usageError(CLI::App& app, const CLI::ParseError& e, const std::vector<std::s
     std::string where = chosen ? program + " " + chosen->get_name() + " --help" : program + " --help";
     std::cerr << "Run '" << where << "' for the usage.\n";
     return 2;
+}
+
+std::string someChoices(std::span<const std::string> names, std::string_view seeAlso) {
+    constexpr size_t kShown = 10;
+    std::string out;
+    for (size_t i = 0; i < names.size() && i < kShown; ++i) out += (i ? ", " : "") + names[i];
+    if (names.size() > kShown)
+        out += " and " + std::to_string(names.size() - kShown) + " more; see `" + std::string(seeAlso) + "`";
+    return out;
 }
 
 std::string lowercase(std::string_view text) {
@@ -128,6 +138,11 @@ std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv, const 
     try {
         app.parse(argc, argv);
     } catch (const CLI::CallForHelp& e) {
+        // "bogus --help" is a slip to name, not a request for the whole usage.
+        std::vector<std::string> args(argv + 1, argv + argc);
+        if (app.get_subcommands().empty())
+            for (const auto& line : diagnose(app, args))
+                if (line.starts_with("unknown command")) return usageError(app, e, args);
         return app.exit(e);
     } catch (const CLI::CallForAllHelp& e) {
         return app.exit(e);

@@ -39,6 +39,9 @@ std::optional<std::string> generatedText(const CLI::App& app, const std::vector<
 // --man and --complete print generatedText and exit 0.
 std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv, const ValueCompleter& values = {});
 
+// The choices of a refusal: at most 10, comma-separated, then "and N more; see `seeAlso`".
+std::string someChoices(std::span<const std::string> names, std::string_view seeAlso);
+
 // The text in lower case (ASCII), for matching what people type.
 std::string lowercase(std::string_view text);
 

@@ -23,10 +23,10 @@ namespace {
 
 struct Words {
     std::optional<std::string> folder;
-    bool fresh = false, interactive = false, json = false, follow = false;
+    bool fresh = false, interactive = false, json = false, follow = false, all = false, quiet = false;
     size_t lines = 50;
     std::string action, alertId, button, package;
-    std::vector<std::string> changes;
+    std::vector<std::string> changes, keys;
 };
 
 void addDevice(CLI::App& app, Words& w) {
@@ -44,6 +44,8 @@ struct Verb {
 };
 
 void noOptions(CLI::App&, Words&) {}
+// For the commands that say what they did: the saying left out, failures still said.
+void quietOption(CLI::App& c, Words& w) { c.add_flag("-q,--quiet", w.quiet, "Print nothing on success"); }
 void jsonOption(CLI::App& c, Words& w) { c.add_flag("--json", w.json, "One JSON object instead (docs/cli.md)"); }
 
 const CLI::Validator& positiveLines() {
@@ -65,13 +67,17 @@ const Verb kVerbs[] = {
          c.add_option("PACKAGE.deb", w.package,
                       "A Debian package to install into the device (its postinst runs in the device's shell)")
              ->excludes("--fresh");
+         quietOption(c, w);
      },
      true,
      [](const DeviceFolder& d, const Words& w) {
          return w.package.empty() ? cli::install(d, w.fresh) : installPackageCommand(d, w.package);
      }},
     {"remove", "Remove an installed package's files and respring",
-     [](CLI::App& c, Words& w) { c.add_option("PACKAGE", w.package, "The package's name (packages lists them)")->required(); },
+     [](CLI::App& c, Words& w) {
+         c.add_option("PACKAGE", w.package, "The package's name (packages lists them)")->required();
+         quietOption(c, w);
+     },
      true, [](const DeviceFolder& d, const Words& w) { return removePackageCommand(d, w.package); }},
     {"packages", "List the installed packages", jsonOption, true,
      [](const DeviceFolder& d, const Words& w) { return packagesCommand(d, w.json); }},
@@ -79,15 +85,20 @@ const Verb kVerbs[] = {
      [](CLI::App& c, Words& w) {
          c.add_flag("--fresh", w.fresh, "Install from an empty folder first");
          c.add_flag("--interactive", w.interactive, "Run SpringBoard in this terminal, as the springboard command does");
+         quietOption(c, w);
      },
      true, [](const DeviceFolder& d, const Words& w) { return cli::start(d, w.fresh, w.interactive); }},
     {"springboard", "Run the device with SpringBoard's status bar drawn in this terminal (q quits)",
      [](CLI::App& c, Words& w) { c.add_flag("--fresh", w.fresh, "Install from an empty folder first"); }, true,
      [](const DeviceFolder& d, const Words& w) { return cli::start(d, w.fresh, true); }},
-    {"stop", "Stop launchd and its children", noOptions, true, [](const DeviceFolder& d, const Words&) { return cli::stop(d); }},
+    {"stop", "Stop launchd and its children", quietOption, true,
+     [](const DeviceFolder& d, const Words&) { return cli::stop(d); }},
     {"restart", "stop, then start: a respring",
-     [](CLI::App& c, Words& w) { c.add_flag("--fresh", w.fresh, "Install from an empty folder in between"); }, true,
-     [](const DeviceFolder& d, const Words& w) { return cli::restart(d, w.fresh); }},
+     [](CLI::App& c, Words& w) {
+         c.add_flag("--fresh", w.fresh, "Install from an empty folder in between");
+         quietOption(c, w);
+     },
+     true, [](const DeviceFolder& d, const Words& w) { return cli::restart(d, w.fresh); }},
     {"log", "Print the last lines of the device log",
      [](CLI::App& c, Words& w) {
          c.add_option("-n", w.lines, "How many lines (default 50)")->type_name("LINES")->check(positiveLines());
@@ -99,33 +110,52 @@ const Verb kVerbs[] = {
     {"watch", "Print the status line now and after every redraw, until interrupted",
      [](CLI::App& c, Words& w) { c.add_flag("--json", w.json, "One status JSON object per line instead"); }, true,
      [](const DeviceFolder& d, const Words& w) { return cli::watch(d, w.json); }},
-    {"keys", "List the hardware keys set takes: type, values, meaning",
+    {"keys", "List the hardware keys set takes: type, values, default, meaning",
      [](CLI::App& c, Words& w) { c.add_flag("--json", w.json, "As a JSON array"); }, false,
      [](const DeviceFolder&, const Words& w) { return cli::keys(w.json); }},
     {"set", "Change the simulated hardware, all or nothing (keys lists the keys)",
      [](CLI::App& c, Words& w) {
          c.add_option("KEY=VALUE", w.changes, "A key and its value, such as batteryLevel=20 or clock=09:41")->required();
+         quietOption(c, w);
      },
-     true, [](const DeviceFolder& d, const Words& w) { return cli::set(d, w.changes); }},
+     true, [](const DeviceFolder& d, const Words& w) { return cli::set(d, w.changes, w.quiet); }},
+    {"get", "Print hardware keys' values: the running device's, or what a stopped one starts with",
+     [](CLI::App& c, Words& w) {
+         c.add_option("KEY", w.keys, "A hardware key (keys lists them)")->required();
+         c.add_flag("--json", w.json, "One JSON object of the keys' values instead");
+     },
+     true, [](const DeviceFolder& d, const Words& w) { return cli::get(d, w.keys, w.json); }},
+    {"reset", "Put hardware keys back to a fresh device's values, all or nothing",
+     [](CLI::App& c, Words& w) {
+         auto* all = c.add_flag("--all", w.all, "Every key");
+         c.add_option("KEY", w.keys, "A hardware key (keys lists them)")->excludes(all);
+         quietOption(c, w);
+     },
+     true, [](const DeviceFolder& d, const Words& w) { return cli::reset(d, w.keys, w.all, w.quiet); }},
     {"ping", "Print pong when SpringBoard answers on the device bus", noOptions, true,
      [](const DeviceFolder& d, const Words&) { return cli::ping(d); }},
-    {"tap", "Tap the status bar", noOptions, true, [](const DeviceFolder& d, const Words&) { return cli::call(d, "Tap"); }},
-    {"lock", "Show the lock screen", noOptions, true, [](const DeviceFolder& d, const Words&) { return cli::call(d, "Lock"); }},
-    {"unlock", "Unlock", noOptions, true, [](const DeviceFolder& d, const Words&) { return cli::call(d, "Unlock"); }},
+    {"tap", "Tap the status bar", quietOption, true,
+     [](const DeviceFolder& d, const Words& w) { return cli::call(d, "Tap", w.quiet); }},
+    {"lock", "Show the lock screen", quietOption, true,
+     [](const DeviceFolder& d, const Words& w) { return cli::call(d, "Lock", w.quiet); }},
+    {"unlock", "Unlock", quietOption, true,
+     [](const DeviceFolder& d, const Words& w) { return cli::call(d, "Unlock", w.quiet); }},
     {"nc", "Open or close Notification Centre",
      [](CLI::App& c, Words& w) {
          c.add_option("ACTION", w.action, "open or close")->required()->check(CLI::IsMember({"open", "close"}));
+         quietOption(c, w);
      },
      true,
      [](const DeviceFolder& d, const Words& w) {
-         return cli::call(d, w.action == "open" ? "OpenNotificationCenter" : "CloseNotificationCenter");
+         return cli::call(d, w.action == "open" ? "OpenNotificationCenter" : "CloseNotificationCenter", w.quiet);
      }},
     {"alert", "Answer an alert with one of its buttons",
      [](CLI::App& c, Words& w) {
          c.add_option("ID", w.alertId, "The alert's id (alerts[].id of status --json)")->required();
          c.add_option("BUTTON", w.button, "The button's title, or its index")->required();
+         quietOption(c, w);
      },
-     true, [](const DeviceFolder& d, const Words& w) { return cli::answerAlert(d, w.alertId, w.button); }},
+     true, [](const DeviceFolder& d, const Words& w) { return cli::answerAlert(d, w.alertId, w.button, w.quiet); }},
 };
 
 // The words of the commands that take values of their own, for completion: the key table for
@@ -177,6 +207,8 @@ int run(int argc, char** argv) {
         return 1;
     }
     if (launchdCommand->parsed()) return launchd(device, false);
+    // What these commands print on standard output is what they did; failures go to stderr.
+    if (w.quiet) std::cout.setstate(std::ios::badbit);
     return verb ? verb->handler(device, w) : 2;
 }
 

@@ -27,11 +27,16 @@ bool running(const DeviceFolder& device);
 
 int ping(const DeviceFolder& device);
 int status(const DeviceFolder& device, bool json);
-// Tap, Lock, Unlock, OpenNotificationCenter, CloseNotificationCenter.
-int call(const DeviceFolder& device, const char* method);
-int answerAlert(const DeviceFolder& device, const std::string& id, const std::string& button);
-int set(const DeviceFolder& device, const std::vector<std::string>& words);
+// Tap, Lock, Unlock, OpenNotificationCenter, CloseNotificationCenter. These and the commands
+// below say what they did on standard output, unless quiet.
+int call(const DeviceFolder& device, const char* method, bool quiet);
+int answerAlert(const DeviceFolder& device, const std::string& id, const std::string& button, bool quiet);
+int set(const DeviceFolder& device, const std::vector<std::string>& words, bool quiet);
 int keys(bool json);
+// The keys' values: from SpringBoard when running, else from device.plist over the defaults.
+int get(const DeviceFolder& device, const std::vector<std::string>& names, bool json);
+// The keys (all with all) back to a fresh device's values; all or nothing.
+int reset(const DeviceFolder& device, const std::vector<std::string>& names, bool all, bool quiet);
 
 // The package commands (cli_packages.cpp).
 int installPackageCommand(const DeviceFolder& device, const std::string& debPath);

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <iostream>
 #include <string>
+#include <string_view>
+#include <utility>
 #include <vector>
 
 #include <systemd/sd-bus.h>
@@ -40,24 +42,34 @@ int callPrinting(const DeviceFolder& device, const char* method, const ControlAr
     return 0;
 }
 
+int appendStrings(sd_bus_message* m, const std::vector<std::string>& words) {
+    int r = sd_bus_message_open_container(m, 'a', "s");
+    for (const auto& w : words)
+        if (r >= 0) r = sd_bus_message_append(m, "s", w.c_str());
+    return r < 0 ? r : sd_bus_message_close_container(m);
+}
+
 double machineNow() {
     timespec ts;
     ::clock_gettime(CLOCK_REALTIME, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
 }
 
-// The table as text: four left-aligned columns.
+// The table as text: left-aligned columns, the meaning last.
 void printKeyTable() {
-    std::vector<std::vector<std::string>> rows = {{"KEY", "TYPE", "VALUES", "MEANING"}};
+    const platform::DeviceState fresh;
+    std::vector<std::vector<std::string>> rows = {{"KEY", "TYPE", "VALUES", "DEFAULT", "MEANING"}};
     for (const auto& k : hardwareKeys())
-        rows.push_back({std::string(k.name), std::string(typeName(k.type)), validValues(k), std::string(k.meaning)});
-    size_t width[3] = {0, 0, 0};
+        rows.push_back({std::string(k.name), std::string(typeName(k.type)), validValues(k),
+                        hardwareWord(hardwareValue(k, fresh, 0)), std::string(k.meaning)});
+    constexpr size_t kAligned = 4;
+    size_t width[kAligned] = {};
     for (const auto& r : rows)
-        for (size_t c = 0; c < 3; ++c) width[c] = std::max(width[c], r[c].size());
+        for (size_t c = 0; c < kAligned; ++c) width[c] = std::max(width[c], r[c].size());
     for (const auto& r : rows) {
         std::string line;
-        for (size_t c = 0; c < 3; ++c) line += r[c] + std::string(width[c] - r[c].size() + 2, ' ');
-        std::cout << line << r[3] << "\n";
+        for (size_t c = 0; c < kAligned; ++c) line += r[c] + std::string(width[c] - r[c].size() + 2, ' ');
+        std::cout << line << r[kAligned] << "\n";
     }
 }
 
@@ -86,20 +98,39 @@ int ping(const DeviceFolder& device) {
 
 int status(const DeviceFolder& device, bool json) { return callPrinting(device, json ? "Status" : "StatusLine"); }
 
-int call(const DeviceFolder& device, const char* method) { return callPrinting(device, method); }
+// One line of what was done, after SpringBoard said it was.
+int saying(int code, bool quiet, const std::string& done) {
+    if (code == 0 && !quiet) std::cout << displayable(done) << "\n";
+    return code;
+}
 
-int answerAlert(const DeviceFolder& device, const std::string& idText, const std::string& button) {
+int call(const DeviceFolder& device, const char* method, bool quiet) {
+    static const std::pair<std::string_view, const char*> kDone[] = {
+        {"Tap", "tapped the status bar"},
+        {"Lock", "locked"},
+        {"Unlock", "unlocked"},
+        {"OpenNotificationCenter", "opened Notification Centre"},
+        {"CloseNotificationCenter", "closed Notification Centre"},
+    };
+    std::string done = method;
+    for (const auto& [name, text] : kDone)
+        if (name == method) done = text;
+    return saying(callPrinting(device, method), quiet, done);
+}
+
+int answerAlert(const DeviceFolder& device, const std::string& idText, const std::string& button, bool quiet) {
     uint64_t id = 0;
     auto [end, ec] = std::from_chars(idText.data(), idText.data() + idText.size(), id);
     if (idText.empty() || ec != std::errc() || end != idText.data() + idText.size()) {
         std::cerr << "vantrel-device: an alert id is a number (from status --json), not " << idText << "\n";
         return 2;
     }
-    return callPrinting(device, "AnswerAlert",
-                        [&](sd_bus_message* m) { return sd_bus_message_append(m, "ts", id, button.c_str()); });
+    int code = callPrinting(device, "AnswerAlert",
+                            [&](sd_bus_message* m) { return sd_bus_message_append(m, "ts", id, button.c_str()); });
+    return saying(code, quiet, "answered alert " + std::to_string(id) + " with " + button);
 }
 
-int set(const DeviceFolder& device, const std::vector<std::string>& words) {
+int set(const DeviceFolder& device, const std::vector<std::string>& words, bool quiet) {
     platform::Dictionary changes;
     for (const auto& w : words) {
         auto eq = w.find('=');
@@ -111,16 +142,80 @@ int set(const DeviceFolder& device, const std::vector<std::string>& words) {
         // Every value goes as the text typed: SpringBoard parses it by the key's type, as here.
         changes[w.substr(0, eq)] = platform::Value(w.substr(eq + 1));
     }
-    if (auto checked = hardwareEntries(changes, platform::DeviceState{}, machineNow()); !checked) {
-        std::cerr << "vantrel-device: " << checked.error().message << "\n";
-        std::vector<std::string> names;
-        for (const auto& k : hardwareKeys()) names.emplace_back(k.name);
-        for (const auto& [key, value] : changes)
-            if (auto near = findHardwareKey(key) ? "" : nearest(key, names).value_or(""); !near.empty())
-                std::cerr << "vantrel-device: " << key << ": did you mean " << near << "?\n";
+    std::vector<std::string> unknown;
+    for (const auto& [key, value] : changes)
+        if (!findHardwareKey(key)) unknown.push_back(key);
+    if (!unknown.empty()) {
+        std::cerr << "vantrel-device: set: " << unknownHardwareKeys(unknown, "; nothing applied") << "\n";
         return 1;
     }
-    return callPrinting(device, "SetHardware", [&](sd_bus_message* m) { return appendHardwareChanges(m, changes); });
+    if (auto checked = hardwareEntries(changes, platform::DeviceState{}, machineNow()); !checked) {
+        std::cerr << "vantrel-device: set: " << checked.error().message << "\n";
+        return 1;
+    }
+    int code = callPrinting(device, "SetHardware", [&](sd_bus_message* m) { return appendHardwareChanges(m, changes); });
+    std::string done = "set";
+    for (const auto& [key, value] : changes) done += " " + key + "=" + (value.string() ? *value.string() : std::string());
+    return saying(code, quiet, done);
+}
+
+int get(const DeviceFolder& device, const std::vector<std::string>& names, bool json) {
+    // The same table as SpringBoard's: a slip is said alike, running or not.
+    if (auto checked = hardwareValues(names, platform::DeviceState{}, 0); !checked) {
+        std::cerr << "vantrel-device: get: " << checked.error().message << "\n";
+        return 1;
+    }
+    auto launchd = runningLaunchd(device);
+    if (!launchd) {
+        std::cerr << "vantrel-device: get: " << launchd.error().message << "\n";
+        return 1;
+    }
+    Result<Json> values = failure("");
+    if (*launchd) {
+        auto text = control(
+            device, "GetHardware", [&](sd_bus_message* m) { return appendStrings(m, names); }, kControlTimeout);
+        if (!text) {
+            std::cerr << "vantrel-device: get: " << explain(text.error()) << "\n";
+            return 1;
+        }
+        values = Json::parse(*text, nullptr, false);
+        if (values->is_discarded() || !values->is_object()) values = failure("SpringBoard's answer is no JSON object");
+    } else {
+        // A stopped device shows what it would start with: device.plist over a fresh device's.
+        platform::DeviceState state;
+        state.apply(readDeviceState(device));
+        values = hardwareValues(names, state, machineNow());
+    }
+    if (!values) {
+        std::cerr << "vantrel-device: get: " << values.error().message << "\n";
+        return 1;
+    }
+    if (json) {
+        std::cout << jsonDump(*values) << "\n";
+        return 0;
+    }
+    for (const auto& [key, value] : values->items()) std::cout << displayable(key + "=" + hardwareWord(value)) << "\n";
+    return 0;
+}
+
+int reset(const DeviceFolder& device, const std::vector<std::string>& names, bool all, bool quiet) {
+    if (!all && names.empty()) {
+        std::cerr << "vantrel-device: reset: no keys given: name the keys, or --all for every one\n"
+                     "Run 'vantrel-device reset --help' for the usage.\n";
+        return 2;
+    }
+    std::vector<std::string> keys = names;
+    if (all)
+        for (const auto& k : hardwareKeys()) keys.emplace_back(k.name);
+    if (auto defaults = hardwareDefaults(keys); !defaults) {
+        std::cerr << "vantrel-device: reset: " << defaults.error().message << "\n";
+        return 1;
+    }
+    int code = callPrinting(device, "ResetHardware", [&](sd_bus_message* m) { return appendStrings(m, keys); });
+    std::string done = "reset";
+    if (all) done += " every key to a fresh device's value";
+    for (size_t i = 0; !all && i < keys.size(); ++i) done += " " + keys[i];
+    return saying(code, quiet, done);
 }
 
 int keys(bool json) {
@@ -134,6 +229,7 @@ int keys(bool json) {
                     {"type", std::string(typeName(k.type))},
                     {"values", validValues(k)},
                     {"meaning", std::string(k.meaning)},
+                    {"default", hardwareValue(k, platform::DeviceState{}, 0)},
                     {"changes", std::string(k.changes)}};
         if (k.type == HardwareType::Int || k.type == HardwareType::OptionalInt) {
             row["min"] = k.min;

@@ -55,13 +55,17 @@ CLI::App* addCommand(CLI::App& parent, const CommandSpec& spec, SettingsCommand&
         sub->footer(
             "VALUE: a switch takes true/false/on/off/yes/no/1/0, a list one of its values or titles, a text key "
             "any text up to " +
-            std::to_string(kMaxTextBytes) + " bytes. A VALUE beginning with - follows --.");
+            std::to_string(kMaxTextBytes) +
+            " bytes. A VALUE beginning with - follows --. timeText is a date pattern: letters outside 'single quotes' "
+            "are date fields, so quote a text to show it as typed ('Good morning').");
         sub->add_option("--button", c.button,
                         "then presses the button TITLE of the dialog the change brings up (the respring prompt)")
             ->type_name("TITLE");
         json();
+        sub->add_flag("-q,--quiet", c.quiet, "prints nothing on success but the dialogs still shown");
     } else if (name == "get" || name == "reset") {
         sub->add_option("KEY", positional[0], "the preference key")->required();
+        if (name == "reset") sub->add_flag("-q,--quiet", c.quiet, "prints nothing on success but the dialogs still shown");
         if (name == "get")
             json();
         else
@@ -84,36 +88,39 @@ CLI::App* addCommand(CLI::App& parent, const CommandSpec& spec, SettingsCommand&
 }
 
 std::vector<std::string> knownOptions() {
-    return {"--device", "--start", "--json", "--session", "--version", "--help", "--text", "--button"};
+    return {"--device", "--start", "--json", "--session", "--version", "--help", "--text", "--button", "--quiet"};
 }
 
-// A "did you mean" line for the first word of the line that is no name we know.
-std::string suggestion(const std::vector<std::string>& words) {
+// What was wrong with the line in words, for its first word that is no name we know: an
+// unknown option or command, with the nearest known one. Empty when CLI11 says it best.
+std::string diagnosis(const std::vector<std::string>& words) {
     std::vector<std::string> names;
     for (const auto& c : kCommands) names.emplace_back(c.name);
     for (const auto& p : settingsPageNames()) names.push_back(p);
     names.emplace_back("help");
     auto options = knownOptions();
     bool commandSeen = false;
+    auto nearOf = [](const std::string& w, const std::vector<std::string>& known) {
+        auto close = nearest(w, known);
+        return close ? "; did you mean " + *close + "?" : std::string();
+    };
     for (size_t i = 0; i < words.size(); ++i) {
         const std::string& w = words[i];
         if (w == "--") break;
         if (w.rfind('-', 0) == 0) {
             std::string name = w.substr(0, w.find('='));
-            if (std::find(options.begin(), options.end(), name) != options.end() || name == "-h") {
+            if (std::find(options.begin(), options.end(), name) != options.end() || name == "-h" || name == "-q") {
                 if (name == "--device" || name == "--text" || name == "--button") ++i;  // its value
                 continue;
             }
-            if (auto close = nearest(name, options)) return "did you mean " + *close + "?\n";
-            return "";
+            return "unknown option " + name + nearOf(name, options);
         }
         if (commandSeen) return "";
         if (std::find(names.begin(), names.end(), w) != names.end()) {
             if (!fileNamed(w)) commandSeen = true;
             continue;
         }
-        if (auto close = nearest(w, names)) return "did you mean " + *close + "?\n";
-        return "";
+        return "unknown command " + w + nearOf(w, names);
     }
     return "";
 }
@@ -210,8 +217,10 @@ ParsedLine parseSettingsLine(const std::vector<std::string>& words, bool session
     } catch (const CLI::ParseError& e) {
         parsed.then = ParsedLine::Then::Exit;
         parsed.code = 2;
-        parsed.err =
-            std::string(sessionLine ? "" : "vantrel-settings: ") + e.what() + "\n" + suggestion(words) + usageLine(sessionLine);
+        std::string why = diagnosis(words);
+        if (why.empty()) why = e.what();
+        parsed.err = std::string(sessionLine ? "" : "vantrel-settings: ") + why + "\n" +
+                     (sessionLine ? usageLine(true) : "Run 'vantrel-settings --help' for the usage.\n");
         return parsed;
     }
     if (parsed.help) {

@@ -17,6 +17,7 @@ struct SettingsCommand {
     std::vector<std::string> args;  // set: KEY VALUE; get, reset: KEY; press: ACTION
     std::optional<std::string> text, button;
     bool json = false;
+    bool quiet = false;  // set, reset: no line saying what was done
 };
 
 struct ParsedLine {

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <string_view>
+
+#include <time.h>
 
 #include "platform/foundation/file.h"
 #include "platform/foundation/log.h"
@@ -9,6 +12,9 @@
 #include "platform/uikit/alert.h"
 #include "prefs/pages.h"
 #include "shared/settings.h"
+#include "platform/device/device_state.h"
+#include "sim/common/date_pattern.h"
+#include "sim/common/device.h"
 #include "sim/common/safety.h"
 #include "sim/settings/output.h"
 #include "sim/settings/values.h"
@@ -43,6 +49,15 @@ Result<void> answerDialog(const std::optional<std::string>& text, const std::opt
         return failure("the dialog " + alert->title() + " has no button " + *button + " (its buttons: " + known + ")");
     }
     return {};
+}
+
+// The device's wall clock: the machine's plus the offset `device set clock=` keeps.
+double deviceNow(const DeviceFolder& device) {
+    platform::DeviceState state;
+    state.apply(readDeviceState(device));
+    timespec ts{};
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9 + state.clockOffset;
 }
 
 bool textDialogOpen() {
@@ -207,6 +222,7 @@ Result<std::string> Interpreter::command(const SettingsCommand& c) {
     }
     if (verb == "alerts") return c.json ? jsonDump(alertsJson()) + "\n" : alertsText();
     if (verb == "answer") {  // the dialog on screen, without touching the page
+        if (platform::visibleAlerts().empty()) return failure("answer: no dialog is open\n");
         if (c.text) TRY(checkText(*c.text));
         takeSaveFailure(page_);
         if (auto answered = answerDialog(c.text, c.button); !answered) return failure(answered.error().message + "\n");
@@ -218,6 +234,8 @@ Result<std::string> Interpreter::command(const SettingsCommand& c) {
         const KeySchema* row = TRY(settingKey(file, c.args.at(0)));
         auto prefs = readPreferences(file);
         const platform::Value* v = prefs ? platform::lookup(*prefs, row->key) : nullptr;
+        if (row->key == std::string_view("timeText") && v && v->string())
+            if (auto note = datePatternNote(*v->string(), deviceNow(device_))) warnings_ += "timeText: " + *note + "\n";
         return storedValue(file, *row, v ? std::optional<platform::Value>(*v) : std::nullopt, c.json);
     }
 
@@ -232,6 +250,9 @@ Result<std::string> Interpreter::command(const SettingsCommand& c) {
                         c.json);
     if (verb == "set" || verb == "reset") {
         TRY(setKey(p, name, *row, value, c));
+        // Kept as typed, but a clock text that formats as something else is said.
+        if (verb == "set" && row->key == std::string_view("timeText") && value && value->string())
+            if (auto note = datePatternNote(*value->string(), deviceNow(device_))) warnings_ += "timeText: " + *note + "\n";
     } else if (verb == "press") {
         TRY(press(p, name, c.args.at(0)));
         if (auto answered = answerDialog(c.text, c.button); !answered)
@@ -243,7 +264,11 @@ Result<std::string> Interpreter::command(const SettingsCommand& c) {
     }
     // Exit 0 only for a change that is in the file: anything else the user must hear of.
     if (auto unsaved = refusedSave(p); !unsaved.empty()) return failure("not saved: " + unsaved + "\n" + alertsText());
-    return c.json ? jsonDump(alertsJson()) + "\n" : alertsText();
+    if (c.json) return jsonDump(alertsJson()) + "\n";
+    std::string done;
+    if (!c.quiet && verb == "set") done = name + ": set " + row->key + " to " + displayable(c.args.at(1)) + "\n";
+    if (!c.quiet && verb == "reset") done = name + ": reset " + row->key + "\n";
+    return done + alertsText();
 }
 
 std::vector<std::string> splitWords(const std::string& line) {

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/preferences/preferences.h"
@@ -32,6 +33,8 @@ public:
     Result<std::string> command(const SettingsCommand& c);
     void leavePage();
     std::vector<Entry> entries() const;
+    // What the last command warns of without failing (standard error's), then cleared.
+    std::string takeWarnings() { return std::exchange(warnings_, std::string()); }
 
 private:
     bool loadBundle();
@@ -47,6 +50,7 @@ private:
     bool bundleLoaded_ = false;
     std::string openPageName_;
     id page_ = nullptr;
+    std::string warnings_;
 };
 
 // What a set or reset will hand the page, checked against the key table before any page opens

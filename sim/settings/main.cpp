@@ -76,6 +76,7 @@ bool sessionLine(Interpreter& commands, const std::string& text, bool prompt, bo
     }
     if (!parsed.command) return true;
     auto out = commands.command(*parsed.command);
+    std::cerr << commands.takeWarnings();
     if (prompt)
         std::cout << (out ? *out : "error: " + line(out.error().message));
     else
@@ -158,6 +159,7 @@ int main(int argc, char** argv) {
         code = failed && !prompt ? 1 : 0;
     } else {
         auto out = commands.command(*parsed.command);
+        if (auto warning = commands.takeWarnings(); !warning.empty()) std::cerr << "vantrel-settings: " << warning;
         if (out)
             std::cout << *out;
         else

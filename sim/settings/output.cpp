@@ -1,5 +1,9 @@
 #include "sim/settings/output.h"
 
+#include <algorithm>
+#include <array>
+#include <vector>
+
 #include "platform/uikit/alert.h"
 #include "sim/settings/values.h"
 
@@ -109,11 +113,9 @@ std::string storedValue(PreferenceFile file, const KeySchema& row, const std::op
 
 std::string keyTable(std::optional<PreferenceFile> only, bool json) {
     Json list = Json::array();
-    std::string out =
-        "FILE        KEY                       TYPE       DEFAULT         CONTROL      CODE  VALUES / DESCRIPTION\n";
-    auto pad = [](const std::string& s, size_t width) {
-        return s.size() < width ? s + std::string(width - s.size(), ' ') : s + " ";
-    };
+    // Each column as wide as its widest cell, so every row lines up; the description last.
+    std::vector<std::array<std::string, 7>> rows = {
+        {"FILE", "KEY", "TYPE", "DEFAULT", "CONTROL", "CODE", "VALUES / DESCRIPTION"}};
     for (PreferenceFile file : kPreferenceFiles) {
         if (only && file != *only) continue;
         for (const KeySchema& row : schemaRows(file)) {
@@ -136,12 +138,21 @@ std::string keyTable(std::optional<PreferenceFile> only, bool json) {
             }
             std::string control = controlName(row.control);
             if (row.negate) control = "negated";
-            out += pad(fileName(file), 12) + pad(row.key, 26) + pad(typeName(row.type), 11) +
-                   pad(valueText(defaultValue(row)), 16) + pad(control, 13) + pad(code ? std::to_string(*code) : "-", 6) +
-                   (row.control == Control::List ? validValuesText(row) + "; " : std::string()) + row.description + "\n";
+            rows.push_back({fileName(file), row.key, typeName(row.type), valueText(defaultValue(row)), control,
+                            code ? std::to_string(*code) : "-",
+                            (row.control == Control::List ? validValuesText(row) + "; " : std::string()) + row.description});
         }
     }
-    return json ? jsonDump(Json{{"keys", std::move(list)}}) + "\n" : out;
+    if (json) return jsonDump(Json{{"keys", std::move(list)}}) + "\n";
+    std::array<size_t, 6> width{};
+    for (const auto& r : rows)
+        for (size_t c = 0; c < width.size(); ++c) width[c] = std::max(width[c], r[c].size());
+    std::string out;
+    for (const auto& r : rows) {
+        for (size_t c = 0; c < width.size(); ++c) out += r[c] + std::string(width[c] - r[c].size() + 2, ' ');
+        out += r[6] + "\n";
+    }
+    return out;
 }
 
 Json alertsJson() {

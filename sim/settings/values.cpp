@@ -20,14 +20,10 @@ std::string quoted(std::string_view text) {
 Result<const KeySchema*> settingKey(PreferenceFile file, std::string_view key) {
     if (const KeySchema* row = findKey(file, key)) return row;
     std::vector<std::string> keys;
-    std::string all;
-    for (const KeySchema& row : schemaRows(file)) {
-        keys.emplace_back(row.key);
-        all += (all.empty() ? "" : ", ") + std::string(row.key);
-    }
+    for (const KeySchema& row : schemaRows(file)) keys.emplace_back(row.key);
     std::string said = "the page " + std::string(fileName(file)) + " has no setting " + quoted(key);
     if (auto close = nearest(key, keys)) said += " (did you mean " + *close + "?)";
-    return failure(said + "; its keys: " + all);
+    return failure(said + "\nits keys: " + someChoices(keys, "vantrel-settings keys"));
 }
 
 Result<void> checkText(std::string_view text) {

@@ -42,7 +42,12 @@ Result<void> answerAlert(uint64_t id, const std::string& button) {
         long n = std::strtol(button.c_str(), &end, 10);
         if (end && *end == '\0' && !button.empty() && n >= 0 && n < static_cast<long>(titles.size())) index = n;
     }
-    if (index < 0) return failure("alert " + std::to_string(id) + " has no button " + button, kErrorInvalidArgument);
+    if (index < 0) {
+        std::string known;
+        for (const auto& t : titles) known += (known.empty() ? "" : ", ") + t;
+        return failure("alert " + std::to_string(id) + " has no button " + button + " (its buttons: " + known + ")",
+                       kErrorInvalidArgument);
+    }
     alert->dismissWithClickedButtonIndex(index);
     return {};
 }
@@ -69,6 +74,19 @@ Result<void> setHardware(const DeviceFolder& device, const platform::Dictionary&
     msgSend<void>(platform::statusBarAggregator(), sel_registerName("_resetTimeItemFormatter"));
     platform::updateAllItems();
     return {};
+}
+
+Result<std::string> getHardware(const std::vector<std::string>& keys) {
+    auto& loop = platform::RunLoop::main();
+    auto values = hardwareValues(keys, platform::deviceState(), loop.now() - loop.clockOffset());
+    if (!values) return values.error();
+    return jsonDump(*values);
+}
+
+Result<void> resetHardware(const DeviceFolder& device, const std::vector<std::string>& keys) {
+    auto defaults = hardwareDefaults(keys);
+    if (!defaults) return defaults.error();
+    return setHardware(device, *defaults);
 }
 
 std::optional<platform::Value> readValue(sd_bus_message* m) {

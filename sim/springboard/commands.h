@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/foundation/value.h"
 #include "sim/common/device.h"
@@ -20,6 +21,10 @@ Result<void> answerAlert(uint64_t id, const std::string& button);  // a title, o
 // type or value out of range and nothing is applied. What is applied is also kept in
 // device.plist (the hardware survives a respring); a clock change reaches the time item at once.
 Result<void> setHardware(const DeviceFolder& device, const platform::Dictionary& changes);
+// The named keys' current values as a JSON object (hardwareValues); an unknown key refuses all.
+Result<std::string> getHardware(const std::vector<std::string>& keys);
+// The named keys back to a fresh device's values, as setHardware, all or nothing.
+Result<void> resetHardware(const DeviceFolder& device, const std::vector<std::string>& keys);
 
 // The value at the message's read position (a basic type, a variant or a list of them);
 // nullopt for anything else, dictionaries included.

@@ -18,6 +18,7 @@
 #include "platform/springboard/springboard.h"
 #include "platform/uikit/alert.h"
 #include "shared/settings.h"
+#include "sim/common/hardware_keys.h"
 #include "sim/common/process.h"
 #include "sim/common/safety.h"
 #include "sim/springboard/properties.h"
@@ -54,6 +55,7 @@ struct DeviceService::State {
     std::vector<std::shared_ptr<PendingReply>> waiting;
     uint64_t notificationsHandled = 0;
     Snapshot last;
+    std::string lastDrawn;               // the status of the last StatusBarRedrawn
     const Snapshot* emitting = nullptr;  // what PropertiesChanged reports, read once per redraw
     std::vector<std::function<void()>> afterReplies;
 
@@ -183,6 +185,35 @@ int onSetHardware(sd_bus_message* m, void* u, sd_bus_error* e) {
     return command(m, u, e, "SetHardware", [&] { return setHardware(s->host.device, changes); });
 }
 
+// The key names of GetHardware and ResetHardware, a bounded few.
+int readKeyNames(sd_bus_message* m, sd_bus_error* e, std::vector<std::string>& names) {
+    if (int r = sd_bus_message_enter_container(m, 'a', "s"); r < 0) return r;
+    for (const char* key = nullptr; sd_bus_message_at_end(m, false) == 0;) {
+        if (names.size() == kMaxHardwareListItems)
+            return sd_bus_error_setf(e, kErrorInvalidArgument, "more than %zu keys", kMaxHardwareListItems);
+        if (int r = sd_bus_message_read(m, "s", &key); r < 0 || !key) return r < 0 ? r : -EINVAL;
+        names.emplace_back(key);
+    }
+    return sd_bus_message_exit_container(m) < 0 ? -EINVAL : 1;
+}
+
+int onGetHardware(sd_bus_message* m, void* u, sd_bus_error* e) {
+    std::vector<std::string> names;
+    if (int r = readKeyNames(m, e, names); r <= 0) return r;
+    auto values = getHardware(names);
+    if (!values) return sd_bus_error_set(e, values.error().name.c_str(), values.error().message.c_str());
+    std::string json = std::move(*values);
+    return static_cast<State*>(u)->replyAfterRoundTrip(
+        m, e, [json](sd_bus_message* call) { return sd_bus_reply_method_return(call, "s", json.c_str()); }, true);
+}
+
+int onResetHardware(sd_bus_message* m, void* u, sd_bus_error* e) {
+    std::vector<std::string> names;
+    if (int r = readKeyNames(m, e, names); r <= 0) return r;
+    auto* s = static_cast<State*>(u);
+    return command(m, u, e, "ResetHardware", [&] { return resetHardware(s->host.device, names); });
+}
+
 int onStatus(sd_bus_message* m, void* u, sd_bus_error* e) {
     auto* s = static_cast<State*>(u);
     bool safeMode = s->host.safeMode;
@@ -221,6 +252,9 @@ const sd_bus_vtable kMethods[] = {
     SD_BUS_METHOD_WITH_NAMES("AnswerAlert", "ts", SD_BUS_PARAM(id) SD_BUS_PARAM(button), "", , onAnswerAlert,
                              SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD_WITH_NAMES("SetHardware", "a{sv}", SD_BUS_PARAM(changes), "", , onSetHardware, SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("GetHardware", "as", SD_BUS_PARAM(keys), "s", SD_BUS_PARAM(json), onGetHardware,
+                             SD_BUS_VTABLE_UNPRIVILEGED),
+    SD_BUS_METHOD_WITH_NAMES("ResetHardware", "as", SD_BUS_PARAM(keys), "", , onResetHardware, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD_WITH_NAMES("Status", "", , "s", SD_BUS_PARAM(json), onStatus, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_METHOD_WITH_NAMES("StatusLine", "", , "s", SD_BUS_PARAM(line), onStatusLine, SD_BUS_VTABLE_UNPRIVILEGED),
     SD_BUS_SIGNAL_WITH_NAMES("StatusBarRedrawn", "t", SD_BUS_PARAM(count), 0),
@@ -320,6 +354,11 @@ void DeviceService::redrawn(uint64_t count) {
         sd_bus_emit_properties_changed_strv(bus, kControlObjectPath, kControlInterface, const_cast<char**>(changed.data()));
         s_->emitting = nullptr;
     }
+    // One signal per change: a redraw that draws what the last one drew (a command's reply
+    // redraws after the change's own redraw) tells a watcher nothing.
+    std::string drawn = jsonDump(statusJson(::getpid(), s_->host.safeMode));
+    if (drawn == s_->lastDrawn) return;
+    s_->lastDrawn = std::move(drawn);
     // After the properties: whoever waits for the redraw has its new values already.
     sd_bus_emit_signal(bus, kControlObjectPath, kControlInterface, kRedrawnSignal, "t", count);
 }

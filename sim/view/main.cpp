@@ -117,7 +117,15 @@ int main(int argc, char** argv) try {
     int port = 0;
     bool open = false;
     app.add_option("--device", folder, kDeviceOptionHelp);
-    app.add_option("--port", port, "The port on 127.0.0.1 (default 0: any free port)")->check(CLI::Range(0, 65535));
+    app.add_option("--port", port, "The port on 127.0.0.1, 1-65535 (default 0: any free port)")
+        ->type_name("PORT")
+        ->check(CLI::Validator(
+            [](std::string& text) {
+                bool digits = !text.empty() && text.size() <= 5 && text.find_first_not_of("0123456789") == std::string::npos;
+                return digits && std::stoi(text) <= 65535 ? std::string()
+                                                          : "the port must be 1-65535 (or 0: any free port), not " + text;
+            },
+            "PORT"));
     app.add_flag("--open", open, "Open the address with xdg-open when it is installed");
 
     auto* shot = app.add_subcommand("screenshot",

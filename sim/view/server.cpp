@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <sys/random.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -96,8 +97,20 @@ ViewServer::ViewServer(DeviceLink& link, SettingsApp& settings, std::string toke
 ViewServer::~ViewServer() = default;
 
 Result<int> ViewServer::bind(int port) {
+    // SO_REUSEADDR alone: a port left in TIME_WAIT is taken again, but a port another view (or
+    // anything) listens on is refused; httplib's default SO_REUSEPORT would share it.
+    server_->set_socket_options([](socket_t sock) {
+        int yes = 1;
+        ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     int bound = port == 0 ? server_->bind_to_any_port("127.0.0.1") : (server_->bind_to_port("127.0.0.1", port) ? port : -1);
-    if (bound <= 0) return failure("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + platform::errorText(errno));
+    if (bound <= 0) {
+        int error = errno;
+        if (error == EADDRINUSE)
+            return failure("port " + std::to_string(port) +
+                           " is already in use on 127.0.0.1; choose another, or 0 for any free port");
+        return failure("cannot listen on 127.0.0.1:" + std::to_string(port) + ": " + platform::errorText(error));
+    }
     port_ = bound;
     server_->deepenBacklog();
     routes();

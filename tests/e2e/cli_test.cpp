@@ -93,6 +93,10 @@ const BadLine kBadLines[] = {
     {{"unlcok"}, true, 2, "did you mean unlock?"},
     {{"status", "--jsno"}, true, 2, "did you mean --json?"},
     {{"log", "--folow"}, true, 2, "did you mean --follow?"},
+    {{"status", "--json", "--jsno"}, true, 2, "unknown option --jsno; did you mean --json?"},
+    {{"tap", "-q", "--bogus"}, true, 2, "unknown option --bogus"},
+    {{"-n", "5", "log"}, true, 2, "unknown option -n"},
+    {{"stauts", "--help"}, true, 2, "unknown command stauts; did you mean status?"},
     {{"status", "extra"}, true, 2, "extra"},
     {{"tap", "twice"}, true, 2, "twice"},
     {{"log", "-n", "abc"}, true, 2, "positive whole number, not abc"},
@@ -126,6 +130,12 @@ const BadLine kBadLines[] = {
     {{"set", "batteryLevel=5"}, false, 1, "not running: F"},
     {{"set", "batteryLevel=500"}, false, 1, "batteryLevel takes 0-100"},
     {{"stauts"}, false, 2, "did you mean status?"},
+    {{"get", "batery"}, true, 1, "batery is not a hardware key (did you mean batteryLevel?)"},
+    {{"get", "batteryLevel", "batery"}, false, 1, "and 28 more; see `vantrel-device keys`"},
+    {{"reset", "batteryLevel", "bogus"}, true, 1, "bogus is not a hardware key; nothing reset"},
+    {{"reset"}, true, 2, "--all"},
+    {{"reset", "--all", "batteryLevel"}, true, 2, "excludes"},
+    {{"reset", "--all"}, false, 1, "not running: F"},
 };
 
 // Each row on its own line of the output; the one device serves them all (a start per row
@@ -185,6 +195,8 @@ const HelpLine kHelpLines[] = {
     {{"unlock", "--help"}, "unlock"},
     {{"nc", "--help"}, "close"},
     {{"alert", "--help"}, "BUTTON"},
+    {{"get", "--help"}, "KEY"},
+    {{"reset", "-h"}, "--all"},
     {{"set", "batteryLevel=500", "--help"}, "KEY=VALUE"},
 };
 
@@ -239,6 +251,56 @@ TEST_F(Cli, SetTypesItsValuesAndTheAddressesAndTheClockReachTheStatus) {
     EXPECT_TRUE(waitFor([&] { return jsonAt(status(running), "/time/text") == "09:41 PM"; }, 10.0)) << status(running);
     ASSERT_EQ(device(running, {"set", "clock=live"}).code, 0);
     EXPECT_NE(jsonAt(status(running), "/time/text"), "09:41 PM");
+}
+
+// ---- get and reset: what set changed, read back and undone; --quiet says nothing
+
+TEST_F(Cli, GetReadsWhatSetChangedAndResetPutsTheDefaultsBack) {
+    Result r = device(running, {"set", "batteryLevel=20", "carrier=none", "installedApps=[a,b]"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "set batteryLevel=20 carrier=none installedApps=[a,b]\n");
+    EXPECT_EQ(device(running, {"get", "batteryLevel", "carrier", "installedApps"}).out,
+              "batteryLevel=20\ncarrier=none\ninstalledApps=[a,b]\n");
+    EXPECT_EQ(parseJson(device(running, {"get", "carrier", "batteryLevel", "--json"}).out),
+              parseJson(R"({"carrier":null,"batteryLevel":20})"));
+    r = device(running, {"reset", "batteryLevel", "carrier"});
+    EXPECT_EQ(r.out, "reset batteryLevel carrier\n");
+    EXPECT_EQ(device(running, {"get", "batteryLevel", "carrier", "installedApps"}).out,
+              "batteryLevel=87\ncarrier=Vantrel Mobile\ninstalledApps=[a,b]\n");
+    EXPECT_EQ(jsonAt(status(running), "/battery/level"), 87);
+    r = device(running, {"reset", "--all", "--quiet"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(device(running, {"get", "installedApps", "clock"}).out, "installedApps=[]\nclock=live\n");
+    // A stopped device answers with what it would start with, and is left as it was.
+    EXPECT_EQ(device(stopped, {"get", "batteryLevel"}).out, "batteryLevel=87\n");
+    EXPECT_FALSE(fs::exists(stopped + "/device.plist"));
+}
+
+// ---- ./vantrel: a device command at the top level is pointed at, help TOPIC covers the device's
+
+TEST_F(Cli, TheEntryScriptPointsAtTheDeviceCommands) {
+    struct Line {
+        std::vector<std::string> words;
+        int code;
+        std::string outHas, errHas;
+    };
+    const Line lines[] = {
+        {{"status"}, 2, "", "did you mean './vantrel device status'?"},
+        {{"stauts"}, 2, "", "did you mean './vantrel device status'?"},
+        {{"help", "view"}, 0, "--port", ""},
+        {{"device", "--help"}, 0, "  screenshot ", ""},
+        {{"device", "--device", running, "get", "batteryLevel"}, 0, "batteryLevel=", ""},
+    };
+    for (const Line& l : lines) {
+        std::vector<std::string> argv = {"/usr/bin/env", "VANTREL_BUILD_DIR=" + std::string(VANTREL_BINARY_DIR),
+                                         std::string(VANTREL_SOURCE_DIR) + "/vantrel"};
+        argv.insert(argv.end(), l.words.begin(), l.words.end());
+        Result r = runCapturingErrors(argv);
+        EXPECT_EQ(r.code, l.code) << l.words[0] << ": " << r.err;
+        EXPECT_NE(r.out.find(l.outHas), std::string::npos) << l.words[0] << ": " << r.out;
+        EXPECT_NE(r.err.find(l.errHas), std::string::npos) << l.words[0] << ": " << r.err;
+    }
 }
 
 // ---- watch and log -f: what comes, as it comes, until SIGTERM
@@ -314,6 +376,10 @@ TEST_F(Cli, WatchAndLogFollowPrintWhatComesAndEndWithZeroOnSigterm) {
         },
         10.0))
         << lines << " lines";
+    // One line per change: no redraw repeats the one before it.
+    std::istringstream shown(watch.text());
+    std::string previous;
+    for (std::string line; std::getline(shown, line); previous = line) EXPECT_TRUE(line != previous) << "a line repeated";
     EXPECT_EQ(watch.terminate(), 0);
 
     const std::string log = running + "/var/log/syslog";

@@ -135,6 +135,11 @@ TEST_F(Device, LockScreenHideAllAndTheFirstUnlockNoticeShownOnce) {
     EXPECT_EQ(enabledItems(), full);
     auto s = status();
     ASSERT_EQ(alertsTitled(s, "Thank you"), 1u) << s;
+    // A button the alert lacks is refused with the buttons it has.
+    auto wrong =
+        runCapturingErrors({bin("vantrel-device"), "--device", folder_, "alert", jsonAt(s, "/alerts/0/id").dump(), "ok"});
+    EXPECT_EQ(wrong.code, 1);
+    EXPECT_NE(wrong.err.find("has no button ok (its buttons: OK)"), std::string::npos) << wrong.err;
     ASSERT_EQ(device({"alert", jsonAt(s, "/alerts/0/id").dump(), "OK"}).code, 0);
 
     ASSERT_EQ(device({"lock"}).code, 0);

@@ -86,6 +86,8 @@ void Interface::introspection() {
           ".SetHardware ", ".Status ", ".StatusLine ", ".Locked ", ".Items ", ".TimeText ", ".TimePattern ", ".ServiceText ",
           ".DataNetworkType ", ".Alerts ", ".SafeMode ", ".StatusBarRedrawn "})
         EXPECT_NE(r.out.find(member), std::string::npos) << member << " missing from\n" << r.out;
+    for (const char* member : {".GetHardware ", ".ResetHardware "})
+        EXPECT_NE(r.out.find(member), std::string::npos) << member << " missing from\n" << r.out;
     EXPECT_EQ(r.out.find(".Control "), std::string::npos);
     // The full XML names the arguments too.
     std::string xml = busctl({"introspect", "--xml-interface", "com.apple.springboard", kPath}).out;
@@ -141,6 +143,13 @@ void Interface::badHardwareKey() {
     EXPECT_NE(device({"status"}).out.find("20%"), std::string::npos);
     EXPECT_EQ(device({"set", "batteryLevel=30", "installedApps=[Twitter]"}).code, 0);
     EXPECT_NE(device({"status"}).out.find("30%"), std::string::npos);
+    // ResetHardware: all or nothing as SetHardware; GetHardware reads what it left.
+    EXPECT_EQ(errorOf("ResetHardware", "as", 2, "batteryLevel", "noSuchKey"), "com.quennick.vantrel.Error.InvalidArgument");
+    EXPECT_NE(device({"status"}).out.find("30%"), std::string::npos);
+    EXPECT_EQ(busctl({"call", "com.apple.springboard", kPath, kInterface, "ResetHardware", "as", "1", "batteryLevel"}).code, 0);
+    Result got =
+        busctl({"call", "com.apple.springboard", kPath, kInterface, "GetHardware", "as", "2", "batteryLevel", "installedApps"});
+    EXPECT_NE(got.out.find(R"({\"batteryLevel\":87,\"installedApps\":[\"Twitter\"]})"), std::string::npos) << got.out;
 }
 
 void Interface::propertiesChangedAfterTap() {

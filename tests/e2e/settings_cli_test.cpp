@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -109,10 +110,12 @@ const BadLine kBadLines[] = {
     {"HugeText", {"set", "carrierText", kLong}, 1, "a dialog takes at most 4096"},
     {"HugeDialogText", {"press", "carrierText", "--text", kLong, "--button", "Save"}, 1, "a dialog takes at most 4096"},
     {"UnknownKey", {"set", "nosuchkey", "1"}, 1, "the page main has no setting \"nosuchkey\""},
-    {"MistypedKey", {"set", "hidall", "1"}, 1, "did you mean hideall?"},
+    {"MistypedKey", {"set", "hidal", "1"}, 1, "did you mean hideall?)\nits keys: "},
+    {"KeysListedTenAtMost", {"set", "hidal", "1"}, 1, " more; see `vantrel-settings keys`"},
+    {"AnswerWithoutDialog", {"answer"}, 1, "vantrel-settings: answer: no dialog is open"},
     {"NoControl", {"set", "intromessageshown", "true"}, 1, "no control of it changes the key"},
     {"ExtraWord", {"show", "--json", "bogus"}, 2, "bogus"},
-    {"MistypedOption", {"--devcie", "D", "show"}, 2, "did you mean --device?"},
+    {"MistypedOption", {"--devcie", "D", "show"}, 2, "vantrel-settings: unknown option --devcie; did you mean --device?"},
     {"MistypedCommand", {"shwo"}, 2, "did you mean show?"},
     {"MissingValue", {"set", "hideall"}, 2, "VALUE"},
     {"DialogLeftOpen",
@@ -133,7 +136,7 @@ TEST_P(BadSettingsLine, FailsWithItsReasonChangesNoFileAndPostsNothing) {
     EXPECT_EQ(r.code, row.code) << r.err;
     EXPECT_NE(r.err.find(row.said), std::string::npos) << r.err;
     if (row.code == 2) {
-        EXPECT_NE(r.err.find("usage: vantrel-settings"), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("\nRun 'vantrel-settings --help' for the usage.\n"), std::string::npos) << r.err;
     }
     for (size_t i = 0; i < std::size(kFiles); ++i) EXPECT_EQ(file(kFiles[i]), before[i]) << kFiles[i] << " changed";
     // hidetethering posts 40: whatever the bad line posted arrives before it.
@@ -217,6 +220,21 @@ TEST_F(SettingsCli, HelpOfEveryCommandStartsAndInstallsNothing) {
     EXPECT_TRUE(coldFolderUntouched());
 }
 
+TEST_F(SettingsCli, SetSaysWhatItDidAndWarnsOfADatePattern) {
+    Captured r = settings({"set", "timeText", "Good morning"});
+    ASSERT_EQ(r.code, 0) << r.err;
+    EXPECT_NE(r.out.find("main: set timeText to Good morning\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find("timeText: it is a date pattern"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("the bar shows \"AD\"\nto show it as typed, quote it: 'Good morning'"), std::string::npos) << r.err;
+    r = settings({"get", "timeText"});
+    EXPECT_EQ(r.out, "Good morning\n");
+    EXPECT_NE(r.err.find("the bar shows \"AD\""), std::string::npos) << r.err;
+    r = settings({"set", "timeText", "'Good morning'", "--quiet"});
+    EXPECT_EQ(r.code, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    EXPECT_EQ(r.out, "");
+}
+
 TEST_F(SettingsCli, GetResetAndTheKeyTable) {
     ASSERT_EQ(settings({"set", "clockformat", "Free Memory"}).code, 0);
     EXPECT_EQ(settings({"get", "clockformat"}).out, "4\n");
@@ -228,6 +246,19 @@ TEST_F(SettingsCli, GetResetAndTheKeyTable) {
     EXPECT_EQ(get("main", "clockformat"),
               parseJson(R"({"page":"main","key":"clockformat","stored":null,"default":0,"type":"integer"})"));
     EXPECT_EQ(settings({"get", "clockformat"}).out, "(default) 0\n");
+
+    // Every row's cells start where the header's do, however long a cell.
+    std::istringstream table(settings({"keys"}, cold_).out);
+    std::string header;
+    ASSERT_TRUE(std::getline(table, header));
+    size_t rows = 0;
+    for (std::string line; std::getline(table, line); ++rows)
+        for (const char* column : {"KEY", "TYPE", "DEFAULT", "CONTROL", "CODE", "VALUES"}) {
+            size_t at = header.find(column);
+            ASSERT_NE(at, std::string::npos) << header;
+            EXPECT_TRUE(line.size() > at && line.substr(at - 2, 2) == "  ") << column << " of\n" << line;
+        }
+    EXPECT_GT(rows, 40u);
 
     // The key table needs no device: the cold folder answers it.
     auto keys = parseJson(settings({"keys", "--json"}, cold_).out);

@@ -21,7 +21,7 @@ import time
 import zlib
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from harness import Device, View, end_all, open_main_page, reaper, short_tmp, wait_for  # noqa: E402
+from harness import STARTED, Device, View, end_all, open_main_page, reaper, short_tmp, wait_for  # noqa: E402
 
 
 def check(condition, message):
@@ -67,6 +67,18 @@ def http_suite(device, view):
     status, data = view.http("POST", "/api/settings/press", {"action": "rm -rf:"})
     check(status == 422, f"an unknown button gave {status}")
     check(device.settings("show", "--json") == before, "a refused change changed the settings")
+    # A port in use is refused, never shared with a second listener; a port out of range says why.
+    for port, code, said in ((str(view.port), 1, "already in use"), ("99999", 2, "must be 1-65535")):
+        second = subprocess.Popen([os.path.join(device.bin, "vantrel-view"), "--device", device.folder, "--port", port],
+                                  stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        STARTED.append(second)
+        try:
+            _, err = second.communicate(timeout=10)
+        except subprocess.TimeoutExpired:
+            second.kill()
+            second.communicate()
+            raise AssertionError(f"--port {port}: a second view started serving")
+        check(second.returncode == code and said in err, f"--port {port}: exit {second.returncode}: {err!r}")
     print("http: all cases passed")
 
 
