@@ -101,7 +101,10 @@ std::string dataIPAddress(const struct ifaddrs* list) {
         if (!entry->ifa_addr || !entry->ifa_name || std::string_view(entry->ifa_name) != "pdp_ip0") continue;
         int family = entry->ifa_addr->sa_family;
         if (family == AF_INET) {
-            result = inet_ntoa(reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr);
+            // inet_ntoa's text, without its buffer shared by every caller.
+            char text[INET_ADDRSTRLEN];
+            if (inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in*>(entry->ifa_addr)->sin_addr, text, sizeof text))
+                result = text;
         } else if (family == AF_INET6) {
             char text[INET6_ADDRSTRLEN];
             if (inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6*>(entry->ifa_addr)->sin6_addr, text, sizeof text))

@@ -65,7 +65,7 @@ void armAnimation(id self) {
 
 std::string memoryPattern(const ClockSettings& s) {
     char megabytes[32];
-    std::snprintf(megabytes, sizeof megabytes, "'%d MB RAM'", static_cast<int>(getAvailableMemory()));
+    (void)std::snprintf(megabytes, sizeof megabytes, "'%d MB RAM'", static_cast<int>(getAvailableMemory()));
     if (!s.ramTime) return megabytes;
     return std::string(s.use24Hour ? "HH:mm - " : "hh:mm a - ") + megabytes;
 }
