@@ -13,6 +13,9 @@
 #include <thread>
 #include <vector>
 
+#include <signal.h>
+#include <sys/wait.h>
+
 #include <systemd/sd-bus.h>
 
 #include "platform/foundation/dbus_notifications.h"
@@ -326,4 +329,26 @@ TEST(DBusNotificationCenter, DropsMalformedSignalsAndSkipsUnknownEntries) {
 }
 
 }  // namespace
+
+// A starter that blocks SIGTERM to wait for it (launchd does) still leaves the daemon its
+// SIGTERM: stopping the device ends the bus at once instead of killing it when the wait runs out.
+TEST(DeviceBus, EndsOnSigtermWhateverItsStarterBlocks) {
+    sigset_t term, before;
+    sigemptyset(&term);
+    sigaddset(&term, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &term, &before);
+    std::string error;
+    auto bus = startDeviceBus(vantrel::test::scratchFolder("vantrel-bus"), kReaper, &error);
+    ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
+    if (!bus) GTEST_SKIP() << error;
+    ASSERT_EQ(::kill(bus->pid, SIGTERM), 0);
+    int status = 0;
+    pid_t ended = 0;
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+         (ended = ::waitpid(bus->pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < end;)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (ended == 0) stopDeviceBus(bus->pid);  // the reaper: SIGKILL
+    EXPECT_EQ(ended, bus->pid) << "the daemon ignored SIGTERM";
+}
+
 }  // namespace platform
