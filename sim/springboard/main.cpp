@@ -46,6 +46,7 @@ struct Host {
     std::unique_ptr<DeviceService> service;  // the typed interface and the redraw signal
     std::shared_ptr<platform::UIAlertView> safeModeAlert;
     bool redrawScheduled = false;
+    std::string note;  // said above the keys until the next key
     uint64_t redraws = 0;
     std::optional<termios> savedTerminal;
     std::unique_ptr<TerminalWriter> screen;       // the terminal, written without blocking
@@ -78,7 +79,7 @@ void redraw() {
     if (host->interactive && host->screen) {
         winsize size{};
         size_t columns = ::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0 ? size.ws_col : 80;
-        show(statusScreen(host->device.root, host->safeMode, columns));
+        show(statusScreen(host->device.root, host->safeMode, columns, host->note));
     }
     if (host->service) host->service->redrawn(host->redraws);
 }
@@ -96,6 +97,7 @@ void onKey() {
         host->session->loop().exit(0);  // the terminal went away
         return;
     }
+    host->note.clear();
     switch (key) {
     // A key the device refuses just does nothing on the screen.
     case 't': (void)tapStatusBar(); break;
@@ -111,7 +113,12 @@ void onKey() {
     default:
         if (key >= '0' && key <= '9') {
             auto alerts = platform::visibleAlerts();
-            if (!alerts.empty()) (void)answerAlert(alerts.front()->alertId(), std::string(1, key));
+            if (!alerts.empty())
+                (void)answerAlert(alerts.front()->alertId(), std::string(1, key));
+            else
+                host->note = "  no alert to answer";
+        } else {
+            host->note = "  " + displayable(std::string(1, key)) + " is no key here; these are:";
         }
     }
     setNeedsDisplay();

@@ -185,7 +185,7 @@ std::string fit(std::string_view line, size_t columns) {
 
 }  // namespace
 
-std::string statusScreen(const std::string& deviceRoot, bool safeMode, size_t columns) {
+std::string statusScreen(const std::string& deviceRoot, bool safeMode, size_t columns, std::string_view note) {
     std::vector<std::string> lines;
     // Everything drawn comes from the device: no text of it may drive the terminal.
     lines.push_back("Vantrel SpringBoard  (" + displayable(deviceRoot) + ")");
@@ -219,7 +219,7 @@ std::string statusScreen(const std::string& deviceRoot, bool safeMode, size_t co
             lines.push_back("  └" + buttons);
         }
     }
-    lines.push_back("");
+    lines.push_back(std::string(note));
     lines.push_back(
         "  keys: t tap the status bar   l lock/unlock   n Notification Centre   0-9 answer the first alert   "
         "q quit (stops the device)");

@@ -23,6 +23,7 @@ std::string statusLine(bool safeMode);
 Json statusJson(pid_t springBoardPid, bool safeMode);
 // The terminal screen: the bar, the lock screen and Notification Centre, the alerts, the keys;
 // each line broken to fit a terminal `columns` wide.
-std::string statusScreen(const std::string& deviceRoot, bool safeMode, size_t columns = 80);
+// `note` (a key that does nothing, say) stands just above the keys.
+std::string statusScreen(const std::string& deviceRoot, bool safeMode, size_t columns = 80, std::string_view note = {});
 
 }  // namespace vantrel::sim

@@ -346,4 +346,47 @@ TEST_F(Folder, ATerminalThatStopsReadingNeverStallsTheDevice) {
     ::waitpid(pid, nullptr, 0);
 }
 
+// Keys of the terminal SpringBoard: one it does not know is said, with the keys; Ctrl-C ends the
+// device (launchd and its bus too, the bus by its SIGTERM).
+TEST_F(Folder, TheTerminalSaysAnUnknownKeyAndCtrlCEndsTheDevice) {
+    int terminal = -1;
+    const std::string program = bin("vantrel-device");
+    pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execl(program.c_str(), program.c_str(), "--device", folder_.c_str(), "springboard", "--fresh",
+                static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::fcntl(terminal, F_SETFL, O_NONBLOCK);
+    std::string screen;
+    auto readUntil = [&](const std::string& text) {
+        for (int i = 0; i < 300 && screen.find(text) == std::string::npos; ++i) {
+            char buf[4096];
+            for (ssize_t n; (n = ::read(terminal, buf, sizeof buf)) > 0;) screen.append(buf, static_cast<size_t>(n));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return screen.find(text) != std::string::npos;
+    };
+    ASSERT_TRUE(readUntil("keys: t tap")) << screen.substr(0, 2000);
+    ASSERT_EQ(::write(terminal, "x", 1), 1);
+    EXPECT_TRUE(readUntil("x is no key here")) << screen.substr(screen.size() > 2000 ? screen.size() - 2000 : 0);
+    ASSERT_EQ(::write(terminal, "7", 1), 1);
+    EXPECT_TRUE(readUntil("no alert to answer"));
+    ASSERT_EQ(::write(terminal, "\x03", 1), 1);
+    int status = -1;
+    pid_t ended = 0;
+    for (int i = 0; i < 200 && (ended = ::waitpid(pid, &status, WNOHANG)) == 0; ++i) {
+        char buf[4096];
+        while (::read(terminal, buf, sizeof buf) > 0) {}
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (ended == 0) (void)device(folder_, {"stop"});  // the reaper
+    EXPECT_EQ(ended, pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_NE(device(folder_, {"ping"}).code, 0) << "the device runs on after Ctrl-C";
+    ::close(terminal);
+    if (ended == 0) ::waitpid(pid, nullptr, 0);
+}
+
 }  // namespace
