@@ -189,7 +189,8 @@ ParsedLine parseSettingsLine(const std::vector<std::string>& words, bool session
     }
     if (!sessionLine) app.add_subcommand("help", "the commands")->group("Commands")->callback([&] { parsed.help = true; });
 
-    if (!sessionLine) {
+    // The prompt's Tab asks as the shells do, with the session's own commands.
+    if (!sessionLine || (!words.empty() && words.front() == "--complete")) {
         if (auto text = generatedText(app, words, settingValues)) {
             parsed.then = ParsedLine::Then::Exit;
             parsed.out = *text;
@@ -238,6 +239,16 @@ bool readOnly(const std::optional<SettingsCommand>& c) {
     for (const auto& spec : kCommands)
         if (c->verb == spec.name) return spec.readOnly;
     return false;
+}
+
+std::vector<std::string> sessionCompletions(const std::vector<std::string>& words) {
+    std::vector<std::string> args{"--complete"};
+    args.insert(args.end(), words.begin(), words.end());
+    std::vector<std::string> out;
+    std::istringstream lines(parseSettingsLine(args, true).out);
+    for (std::string candidate; std::getline(lines, candidate);)
+        if (!candidate.empty()) out.push_back(candidate);
+    return out;
 }
 
 }  // namespace vantrel::sim

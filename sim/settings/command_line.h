@@ -38,6 +38,9 @@ ParsedLine parseSettingsLine(const std::vector<std::string>& words, bool session
 
 // The commands, one line each, for the prompt's `help`.
 std::string commandSummary();
+// What Tab offers at the session's prompt for the last of words (the one being typed, maybe
+// empty): commands, pages, keys and values, as `--complete` gives the shells.
+std::vector<std::string> sessionCompletions(const std::vector<std::string>& words);
 
 // Whether the command only reads (the command table's column): such a command never starts a
 // device. A session is not.

@@ -152,7 +152,7 @@ int main(int argc, char** argv) {
             for (const auto& e : commands.entries())
                 std::cout << e.label << "  (bundle " << e.bundle << ", page " << e.detail << ")\n";
             std::cout << "help lists the commands; quit or Ctrl-D ends.\n";
-            runPrompt(session->loop(), "settings> ", run);
+            runPrompt(session->loop(), "settings> ", run, sessionCompletions);
         } else {
             runLines(session->loop(), run, [&] { failed = true; });
         }

@@ -2,7 +2,11 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
+#include <sstream>
+#include <vector>
 #include <cstdlib>
 #include <iostream>
 #include <memory>
@@ -19,8 +23,33 @@ constexpr size_t kMaxLine = size_t{64} * 1024;
 struct PromptState {
     platform::SdEventRunLoop* loop;
     const LineHandler* handle;
+    const Completer* complete;
 };
 PromptState* activePrompt = nullptr;
+
+std::vector<std::string> candidates;
+
+char* nextCandidate(const char*, int state) {
+    static size_t next = 0;
+    if (state == 0) next = 0;
+    return next < candidates.size() ? ::strdup(candidates[next++].c_str()) : nullptr;
+}
+
+// Tab: the words before the cursor's word, then that word, to the program's own completer.
+char** completeWord(const char* text, int start, int) {
+    rl_attempted_completion_over = 1;  // no file names unless the completer asks for them
+    if (!activePrompt || !activePrompt->complete || !*activePrompt->complete) return nullptr;
+    std::vector<std::string> words;
+    std::istringstream before(std::string(rl_line_buffer, static_cast<size_t>(std::max(start, 0))));
+    for (std::string w; before >> w;) words.push_back(w);
+    words.emplace_back(text);
+    candidates = (*activePrompt->complete)(words);
+    if (!candidates.empty() && candidates.front().starts_with('@')) {
+        rl_attempted_completion_over = 0;  // readline's own file names
+        return nullptr;
+    }
+    return rl_completion_matches(text, nextCandidate);
+}
 
 void lineEntered(char* raw) {
     std::unique_ptr<char, decltype(&std::free)> text(raw, &std::free);
@@ -44,6 +73,7 @@ class CallbackHandler {
 public:
     CallbackHandler(const std::string& prompt, PromptState* state) {
         activePrompt = state;
+        rl_attempted_completion_function = completeWord;
         rl_callback_handler_install(prompt.c_str(), lineEntered);
     }
     ~CallbackHandler() {
@@ -91,8 +121,8 @@ void runLines(platform::SdEventRunLoop& loop, const LineHandler& handle, const s
     loop.run();
 }
 
-void runPrompt(platform::SdEventRunLoop& loop, const std::string& prompt, const LineHandler& handle) {
-    PromptState state{&loop, &handle};
+void runPrompt(platform::SdEventRunLoop& loop, const std::string& prompt, const LineHandler& handle, const Completer& complete) {
+    PromptState state{&loop, &handle, &complete};
     CallbackHandler installed(prompt, &state);
     loop.watchInput(STDIN_FILENO, [] { rl_callback_read_char(); });
     loop.run();

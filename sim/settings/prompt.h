@@ -18,7 +18,12 @@ using LineHandler = std::function<bool(const std::string& line)>;
 // newline, answered "the line is longer than ..." and "error" and said to `refused`, so a peer
 // without newlines cannot grow the host.
 void runLines(platform::SdEventRunLoop& loop, const LineHandler& handle, const std::function<void()>& refused);
-// The prompt: one call per line entered; non-empty lines go to the history.
-void runPrompt(platform::SdEventRunLoop& loop, const std::string& prompt, const LineHandler& handle);
+// The candidates for the last of the words typed so far (the one being typed, maybe empty);
+// "@dir" or "@file" first: folders or files.
+using Completer = std::function<std::vector<std::string>(const std::vector<std::string>& words)>;
+// The prompt: one call per line entered; non-empty lines go to the history; Tab completes with
+// `complete`.
+void runPrompt(platform::SdEventRunLoop& loop, const std::string& prompt, const LineHandler& handle,
+               const Completer& complete = {});
 
 }  // namespace vantrel::sim

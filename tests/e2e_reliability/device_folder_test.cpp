@@ -389,4 +389,45 @@ TEST_F(Folder, TheTerminalSaysAnUnknownKeyAndCtrlCEndsTheDevice) {
     if (ended == 0) ::waitpid(pid, nullptr, 0);
 }
 
+// Tab at the Settings app's prompt completes commands and keys from the same tables as the
+// command line's --complete.
+TEST_F(Folder, TabCompletesAtTheSettingsPrompt) {
+    ASSERT_EQ(device(folder_, {"start", "--fresh"}).code, 0);
+    int terminal = -1;
+    const std::string program = bin("vantrel-settings");
+    pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        ::execl(program.c_str(), program.c_str(), "--device", folder_.c_str(), static_cast<char*>(nullptr));
+        ::_exit(127);
+    }
+    ::fcntl(terminal, F_SETFL, O_NONBLOCK);
+    std::string screen;
+    auto readUntil = [&](const std::string& text) {
+        for (int i = 0; i < 200 && screen.find(text) == std::string::npos; ++i) {
+            char buf[4096];
+            for (ssize_t n; (n = ::read(terminal, buf, sizeof buf)) > 0;) screen.append(buf, static_cast<size_t>(n));
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        return screen.find(text) != std::string::npos;
+    };
+    ASSERT_TRUE(readUntil("settings> "));
+    ASSERT_EQ(::write(terminal, "main se\t", 8), 8);
+    EXPECT_TRUE(readUntil("main set ")) << screen;
+    ASSERT_EQ(::write(terminal, "hidet\t", 6), 6);
+    EXPECT_TRUE(readUntil("hidetethering")) << screen;
+    ASSERT_EQ(::write(terminal, "\x15quit\n", 6), 6);
+    for (int i = 0; i < 200 && ::waitpid(pid, nullptr, WNOHANG) == 0; ++i) {
+        char buf[4096];
+        while (::read(terminal, buf, sizeof buf) > 0) {}
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (::waitpid(pid, nullptr, WNOHANG) == 0) {  // the reaper: ours, by its pid
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    ::close(terminal);
+    EXPECT_EQ(device(folder_, {"stop"}).code, 0);
+}
+
 }  // namespace
