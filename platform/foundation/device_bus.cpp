@@ -101,7 +101,7 @@ std::optional<DeviceBus> startDeviceBus(const std::string& folder, double timeou
         // leave the daemon deaf to it, killed only when the stop's wait runs out.
         sigset_t none;
         sigemptyset(&none);
-        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        ::pthread_sigmask(SIG_SETMASK, &none, nullptr);
         // The address goes to fd 3, which survives exec.
         ::dup2(writeEnd.get(), 3);
         int devnull = ::open("/dev/null", O_RDWR);
