@@ -314,19 +314,36 @@ TEST_F(Folder, FreshEmptiesOnlyADeviceOfYoursAndNothingBeyondIt) {
     EXPECT_TRUE(fs::exists(folder_ + "/device.plist"));
 }
 
+// A program of the build on a terminal of its own (non-blocking on our side): its pid.
+pid_t onTerminal(const std::string& program, const std::vector<std::string>& args, int& terminal) {
+    pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    if (pid == 0) {
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
+        ::_exit(127);
+    }
+    if (pid > 0) ::fcntl(terminal, F_SETFL, O_NONBLOCK);
+    return pid;
+}
+
+// Reads the terminal into screen until text shows (10 s at most).
+bool readUntil(int terminal, std::string& screen, const std::string& text) {
+    for (int i = 0; i < 200 && screen.find(text) == std::string::npos; ++i) {
+        char buf[4096];
+        for (ssize_t n; (n = ::read(terminal, buf, sizeof buf)) > 0;) screen.append(buf, static_cast<size_t>(n));
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return screen.find(text) != std::string::npos;
+}
+
 // The terminal SpringBoard on a terminal nobody reads any more: drawing never blocks the device,
 // so every change and tap is still answered (each frame here is larger than a pty holds a few of).
 TEST_F(Folder, ATerminalThatStopsReadingNeverStallsTheDevice) {
     int terminal = -1;
-    const std::string program = bin("vantrel-device");
-    pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    pid_t pid = onTerminal(bin("vantrel-device"), {"--device", folder_, "springboard", "--fresh"}, terminal);
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ::execl(program.c_str(), program.c_str(), "--device", folder_.c_str(), "springboard", "--fresh",
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::fcntl(terminal, F_SETFL, O_NONBLOCK);
     bool up = false;
     for (int i = 0; i < 200 && !up; ++i) {  // read until SpringBoard answers, then never again
         char buf[4096];
@@ -350,29 +367,15 @@ TEST_F(Folder, ATerminalThatStopsReadingNeverStallsTheDevice) {
 // device (launchd and its bus too, the bus by its SIGTERM).
 TEST_F(Folder, TheTerminalSaysAnUnknownKeyAndCtrlCEndsTheDevice) {
     int terminal = -1;
-    const std::string program = bin("vantrel-device");
-    pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    pid_t pid = onTerminal(bin("vantrel-device"), {"--device", folder_, "springboard", "--fresh"}, terminal);
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ::execl(program.c_str(), program.c_str(), "--device", folder_.c_str(), "springboard", "--fresh",
-                static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::fcntl(terminal, F_SETFL, O_NONBLOCK);
     std::string screen;
-    auto readUntil = [&](const std::string& text) {
-        for (int i = 0; i < 300 && screen.find(text) == std::string::npos; ++i) {
-            char buf[4096];
-            for (ssize_t n; (n = ::read(terminal, buf, sizeof buf)) > 0;) screen.append(buf, static_cast<size_t>(n));
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return screen.find(text) != std::string::npos;
-    };
-    ASSERT_TRUE(readUntil("keys: t tap")) << screen.substr(0, 2000);
+    ASSERT_TRUE(readUntil(terminal, screen, "keys: t tap")) << screen.substr(0, 2000);
     ASSERT_EQ(::write(terminal, "x", 1), 1);
-    EXPECT_TRUE(readUntil("x is no key here")) << screen.substr(screen.size() > 2000 ? screen.size() - 2000 : 0);
+    EXPECT_TRUE(readUntil(terminal, screen, "x is no key here"))
+        << screen.substr(screen.size() > 2000 ? screen.size() - 2000 : 0);
     ASSERT_EQ(::write(terminal, "7", 1), 1);
-    EXPECT_TRUE(readUntil("no alert to answer"));
+    EXPECT_TRUE(readUntil(terminal, screen, "no alert to answer"));
     ASSERT_EQ(::write(terminal, "\x03", 1), 1);
     int status = -1;
     pid_t ended = 0;
@@ -394,28 +397,14 @@ TEST_F(Folder, TheTerminalSaysAnUnknownKeyAndCtrlCEndsTheDevice) {
 TEST_F(Folder, TabCompletesAtTheSettingsPrompt) {
     ASSERT_EQ(device(folder_, {"start", "--fresh"}).code, 0);
     int terminal = -1;
-    const std::string program = bin("vantrel-settings");
-    pid_t pid = ::forkpty(&terminal, nullptr, nullptr, nullptr);
+    pid_t pid = onTerminal(bin("vantrel-settings"), {"--device", folder_}, terminal);
     ASSERT_GE(pid, 0);
-    if (pid == 0) {
-        ::execl(program.c_str(), program.c_str(), "--device", folder_.c_str(), static_cast<char*>(nullptr));
-        ::_exit(127);
-    }
-    ::fcntl(terminal, F_SETFL, O_NONBLOCK);
     std::string screen;
-    auto readUntil = [&](const std::string& text) {
-        for (int i = 0; i < 200 && screen.find(text) == std::string::npos; ++i) {
-            char buf[4096];
-            for (ssize_t n; (n = ::read(terminal, buf, sizeof buf)) > 0;) screen.append(buf, static_cast<size_t>(n));
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        return screen.find(text) != std::string::npos;
-    };
-    ASSERT_TRUE(readUntil("settings> "));
+    ASSERT_TRUE(readUntil(terminal, screen, "settings> "));
     ASSERT_EQ(::write(terminal, "main se\t", 8), 8);
-    EXPECT_TRUE(readUntil("main set ")) << screen;
+    EXPECT_TRUE(readUntil(terminal, screen, "main set ")) << screen;
     ASSERT_EQ(::write(terminal, "hidet\t", 6), 6);
-    EXPECT_TRUE(readUntil("hidetethering")) << screen;
+    EXPECT_TRUE(readUntil(terminal, screen, "hidetethering")) << screen;
     ASSERT_EQ(::write(terminal, "\x15quit\n", 6), 6);
     for (int i = 0; i < 200 && ::waitpid(pid, nullptr, WNOHANG) == 0; ++i) {
         char buf[4096];
