@@ -6,28 +6,31 @@ set -euo pipefail
 BUILD="${VANTREL_BUILD_DIR:-$ROOT/build}"
 BIN="$BUILD/bin"
 
+source "$ROOT/sim/build-state.sh"
+
+# The common case before the rest of this file is even read: a tree built from its sources as they
+# are, and a command that goes straight to its program. Anything else takes the long way below.
+if built_fresh; then
+    case "${1:-}" in
+        settings) shift; exec "$BIN/vantrel-settings" "$@" ;;
+        springboard) shift; exec "$BIN/vantrel-device" springboard "$@" ;;
+        device)
+            case " ${*:2} " in
+                "  " | *" view "* | *" screenshot "* | *" -h "* | *" --help "*) ;;
+                *) shift; exec "$BIN/vantrel-device" "$@" ;;
+            esac ;;
+    esac
+    built=1
+fi
+
 die() { echo "vantrel: $*" >&2; exit 1; }
 
-# Builds what the device needs when it is missing or older than its sources. A stamp from the
-# last good build stands in for asking CMake, which costs ~200 ms a call: anything newer under
-# the source folders (a changed folder too, so added and removed files count) means rebuild.
-STAMP="$BUILD/vantrel-built.stamp"
-DEVICE_TARGETS=(vantrel-device vantrel-springboard vantrel-settings vantrel-view Vantrel VantrelPrefs)
+# Builds what the device needs when it is missing or older than its sources. The stamp and list
+# of the last good build stand in for asking CMake, which costs ~200 ms a call.
+DEVICE_TARGETS=(vantrel-fresh vantrel-device vantrel-springboard vantrel-settings vantrel-view Vantrel VantrelPrefs)
 ensure_built() {
-    local t fresh=1
-    [ -f "$STAMP" ] && [ -f "$BUILD/CMakeCache.txt" ] || fresh=0
-    for t in vantrel-device vantrel-springboard vantrel-settings vantrel-view; do [ -x "$BIN/$t" ] || fresh=0; done
-    if [ $fresh -eq 1 ]; then
-        # Bash's own globbing and test, not find: no process to start.
-        local f was_globstar=0
-        shopt -q globstar && was_globstar=1
-        shopt -s globstar
-        for f in "$ROOT/CMakeLists.txt" "$BUILD/CMakeCache.txt" "$ROOT"/{platform,shared,tweak,prefs,packaging,sim}/**; do
-            [ "$f" -nt "$STAMP" ] && { fresh=0; break; }
-        done
-        [ $was_globstar -eq 1 ] || shopt -u globstar
-        [ $fresh -eq 0 ] || return 0
-    fi
+    [ "${built:-0}" -eq 1 ] && return 0
+    built_fresh && return 0
     local new=0
     if [ ! -f "$BUILD/build.ninja" ]; then
         new=1
@@ -35,16 +38,16 @@ ensure_built() {
         cmake -S "$ROOT" -B "$BUILD" -G Ninja >&2
     fi
     [ -x "$BIN/vantrel-device" ] || new=1
-    # Stamped with the build's start, so an edit made while it runs still counts as newer.
-    local started
-    started="$(mktemp "$BUILD/.vantrel-build.XXXXXX")"
+    begin_build
     # A first build takes minutes: show its progress (on stderr, stdout stays the command's).
+    local status=0
     if [ $new -eq 1 ]; then
-        cmake --build "$BUILD" --target "${DEVICE_TARGETS[@]}" -j "$(nproc)" >&2
+        cmake --build "$BUILD" --target "${DEVICE_TARGETS[@]}" -j "$(nproc)" >&2 || status=$?
     else
-        cmake --build "$BUILD" --target "${DEVICE_TARGETS[@]}" -j "$(nproc)" >/dev/null
-    fi || { rm -f "$started"; die "the build failed (run ./vantrel build to see why)"; }
-    mv -f "$started" "$STAMP"
+        cmake --build "$BUILD" --target "${DEVICE_TARGETS[@]}" -j "$(nproc)" >/dev/null || status=$?
+    fi
+    end_build $status
+    [ $status -eq 0 ] || die "the build failed (run ./vantrel build to see why)"
 }
 
 demo_usage="usage: ./vantrel demo
