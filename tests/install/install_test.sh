@@ -32,6 +32,19 @@ out="$("${hide[@]}" env -i HOME="$home" PATH="$prefix/bin:/usr/bin:/bin" SRC="$s
         _vantrel_programs
         echo "complete:$line:${COMPREPLY[*]}"
     done')" || fail "the installed programs did not run: $out"
+# The same through zsh's completion function, its builtins standing in to say what they were given.
+zsh_out="$(env -i HOME="$home" PATH="$prefix/bin:/usr/bin:/bin" zsh -fc '
+    compadd() { print -r -- "compadd $*"; }
+    _files() { print -r -- "_files $*"; }
+    for line in "vantrel-device st" "vantrel-device set batteryL" "vantrel-device --device /tm" "vantrel-settings main set hideallls"; do
+        words=(${=line}) CURRENT=${#${=line}}
+        print -r -- "complete:$line:$(source '"$prefix"'/share/zsh/site-functions/_vantrel | tr "\n" "|")"
+    done')" || fail "zsh's completion did not run: $zsh_out"
+for expected in "vantrel-device st:compadd -S  --|compadd -- start stop status|" \
+    "vantrel-device set batteryL:compadd -S  -- batteryLevel=|compadd --|" "vantrel-device --device /tm:_files -/|" \
+    "vantrel-settings main set hideallls:compadd -S  --|compadd -- hideallls|"; do
+    grep -qxF "complete:$expected" <<<"$zsh_out" || fail "zsh completing '${expected%%:*}': $zsh_out"
+done
 grep -qx "vantrel-device $version" <<<"$out" || fail "--version said: $out"
 grep -qx "keys:1" <<<"$out" || fail "keys said: $out"
 grep -qx "status:ok" <<<"$out" || fail "the device did not run: $out"
