@@ -18,6 +18,7 @@
 #include "platform/foundation/file.h"
 #include "platform/foundation/plist.h"
 #include "platform/device/device_state.h"
+#include "sim/common/usage.h"
 
 namespace fs = std::filesystem;
 
@@ -65,8 +66,7 @@ std::string defaultDeviceFolder() {
 }
 
 std::string deviceCommand(const DeviceFolder& device, const std::string& words) {
-    const char* front = std::getenv("VANTREL_FRONT");
-    std::string text = front && *front ? std::string(front) + " device" : "vantrel-device";
+    std::string text = typedCommand("vantrel-device", "");
     if (device.chosen) {
         const std::string& folder = device.given.empty() ? device.root : device.given;
         // Quoted only when a shell would split it.

@@ -78,9 +78,9 @@ inline constexpr char kDeviceOptionHelp[] =
     "The device folder (default: $VANTREL_DEVICE, else build/device run from a build tree, "
     "${XDG_STATE_HOME:-~/.local/state}/vantrel/device installed)";
 
-// How a message spells a command acting on this very device: the program the user typed
-// (./vantrel device when run through ./vantrel, which says so in VANTREL_FRONT), the folder when
-// it is not the default one, then the words: "vantrel-device --device /tmp/d start".
+// How a message spells a command acting on this very device: the program as the user typed it
+// (typedCommand), the folder when it is not the default one, then the words:
+// "vantrel-device --device /tmp/d start".
 std::string deviceCommand(const DeviceFolder& device, const std::string& words);
 
 // device.plist as a dictionary (empty when missing or unreadable).

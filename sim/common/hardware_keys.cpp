@@ -332,7 +332,7 @@ std::string unknownHardwareKeys(const std::vector<std::string>& unknown, std::st
             text += " (did you mean " + *near + "?)";
     }
     if (unknown.size() > kNamed) text += "; and " + std::to_string(unknown.size() - kNamed) + " more";
-    return text + std::string(outcome) + "\nkeys: " + someChoices(names, "vantrel-device keys");
+    return text + std::string(outcome) + "\nkeys: " + someChoices(names, typedCommand("vantrel-device", "keys"));
 }
 
 Json hardwareValue(const HardwareKey& key, const platform::DeviceState& state, double machineNow) {

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <utility>
 
@@ -89,6 +91,39 @@ std::vector<std::string> diagnose(CLI::App& app, const std::vector<std::string>&
 
 }  // namespace
 
+namespace {
+std::string typedProgram;  // argv[0] of this process, when it named a path
+}  // namespace
+
+void noteTypedProgram(const char* argv0) {
+    std::string_view typed = argv0 ? argv0 : "";
+    // Only a path says more than the name; a hint is one line, so no control characters.
+    bool plain = typed.size() <= 4096 && std::none_of(typed.begin(), typed.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == '\'' ;
+    });
+    typedProgram = plain && typed.find('/') != std::string_view::npos ? std::string(typed) : "";
+}
+
+std::string typedCommand(std::string_view program, std::string_view words) {
+    std::string text;
+    const char* front = std::getenv("VANTREL_FRONT");
+    if (front && *front && std::strlen(front) <= 4096) {
+        // ./vantrel's own words for each program: the view is "device view", its screenshot
+        // "device screenshot".
+        text = std::string(front) + " device";
+        if (program == "vantrel-settings") text = std::string(front) + " settings";
+        if (program == "vantrel-view" && !words.starts_with("screenshot")) text += " view";
+    } else {
+        // A program typed by its path, and its companions beside it.
+        std::string_view own = typedProgram;
+        const size_t slash = own.rfind('/');
+        const std::string_view name = slash == std::string_view::npos ? own : own.substr(slash + 1);
+        const bool ours = name == "vantrel-device" || name == "vantrel-settings" || name == "vantrel-view";
+        text = ours ? std::string(own.substr(0, slash + 1)) + std::string(program) : std::string(program);
+    }
+    return words.empty() ? text : text + " " + std::string(words);
+}
+
 int usageError(CLI::App& app, const CLI::ParseError& e, const std::vector<std::string>& args) {
     const std::string program = app.get_name();
     auto diagnosis = diagnose(app, args);
@@ -101,7 +136,7 @@ int usageError(CLI::App& app, const CLI::ParseError& e, const std::vector<std::s
     for (const auto& l : diagnosis) std::cerr << program << ": " << l << "\n";
     const CLI::App* chosen = nullptr;
     for (const CLI::App* sub : app.get_subcommands()) chosen = sub;
-    std::string where = chosen ? program + " " + chosen->get_name() + " --help" : program + " --help";
+    std::string where = typedCommand(program, chosen ? chosen->get_name() + " --help" : "--help");
     std::cerr << "Run '" << where << "' for the usage.\n";
     return 2;
 }
@@ -131,6 +166,7 @@ std::optional<bool> truthWord(std::string_view text) {
 }
 
 std::optional<int> parseCommandLine(CLI::App& app, int argc, char** argv, const ValueCompleter& values) {
+    if (argc > 0) noteTypedProgram(argv[0]);
     if (auto text = generatedText(app, std::vector<std::string>(argv + 1, argv + argc), values)) {
         std::cout << *text;
         return 0;

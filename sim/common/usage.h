@@ -48,6 +48,15 @@ std::string lowercase(std::string_view text);
 // A switch as people type it: true/on/yes/1 or false/off/no/0, in any case; nullopt otherwise.
 std::optional<bool> truthWord(std::string_view text);
 
+// How a hint spells a command of program (vantrel-device, vantrel-settings or vantrel-view)
+// followed by words, as the user typed it: "./vantrel device" through ./vantrel (which says so in
+// VANTREL_FRONT), the path when they ran the program by one, its bare name otherwise.
+std::string typedCommand(std::string_view program, std::string_view words);
+
+// Notes how the running program was typed (its argv[0]), for typedCommand; parseCommandLine
+// does it.
+void noteTypedProgram(const char* argv0);
+
 // Writes why args did not parse to stderr, prefixed with the program's name (app's), with the
 // nearest known command or option, and the --help to run; with no command at all, the whole
 // usage. Returns 2.

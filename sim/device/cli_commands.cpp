@@ -81,7 +81,8 @@ bool running(const DeviceFolder& device) {
         std::cerr << "vantrel-device: " << launchd.error().message << "\n";
         return false;
     }
-    if (!*launchd) std::cerr << "vantrel-device: not running: " << device.root << "\n";
+    if (!*launchd)
+        std::cerr << "vantrel-device: not running: " << device.root << " (" << deviceCommand(device, "start") << " starts it)\n";
     return launchd->has_value();
 }
 
@@ -201,7 +202,7 @@ int get(const DeviceFolder& device, const std::vector<std::string>& names, bool 
 int reset(const DeviceFolder& device, const std::vector<std::string>& names, bool all, bool quiet) {
     if (!all && names.empty()) {
         std::cerr << "vantrel-device: reset: no keys given: name the keys, or --all for every one\n"
-                     "Run 'vantrel-device reset --help' for the usage.\n";
+                  << "Run '" << typedCommand("vantrel-device", "reset --help") << "' for the usage.\n";
         return 2;
     }
     std::vector<std::string> keys = names;

@@ -7,6 +7,7 @@
 #include <CLI/CLI.hpp>
 
 #include "sim/common/device.h"
+#include "sim/common/usage.h"
 #include "sim/settings/values.h"
 #include "vantrel/version.h"
 
@@ -221,7 +222,7 @@ ParsedLine parseSettingsLine(const std::vector<std::string>& words, bool session
         std::string why = diagnosis(words);
         if (why.empty()) why = e.what();
         parsed.err = std::string(sessionLine ? "" : "vantrel-settings: ") + why + "\n" +
-                     (sessionLine ? usageLine(true) : "Run 'vantrel-settings --help' for the usage.\n");
+                     (sessionLine ? usageLine(true) : "Run '" + typedCommand("vantrel-settings", "--help") + "' for the usage.\n");
         return parsed;
     }
     if (parsed.help) {

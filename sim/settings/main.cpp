@@ -25,6 +25,7 @@
 #include "sim/common/device.h"
 #include "sim/common/process.h"
 #include "sim/common/safety.h"
+#include "sim/common/usage.h"
 #include "sim/host/session.h"
 #include "sim/settings/command_line.h"
 #include "sim/settings/interpreter.h"
@@ -88,6 +89,7 @@ bool sessionLine(Interpreter& commands, const std::string& text, bool prompt, bo
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 0) noteTypedProgram(argv[0]);
     ParsedLine parsed = parseSettingsLine(std::vector<std::string>(argv + 1, argv + argc), false);
     if (parsed.then == ParsedLine::Then::Exit) {
         std::cout << parsed.out;

@@ -23,7 +23,7 @@ Result<const KeySchema*> settingKey(PreferenceFile file, std::string_view key) {
     for (const KeySchema& row : schemaRows(file)) keys.emplace_back(row.key);
     std::string said = "the page " + std::string(fileName(file)) + " has no setting " + quoted(key);
     if (auto close = nearest(key, keys)) said += " (did you mean " + *close + "?)";
-    return failure(said + "\nits keys: " + someChoices(keys, "vantrel-settings keys"));
+    return failure(said + "\nits keys: " + someChoices(keys, typedCommand("vantrel-settings", "keys")));
 }
 
 Result<void> checkText(std::string_view text) {

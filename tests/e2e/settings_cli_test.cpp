@@ -93,7 +93,7 @@ struct BadLine {
     const char* name;
     std::vector<std::string> words;
     int code;
-    const char* said;   // on standard error
+    std::string said;   // on standard error
     bool cold = false;  // against a device that is not running
 };
 void PrintTo(const BadLine& b, std::ostream* os) { *os << b.name; }
@@ -111,7 +111,7 @@ const BadLine kBadLines[] = {
     {"HugeDialogText", {"press", "carrierText", "--text", kLong, "--button", "Save"}, 1, "a dialog takes at most 4096"},
     {"UnknownKey", {"set", "nosuchkey", "1"}, 1, "the page main has no setting \"nosuchkey\""},
     {"MistypedKey", {"set", "hidal", "1"}, 1, "did you mean hideall?)\nits keys: "},
-    {"KeysListedTenAtMost", {"set", "hidal", "1"}, 1, " more; see `vantrel-settings keys`"},
+    {"KeysListedTenAtMost", {"set", "hidal", "1"}, 1, " more; see `" + bin("vantrel-settings") + " keys`"},
     {"AnswerWithoutDialog", {"answer"}, 1, "vantrel-settings: answer: no dialog is open"},
     {"NoControl", {"set", "intromessageshown", "true"}, 1, "no control of it changes the key"},
     {"ExtraWord", {"show", "--json", "bogus"}, 2, "bogus"},
@@ -136,7 +136,8 @@ TEST_P(BadSettingsLine, FailsWithItsReasonChangesNoFileAndPostsNothing) {
     EXPECT_EQ(r.code, row.code) << r.err;
     EXPECT_NE(r.err.find(row.said), std::string::npos) << r.err;
     if (row.code == 2) {
-        EXPECT_NE(r.err.find("\nRun 'vantrel-settings --help' for the usage.\n"), std::string::npos) << r.err;
+        // Spelled as it was run: by its path.
+        EXPECT_NE(r.err.find("\nRun '" + bin("vantrel-settings") + " --help' for the usage.\n"), std::string::npos) << r.err;
     }
     for (size_t i = 0; i < std::size(kFiles); ++i) EXPECT_EQ(file(kFiles[i]), before[i]) << kFiles[i] << " changed";
     // hidetethering posts 40: whatever the bad line posted arrives before it.

@@ -12,6 +12,7 @@
 
 #include "sim/common/device.h"
 #include "sim/common/safety.h"
+#include "sim/common/usage.h"
 
 namespace {
 
@@ -64,6 +65,42 @@ INSTANTIATE_TEST_SUITE_P(Layout, DeviceChoice,
                                            Choice{"QuotedForTheShell", nullptr, "/tmp/it's here", nullptr, "/tmp/it's here",
                                                   "vantrel-device --device '/tmp/it'\\''s here' start"}),
                          [](const auto& info) { return info.param.name; });
+
+struct Typed {
+    const char* name;
+    const char* front;  // VANTREL_FRONT
+    const char* argv0;  // how the running program was typed
+    const char* program;
+    const char* words;
+    const char* spelled;
+};
+
+class TypedCommand : public ::testing::TestWithParam<Typed> {};
+
+TEST_P(TypedCommand, HintsSpellTheProgramAsTyped) {
+    const Typed& t = GetParam();
+    Environment front("VANTREL_FRONT", t.front);
+    noteTypedProgram(t.argv0);
+    EXPECT_EQ(typedCommand(t.program, t.words), t.spelled);
+    noteTypedProgram(nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Layout, TypedCommand,
+    ::testing::Values(Typed{"FromPath", nullptr, "vantrel-settings", "vantrel-settings", "keys", "vantrel-settings keys"},
+                      Typed{"SettingsThroughWrapper", "./vantrel", "/b/vantrel-settings", "vantrel-settings", "--help",
+                            "./vantrel settings --help"},
+                      Typed{"ViewThroughWrapper", "./vantrel", nullptr, "vantrel-view", "--help", "./vantrel device view --help"},
+                      Typed{"ScreenshotThroughWrapper", "./vantrel", nullptr, "vantrel-view", "screenshot --help",
+                            "./vantrel device screenshot --help"},
+                      Typed{"ByItsPath", nullptr, "build/bin/vantrel-device", "vantrel-device", "--help",
+                            "build/bin/vantrel-device --help"},
+                      Typed{"CompanionBesideIt", nullptr, "build/bin/vantrel-view", "vantrel-device", "start",
+                            "build/bin/vantrel-device start"},
+                      Typed{"SomeOtherName", nullptr, "/usr/local/bin/vd", "vantrel-device", "", "vantrel-device"},
+                      Typed{"ControlCharactersInThePath", nullptr, "/tmp/a\nb/vantrel-device", "vantrel-device", "keys",
+                            "vantrel-device keys"}),
+    [](const auto& info) { return info.param.name; });
 
 struct Trust {
     const char* name;
