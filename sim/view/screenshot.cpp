@@ -118,6 +118,12 @@ Result<SvgOptions> shotFraming(const Json& status, const ShotOptions& options) {
     return svg;
 }
 
+Result<std::string> shotPicture(const Json& status, const ShotOptions& options) {
+    auto framing = shotFraming(status, options);
+    if (!framing) return framing.error();
+    return renderPhone(status, "", *framing);
+}
+
 Result<void> screenshot(const DeviceFolder& device, const std::string& file, const ShotOptions& options) {
     bool png = endsWith(file, ".png");
     if (!png && !endsWith(file, ".svg")) return failure("the picture's name must end in .svg or .png: " + file);
@@ -125,9 +131,9 @@ Result<void> screenshot(const DeviceFolder& device, const std::string& file, con
     if (!text) return failure(text.error().message);
     Json status = Json::parse(*text, nullptr, false);
     if (!status.is_object()) return failure("SpringBoard's status is not JSON");
-    auto framing = shotFraming(status, options);
-    if (!framing) return framing.error();
-    std::string svg = renderPhone(status, "", *framing);
+    auto picture = shotPicture(status, options);
+    if (!picture) return picture.error();
+    const std::string& svg = *picture;
     if (!png) return writeReplacing(file, svg);
     auto converter = trustedProgram("rsvg-convert");
     if (!converter) return failure("rsvg-convert is not installed in a folder of root's (apt-get install librsvg2-bin)");

@@ -28,6 +28,8 @@ struct ShotOptions {
 // The drawing's options for a shot of a status: its framing and size. A failure (the lock
 // screen or Notification Centre asked for while not shown) says how to show it.
 Result<SvgOptions> shotFraming(const Json& status, const ShotOptions& options);
+// The SVG of a shot of a status: what `screenshot` writes as FILE.svg.
+Result<std::string> shotPicture(const Json& status, const ShotOptions& options);
 
 // Reads the device's status and writes FILE.svg or FILE.png as options say.
 Result<void> screenshot(const DeviceFolder& device, const std::string& file, const ShotOptions& options);
