@@ -148,7 +148,7 @@ int main(int argc, char** argv) try {
                 [](std::string& text) {
                     return text == "1" || text == "2" || text == "3" ? std::string() : "the scale must be 1, 2 or 3, not " + text;
                 },
-                "1|2|3"));
+                ""));
     shot->add_option("--width", shotOptions.width, "Width in pixels instead of a scale (16-8192)")
         ->check(CLI::Range(16, 8192))
         ->excludes(scale);

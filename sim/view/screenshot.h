@@ -1,5 +1,6 @@
-// `vantrel-view screenshot`: the phone as the view draws it, written as SVG or, through
-// rsvg-convert, as PNG. Programs are run only from PATH folders owned by root that nobody else
+// `vantrel-view screenshot`: the phone as the view draws it, cropped to the status bar, the
+// lock screen, Notification Centre or the whole phone at 1-3 pixels a point, written as SVG or,
+// through rsvg-convert, as PNG. Programs are run only from PATH folders owned by root that nobody else
 // can write; the picture is written beside its name and renamed over it, so a link standing at
 // that name is replaced, never followed. Failures come back as a Result with the reason.
 #pragma once
