@@ -148,7 +148,8 @@ Json statusJson(pid_t springBoardPid, bool safeMode) {
     o["bluetooth"] = {{"on", d.bluetooth}, {"batteryLevel", d.bluetoothBatteryLevel ? Json(*d.bluetoothBatteryLevel) : Json()}};
     // The clock the lock screen and Notification Centre draw, in the form the time item uses.
     o["clock"] = {{"local", deviceLocalTime()},
-                  {"twentyFourHour", readKey<MainKey::clock1224>(readPreferences(PreferenceFile::Main)) != 0}};
+                  {"twentyFourHour", readKey<MainKey::clock1224>(
+                                         readPreferenceKeys(PreferenceFile::Main, {keySchema(MainKey::clock1224).key})) != 0}};
     return o;
 }
 
