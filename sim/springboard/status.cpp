@@ -1,10 +1,13 @@
 #include "sim/springboard/status.h"
 
 #include <algorithm>
+#include <cmath>
+#include <ctime>
 #include <string_view>
 #include <vector>
 
 #include "platform/device/device_state.h"
+#include "platform/foundation/runloop.h"
 #include "platform/springboard/springboard.h"
 #include "platform/uikit/alert.h"
 #include "shared/settings.h"
@@ -64,6 +67,17 @@ std::string itemText(const platform::SBStatusBarStateAggregator& a, int item) {
     case 25: return "sync";
     default: return kItemHideKeys[static_cast<size_t>(item)];
     }
+}
+
+// The device's wall clock (the one `set clock=` moves) to the minute, in the local time zone:
+// what the lock screen and Notification Centre show. Minutes only, so a redraw that changes
+// nothing else is not told apart by the seconds.
+std::string deviceLocalTime() {
+    auto t = static_cast<std::time_t>(std::floor(platform::RunLoop::main().now()));
+    std::tm tm{};
+    char text[32] = "";
+    if (!::localtime_r(&t, &tm) || std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M", &tm) == 0) text[0] = '\0';
+    return text;
 }
 
 }  // namespace
@@ -132,6 +146,10 @@ Json statusJson(pid_t springBoardPid, bool safeMode) {
     o["signal"] = {{"bars", d.signalBars}};
     o["wifi"] = {{"bars", d.wifiBars}, {"network", d.wifiNetwork ? Json(bounded(*d.wifiNetwork)) : Json()}};
     o["bluetooth"] = {{"on", d.bluetooth}, {"batteryLevel", d.bluetoothBatteryLevel ? Json(*d.bluetoothBatteryLevel) : Json()}};
+    // The clock the lock screen and Notification Centre draw, in the form the time item uses.
+    o["clock"] = {{"local", deviceLocalTime()},
+                  {"twentyFourHour", readKey<MainKey::clock1224>(
+                                         readPreferenceKeys(PreferenceFile::Main, {keySchema(MainKey::clock1224).key})) != 0}};
     return o;
 }
 

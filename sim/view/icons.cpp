@@ -86,8 +86,8 @@ Glyph battery(const Json& s, const std::string& c) {
     bool charging = at(s, "/battery/charging", false);
     std::string out = "<rect x=\"0.5\" y=\"1.5\" width=\"21\" height=\"9.5\" rx=\"2.2\" fill=\"none\" stroke=\"" + c +
                       "\" stroke-width=\"1\"/><rect x=\"22.3\" y=\"4.2\" width=\"1.7\" height=\"4\" rx=\"0.6\" fill=\"" + c +
-                      "\"/><rect x=\"2\" y=\"3\" width=\"" + num(18.0 * level / 100) + "\" height=\"6.5\" rx=\"1\" fill=\"" + c +
-                      "\"/>";
+                      "\"/><rect x=\"2\" y=\"3\" width=\"" + num(18.0 * level / 100) + "\" height=\"6.5\" rx=\"1\" fill=\"" +
+                      batteryFill(level, charging, c) + "\"/>";
     if (charging)
         out += "<path d=\"M12.5 0.5 L6.5 7 L10.3 7 L9 12 L15.5 5 L11.6 5 Z\" fill=\"" + c +
                "\" stroke=\"#000\" stroke-opacity=\"0.55\" stroke-width=\"0.8\"/>";
@@ -111,6 +111,11 @@ Glyph percent(const Json& s, const char* pointer, const std::string& c) {
 }
 
 }  // namespace
+
+std::string batteryFill(int level, bool charging, const std::string& colour) {
+    if (charging) return "#4cd964";
+    return level <= kLowBattery ? "#ff3b30" : colour;
+}
 
 std::string num(double value) {
     char buf[32];

@@ -23,6 +23,11 @@ Glyph textGlyph(const std::string& text, const std::string& colour);
 // The carrier item's text: the service text, or "No Service", marked SOS when emergency only.
 std::string carrierText(const Json& status);
 
+// The battery's charge as the phone colours it: green while charging, red at kLowBattery
+// percent and below, else the bar's colour.
+inline constexpr int kLowBattery = 20;
+std::string batteryFill(int level, bool charging, const std::string& colour);
+
 // Personal hotspot with its device count.
 Glyph tetheringGlyph(const Json& status, const std::string& colour);
 

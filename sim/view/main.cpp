@@ -129,16 +129,36 @@ int main(int argc, char** argv) try {
     app.add_flag("--open", open, "Open the address with xdg-open when it is installed");
 
     auto* shot = app.add_subcommand("screenshot",
-                                    "Write the status bar (with the lock screen, Notification Centre or "
-                                    "an alert when shown) as SVG or PNG");
+                                    "Write a picture of the phone as SVG or PNG: the status bar (the default), the lock "
+                                    "screen, Notification Centre or the whole phone");
     std::string file;
-    int width = 0;
+    ShotOptions shotOptions;
     shot->add_option("FILE", file, "FILE.svg or FILE.png")->required()->check([](const std::string& name) {
         auto ends = [&](const char* tail) { return name.size() > 4 && name.ends_with(tail); };
         return ends(".svg") || ends(".png") ? std::string() : "the picture's name must end in .svg or .png: " + name;
     });
-    shot->add_option("--width", width, "Width in pixels")->check(CLI::Range(16, 8192));
+    bool lock = false, nc = false, phone = false;
+    shot->add_flag("--lock", lock, "The lock screen (the device must be locked)");
+    shot->add_flag("--nc", nc, "Notification Centre (it must be open)");
+    shot->add_flag("--phone", phone, "The whole phone");
+    auto* scale =
+        shot->add_option("--scale", shotOptions.scale, "Pixels per point: 1, 2 or 3 (default 2)")
+            ->type_name("1|2|3")
+            ->check(CLI::Validator(
+                [](std::string& text) {
+                    return text == "1" || text == "2" || text == "3" ? std::string() : "the scale must be 1, 2 or 3, not " + text;
+                },
+                ""));
+    shot->add_option("--width", shotOptions.width, "Width in pixels instead of a scale (16-8192)")
+        ->check(CLI::Range(16, 8192))
+        ->excludes(scale);
     shot->add_option("--device", folder, kDeviceOptionHelp);
+    // One picture, one framing.
+    shot->parse_complete_callback([&] {
+        if (int(lock) + int(nc) + int(phone) > 1)
+            throw CLI::ValidationError("screenshot", "one framing at most: --lock, --nc or --phone (none: the status bar)");
+        shotOptions.shot = lock ? Shot::LockScreen : nc ? Shot::NotificationCentre : phone ? Shot::Phone : Shot::StatusBar;
+    });
 
     auto values = [](const std::vector<std::string>& commands, const std::vector<std::string>& given) {
         return commands.size() == 1 && given.empty() ? std::vector<std::string>{"@file"} : std::vector<std::string>{};
@@ -154,7 +174,7 @@ int main(int argc, char** argv) try {
         return 1;
     }
     if (shot->parsed()) {
-        if (auto done = screenshot(device, file, width); !done) {
+        if (auto done = screenshot(device, file, shotOptions); !done) {
             std::cerr << "vantrel-view: " << done.error().message << "\n";
             return 1;
         }

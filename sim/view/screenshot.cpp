@@ -17,6 +17,7 @@
 #include "platform/foundation/error_text.h"
 #include "platform/foundation/sd_ptr.h"
 #include "sim/common/process.h"
+#include "sim/common/usage.h"
 #include "sim/view/svg.h"
 
 namespace vantrel::sim::view {
@@ -92,20 +93,52 @@ Result<void> writeReplacing(const std::string& path, const std::string& data) {
     return {};
 }
 
-Result<void> screenshot(const DeviceFolder& device, const std::string& file, int width) {
+Result<SvgOptions> shotFraming(const Json& status, const ShotOptions& options) {
+    SvgOptions svg{options.width, Framing::StatusBar, static_cast<double>(options.scale)};
+    auto shown = [&](const char* pointer) {
+        Json::json_pointer p(pointer);
+        return status.contains(p) && status[p].is_boolean() && status[p].get<bool>();
+    };
+    switch (options.shot) {
+    case Shot::StatusBar: break;
+    case Shot::Phone: svg.framing = Framing::Phone; break;
+    case Shot::LockScreen:
+        if (!shown("/locked"))
+            return failure("the lock screen is not shown; lock the device first (" + typedCommand("vantrel-device", "lock") +
+                           ")");
+        svg.framing = Framing::Screen;
+        break;
+    case Shot::NotificationCentre:
+        if (!shown("/notificationCenter/open"))
+            return failure("Notification Centre is not open; pull it down first (" + typedCommand("vantrel-device", "nc open") +
+                           ")");
+        svg.framing = Framing::Screen;
+        break;
+    }
+    return svg;
+}
+
+Result<std::string> shotPicture(const Json& status, const ShotOptions& options) {
+    auto framing = shotFraming(status, options);
+    if (!framing) return framing.error();
+    return renderPhone(status, "", *framing);
+}
+
+Result<void> screenshot(const DeviceFolder& device, const std::string& file, const ShotOptions& options) {
     bool png = endsWith(file, ".png");
     if (!png && !endsWith(file, ".svg")) return failure("the picture's name must end in .svg or .png: " + file);
     auto text = control(device, "Status", nullptr, 5.0);
     if (!text) return failure(text.error().message);
     Json status = Json::parse(*text, nullptr, false);
     if (!status.is_object()) return failure("SpringBoard's status is not JSON");
-    std::string svg = renderPhone(status, "", {width, Framing::StatusBar});
+    auto picture = shotPicture(status, options);
+    if (!picture) return picture.error();
+    const std::string& svg = *picture;
     if (!png) return writeReplacing(file, svg);
     auto converter = trustedProgram("rsvg-convert");
     if (!converter) return failure("rsvg-convert is not installed in a folder of root's (apt-get install librsvg2-bin)");
-    std::vector<std::string> args = {"--format=png"};
-    if (width > 0) args.push_back("--width=" + std::to_string(width));
-    auto bytes = runFilter(*converter, args, svg, 30.0);
+    // The picture's size is the drawing's own (points times the scale, or the width asked for).
+    auto bytes = runFilter(*converter, {"--format=png"}, svg, 30.0);
     if (!bytes) return bytes.error();
     if (bytes->empty()) return failure(*converter + " gave no picture");
     return writeReplacing(file, *bytes);

@@ -1,6 +1,6 @@
 #include "sim/view/svg.h"
 
-#include <ctime>
+#include <cstdio>
 #include <vector>
 
 #include "sim/view/icons.h"
@@ -74,12 +74,16 @@ std::string placed(const Glyph& g, double x, double top, int index) {
            "</g>";
 }
 
+// The first character of a text and the ellipsis: the least of the carrier the bar keeps.
+std::string firstCharacter(const std::string& text) {
+    size_t end = text.empty() ? 0 : 1;
+    while (end < text.size() && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) ++end;
+    return text.substr(0, end);
+}
+
 std::string statusBar(const Json& s, double top, Bar kind) {
     const std::string colour = "#ffffff";
     std::string out = "<g class=\"statusbar\" data-action=\"tap\">";
-    // The whole bar takes the tap, items or not; the band shows on the home screen.
-    out += "<rect x=\"" + num(kScreenX) + "\" y=\"" + num(top) + "\" width=\"" + num(kScreenWidth) + "\" height=\"" +
-           num(kBarHeight) + "\" fill=\"#000\" fill-opacity=\"" + (kind == Bar::Home ? "0.28" : "0") + "\"/>";
     const double glyphTop = top + (kBarHeight - 12) / 2;
     std::vector<std::pair<int, Glyph>> left, right;
     double leftWidth = 0, rightWidth = 0;
@@ -98,29 +102,45 @@ std::string statusBar(const Json& s, double top, Bar kind) {
     }
     // The lock screen's bar shows the time only when asked to.
     Glyph time;
-    if (itemEnabled(s, 0) && (kind != Bar::LockScreen || flag(s, "/lockScreen/showsTime"))) time = itemGlyph(0, s, colour);
-    // A long time text takes its room from the carrier name, which is shortened (or dropped) as
-    // the phone does.
-    double room = kScreenWidth - 14 - leftWidth - rightWidth - (time.width > 0 ? time.width + 16 : 0);
+    std::string timeText;
+    if (itemEnabled(s, 0) && (kind != Bar::LockScreen || flag(s, "/lockScreen/showsTime"))) {
+        time = itemGlyph(0, s, colour);
+        if (s.contains("/time/text"_json_pointer) && s["/time/text"_json_pointer].is_string())
+            timeText = s["/time/text"_json_pointer].get<std::string>();
+    }
+    const double usable = kScreenWidth - 14;
+    // A long time text takes its room from the carrier name, which is shortened as the phone
+    // does, down to its first character and the ellipsis; only a bar too full for even that
+    // loses it.
+    double room = usable - leftWidth - rightWidth - (time.width > 0 ? time.width + 16 : 0);
     for (auto it = left.begin(); room < 0 && it != left.end(); ++it) {
         if (it->first != 4) continue;
-        std::string carrier = shortened(carrierText(s), it->second.width + room, kBarFont);
-        double before = it->second.width;
-        if (carrier.empty()) {
+        const std::string full = carrierText(s);
+        const double before = it->second.width, least = textWidth(firstCharacter(full) + kEllipsis, kBarFont);
+        const double withoutTime = before + usable - leftWidth - rightWidth;
+        if (withoutTime < least) {
             leftWidth -= before + (left.size() > 1 ? kItemGap : 0);
             left.erase(it);
         } else {
-            it->second = textGlyph(carrier, colour);
+            it->second = textGlyph(shortened(full, std::max(before + room, least), kBarFont), colour);
             leftWidth -= before - it->second.width;
         }
         break;
     }
+    // What the items leave the time, when they leave it less than its text.
+    const double timeRoom = usable - leftWidth - rightWidth - 16;
+    if (time.width > timeRoom) time = textGlyph(shortened(timeText, timeRoom, kBarFont), colour);
+    // The whole bar takes the tap, items or not; the home screen's band sits under items only,
+    // so an empty bar shows the wallpaper.
+    const bool band = kind == Bar::Home && (!left.empty() || !right.empty() || time.width > 0);
+    out += "<rect x=\"" + num(kScreenX) + "\" y=\"" + num(top) + "\" width=\"" + num(kScreenWidth) + "\" height=\"" +
+           num(kBarHeight) + "\" fill=\"#000\" fill-opacity=\"" + (band ? "0.28" : "0") + "\"/>";
     double x = kScreenX + 7;
     for (auto& [index, g] : left) {
         out += placed(g, x, glyphTop, index);
         x += g.width + kItemGap;
     }
-    const double leftEnd = x - kItemGap, rightStart = kScreenX + kScreenWidth - 7 - rightWidth;
+    const double leftEnd = left.empty() ? kScreenX + 7 : x - kItemGap, rightStart = kScreenX + kScreenWidth - 7 - rightWidth;
     x = rightStart;
     for (auto& [index, g] : right) {
         out += index < 0
@@ -163,20 +183,104 @@ std::string homeScreen(const Json& s) {
     return out + statusBar(s, kScreenY, Bar::Home);
 }
 
+// The device's clock as the status gives it: its local time to the minute and the 12/24-hour
+// form of the time item. Unknown (an older status, or no clock) draws no clock at all.
+struct DeviceClock {
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0;
+    bool twentyFourHour = false;
+    bool known = false;
+};
+
+DeviceClock deviceClock(const Json& s) {
+    DeviceClock c;
+    if (!s.contains("/clock/local"_json_pointer) || !s["/clock/local"_json_pointer].is_string()) return c;
+    const auto& text = s["/clock/local"_json_pointer].get_ref<const std::string&>();
+    char after = 0;
+    int n = std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d%c", &c.year, &c.month, &c.day, &c.hour, &c.minute, &after);
+    c.known = (n == 5 || (n == 6 && after == ':')) && c.month >= 1 && c.month <= 12 && c.day >= 1 && c.day <= 31 && c.hour >= 0 &&
+              c.hour <= 23 && c.minute >= 0 && c.minute <= 59;
+    c.twentyFourHour = flag(s, "/clock/twentyFourHour");
+    return c;
+}
+
+// "21:41", or "09:41" in the 12-hour form (two-digit hours, as the time item's "hh:mm a").
+std::string hoursMinutes(const DeviceClock& c) {
+    int hour = c.twentyFourHour ? c.hour : (c.hour % 12 == 0 ? 12 : c.hour % 12);
+    char text[8];
+    (void)std::snprintf(text, sizeof text, "%02d:%02d", hour % 100, c.minute % 100);
+    return text;
+}
+
+const char* meridiem(const DeviceClock& c) { return c.twentyFourHour ? "" : c.hour < 12 ? "AM" : "PM"; }
+
+// "Tuesday, December 8": the weekday from the civil date (days since 1970-01-01, a Thursday).
+std::string longDate(const DeviceClock& c) {
+    static const char* const days[] = {"Thursday", "Friday", "Saturday", "Sunday", "Monday", "Tuesday", "Wednesday"};
+    static const char* const months[] = {"January", "February", "March",     "April",   "May",      "June",
+                                         "July",    "August",   "September", "October", "November", "December"};
+    const long y = c.year - (c.month <= 2 ? 1 : 0), era = (y >= 0 ? y : y - 399) / 400;
+    const long yoe = y - era * 400, mp = (c.month + 9) % 12;
+    const long doy = (153 * mp + 2) / 5 + c.day - 1, doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+    const long epochDays = era * 146097 + doe - 719468;
+    return std::string(days[((epochDays % 7) + 7) % 7]) + ", " + months[c.month - 1] + " " + std::to_string(c.day);
+}
+
 std::string lockScreen(const Json& s) {
     std::string out = wallpaper("lock-wallpaper", "#1d2b44", "#3d2450");
-    // The lock screen's own clock: the phone's time, whatever the status bar's time item shows.
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char clock[16], date[64];
-    (void)std::strftime(clock, sizeof clock, "%H:%M", &local);
-    (void)std::strftime(date, sizeof date, "%A, %B %d", &local);
-    out += textAt(kScreenX + kScreenWidth / 2, kScreenY + 130, 66, clock, "#ffffff", "middle", 200);
-    out += textAt(kScreenX + kScreenWidth / 2, kScreenY + 160, 16, date, "#ffffff");
+    // The lock screen's own clock: the device's time, whatever the status bar's time item shows.
+    if (DeviceClock clock = deviceClock(s); clock.known) {
+        const std::string hhmm = hoursMinutes(clock), marker = meridiem(clock);
+        const double cx = kScreenX + kScreenWidth / 2, markerWidth = marker.empty() ? 0 : textWidth(marker, 18) + 4;
+        out += textAt(cx - markerWidth / 2, kScreenY + 130, 66, hhmm, "#ffffff", "middle", 200);
+        if (!marker.empty())
+            out +=
+                textAt(cx - markerWidth / 2 + textWidth(hhmm, 66) / 2 + 4, kScreenY + 130, 18, marker, "#ffffff", "start", 300);
+        out += textAt(cx, kScreenY + 160, 16, longDate(clock), "#ffffff");
+    }
     out += textAt(kScreenX + kScreenWidth / 2, kScreenY + kScreenHeight - 56, 20, "slide to unlock", "#ffffff", "middle", 300);
     bool sameBar = s.contains("/lockScreen/style"_json_pointer) && s["/lockScreen/style"_json_pointer] == 1;
     return out + "<g data-screen=\"lock\">" + statusBar(s, kScreenY, sameBar ? Bar::Home : Bar::LockScreen) + "</g>";
+}
+
+// Notification Centre's Today view: the date, the day's summary, a calendar of the hours to
+// come with a line at the device's time, and tomorrow's summary.
+std::string todayView(const Json& s, double top) {
+    const double x = kScreenX + 20, width = kScreenWidth - 40;
+    const DeviceClock clock = deviceClock(s);
+    std::string out = "<g data-view=\"today\">";
+    double y = top;
+    if (clock.known) {
+        std::string date = longDate(clock);
+        size_t comma = date.find(", ");
+        out += textAt(x, y + 30, 30, date.substr(0, comma + 1), "#ffffff", "start", 300);
+        out += textAt(x, y + 66, 30, date.substr(comma + 2), "#ffffff", "start", 300);
+        y += 80;
+    }
+    out += textAt(x, y + 20, 14, "Nothing scheduled for today.", "#d1d1d6", "start");
+    y += 44;
+    out += textAt(x, y, 12, "CALENDAR", "#8e8e93", "start", 600);
+    y += 12;
+    constexpr double kHour = 34;
+    for (int i = 0; i < 4 && clock.known; ++i) {
+        DeviceClock hour = clock;
+        hour.hour = (clock.hour + i) % 24;
+        hour.minute = 0;
+        std::string label = clock.twentyFourHour
+                                ? hoursMinutes(hour)
+                                : std::to_string(hour.hour % 12 == 0 ? 12 : hour.hour % 12) + " " + meridiem(hour);
+        out += textAt(x, y + i * kHour + 14, 11, label, "#8e8e93", "start");
+        out += "<path d=\"M" + num(x + 48) + " " + num(y + i * kHour + 10) + " h" + num(width - 48) +
+               "\" stroke=\"#48484a\" stroke-width=\"0.6\"/>";
+    }
+    if (clock.known) {
+        const double now = y + 10 + clock.minute * kHour / 60;
+        out += "<circle cx=\"" + num(x + 48) + "\" cy=\"" + num(now) + "\" r=\"2.5\" fill=\"#ff3b30\"/><path d=\"M" +
+               num(x + 48) + " " + num(now) + " h" + num(width - 48) + "\" stroke=\"#ff3b30\" stroke-width=\"1\"/>";
+        y += 4 * kHour + 16;
+    }
+    out += textAt(x, y + 10, 12, "TOMORROW", "#8e8e93", "start", 600);
+    out += textAt(x, y + 32, 14, "No events scheduled for tomorrow.", "#d1d1d6", "start");
+    return out + "</g>";
 }
 
 std::string notificationCentre(const Json& s) {
@@ -190,7 +294,7 @@ std::string notificationCentre(const Json& s) {
            num(kScreenX + 60) + "\" y=\"" + num(y) + "\" width=\"120\" height=\"26\" rx=\"5\" fill=\"#fff\"/>";
     out += textAt(kScreenX + 120, y + 18, 13, "Today", "#0c0c10", "middle", 600);
     out += textAt(kScreenX + 240, y + 18, 13, "Notifications", "#ffffff", "middle", 600);
-    out += textAt(kScreenX + kScreenWidth / 2, y + 90, 15, "No Notifications", "#8e8e93");
+    out += todayView(s, y + 46);
     // Notification Centre's own status bar, when it loaded one.
     if (flag(s, "/notificationCenter/statusBar")) out += statusBar(s, kScreenY, Bar::NotificationCentre);
     return out + "</g>";
@@ -332,6 +436,15 @@ std::string shortened(std::string_view text, double maxWidth, double fontSize) {
 
 Json boundTexts(const Json& status) { return bounded(status, 0); }
 
+Frame framed(Framing framing) {
+    switch (framing) {
+    case Framing::StatusBar: return {kScreenX, kScreenY, kScreenWidth, kBarHeight};
+    case Framing::Screen: return {kScreenX, kScreenY, kScreenWidth, kScreenHeight};
+    case Framing::Phone: break;
+    }
+    return {0, 0, kPhoneWidth, kPhoneHeight};
+}
+
 std::string renderPhone(const Json& received, const std::string& reason, const SvgOptions& options) {
     // Whatever its source, no text or list is drawn beyond its bound.
     const Json status = boundTexts(received);
@@ -339,10 +452,8 @@ std::string renderPhone(const Json& received, const std::string& reason, const S
     bool locked = running && flag(status, "/locked");
     bool nc = running && flag(status, "/notificationCenter/open");
     bool alerts = running && status.contains("alerts") && status["alerts"].is_array() && !status["alerts"].empty();
-    double vx = 0, vy = 0, vw = kPhoneWidth, vh = kPhoneHeight;
-    if (options.framing == Framing::StatusBar && running && !locked && !nc && !alerts)
-        vx = kScreenX, vy = kScreenY, vw = kScreenWidth, vh = kBarHeight + 6;
-    double w = options.width > 0 ? options.width : vw;
+    const auto [vx, vy, vw, vh] = framed(options.framing);
+    const double w = options.width > 0 ? options.width : vw * options.scale;
     std::string out = "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"" + num(vx) + " " + num(vy) + " " + num(vw) + " " +
                       num(vh) + "\" width=\"" + num(w) + "\" height=\"" + num(w * vh / vw) + "\" font-family=\"" + kFontFamily +
                       "\" role=\"img\" aria-label=\"phone\">";

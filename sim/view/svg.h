@@ -1,6 +1,6 @@
 // The phone as the view draws it: one SVG from SpringBoard's Status JSON (docs/cli.md), used
 // by the page and by `vantrel-view screenshot`, so the two always agree. Pure functions of
-// their input (the lock screen's own clock reads the host's time); every text that reaches
+// their input (the clocks drawn are the status's `clock`, never the host's); every text that reaches
 // the drawing is XML-escaped, as carrier, track and custom texts are user input. Nothing throws.
 #pragma once
 
@@ -13,13 +13,21 @@ namespace vantrel::sim::view {
 
 enum class Framing {
     Phone,      // the whole phone
-    StatusBar,  // the status bar alone, unless the lock screen, Notification Centre or an alert is up
+    StatusBar,  // the status bar alone, whatever is on screen under it
+    Screen,     // the screen: the lock screen, Notification Centre or the home screen as shown
 };
 
 struct SvgOptions {
-    int width = 0;  // pixels of the <svg> element; 0 keeps the drawing's own size
+    int width = 0;  // pixels of the <svg> element; 0: the framing's points times `scale`
     Framing framing = Framing::Phone;
+    double scale = 1;
 };
+
+// The part of the drawing a framing shows, in points.
+struct Frame {
+    double x, y, width, height;
+};
+Frame framed(Framing framing);
 
 // status: the object Status() returned, or null when the device is not running; reason says
 // why (shown on the dark screen).

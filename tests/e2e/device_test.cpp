@@ -204,7 +204,7 @@ TEST_F(Device, StatusJsonHasEveryDocumentedFieldAndTheHardware) {
     // An alert on screen, so the fields of its entries are there to check.
     ASSERT_EQ(device({"lock"}).code, 0);
     ASSERT_EQ(device({"unlock"}).code, 0);
-    ASSERT_EQ(device({"set", "batteryLevel=20", "charging=true", "wifiNetwork=Caf\xc3\xa9"}).code, 0);
+    ASSERT_EQ(device({"set", "batteryLevel=20", "charging=true", "wifiNetwork=Caf\xc3\xa9", "clock=09:41"}).code, 0);
     auto s = status();
     ASSERT_FALSE(s.is_discarded());
     for (const auto& f : fields) EXPECT_TRUE(s.contains(nlohmann::json::json_pointer(f))) << f << " missing in " << s;
@@ -212,6 +212,12 @@ TEST_F(Device, StatusJsonHasEveryDocumentedFieldAndTheHardware) {
     EXPECT_EQ(jsonAt(s, "/battery/level"), 20);
     EXPECT_EQ(jsonAt(s, "/battery/charging"), true);
     EXPECT_EQ(jsonAt(s, "/wifi/network"), "Caf\xc3\xa9");
+    // The lock screen's clock is the device's, in the time item's form.
+    EXPECT_TRUE(jsonAt(s, "/clock/local").get<std::string>().ends_with("T09:41")) << s;
+    EXPECT_EQ(jsonAt(s, "/time/text"), "09:41 AM");
+    EXPECT_EQ(jsonAt(s, "/clock/twentyFourHour"), false);
+    ASSERT_EQ(settings({"set", "1224", "true"}).code, 0);
+    EXPECT_EQ(jsonAt(status(), "/clock/twentyFourHour"), true);
 }
 
 }  // namespace
