@@ -103,15 +103,11 @@ Result<SvgOptions> shotFraming(const Json& status, const ShotOptions& options) {
     case Shot::StatusBar: break;
     case Shot::Phone: svg.framing = Framing::Phone; break;
     case Shot::LockScreen:
-        if (!shown("/locked"))
-            return failure("the lock screen is not shown; lock the device first (" + typedCommand("vantrel-device", "lock") +
-                           ")");
+        if (!shown("/locked")) return failure("the lock screen is not shown; lock the device first");
         svg.framing = Framing::Screen;
         break;
     case Shot::NotificationCentre:
-        if (!shown("/notificationCenter/open"))
-            return failure("Notification Centre is not open; pull it down first (" + typedCommand("vantrel-device", "nc open") +
-                           ")");
+        if (!shown("/notificationCenter/open")) return failure("Notification Centre is not open; pull it down first");
         svg.framing = Framing::Screen;
         break;
     }
@@ -132,6 +128,11 @@ Result<void> screenshot(const DeviceFolder& device, const std::string& file, con
     Json status = Json::parse(*text, nullptr, false);
     if (!status.is_object()) return failure("SpringBoard's status is not JSON");
     auto picture = shotPicture(status, options);
+    // Refused for a screen not shown: say how to show it on this very device.
+    if (!picture && options.shot == Shot::LockScreen)
+        return failure(picture.error().message + " (" + deviceCommand(device, "lock") + ")");
+    if (!picture && options.shot == Shot::NotificationCentre)
+        return failure(picture.error().message + " (" + deviceCommand(device, "nc open") + ")");
     if (!picture) return picture.error();
     const std::string& svg = *picture;
     if (!png) return writeReplacing(file, svg);
