@@ -93,14 +93,15 @@ std::vector<std::string> diagnose(CLI::App& app, const std::vector<std::string>&
 
 namespace {
 std::string typedProgram;  // argv[0] of this process, when it named a path
+
+// A hint is one line in single quotes: a path with control characters or quotes is not shown.
+bool showable(char c) { return static_cast<unsigned char>(c) >= 0x20 && c != 0x7f && c != '\''; }
 }  // namespace
 
 void noteTypedProgram(const char* argv0) {
     std::string_view typed = argv0 ? argv0 : "";
-    // Only a path says more than the name; a hint is one line, so no control characters.
-    bool plain = typed.size() <= 4096 && std::none_of(typed.begin(), typed.end(), [](char c) {
-        return static_cast<unsigned char>(c) < 0x20 || c == 0x7f || c == '\'' ;
-    });
+    // Only a path says more than the name.
+    bool plain = typed.size() <= 4096 && std::all_of(typed.begin(), typed.end(), showable);
     typedProgram = plain && typed.find('/') != std::string_view::npos ? std::string(typed) : "";
 }
 

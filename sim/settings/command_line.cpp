@@ -221,8 +221,9 @@ ParsedLine parseSettingsLine(const std::vector<std::string>& words, bool session
         parsed.code = 2;
         std::string why = diagnosis(words);
         if (why.empty()) why = e.what();
-        parsed.err = std::string(sessionLine ? "" : "vantrel-settings: ") + why + "\n" +
-                     (sessionLine ? usageLine(true) : "Run '" + typedCommand("vantrel-settings", "--help") + "' for the usage.\n");
+        parsed.err =
+            std::string(sessionLine ? "" : "vantrel-settings: ") + why + "\n" +
+            (sessionLine ? usageLine(true) : "Run '" + typedCommand("vantrel-settings", "--help") + "' for the usage.\n");
         return parsed;
     }
     if (parsed.help) {
