@@ -1,6 +1,9 @@
 #include "sim/view/svg.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cstdio>
+#include <string_view>
 #include <vector>
 
 #include "sim/view/icons.h"
@@ -194,10 +197,20 @@ struct DeviceClock {
 DeviceClock deviceClock(const Json& s) {
     DeviceClock c;
     if (!s.contains("/clock/local"_json_pointer) || !s["/clock/local"_json_pointer].is_string()) return c;
-    const auto& text = s["/clock/local"_json_pointer].get_ref<const std::string&>();
-    char after = 0;
-    int n = std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d%c", &c.year, &c.month, &c.day, &c.hour, &c.minute, &after);
-    c.known = (n == 5 || (n == 6 && after == ':')) && c.month >= 1 && c.month <= 12 && c.day >= 1 && c.day <= 31 && c.hour >= 0 &&
+    // YYYY-MM-DDTHH:MM, perhaps with seconds after.
+    const std::string_view text = s["/clock/local"_json_pointer].get_ref<const std::string&>();
+    auto digits = [&](size_t at, size_t width) {
+        int value = -1;
+        if (text.size() < at + width ||
+            !std::all_of(text.begin() + at, text.begin() + at + width, [](char d) { return d >= '0' && d <= '9'; }))
+            return -1;
+        std::from_chars(text.data() + at, text.data() + at + width, value);
+        return value;
+    };
+    const bool shaped = text.size() >= 16 && text[4] == '-' && text[7] == '-' && text[10] == 'T' && text[13] == ':' &&
+                        (text.size() == 16 || text[16] == ':');
+    c.year = digits(0, 4), c.month = digits(5, 2), c.day = digits(8, 2), c.hour = digits(11, 2), c.minute = digits(14, 2);
+    c.known = shaped && c.year >= 0 && c.month >= 1 && c.month <= 12 && c.day >= 1 && c.day <= 31 && c.hour >= 0 &&
               c.hour <= 23 && c.minute >= 0 && c.minute <= 59;
     c.twentyFourHour = flag(s, "/clock/twentyFourHour");
     return c;

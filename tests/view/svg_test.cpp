@@ -192,6 +192,21 @@ INSTANTIATE_TEST_SUITE_P(Clocks, LockScreenClockTest,
                                          LockClock{"2026-12-08T00:05", false, "12:05", "AM"},
                                          LockClock{"2026-12-08T09:41:30", true, "09:41", ""}));
 
+class MalformedClockTest : public testing::TestWithParam<const char*> {};
+
+// A clock not in the documented shape draws no clock, rather than a wrong one.
+TEST_P(MalformedClockTest, DrawsNoClock) {
+    Json status = homeStatus("Custom");
+    status["locked"] = true;
+    status["clock"] = {{"local", GetParam()}, {"twentyFourHour", true}};
+    std::string svg = renderPhone(status, "", {0, Framing::Screen});
+    EXPECT_EQ(svg.find("December"), std::string::npos) << svg;
+}
+
+INSTANTIATE_TEST_SUITE_P(Clocks, MalformedClockTest,
+                         testing::Values("2026-12-08 09:41", "2026-13-08T09:41", "26-12-08T09:41", "2026-12-08T09:4x",
+                                         "2026-12-08T09:41Z", "2026-12-08T-9:41", ""));
+
 struct Crop {
     Shot shot;
     int scale;
