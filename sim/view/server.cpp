@@ -25,7 +25,7 @@ constexpr char kTokenHeader[] = "X-Vantrel-Token";
 constexpr double kKeepAliveSeconds = 15.0;  // an idle event stream sends a comment this often
 
 const std::set<std::string> kGetPaths = {
-    "/", "/app.js", "/app.css", "/phone.svg", "/api/status", "/api/settings", "/api/device/hardware", "/events"};
+    "/", "/app.js", "/app.css", "/phone.svg", "/api/status", "/api/settings", "/api/device/hardware", "/api/device/keys", "/events"};
 
 bool sameToken(const std::string& given, const std::string& token) {
     if (given.size() != token.size()) return false;
@@ -58,9 +58,10 @@ void sendText(httplib::Response& res, int status, const std::string& text) {
     res.set_content(text + "\n", "text/plain; charset=utf-8");
 }
 
-Json snapshotJson(const Snapshot& s, bool withSvg) {
-    Json j = {{"version", s.version}, {"running", s.running}, {"reason", s.reason}, {"status", s.status}};
-    if (withSvg) j["svg"] = s.svg;
+// A device that is not running comes with the command that starts that same folder.
+Json snapshotJson(const Snapshot& s, const DeviceFolder& device) {
+    Json j = {{"version", s.version}, {"running", s.running}, {"reason", s.reason}, {"status", s.status}, {"svg", s.svg}};
+    if (!s.running) j["start"] = deviceCommand(device, "start");
     return j;
 }
 
@@ -170,11 +171,14 @@ void ViewServer::routes() {
     s.Get("/phone.svg",
           [this](const httplib::Request&, httplib::Response& res) { res.set_content(link_.latest()->svg, "image/svg+xml"); });
     s.Get("/api/status", [this](const httplib::Request&, httplib::Response& res) {
-        sendJson(res, {200, snapshotJson(*link_.latest(), true)});
+        sendJson(res, {200, snapshotJson(*link_.latest(), link_.device())});
     });
     s.Get("/api/settings", [this](const httplib::Request&, httplib::Response& res) { sendJson(res, settings_.current()); });
     s.Get("/api/device/hardware",
           [this](const httplib::Request&, httplib::Response& res) { sendJson(res, deviceHardware(link_.device())); });
+
+    s.Get("/api/device/keys",
+          [this](const httplib::Request&, httplib::Response& res) { sendJson(res, deviceKeys(link_.device())); });
 
     // Each redraw as one event: the status and the phone drawn from it.
     s.Get("/events", [this](const httplib::Request&, httplib::Response& res) {
@@ -190,7 +194,7 @@ void ViewServer::routes() {
                 std::string message;
                 if (*first) message = "retry: 1000\n";
                 if (*first || snap->version > *seen)
-                    message += "data: " + jsonDump(snapshotJson(*snap, true)) + "\n\n";
+                    message += "data: " + jsonDump(snapshotJson(*snap, link_.device())) + "\n\n";
                 else
                     message = ": idle\n\n";
                 *first = false;
