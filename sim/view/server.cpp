@@ -25,7 +25,8 @@ constexpr char kTokenHeader[] = "X-Vantrel-Token";
 constexpr double kKeepAliveSeconds = 15.0;  // an idle event stream sends a comment this often
 
 const std::set<std::string> kGetPaths = {
-    "/", "/app.js", "/app.css", "/phone.svg", "/api/status", "/api/settings", "/api/device/hardware", "/api/device/keys", "/events"};
+    "/",      "/app.js", "/app.css", "/phone.svg", "/api/status", "/api/settings", "/api/device/hardware", "/api/device/keys",
+    "/events"};
 
 bool sameToken(const std::string& given, const std::string& token) {
     if (given.size() != token.size()) return false;
