@@ -228,9 +228,9 @@ def keyboard_switch(browser, device):
     for on in (True, False):
         browser.keys("Space")
         wait_for(lambda: settings_value(device, "1224") == on, what=f"24-hour time {on}")
-        wait_for(lambda: browser.js("const e = document.activeElement;"
-                                    "return e.dataset.key + ' ' + e.getAttribute('aria-checked');") == f"1224 {str(on).lower()}",
-                 what="the switch still focused, aria-checked following")
+        wait_for(lambda: browser.js("const e = document.activeElement; return window.vantrel.pending + ' ' +"
+                                    "e.dataset.key + ' ' + e.getAttribute('aria-checked');") == f"0 1224 {str(on).lower()}",
+                 what="the switch still focused after the redraw, aria-checked following")
     browser.keys("Tab", "Tab", "Tab", "Tab", "Tab", "Enter")  # to Custom Time Text: its dialog
     wait_for(lambda: browser.js("return !document.getElementById('settings-dialog').hidden;"), what="the dialog")
     browser.keys("Escape")
