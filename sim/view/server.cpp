@@ -22,7 +22,9 @@ namespace {
 
 constexpr char kCookie[] = "vantrel_token";
 constexpr char kTokenHeader[] = "X-Vantrel-Token";
-constexpr double kKeepAliveSeconds = 15.0;  // an idle event stream sends a comment this often
+// An idle event stream sends a comment this often: the write is what finds a page that has gone
+// (a reload, a closed tab), so that its slot is free again within two of them.
+constexpr double kKeepAliveSeconds = 2.0;
 
 const std::set<std::string> kGetPaths = {
     "/",      "/app.js", "/app.css", "/phone.svg", "/api/status", "/api/settings", "/api/device/hardware", "/api/device/keys",
