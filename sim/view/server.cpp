@@ -1,6 +1,8 @@
 #include "sim/view/server.h"
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -103,9 +105,12 @@ ViewServer::~ViewServer() = default;
 Result<int> ViewServer::bind(int port) {
     // SO_REUSEADDR alone: a port left in TIME_WAIT is taken again, but a port another view (or
     // anything) listens on is refused; httplib's default SO_REUSEPORT would share it.
+    // TCP_NODELAY (inherited by every accepted connection): an answer's headers and body go in
+    // two writes, and the second would otherwise wait for the browser's delayed ACK (40 ms).
     server_->set_socket_options([](socket_t sock) {
         int yes = 1;
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     });
     int bound = port == 0 ? server_->bind_to_any_port("127.0.0.1") : (server_->bind_to_port("127.0.0.1", port) ? port : -1);
     if (bound <= 0) {
@@ -163,6 +168,9 @@ void ViewServer::routes() {
         }
         std::string html(kIndexHtml);
         if (auto at = html.find("{{TOKEN}}"); at != std::string::npos) html.replace(at, 9, token_);
+        // The phone as it is now comes with the page, drawn at its first paint; the event stream
+        // brings every redraw after it.
+        if (auto at = html.find("{{PHONE}}"); at != std::string::npos) html.replace(at, 9, link_.latest()->svg);
         res.set_content(html, "text/html; charset=utf-8");
     });
     s.Get("/app.js", [](const httplib::Request&, httplib::Response& res) {
