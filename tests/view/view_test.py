@@ -242,6 +242,13 @@ def keyboard_switch(browser, device):
     browser.keys("Escape")
     wait_for(lambda: chooser_open(browser) == "" and browser.js("return document.activeElement.dataset.key;")
              == "clockformat", what="Escape back on the chooser's row")
+    mode = settings_value(device, "clockformat")
+    browser.get(browser.js("return location.href;"))  # the status bar is the page's first stop
+    wait_for(lambda: browser.js("return window.vantrel.running;"), what="the phone")
+    browser.keys("Tab")
+    check(browser.js("return document.activeElement.dataset.focus;") == "tap", "the first Tab did not reach the status bar")
+    browser.keys("Enter")
+    wait_for(lambda: settings_value(device, "clockformat") == (mode + 1) % 6, what="Enter on the status bar tapping it")
 
 
 def drawer_keys(browser, device, view):
@@ -343,7 +350,7 @@ BROWSER_TASKS = [
     ("choose clock mode 3 and read the network name in the bar", clock_mode_3),
     ("tap the bar and see the mode move on", tap_moves_mode),
     ("answer an alert", answer_alert),
-    ("keyboard alone: Tab to a switch, Space flips it, Escape leaves a dialog and a chooser", keyboard_switch),
+    ("keyboard alone: Tab to a switch, Space flips it, Escape leaves a dialog and a chooser, Enter taps", keyboard_switch),
     ("the drawer offers every key and shows a refusal beside its field", drawer_keys),
     ("axe finds nothing serious on five states", axe_states),
     ("the buttons in view at 1280x800; the phone first at 800 px", layouts),

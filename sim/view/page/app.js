@@ -42,7 +42,10 @@ function showSnapshot(snapshot) {
   view.version = snapshot.version;
   view.running = snapshot.running;
   view.status = snapshot.status;
+  const active = document.activeElement;
+  const focus = $("phone").contains(active) ? active.dataset.focus : null;
   $("phone").innerHTML = snapshot.svg;  // our own drawing, every text in it escaped by the server
+  pressable($("phone"), focus);
   // A device that is not running is said once: why, and the command that starts it.
   const connection = $("connection");
   connection.textContent = snapshot.running ? "running" : "";
@@ -72,6 +75,25 @@ async function deviceAction(action, body) {
   }
 }
 
+// The drawing's status bar and alert buttons as buttons a keyboard reaches.
+// The drawing is then a group of them, not one picture; each is named by the text it shows.
+function pressable(phone, focus) {
+  const svg = phone.querySelector("svg");
+  if (svg) svg.setAttribute("role", "group");
+  for (const part of phone.querySelectorAll('[data-action="tap"], [data-button]')) {
+    part.setAttribute("role", "button");
+    part.setAttribute("tabindex", "0");
+    const id = part.dataset.button ? "button:" + part.dataset.alert + ":" + part.dataset.button : "tap";
+    part.dataset.focus = id;
+    if (id === focus) part.focus();  // kept across redraws
+  }
+}
+$("phone").addEventListener("keydown", (event) => {
+  if ((event.key === "Enter" || event.key === " ") && event.target.getAttribute("role") === "button") {
+    event.preventDefault();
+    event.target.dispatchEvent(new MouseEvent("click", { bubbles: true }));
+  }
+});
 $("phone").addEventListener("click", (event) => {
   const button = event.target.closest("[data-button]");
   if (button) {
@@ -454,6 +476,7 @@ document.addEventListener("keydown", (event) => {
 // When the phone that came with the page reaches a frame, from the navigation's start (read by
 // the benchmark).
 view.firstDrawn = null;
+pressable($("phone"), null);
 if ($("phone").querySelector("svg")) requestAnimationFrame(() => { view.firstDrawn = performance.now(); });
 listen();
 loadSettings();
