@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <set>
 
@@ -168,17 +169,25 @@ void ViewServer::routes() {
         }
         std::string html(kIndexHtml);
         if (auto at = html.find("{{TOKEN}}"); at != std::string::npos) html.replace(at, 9, token_);
+        static const std::string assets =
+            std::to_string(std::hash<std::string_view>{}(kAppJs) ^ (std::hash<std::string_view>{}(kAppCss) << 1));
+        for (size_t at; (at = html.find("{{ASSETS}}")) != std::string::npos;) html.replace(at, 10, assets);
         // The phone as it is now comes with the page, drawn at its first paint; the event stream
         // brings every redraw after it.
         if (auto at = html.find("{{PHONE}}"); at != std::string::npos) html.replace(at, 9, link_.latest()->svg);
         res.set_content(html, "text/html; charset=utf-8");
     });
-    s.Get("/app.js", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(std::string(kAppJs), "text/javascript; charset=utf-8");
-    });
-    s.Get("/app.css", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(std::string(kAppCss), "text/css; charset=utf-8");
-    });
+    // The script and style are named with their build's hash by the page, so a browser keeps them
+    // (they hold no secret) and a new build is fetched anew.
+    auto cached = [](httplib::Response& res, std::string_view body, const char* type) {
+        res.headers.erase("Cache-Control");
+        res.set_header("Cache-Control", "private, max-age=31536000, immutable");
+        res.set_content(std::string(body), type);
+    };
+    s.Get("/app.js",
+          [cached](const httplib::Request&, httplib::Response& res) { cached(res, kAppJs, "text/javascript; charset=utf-8"); });
+    s.Get("/app.css",
+          [cached](const httplib::Request&, httplib::Response& res) { cached(res, kAppCss, "text/css; charset=utf-8"); });
     s.Get("/phone.svg",
           [this](const httplib::Request&, httplib::Response& res) { res.set_content(link_.latest()->svg, "image/svg+xml"); });
     s.Get("/api/status", [this](const httplib::Request&, httplib::Response& res) {
