@@ -145,21 +145,12 @@ Reply deviceKeys(const DeviceFolder& device) {
     // What the device starts with or runs on: SpringBoard keeps device.plist current.
     platform::DeviceState state;
     state.apply(readDeviceState(device));
-    const platform::DeviceState fresh;
     const double now = machineNow();
     Json list = Json::array();
     for (const auto& k : hardwareKeys()) {
-        Json row = {{"name", std::string(k.name)},
-                    {"type", std::string(typeName(k.type))},
-                    {"values", validValues(k)},
-                    {"meaning", std::string(k.meaning)},
-                    {"default", sim::hardwareValue(k, fresh, 0)},
-                    {"group", hardwareGroup(k.name)},
-                    {"value", sim::hardwareValue(k, state, now)}};
-        if (k.type == HardwareType::Int || k.type == HardwareType::OptionalInt) {
-            row["min"] = k.min;
-            row["max"] = k.max == kNoUpperBound ? Json() : Json(k.max);
-        }
+        Json row = hardwareKeyJson(k);
+        row["group"] = hardwareGroup(k.name);
+        row["value"] = sim::hardwareValue(k, state, now);
         list.push_back(std::move(row));
     }
     return {200, Json{{"keys", std::move(list)}}};

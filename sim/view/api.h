@@ -24,8 +24,8 @@ Reply errorReply(int status, const std::string& message);
 Reply deviceAction(const DeviceFolder& device, const std::string& action, const Json& body);
 // GET /api/device/hardware: device.plist's keys as they are stored.
 Reply deviceHardware(const DeviceFolder& device);
-// GET /api/device/keys: the hardware key table `vantrel-device set` takes, each key with its
-// type, valid values, meaning, default, drawer group and the device's value now.
+// GET /api/device/keys: the hardware key table `vantrel-device set` takes, as `keys --json`
+// gives it, each key with its drawer group and the device's value now.
 Reply deviceKeys(const DeviceFolder& device);
 
 // The drawer's group of a hardware key: cellular, wifi, battery, audio or other.

@@ -253,7 +253,7 @@ def keyboard_switch(browser, device):
 
 def drawer_keys(browser, device, view):
     status, data = view.http("GET", "/api/device/keys")
-    names = [k["name"] for k in json.loads(data)["keys"]]
+    names = [k["key"] for k in json.loads(data)["keys"]]
     check(status == 200 and len(names) > 30, f"the key table: {status}, {len(names)} keys")
     browser.js("document.getElementById('hardware').open = true;")
     wait_for(lambda: sorted(browser.js("return [...document.querySelectorAll('#hardware-form [name]')].map(e => e.name);"))

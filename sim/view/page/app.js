@@ -128,8 +128,8 @@ let hardwareShown = {};
 
 function hardwareInput(key) {
   const input = element("input");
-  input.name = key.name;
-  input.id = "hw-" + key.name;
+  input.name = key.key;
+  input.id = "hw-" + key.key;
   if (key.type === "bool") input.type = "checkbox";
   else if (key.type === "int" || key.type === "int or none") {
     input.type = "number";
@@ -158,14 +158,14 @@ function buildDrawer(keys) {
     fieldset.append(element("legend", "", title));
     for (const key of members) {
       const field = element("div", "field");
-      field.dataset.key = key.name;
-      const label = element("label", "", key.name);
-      label.htmlFor = "hw-" + key.name;
+      field.dataset.key = key.key;
+      const label = element("label", "", key.key);
+      label.htmlFor = "hw-" + key.key;
       const input = hardwareInput(key);
       const meaning = element("small", "meaning", key.meaning + " (" + key.values + ")");
-      meaning.id = "hw-" + key.name + "-meaning";
+      meaning.id = "hw-" + key.key + "-meaning";
       const error = element("span", "field-error");
-      error.id = "hw-" + key.name + "-error";
+      error.id = "hw-" + key.key + "-error";
       input.setAttribute("aria-describedby", meaning.id + " " + error.id);
       field.append(label, input, meaning, error);
       fieldset.append(field);
@@ -200,12 +200,12 @@ async function loadHardware() {
     buildDrawer(keys);
     hardwareShown = {};
     for (const key of keys) {
-      const input = form.elements[key.name];
+      const input = form.elements[key.key];
       const value = key.value;
       if (input.type === "checkbox") input.checked = !!value;
       else if (Array.isArray(value)) input.value = value.join(", ");
       else input.value = value === null || value === undefined ? "" : value;
-      hardwareShown[key.name] = JSON.stringify(fieldValue(input, key));
+      hardwareShown[key.key] = JSON.stringify(fieldValue(input, key));
     }
   } catch (e) {
     say("hardware-message", e.message);
@@ -217,8 +217,8 @@ form.addEventListener("submit", async (event) => {
   event.preventDefault();
   const changes = {};
   for (const key of hardwareKeys) {
-    const value = fieldValue(form.elements[key.name], key);
-    if (JSON.stringify(value) !== hardwareShown[key.name]) changes[key.name] = value;
+    const value = fieldValue(form.elements[key.key], key);
+    if (JSON.stringify(value) !== hardwareShown[key.key]) changes[key.key] = value;
   }
   showFieldErrors({});
   if (Object.keys(changes).length === 0) return say("hardware-message", "nothing changed");
@@ -388,7 +388,8 @@ function renderSettings(settings) {
   view.settings = settings;
   const rows = $("settings-rows");
   const active = document.activeElement;
-  const focus = focusWanted || (active && active.dataset && active.dataset.focus) || null;
+  // Only a control of the Settings app is followed: the phone's keep their own focus.
+  const focus = focusWanted || ($("settings").contains(active) && active.dataset.focus) || null;
   focusWanted = null;
   const samePage = before && before.page === settings.page;
   const scroll = rows.scrollTop;
