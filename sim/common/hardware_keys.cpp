@@ -357,6 +357,20 @@ Json hardwareValue(const HardwareKey& key, const platform::DeviceState& state, d
     return jsonFrom(*v);
 }
 
+Json hardwareKeyJson(const HardwareKey& k) {
+    Json row = {{"key", std::string(k.name)},
+                {"type", std::string(typeName(k.type))},
+                {"values", validValues(k)},
+                {"meaning", std::string(k.meaning)},
+                {"default", hardwareValue(k, platform::DeviceState{}, 0)},
+                {"changes", std::string(k.changes)}};
+    if (k.type == HardwareType::Int || k.type == HardwareType::OptionalInt) {
+        row["min"] = k.min;
+        row["max"] = k.max == kNoUpperBound ? Json() : Json(k.max);
+    }
+    return row;
+}
+
 std::string hardwareWord(const Json& value) {
     if (value.is_null()) return "none";
     if (value.is_string()) return value.get<std::string>();

@@ -46,6 +46,10 @@ Json hardwareValue(const HardwareKey& key, const platform::DeviceState& state, d
 // The same as a word: none, true, [a,b], the text as it is.
 std::string hardwareWord(const Json& value);
 
+// A key's row of `device keys --json` (and the view's key table): key, type, values, meaning,
+// default, changes, and min and max for whole numbers (max null when unbounded).
+Json hardwareKeyJson(const HardwareKey& key);
+
 // The named keys' values as one JSON object in the order asked. All or nothing: an unknown key
 // refuses the whole request, naming it with the nearest key.
 Result<Json> hardwareValues(const std::vector<std::string>& names, const platform::DeviceState& state, double machineNow);

@@ -225,19 +225,7 @@ int keys(bool json) {
         return 0;
     }
     Json list = Json::array();
-    for (const auto& k : hardwareKeys()) {
-        Json row = {{"key", std::string(k.name)},
-                    {"type", std::string(typeName(k.type))},
-                    {"values", validValues(k)},
-                    {"meaning", std::string(k.meaning)},
-                    {"default", hardwareValue(k, platform::DeviceState{}, 0)},
-                    {"changes", std::string(k.changes)}};
-        if (k.type == HardwareType::Int || k.type == HardwareType::OptionalInt) {
-            row["min"] = k.min;
-            row["max"] = k.max == kNoUpperBound ? Json() : Json(k.max);
-        }
-        list.push_back(std::move(row));
-    }
+    for (const auto& k : hardwareKeys()) list.push_back(hardwareKeyJson(k));
     std::cout << jsonDump(list) << "\n";
     return 0;
 }

@@ -1,11 +1,13 @@
 #include "sim/view/api.h"
 
+#include <ctime>
 #include <regex>
 #include <sstream>
 
 #include <systemd/sd-bus.h>
 
 #include "prefs/pages.h"
+#include "sim/common/hardware_keys.h"
 
 namespace vantrel::sim::view {
 namespace {
@@ -43,6 +45,22 @@ std::optional<platform::Value> hardwareValue(const Json& v) {
     return std::nullopt;
 }
 
+double machineNow() {
+    timespec ts;
+    ::clock_gettime(CLOCK_REALTIME, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+// Each refused change with its own reason, by the same checks as the whole, so that the page
+// can show it beside its field.
+Json refusedFields(const platform::Dictionary& changes) {
+    Json fields = Json::object();
+    for (const auto& [key, value] : changes)
+        if (auto one = hardwareEntries({{key, value}}, platform::DeviceState{}, machineNow()); !one)
+            fields[key] = one.error().message;
+    return fields;
+}
+
 Reply setHardware(const DeviceFolder& device, const Json& body) {
     if (!body.contains("changes") || !body["changes"].is_object() || body["changes"].empty())
         return errorReply(400, "expected {\"changes\": {KEY: VALUE, ...}}");
@@ -52,8 +70,10 @@ Reply setHardware(const DeviceFolder& device, const Json& body) {
         if (!v) return errorReply(400, "the value of " + key + " is not a boolean, number, text or list");
         changes[key] = std::move(*v);
     }
-    return controlled(control(
+    Reply reply = controlled(control(
         device, "SetHardware", [&](sd_bus_message* m) { return appendHardwareChanges(m, changes); }, kControlTimeout));
+    if (reply.status == 422) reply.body["fields"] = refusedFields(changes);
+    return reply;
 }
 
 }  // namespace
@@ -90,6 +110,50 @@ Reply deviceHardware(const DeviceFolder& device) {
     Json values = Json::object();
     for (const auto& [key, value] : readDeviceState(device)) values[key] = jsonFrom(value);
     return {200, Json{{"hardware", std::move(values)}}};
+}
+
+const char* hardwareGroup(std::string_view key) {
+    static const std::pair<std::string_view, const char*> kGroups[] = {
+        {"carrier", "cellular"},
+        {"simInserted", "cellular"},
+        {"emergencyOnly", "cellular"},
+        {"signalBars", "cellular"},
+        {"cellularDataType", "cellular"},
+        {"airplaneMode", "cellular"},
+        {"cellularAddress", "cellular"},
+        {"tethering", "cellular"},
+        {"tetheredDevices", "cellular"},
+        {"wifiNetwork", "wifi"},
+        {"wifiBars", "wifi"},
+        {"wifiAddress", "wifi"},
+        {"wifiAddress6", "wifi"},
+        {"batteryLevel", "battery"},
+        {"charging", "battery"},
+        {"bluetooth", "audio"},
+        {"bluetoothBatteryLevel", "audio"},
+        {"airplay", "audio"},
+        {"mediaPlaying", "audio"},
+        {"nowPlayingArtist", "audio"},
+        {"nowPlayingTitle", "audio"},
+    };
+    for (const auto& [name, group] : kGroups)
+        if (name == key) return group;
+    return "other";  // a key added to the table still shows
+}
+
+Reply deviceKeys(const DeviceFolder& device) {
+    // What the device starts with or runs on: SpringBoard keeps device.plist current.
+    platform::DeviceState state;
+    state.apply(readDeviceState(device));
+    const double now = machineNow();
+    Json list = Json::array();
+    for (const auto& k : hardwareKeys()) {
+        Json row = hardwareKeyJson(k);
+        row["group"] = hardwareGroup(k.name);
+        row["value"] = sim::hardwareValue(k, state, now);
+        list.push_back(std::move(row));
+    }
+    return {200, Json{{"keys", std::move(list)}}};
 }
 
 Reply SettingsApp::refused(const Error& e) {

@@ -22,8 +22,14 @@ Reply errorReply(int status, const std::string& message);
 
 // POST /api/device/{tap,lock,nc,alert,hardware}; `action` is the last part of the path.
 Reply deviceAction(const DeviceFolder& device, const std::string& action, const Json& body);
-// GET /api/device/hardware: device.plist's keys as the drawer shows them.
+// GET /api/device/hardware: device.plist's keys as they are stored.
 Reply deviceHardware(const DeviceFolder& device);
+// GET /api/device/keys: the hardware key table `vantrel-device set` takes, as `keys --json`
+// gives it, each key with its drawer group and the device's value now.
+Reply deviceKeys(const DeviceFolder& device);
+
+// The drawer's group of a hardware key: cellular, wifi, battery, audio or other.
+const char* hardwareGroup(std::string_view key);
 
 // The Settings app as the page sees it: the page it has open ("" for the root list).
 class SettingsApp {

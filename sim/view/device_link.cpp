@@ -91,7 +91,7 @@ void DeviceLink::run() {
         if (auto address = busAddress(device_))
             follow(*address);
         else
-            publish(false, Json(), "the device at " + device_.root + " is not running (" + deviceCommand(device_, "start") + ")");
+            publish(false, Json(), "the device at " + device_.root + " is not running");
         if (stopping_) break;
         std::unique_lock lock(mutex_);
         changed_.wait_for(lock, std::chrono::milliseconds(500), [&] { return stopping_.load(); });

@@ -1,6 +1,8 @@
 #include "sim/view/server.h"
 
 #include <arpa/inet.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/random.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -8,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <set>
 
@@ -22,10 +25,13 @@ namespace {
 
 constexpr char kCookie[] = "vantrel_token";
 constexpr char kTokenHeader[] = "X-Vantrel-Token";
-constexpr double kKeepAliveSeconds = 15.0;  // an idle event stream sends a comment this often
+// An idle event stream sends a comment this often: the write is what finds a page that has gone
+// (a reload, a closed tab), so that its slot is free again within two of them.
+constexpr double kKeepAliveSeconds = 2.0;
 
 const std::set<std::string> kGetPaths = {
-    "/", "/app.js", "/app.css", "/phone.svg", "/api/status", "/api/settings", "/api/device/hardware", "/events"};
+    "/",      "/app.js", "/app.css", "/phone.svg", "/api/status", "/api/settings", "/api/device/hardware", "/api/device/keys",
+    "/events"};
 
 bool sameToken(const std::string& given, const std::string& token) {
     if (given.size() != token.size()) return false;
@@ -58,9 +64,10 @@ void sendText(httplib::Response& res, int status, const std::string& text) {
     res.set_content(text + "\n", "text/plain; charset=utf-8");
 }
 
-Json snapshotJson(const Snapshot& s, bool withSvg) {
-    Json j = {{"version", s.version}, {"running", s.running}, {"reason", s.reason}, {"status", s.status}};
-    if (withSvg) j["svg"] = s.svg;
+// A device that is not running comes with the command that starts that same folder.
+Json snapshotJson(const Snapshot& s, const DeviceFolder& device) {
+    Json j = {{"version", s.version}, {"running", s.running}, {"reason", s.reason}, {"status", s.status}, {"svg", s.svg}};
+    if (!s.running) j["start"] = deviceCommand(device, "start");
     return j;
 }
 
@@ -99,9 +106,12 @@ ViewServer::~ViewServer() = default;
 Result<int> ViewServer::bind(int port) {
     // SO_REUSEADDR alone: a port left in TIME_WAIT is taken again, but a port another view (or
     // anything) listens on is refused; httplib's default SO_REUSEPORT would share it.
+    // TCP_NODELAY (inherited by every accepted connection): an answer's headers and body go in
+    // two writes, and the second would otherwise wait for the browser's delayed ACK (40 ms).
     server_->set_socket_options([](socket_t sock) {
         int yes = 1;
         ::setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        ::setsockopt(sock, IPPROTO_TCP, TCP_NODELAY, &yes, sizeof yes);
     });
     int bound = port == 0 ? server_->bind_to_any_port("127.0.0.1") : (server_->bind_to_port("127.0.0.1", port) ? port : -1);
     if (bound <= 0) {
@@ -159,22 +169,36 @@ void ViewServer::routes() {
         }
         std::string html(kIndexHtml);
         if (auto at = html.find("{{TOKEN}}"); at != std::string::npos) html.replace(at, 9, token_);
+        static const std::string assets =
+            std::to_string(std::hash<std::string_view>{}(kAppJs) ^ (std::hash<std::string_view>{}(kAppCss) << 1));
+        for (size_t at; (at = html.find("{{ASSETS}}")) != std::string::npos;) html.replace(at, 10, assets);
+        // The phone as it is now comes with the page, drawn at its first paint; the event stream
+        // brings every redraw after it.
+        if (auto at = html.find("{{PHONE}}"); at != std::string::npos) html.replace(at, 9, link_.latest()->svg);
         res.set_content(html, "text/html; charset=utf-8");
     });
-    s.Get("/app.js", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(std::string(kAppJs), "text/javascript; charset=utf-8");
-    });
-    s.Get("/app.css", [](const httplib::Request&, httplib::Response& res) {
-        res.set_content(std::string(kAppCss), "text/css; charset=utf-8");
-    });
+    // The script and style are named with their build's hash by the page, so a browser keeps them
+    // (they hold no secret) and a new build is fetched anew.
+    auto cached = [](httplib::Response& res, std::string_view body, const char* type) {
+        res.headers.erase("Cache-Control");
+        res.set_header("Cache-Control", "private, max-age=31536000, immutable");
+        res.set_content(std::string(body), type);
+    };
+    s.Get("/app.js",
+          [cached](const httplib::Request&, httplib::Response& res) { cached(res, kAppJs, "text/javascript; charset=utf-8"); });
+    s.Get("/app.css",
+          [cached](const httplib::Request&, httplib::Response& res) { cached(res, kAppCss, "text/css; charset=utf-8"); });
     s.Get("/phone.svg",
           [this](const httplib::Request&, httplib::Response& res) { res.set_content(link_.latest()->svg, "image/svg+xml"); });
     s.Get("/api/status", [this](const httplib::Request&, httplib::Response& res) {
-        sendJson(res, {200, snapshotJson(*link_.latest(), true)});
+        sendJson(res, {200, snapshotJson(*link_.latest(), link_.device())});
     });
     s.Get("/api/settings", [this](const httplib::Request&, httplib::Response& res) { sendJson(res, settings_.current()); });
     s.Get("/api/device/hardware",
           [this](const httplib::Request&, httplib::Response& res) { sendJson(res, deviceHardware(link_.device())); });
+
+    s.Get("/api/device/keys",
+          [this](const httplib::Request&, httplib::Response& res) { sendJson(res, deviceKeys(link_.device())); });
 
     // Each redraw as one event: the status and the phone drawn from it.
     s.Get("/events", [this](const httplib::Request&, httplib::Response& res) {
@@ -190,7 +214,7 @@ void ViewServer::routes() {
                 std::string message;
                 if (*first) message = "retry: 1000\n";
                 if (*first || snap->version > *seen)
-                    message += "data: " + jsonDump(snapshotJson(*snap, true)) + "\n\n";
+                    message += "data: " + jsonDump(snapshotJson(*snap, link_.device())) + "\n\n";
                 else
                     message = ": idle\n\n";
                 *first = false;

@@ -349,14 +349,10 @@ std::string alertDialog(const Json& alert) {
     return out + "</g>";
 }
 
-std::string notRunning(const std::string& reason) {
-    std::string out = "<g data-screen=\"not-running\"><rect x=\"" + num(kScreenX) + "\" y=\"" + num(kScreenY) + "\" width=\"" +
-                      num(kScreenWidth) + "\" height=\"" + num(kScreenHeight) + "\" fill=\"#000\"/>";
-    out += textAt(kScreenX + kScreenWidth / 2, kScreenY + 290, 22, "not running", "#ffffff", "middle", 600);
-    double y = kScreenY + 320;
-    for (const auto& line : wrap(reason, kScreenWidth - 40, 13))
-        out += textAt(kScreenX + kScreenWidth / 2, y, 13, line, "#8e8e93"), y += 18;
-    return out + "</g>";
+// A phone that is off: a dark screen. The page says why, once, beside it.
+std::string notRunning(const std::string& /*reason*/) {
+    return "<g data-screen=\"not-running\"><rect x=\"" + num(kScreenX) + "\" y=\"" + num(kScreenY) + "\" width=\"" +
+           num(kScreenWidth) + "\" height=\"" + num(kScreenHeight) + "\" fill=\"#000\"/></g>";
 }
 
 std::string body() {

@@ -43,6 +43,7 @@ def http_suite(device, view):
         ("another port in Host", "GET", "/api/status", None, {"Host": f"127.0.0.1:{view.port + 1}"}, True, 421),
         ("GET on an action", "GET", "/api/device/tap", None, {}, True, 405),
         ("POST on a page", "POST", "/api/status", {}, {}, True, 405),
+        ("POST on the key table", "POST", "/api/device/keys", {}, {}, True, 405),
         ("oversize body", "POST", "/api/device/hardware", big, {}, True, 413),
         ("unknown path", "GET", "/nowhere", None, {}, True, 404),
         ("not JSON", "POST", "/api/device/tap", "{oops", {}, True, 400),
@@ -165,11 +166,26 @@ def hide_all(browser, device):
     wait_for(lambda: shown_items(browser) > 0, what="the items back")
 
 
+def settings_value(device, key):
+    return next(r["value"] for r in json.loads(device.settings("show", "--json"))["rows"] if r["key"] == key)
+
+
+def chooser_open(browser):
+    return browser.js("return document.getElementById('settings-rows').dataset.chooser;")
+
+
 def clock_mode_3(browser, device):
-    browser.js("const s = document.querySelector('select[data-key=\"clockformat\"]');"
-               "s.value = '3'; s.dispatchEvent(new Event('change'));")
+    browser.click('button[data-key="clockformat"]')
+    wait_for(lambda: chooser_open(browser) == "clockformat", what="the Clock Mode page")
+    browser.click('button[data-choice="3"]')
     network = device.status()["wifi"]["network"]
     wait_for(lambda: text_of(browser, 0) == network, what=f"the network name {network!r} as the time")
+    wait_for(lambda: browser.js("return document.querySelector('[data-choice=\"3\"]').getAttribute('aria-checked');")
+             == "true", what="the checkmark on the chosen title")
+    browser.click("#back")
+    wait_for(lambda: chooser_open(browser) == "" and browser.js(
+        "return document.querySelector('button[data-key=\"clockformat\"] .value').textContent;") == "Wi-Fi Network Name",
+        what="the main page with the chosen title on its row")
 
 
 def carrier_dialog(browser, device):
@@ -181,6 +197,8 @@ def carrier_dialog(browser, device):
     browser.type("#settings-dialog input", '<b>"Q&A\\')
     browser.click('#settings-dialog button[data-button="Save"]')
     wait_for(lambda: text_of(browser, 4) == '<b>"Q&A\\', what="the typed carrier in the bar")
+    wait_for(lambda: browser.js("return document.querySelector('button[data-action=\"carrierText:\"] .value')"
+                                "?.textContent;") == '<b>"Q&A\\', what="the carrier on its row")
 
 
 def tap_moves_mode(browser, device):
@@ -203,12 +221,141 @@ def answer_alert(browser, device):
     check(device.status()["alerts"] == [], "SpringBoard still shows the alert")
 
 
+def keyboard_switch(browser, device):
+    # From the row before it, Tab reaches the switch; Space flips it and aria-checked follows.
+    browser.js("document.querySelector('button[data-key=\"clockformat\"]').focus();")
+    browser.keys("Tab")
+    check(browser.js("return document.activeElement.dataset.key;") == "1224", "Tab did not reach the switch")
+    for on in (True, False):
+        browser.keys("Space")
+        wait_for(lambda: settings_value(device, "1224") == on, what=f"24-hour time {on}")
+        wait_for(lambda: browser.js("const e = document.activeElement; return window.vantrel.pending + ' ' +"
+                                    "e.dataset.key + ' ' + e.getAttribute('aria-checked');") == f"0 1224 {str(on).lower()}",
+                 what="the switch still focused after the redraw, aria-checked following")
+    browser.keys("Tab", "Tab", "Tab", "Tab", "Tab", "Enter")  # to Custom Time Text: its dialog
+    wait_for(lambda: browser.js("return !document.getElementById('settings-dialog').hidden;"), what="the dialog")
+    browser.keys("Escape")
+    wait_for(lambda: browser.js("return document.getElementById('settings-dialog').hidden;"), what="Escape closing it")
+    browser.js("document.querySelector('button[data-key=\"clockformat\"]').focus();")
+    browser.keys("Enter")
+    wait_for(lambda: chooser_open(browser) == "clockformat", what="Enter opening the chooser")
+    browser.keys("Escape")
+    wait_for(lambda: chooser_open(browser) == "" and browser.js("return document.activeElement.dataset.key;")
+             == "clockformat", what="Escape back on the chooser's row")
+    mode = settings_value(device, "clockformat")
+    browser.get(browser.js("return location.href;"))  # the status bar is the page's first stop
+    wait_for(lambda: browser.js("return window.vantrel.running;"), what="the phone")
+    browser.keys("Tab")
+    check(browser.js("return document.activeElement.dataset.focus;") == "tap", "the first Tab did not reach the status bar")
+    browser.keys("Enter")
+    wait_for(lambda: settings_value(device, "clockformat") == (mode + 1) % 6, what="Enter on the status bar tapping it")
+
+
+def drawer_keys(browser, device, view):
+    status, data = view.http("GET", "/api/device/keys")
+    names = [k["key"] for k in json.loads(data)["keys"]]
+    check(status == 200 and len(names) > 30, f"the key table: {status}, {len(names)} keys")
+    browser.js("document.getElementById('hardware').open = true;")
+    wait_for(lambda: sorted(browser.js("return [...document.querySelectorAll('#hardware-form [name]')].map(e => e.name);"))
+             == sorted(names), what="every key of the table in the drawer")
+    browser.type('#hardware-form [name="signalBars"]', "9")
+    browser.type('#hardware-form [name="carrier"]', "Drawer")
+    browser.click('#hardware-form button[type="submit"]')
+    wait_for(lambda: "0-5" in browser.js("return document.querySelector('.field[data-key=\"signalBars\"] .field-error')"
+                                         ".textContent;"), what="the refusal beside signalBars")
+    check(browser.js("return document.querySelector('.field[data-key=\"carrier\"] .field-error').textContent;") == "",
+          "a refusal beside a field that was fine")
+    check("Drawer" not in device.run("vantrel-device", "get", "carrier"), "a refused change applied the rest")
+    browser.js("document.getElementById('hardware').open = false;")
+
+
+AXE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "vendor", "axe-core", "axe.min.js")
+
+
+def axe_check(browser, state):
+    if not browser.js("return !!window.axe;"):
+        browser.js(open(AXE).read() + "\nwindow.axe = axe;")
+    found = browser.js_async("const done = arguments[arguments.length - 1];"
+                             "axe.run(document).then(r => done(r.violations.filter(v => v.impact === 'serious' || "
+                             "v.impact === 'critical').map(v => v.id + ': ' + v.nodes.map(n => n.target.join(' ')).join(', '))));")
+    check(not found, f"axe on {state}: {found}")
+
+
+def axe_states(browser, device):
+    browser.click("#back")
+    wait_for(lambda: browser.js("return document.getElementById('settings-rows').dataset.page;") == "")
+    axe_check(browser, "the root list")
+    browser.click('#settings-rows button[data-page="main"]')
+    wait_for(lambda: browser.js("return document.getElementById('settings-rows').dataset.page;") == "main")
+    axe_check(browser, "the main page")
+    browser.click('button[data-key="clockformat"]')
+    wait_for(lambda: chooser_open(browser) == "clockformat")
+    axe_check(browser, "a list chooser page")
+    browser.click("#back")
+    browser.click('button[data-action="carrierText:"]')
+    wait_for(lambda: browser.js("return !document.getElementById('settings-dialog').hidden;"), what="the dialog")
+    axe_check(browser, "a dialog")
+    browser.click('#settings-dialog button[data-button="Cancel"]')
+    browser.js("document.getElementById('hardware').open = true;")
+    wait_for(lambda: browser.js("return document.querySelectorAll('#hardware-form [name]').length;") > 30)
+    axe_check(browser, "the drawer open")
+    browser.js("document.getElementById('hardware').open = false;")
+
+
+def in_view(browser, selectors):
+    return browser.js("const w = innerWidth, h = innerHeight;"
+                      "return arguments[0].filter(s => { const r = document.querySelector(s).getBoundingClientRect();"
+                      "  return !(r.width > 0 && r.top >= 0 && r.left >= 0 && r.bottom <= h && r.right <= w); });",
+                      selectors)
+
+
+def layouts(browser, device):
+    try:
+        browser.viewport(1280, 800)
+        browser.js("scrollTo(0, 0);")
+        wait_for(lambda: in_view(browser, ["#phone svg", "#settings", "#lock", "#nc", "#home"]) == [],
+                 what="the phone, the Settings app and the buttons in a 1280x800 window")
+        browser.viewport(800, 900)
+        wait_for(lambda: browser.js(
+            "const p = document.getElementById('phone').getBoundingClientRect(),"
+            "  s = document.getElementById('settings').getBoundingClientRect();"
+            "return p.bottom <= s.top && getComputedStyle(document.getElementById('stacked-note')).display !== 'none';"),
+            what="the phone above the Settings app, and the note saying so, at 800 px")
+    finally:
+        browser.cmd("POST", "/goog/cdp/execute", {"cmd": "Emulation.clearDeviceMetricsOverride", "params": {}})
+
+
+def reloads(browser, device):
+    # Each reload leaves a stream the server ends only at its next write: the page that finds no
+    # slot free asks again until one is.
+    for _ in range(10):
+        browser.get(browser.js("return location.href;"))
+    wait_for(lambda: browser.js("return window.vantrel.running && !!document.querySelector('#phone .statusbar');"),
+             what="the phone drawn after ten reloads")
+
+
+def stopped_device(browser, device):
+    device.run("vantrel-device", "stop")
+    command = f"--device {device.folder} start"
+    wait_for(lambda: browser.js("return document.getElementById('down').hidden;") is False, what="the not running note")
+    said = browser.js("return document.body.innerText;")
+    times = said.count("not running") + said.count("stopped")
+    check(times == 1 and command in said, f"said {times} times, {command!r} {'given' if command in said else 'missing'}: "
+          f"{said!r}")
+
+
 BROWSER_TASKS = [
     ("flip Hide All and see the status bar empty", hide_all),
     ("open the carrier dialog, type, save, read the carrier", carrier_dialog),
     ("choose clock mode 3 and read the network name in the bar", clock_mode_3),
     ("tap the bar and see the mode move on", tap_moves_mode),
     ("answer an alert", answer_alert),
+    ("keyboard alone: Tab to a switch, Space flips it, Escape leaves a dialog and a chooser, Enter taps", keyboard_switch),
+    ("the drawer offers every key and shows a refusal beside its field", drawer_keys),
+    ("axe finds nothing serious on five states", axe_states),
+    ("the buttons in view at 1280x800; the phone first at 800 px", layouts),
+    ("ten reloads in a row, and the phone is drawn", reloads),
+    ("a stopped device is said once, with the command that starts it", stopped_device),
 ]
 
 
@@ -220,7 +367,7 @@ def browser_suite(device, view):
             open_main_page(browser, view.url)
             for name, task in BROWSER_TASKS:
                 wait_for(lambda: browser.js("return window.vantrel.pending;") == 0, what="the page's requests")
-                task(browser, device)
+                task(*(browser, device, view)[:task.__code__.co_argcount])
                 print(f"browser: {name}: passed", flush=True)
         finally:
             browser.quit()

@@ -3,6 +3,7 @@
 The browser gets a fresh profile folder; quit() closes the session and ends chromedriver (and
 anything it left) by pid.
 """
+import base64
 import json
 import os
 import shutil
@@ -96,6 +97,23 @@ class Browser:
 
     def js_async(self, script, *args):
         return self.cmd("POST", "/execute/async", {"script": script, "args": list(args)})
+
+    def keys(self, *names):
+        """Presses keys as a keyboard does, on whatever has the focus: "Tab", "Space", "Enter", "Escape"."""
+        codes = {"Tab": "\ue004", "Space": " ", "Enter": "\ue007", "Escape": "\ue00c"}
+        actions = []
+        for name in names:
+            actions += [{"type": "keyDown", "value": codes[name]}, {"type": "keyUp", "value": codes[name]}]
+        self.cmd("POST", "/actions", {"actions": [{"type": "key", "id": "keyboard", "actions": actions}]})
+
+    def viewport(self, width, height):
+        """The page's viewport in CSS pixels, whatever the window's frame takes."""
+        self.cmd("POST", "/goog/cdp/execute", {"cmd": "Emulation.setDeviceMetricsOverride", "params": {
+            "width": width, "height": height, "deviceScaleFactor": 1, "mobile": False}})
+
+    def screenshot(self, path):
+        with open(path, "wb") as f:
+            f.write(base64.b64decode(self.cmd("GET", "/screenshot")))
 
     def quit(self):
         try:
