@@ -269,10 +269,12 @@ def drawer_keys(browser, device, view):
     browser.js("document.getElementById('hardware').open = false;")
 
 
-AXE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "vendor", "axe-core", "axe.min.js")
+# Fetched by ./vantrel setup (which ./vantrel test runs first), checked against its release's hash.
+AXE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "build-tools", "axe-core", "axe.min.js")
 
 
 def axe_check(browser, state):
+    check(os.path.isfile(AXE), f"no {os.path.normpath(AXE)}: ./vantrel setup fetches it")
     if not browser.js("return !!window.axe;"):
         browser.js(open(AXE).read() + "\nwindow.axe = axe;")
     found = browser.js_async("const done = arguments[arguments.length - 1];"
